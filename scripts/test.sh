@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build, the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and a short fuzz run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --timeout 600
+
+echo "== build and test with address and undefined-behaviour sanitizers"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNHOLT_SANITIZE=ON -DVARNHOLT_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan -j"$jobs" --timeout 900
+
+echo "== fuzz (about a minute in all)"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVARNHOLT_FUZZ=ON -DVARNHOLT_SANITIZE=ON >/dev/null
+cmake --build build-fuzz -j"$jobs"
+mapfile -t targets < <(find build-fuzz/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | sort)
+if [ ${#targets[@]} -gt 0 ]; then
+  per=$(( 60 / ${#targets[@]} )); [ "$per" -ge 10 ] || per=10
+  for t in "${targets[@]}"; do
+    name=${t##*/fuzz_}
+    work=$(mktemp -d)
+    echo "-- fuzz $name for ${per}s"
+    "$t" -max_total_time="$per" -print_final_stats=0 -artifact_prefix="$work/" \
+      "$work" "fuzz/corpus/$name" 2>&1 | tail -n 3
+    rm -rf "$work"
+  done
+fi
+echo "== all tests passed"
