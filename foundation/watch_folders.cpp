@@ -1,0 +1,202 @@
+#include "foundation/watch_folders.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/paths.h"
+#include "platform/text.h"
+
+std::map<std::wstring, WatchFolderEntry> watchFolderMap;
+std::map<std::wstring, WatchFolderEntry> defaultFolderMap;
+std::mutex watchFolderMutex;
+std::map<std::wstring, ExtensionEntry> extensionMap;
+std::map<std::wstring, ExtensionEntry> defaultExtensionMap;
+std::mutex extensionMapMutex;
+std::atomic<bool> configurationSaved{false};
+std::atomic<bool> extensionListReady{true};
+
+namespace {
+
+uint64_t nowTicks() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100);
+}
+
+// "{{NAME}}" becomes the environment variable NAME, "?" when it is unset.
+std::wstring expandEnvironmentPlaceholders(const std::wstring& text) {
+    std::wstring out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t open = text.find(L"{{", pos);
+        const size_t close = open == std::wstring::npos ? open : text.find(L"}}", open + 2);
+        if (close == std::wstring::npos) break;
+        out += text.substr(pos, open - pos);
+        const std::string name = wideToUtf8(text.substr(open + 2, close - open - 2));
+        const char* value = std::getenv(name.c_str());
+        out += value ? utf8ToWide(value) : L"?";
+        pos = close + 2;
+    }
+    out += text.substr(pos);
+    return out;
+}
+
+WatchFolderEntry* findFolder(const std::wstring& key) {
+    auto it = watchFolderMap.find(key);
+    return it == watchFolderMap.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+WatchFolderEntry::WatchFolderEntry() : createdTicks(nowTicks()), changedTicks(createdTicks) {}
+
+std::wstring lowerCaseText(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
+
+std::wstring lastPathComponent(const std::wstring& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+bool updateWatchFolderList(const std::wstring& path, const WatchFolderEntry& entry, bool secondMap) {
+    const std::wstring key = pathKey(path);
+    const std::wstring name = lastPathComponent(key);
+    std::lock_guard lock(watchFolderMutex);
+    auto& target = secondMap ? defaultFolderMap : watchFolderMap;
+    if (auto it = target.find(key); it != target.end()) {
+        if (it->second.removed) {
+            it->second.removed = false;
+            configurationSaved = false;
+            return true;
+        }
+        it->second.selected = false;
+        configurationSaved = false;
+        return false;
+    }
+    WatchFolderEntry copy = entry;
+    copy.displayName = lastPathComponent(path);
+    size_t sameName = 0;
+    for (const auto& [otherKey, other] : target)
+        if (lastPathComponent(otherKey) == name) ++sameName;
+    if (sameName > 0) copy.displayName += L"(" + std::to_wstring(sameName) + L")";
+    copy.archivePath = expandEnvironmentPlaceholders(entry.archivePath);
+    copy.selected = false;
+    copy.removed = false;
+    target.emplace(key, std::move(copy));
+    configurationSaved = false;
+    return true;
+}
+
+uint32_t getWatchFolderProblems(const std::wstring& path) {
+    const std::wstring key = pathKey(path);
+    std::lock_guard lock(watchFolderMutex);
+    if (const WatchFolderEntry* entry = findFolder(key)) return entry->problemFlags;
+    // A path inside a watch folder reports that folder; the deepest one wins.
+    const WatchFolderEntry* best = nullptr;
+    size_t bestLength = 0;
+    for (const auto& [folder, entry] : watchFolderMap) {
+        if (folder.size() > bestLength && pathIsInside(key, folder)) {
+            best = &entry;
+            bestLength = folder.size();
+        }
+    }
+    return best ? best->problemFlags : 0;
+}
+
+bool setExtensionEntry(const std::wstring& extension, const std::wstring& text, bool defaultMap) {
+    std::lock_guard lock(extensionMapMutex);
+    auto& target = defaultMap ? defaultExtensionMap : extensionMap;
+    const std::wstring key = lowerCaseText(extension);
+    if (auto it = target.find(key); it != target.end())
+        it->second.text = text;
+    else
+        target.emplace(key, ExtensionEntry{text, true, false});
+    return true;
+}
+
+bool addWatchFolderExtension(const std::wstring& folderKey, const std::wstring& extension) {
+    std::lock_guard lock(watchFolderMutex);
+    WatchFolderEntry* entry = findFolder(pathKey(folderKey));
+    if (!entry) return false;
+    entry->extensionMap.emplace(lowerCaseText(extension), ExtensionEntry{L"", true, true});
+    return true;
+}
+
+bool isFileExtensionIncluded(const std::wstring& folderKey, const std::wstring& fileName) {
+    // Extensions are folded (unlike paths), so report.PDF counts as pdf.
+    const std::wstring name = lastPathComponent(fileName);
+    const size_t dot = name.rfind(L'.');
+    const std::wstring extension = dot == std::wstring::npos ? L"" : lowerCaseText(name.substr(dot + 1));
+    std::lock_guard lock(watchFolderMutex);
+    const WatchFolderEntry* entry = findFolder(folderKey);
+    if (!entry) return false;
+    if (auto it = entry->extensionMap.find(extension); it != entry->extensionMap.end()) return it->second.included;
+    if (auto it = entry->extensionMap.find(L"*"); it != entry->extensionMap.end()) return it->second.included;
+    return false;
+}
+
+bool collectFolderExtensions(WatchFolderEntry& entry, const std::wstring& folder, bool recursive) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path root(wideToUtf8(folder));
+    if (!fs::is_directory(root, error)) return false;
+    std::vector<std::wstring> subfolders;
+    for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+        const std::wstring name = utf8ToWide(it->path().filename().string());
+        std::error_code typeError;
+        if (it->is_directory(typeError)) {
+            if (recursive && !name.starts_with(L"."))
+                subfolders.push_back(folder + kPathSeparatorText + name);
+            continue;
+        }
+        const size_t dot = name.rfind(L'.');
+        if (dot == std::wstring::npos) continue;
+        const std::wstring extension = lowerCaseText(name.substr(dot + 1));
+        setExtensionEntry(extension, L"", false);
+        entry.extensionMap.emplace(extension, ExtensionEntry{extension, true, false});
+    }
+    for (const std::wstring& subfolder : subfolders) collectFolderExtensions(entry, subfolder, recursive);
+    return true;
+}
+
+void scanWatchFolderExtensions(const std::wstring& folderKey, bool recursive) {
+    const std::wstring key = pathKey(folderKey);
+    {
+        std::lock_guard lock(watchFolderMutex);
+        if (!findFolder(key)) return;
+    }
+    // The folder walk can take long: collect without the lock, then merge.
+    WatchFolderEntry found;
+    collectFolderExtensions(found, key, recursive);
+    std::lock_guard lock(watchFolderMutex);
+    WatchFolderEntry* entry = findFolder(key);
+    if (!entry) return;
+    for (const auto& [extension, item] : found.extensionMap) entry->extensionMap.emplace(extension, item);
+}
+
+void selectAllFolderExtensions(const std::wstring& folderKey, bool value) {
+    std::lock_guard lock(watchFolderMutex);
+    if (WatchFolderEntry* entry = findFolder(pathKey(folderKey)))
+        for (auto& [extension, item] : entry->extensionMap) item.selected = value;
+}
+
+void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value) {
+    std::lock_guard lock(watchFolderMutex);
+    if (WatchFolderEntry* entry = findFolder(pathKey(folderKey)))
+        for (auto& [extension, item] : entry->extensionMap)
+            if (item.selected) item.included = value;
+}
+
+void removeSelectedExtensions(const std::wstring& folderKey) {
+    extensionListReady = false;
+    {
+        std::lock_guard lock(watchFolderMutex);
+        if (WatchFolderEntry* entry = findFolder(pathKey(folderKey)))
+            std::erase_if(entry->extensionMap, [](const auto& item) { return item.second.selected; });
+    }
+    extensionListReady = true;
+}

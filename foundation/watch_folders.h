@@ -1,0 +1,137 @@
+#pragma once
+// The watch-folder list: every folder the program watches, excludes or
+// ignores, with its archive path, its archiving options and the file
+// extensions met in it. Shared by the engine threads and the windows.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// Folder types (one bit each).
+inline constexpr int32_t kFolderTypeFolder = 1;
+inline constexpr int32_t kFolderTypeDescendents = 2;
+inline constexpr int32_t kFolderTypeExclude = 4;
+inline constexpr int32_t kFolderTypeDisable = 8;
+
+// Collision options: what happens when the archive already holds the name.
+inline constexpr int32_t kCollisionAppendVersion = 0;
+inline constexpr int32_t kCollisionAppendTimeStamp = 1;
+inline constexpr int32_t kCollisionOverwrite = 2;
+inline constexpr int32_t kCollisionSingleBackup = 3;
+
+// Problem flags kept by the storage checker.
+inline constexpr uint32_t kProblemMonitorFolderMissing = 0x1;
+inline constexpr uint32_t kProblemArchiveMissing = 0x2;
+inline constexpr uint32_t kProblemCannotMonitor = 0x4;
+
+struct ExtensionEntry {
+    std::wstring text;
+    bool included = true;
+    bool selected = false;
+};
+
+// One backup schedule of a watch folder. Times are 100-ns ticks since 1970.
+struct ScheduleTrigger {
+    uint8_t active = 0;
+    int32_t repeatType = 0;   // 0 none, 1 daily, 2 weekly, 3 monthly, 4 yearly
+    int32_t weekdayMask = 0;  // bit d for weekday d, 0 = Sunday
+    int64_t activationDate = 0;
+    int64_t creationTime = 0;
+    int64_t nextTrigger = 0;
+    int64_t lastTrigger = 0;
+    int32_t result = 0;       // 1 success .. 5 interrupted, else none
+};
+
+// One file of a running backup.
+struct BackupChecklistItem {
+    std::wstring sourcePath;
+    std::wstring archivePath;
+    int64_t time = 0;
+    int32_t resultCode = 0;  // 2 copied, 3 given up
+};
+
+// One known file of a watch folder (its per-folder file list).
+struct FolderFileItem {
+    std::wstring path;
+    bool exists = false;
+};
+
+struct WatchFolderEntry {
+    std::wstring displayName;
+    std::wstring archivePath;
+    int32_t collisionOption = kCollisionAppendTimeStamp;
+    int32_t folderType = kFolderTypeDescendents;
+    bool preserveHierarchy = true;
+    bool selected = false;
+    bool thirdFlag = true;  // saved as "u"; copied into the folder's queue items
+    bool removed = false;
+    uint64_t createdTicks = 0;
+    uint64_t changedTicks = 0;
+    uint32_t changesDetected = 0;
+    uint32_t givenUpCount = 0;
+    std::unordered_map<std::wstring, double> progressSet;
+    double progressRatio = 0.0;
+    double previousProgressRatio = 0.0;
+    uint64_t spareValue = 0;
+    uint64_t totalByteCount = 0;
+    std::string elapsedText;
+    std::string remainingText;
+    std::map<uint32_t, FolderFileItem> fileMap;
+    double existingShare = 0.0;
+    uint32_t problemFlags = 0;
+    std::wstring backupText;
+    int32_t backupState = 5;
+    int64_t backupStartTime = 0;
+    std::map<std::wstring, BackupChecklistItem> checklist;
+    int32_t backupResult = 0;
+    double backupProgress = 0.0;
+    std::map<std::wstring, ExtensionEntry> extensionMap;  // lower-cased extension
+    std::vector<ScheduleTrigger> scheduleTriggers;
+
+    WatchFolderEntry();
+};
+
+// Both folder maps are keyed by pathKey(folder path) and guarded by
+// watchFolderMutex (and so is every entry's content, extension map included).
+extern std::map<std::wstring, WatchFolderEntry> watchFolderMap;
+extern std::map<std::wstring, WatchFolderEntry> defaultFolderMap;
+extern std::mutex watchFolderMutex;
+
+// Extensions met in watched folders and the defaults; guarded by extensionMapMutex.
+extern std::map<std::wstring, ExtensionEntry> extensionMap;
+extern std::map<std::wstring, ExtensionEntry> defaultExtensionMap;
+extern std::mutex extensionMapMutex;
+
+// Cleared by every change that must reach the configuration file; set after
+// the configuration was loaded or saved.
+extern std::atomic<bool> configurationSaved;
+// False while removeSelectedExtensions runs.
+extern std::atomic<bool> extensionListReady;
+
+// Folds ASCII letters to lower case (extensions, switches: never paths).
+std::wstring lowerCaseText(std::wstring text);
+// Text after the last separator (the whole text when it has none).
+std::wstring lastPathComponent(const std::wstring& path);
+
+// Functions below take watchFolderMutex (or extensionMapMutex) themselves:
+// never call them while holding it.
+
+// Adds a folder to watchFolderMap (defaultFolderMap when secondMap). True when
+// stored or a removed entry was revived; false when the folder is present.
+bool updateWatchFolderList(const std::wstring& path, const WatchFolderEntry& entry, bool secondMap);
+// Problem flags of the watch folder that holds `path` (0 when none).
+uint32_t getWatchFolderProblems(const std::wstring& path);
+bool setExtensionEntry(const std::wstring& extension, const std::wstring& text, bool defaultMap);
+bool addWatchFolderExtension(const std::wstring& folderKey, const std::wstring& extension);
+bool isFileExtensionIncluded(const std::wstring& folderKey, const std::wstring& fileName);
+void scanWatchFolderExtensions(const std::wstring& folderKey, bool recursive);
+void selectAllFolderExtensions(const std::wstring& folderKey, bool value);
+void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value);
+void removeSelectedExtensions(const std::wstring& folderKey);
+
+// Collects the extensions of the files in `folder` into `entry` (the caller
+// owns the entry, so no watch-folder lock is taken) and into extensionMap.
+bool collectFolderExtensions(WatchFolderEntry& entry, const std::wstring& folder, bool recursive);
