@@ -1,0 +1,48 @@
+#pragma once
+// Copying a file with progress and cancel. The data goes into a temporary
+// file beside the target, is flushed to disk, gets the source's modification
+// time and only then takes the target's name, so a failed, cancelled or
+// interrupted copy never leaves a partial file under that name and never
+// touches a target that was already there.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Bytes moved between two calls of the progress routine (and cancel checks).
+inline constexpr uint64_t kCopyChunkBytes = 8ull << 20;
+
+struct CopyProgress {
+    uint64_t totalBytes = 0;   // the source's size (grows if the source grows)
+    uint64_t bytesCopied = 0;
+    const std::wstring& source;
+    const std::wstring& target;  // the final name, not the temporary one
+};
+
+enum class CopyProgressAnswer { Continue, Cancel };
+using CopyProgressRoutine = std::function<CopyProgressAnswer(const CopyProgress&)>;
+
+enum class CopyResult {
+    Copied,
+    Cancelled,      // the cancel flag was set or the routine answered Cancel
+    SourceMissing,  // the source does not exist or is not a regular file
+    TargetExists,   // only when an existing target must not be replaced
+    Failed,         // anything else: no rights, target folder missing, disk full, ...
+};
+
+// Copies source to target, replacing an existing target only on success.
+// The routine (may be empty) is called once before the first chunk and after
+// every chunk; a non-zero *cancel (may be null) stops the copy before the next
+// chunk. Both paths must be absolute.
+CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
+                                const CopyProgressRoutine& progress = {},
+                                const std::atomic<int>* cancel = nullptr);
+
+// Copies source to target; with failIfExists an existing target is never
+// replaced (the new file takes the name atomically or not at all).
+CopyResult copyFile(const std::wstring& source, const std::wstring& target, bool failIfExists);
+
+// True for the names of the temporary files these copies write, so that
+// folder scans and watchers can pass over them.
+bool isCopyTemporaryName(std::wstring_view fileName);

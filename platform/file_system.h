@@ -1,0 +1,81 @@
+#pragma once
+// The Linux file layer: file tests, sizes and times, free space, the mount
+// points that stand in for drive roots, the name of an open file, folder
+// enumeration and simple create/remove calls. Paths are wide text; a path
+// that is not absolute is never created or removed here.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Attribute bits of the Windows model, as the callers test them.
+inline constexpr uint32_t kFileAttributeReadOnly = 0x01;
+inline constexpr uint32_t kFileAttributeHidden = 0x02;
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kFileAttributeArchive = 0x20;
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+
+// Folders made with the program's own protection: owner only.
+inline constexpr unsigned kPrivateFolderMode = 0700;
+// Folders made with default protection (never world-writable).
+inline constexpr unsigned kDefaultFolderMode = 0755;
+
+// True for a path that starts at the root ("?/x", from an unset variable, is not).
+bool isAbsolutePath(std::wstring_view path);
+
+// Attributes from stat (symbolic links followed): directory bit for folders,
+// archive bit for every regular file, read-only when the owner cannot write,
+// hidden for names that begin with ".". kInvalidFileAttributes when stat fails.
+uint32_t readFileAttributes(const std::wstring& path);
+
+// Size of a regular file; false (size 0) when the path is missing or a folder.
+bool readFileSize(const std::wstring& path, uint64_t& size);
+
+// Last modification time (st_mtim) as 100-ns ticks since 1970.
+bool readFileWriteTicks(const std::wstring& path, int64_t& ticks);
+
+// Free bytes for an unprivileged user (f_bavail * f_frsize) on the volume of
+// the path, or of its nearest existing parent. False for a relative path.
+bool readFreeSpace(const std::wstring& path, uint64_t& bytes);
+
+// True when an exclusive open would fail: the path cannot be opened for
+// writing (missing, no rights, a folder without write access) or another
+// open file holds a record lock on it.
+bool isFileLockedForWriting(const std::wstring& path);
+
+// Full path of an open descriptor (readlink of /proc/self/fd/N); empty for
+// an empty file, a deleted file or something that is not a file.
+std::wstring nameOfOpenFile(int fd);
+
+// One entry of a folder; "." and ".." are never listed.
+struct FolderEntry {
+    std::wstring name;
+    bool isFolder = false;       // a real folder (a link to a folder is not)
+    bool isLink = false;         // a symbolic link
+    bool linkToFolder = false;   // a symbolic link whose target is a folder
+};
+
+// Lists the entries of a folder (opendir/readdir). False when it cannot be opened.
+bool listFolderEntries(const std::wstring& folder, std::vector<FolderEntry>& entries);
+
+// Creates one folder with the mode; true when it exists as a folder afterwards.
+bool makeFolder(const std::wstring& path, unsigned mode);
+// Removes one file or link (never what a link points to) / one empty folder.
+bool removeFile(const std::wstring& path);
+bool removeFolder(const std::wstring& path);
+
+// Mount points of real local file systems in the text of /proc/self/mounts,
+// in table order, each once, octal escapes decoded, each ending with "/".
+std::vector<std::wstring> parseMountTable(std::string_view text);
+
+// Replaces the text read from /proc/self/mounts (tests); nullopt restores it.
+void setMountTableOverride(std::optional<std::string> text);
+
+// The drive roots: local mount points that exist as folders, ending with "/".
+std::vector<std::wstring> listDriveRoots();
+// Drive roots a user may write to: the root of the file system that holds
+// $HOME is replaced by $HOME itself (ending with "/").
+std::vector<std::wstring> listWritableDriveRoots();
+// Roots offered for browsing: "/" first, then the other drive roots.
+std::vector<std::wstring> listBrowseRoots();

@@ -1,0 +1,168 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "platform/file_copy.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+#include "test_env.h"
+
+namespace {
+
+std::wstring wide(const std::string& text) { return utf8ToWide(text); }
+
+// Writes `mib` MiB of non-repeating blocks (no holes) quickly.
+void writeLargeFile(const std::string& path, int mib) {
+    std::vector<char> block(1 << 20);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < mib; ++i) {
+        for (size_t j = 0; j < block.size(); j += 4096) block[j] = static_cast<char>(i * 7 + j / 4096);
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+}
+
+bool sameContent(const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    while (fa && fb) {
+        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+        if (fa.gcount() != fb.gcount() || !std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
+    }
+    return fa.eof() && fb.eof();
+}
+
+std::vector<std::string> folderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(folder)) names.push_back(item.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(FileCopy, CopiesWithProgressAndKeepsModificationTime) {
+    const std::string folder = makeTestFolder("copy");
+    const std::string source = folder + "/source.bin", target = folder + "/target.bin";
+    writeLargeFile(source, 20);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 500}};
+    ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    ASSERT_TRUE(writeTestFile(target, "old"));
+
+    std::vector<uint64_t> seen;
+    auto progress = [&](const CopyProgress& p) {
+        EXPECT_EQ(p.totalBytes, 20u << 20);
+        EXPECT_EQ(p.target, wide(target));
+        seen.push_back(p.bytesCopied);
+        return CopyProgressAnswer::Continue;
+    };
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), progress), CopyResult::Copied);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen.front(), 0u);
+    EXPECT_EQ(seen.back(), 20u << 20);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_TRUE(sameContent(source, target));
+    int64_t a = 0, b = 0;
+    EXPECT_TRUE(readFileWriteTicks(wide(source), a));
+    EXPECT_TRUE(readFileWriteTicks(wide(target), b));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"source.bin", "target.bin"}));
+
+    // An empty source gives an empty target.
+    ASSERT_TRUE(writeTestFile(folder + "/empty", ""));
+    EXPECT_EQ(copyFile(wide(folder + "/empty"), wide(folder + "/empty2"), false), CopyResult::Copied);
+    EXPECT_EQ(readTestFile(folder + "/empty2"), "");
+}
+
+TEST(FileCopy, CancelLeavesOldTargetAndNoTemporary) {
+    const std::string folder = makeTestFolder("cancel");
+    const std::string source = folder + "/big.bin", target = folder + "/big.copy";
+    writeLargeFile(source, 300);
+    ASSERT_TRUE(writeTestFile(target, "previous version"));
+
+    std::atomic<int> cancel{0};
+    int calls = 0;
+    auto setFlag = [&](const CopyProgress& p) {
+        ++calls;
+        if (p.bytesCopied > 0) cancel = 1;
+        return CopyProgressAnswer::Continue;
+    };
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), setFlag, &cancel), CopyResult::Cancelled);
+    EXPECT_EQ(calls, 2);  // stopped right after the first chunk
+    EXPECT_EQ(readTestFile(target), "previous version");
+    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"big.bin", "big.copy"}));
+
+    auto answerCancel = [](const CopyProgress& p) {
+        return p.bytesCopied >= 3 * kCopyChunkBytes ? CopyProgressAnswer::Cancel : CopyProgressAnswer::Continue;
+    };
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), answerCancel), CopyResult::Cancelled);
+    EXPECT_EQ(readTestFile(target), "previous version");
+    const std::string fresh = folder + "/fresh.copy";
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(fresh), answerCancel), CopyResult::Cancelled);
+    EXPECT_EQ(readFileAttributes(wide(fresh)), kInvalidFileAttributes);
+    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"big.bin", "big.copy"}));
+
+    // The whole 300 MiB copy, replacing the old target.
+    cancel = 0;
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), {}, &cancel), CopyResult::Copied);
+    EXPECT_TRUE(sameContent(source, target));
+    std::filesystem::remove(source);
+    std::filesystem::remove(target);
+}
+
+TEST(FileCopy, FailuresNeverTouchTheTarget) {
+    const std::string folder = makeTestFolder("fail");
+    const std::string source = folder + "/s.txt", target = folder + "/t.txt";
+    ASSERT_TRUE(writeTestFile(target, "keep"));
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target)), CopyResult::SourceMissing);
+    EXPECT_EQ(copyFileWithProgress(wide(folder), wide(target)), CopyResult::SourceMissing);
+    EXPECT_EQ(readTestFile(target), "keep");
+
+    ASSERT_TRUE(writeTestFile(source, "new"));
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(folder + "/no/such/folder/t.txt")), CopyResult::Failed);
+    EXPECT_EQ(copyFileWithProgress(wide(source), L"?/t.txt"), CopyResult::Failed);
+    EXPECT_EQ(copyFileWithProgress(L"relative.txt", wide(target)), CopyResult::Failed);
+
+    // Fail-if-exists never replaces; without it the target is replaced.
+    EXPECT_EQ(copyFile(wide(source), wide(target), true), CopyResult::TargetExists);
+    EXPECT_EQ(readTestFile(target), "keep");
+    EXPECT_EQ(copyFile(wide(source), wide(folder + "/n.txt"), true), CopyResult::Copied);
+    EXPECT_EQ(readTestFile(folder + "/n.txt"), "new");
+    EXPECT_EQ(copyFile(wide(source), wide(target), false), CopyResult::Copied);
+    EXPECT_EQ(readTestFile(target), "new");
+
+    // A folder in the target's place is not replaced.
+    ASSERT_TRUE(makeFolder(wide(folder + "/d"), kDefaultFolderMode));
+    EXPECT_EQ(copyFile(wide(source), wide(folder + "/d"), false), CopyResult::Failed);
+    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"d", "n.txt", "s.txt", "t.txt"}));
+
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+        EXPECT_EQ(copyFile(wide(source), wide(folder + "/x.txt"), false), CopyResult::Failed);
+        chmod(folder.c_str(), 0700);
+    }
+}
+
+TEST(FileCopy, SourceVanishingDuringCopy) {
+    const std::string folder = makeTestFolder("vanish");
+    const std::string source = folder + "/s.bin", target = folder + "/t.bin";
+    writeLargeFile(source, 24);
+    // The open source stays readable after its name is removed: the copy completes.
+    auto removeSource = [&](const CopyProgress& p) {
+        if (p.bytesCopied == 0) std::filesystem::remove(source);
+        return CopyProgressAnswer::Continue;
+    };
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), removeSource), CopyResult::Copied);
+    uint64_t size = 0;
+    EXPECT_TRUE(readFileSize(wide(target), size));
+    EXPECT_EQ(size, 24u << 20);
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target)), CopyResult::SourceMissing);
+    EXPECT_TRUE(isCopyTemporaryName(L"/x/.varnholt-copy-0123456789abcdef.tmp"));
+    EXPECT_FALSE(isCopyTemporaryName(L"/x/report.tmp"));
+    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"t.bin"}));
+}
