@@ -1,0 +1,19 @@
+#pragma once
+// Proposes an archive path for a new watch folder: a "QZR_ARCHIVE_ROOT"
+// folder at the root of a local drive, preferring the drive with the most
+// free space, followed by the watch folder's own name.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+// Drive roots (each ending with the separator) by free bytes, most first.
+using ArchiveDriveList = std::map<uint64_t, std::wstring, std::greater<uint64_t>>;
+
+// The writable drive roots of this machine with their free space.
+ArchiveDriveList listArchiveDrives();
+
+// Archive path for the watch folder, empty when no drive qualifies.
+std::wstring prepareArchiveFolder(const std::wstring& path);
+// The same over a given drive list.
+std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDriveList& drives);

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "foundation/archive_root.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+#include "test_env.h"
+
+namespace {
+
+std::wstring driveRoot(const std::string& hint) { return utf8ToWide(makeTestFolder(hint)) + L"/"; }
+
+bool isDir(const std::wstring& path) { return std::filesystem::is_directory(wideToUtf8(path)); }
+
+}  // namespace
+
+TEST(ArchiveRoot, ExistingRootBeatsMoreFreeSpace) {
+    const std::wstring small = driveRoot("small");
+    const std::wstring large = driveRoot("large");
+    ASSERT_TRUE(makeFolder(small + L"QZR_ARCHIVE_ROOT", 0700));
+    ArchiveDriveList drives{{100, small}, {900000, large}};
+    EXPECT_EQ(prepareArchiveFolderOn(L"/home/ann/My Docs", drives), small + L"QZR_ARCHIVE_ROOT/My Docs");
+    EXPECT_FALSE(isDir(large + L"QZR_ARCHIVE_ROOT"));
+}
+
+TEST(ArchiveRoot, CreatedOnDriveWithMostSpaceAndSkipsUnwritable) {
+    const std::wstring a = driveRoot("a");
+    const std::wstring b = driveRoot("b");
+    ArchiveDriveList drives{{10, a}, {20, b}};
+    EXPECT_EQ(prepareArchiveFolderOn(L"/x/Work", drives), b + L"QZR_ARCHIVE_ROOT/Work");
+    EXPECT_TRUE(isDir(b + L"QZR_ARCHIVE_ROOT"));
+    EXPECT_FALSE(isDir(a + L"QZR_ARCHIVE_ROOT"));
+
+    // A drive that refuses the folder moves the search on.
+    ArchiveDriveList missing{{50, L"/nonexistent-drive-for-test/"}, {5, a}};
+    EXPECT_EQ(prepareArchiveFolderOn(L"/x/Work", missing), a + L"QZR_ARCHIVE_ROOT/Work");
+
+    if (geteuid() != 0) {
+        const std::wstring locked = driveRoot("locked");
+        chmod(wideToUtf8(locked).c_str(), 0500);
+        ArchiveDriveList onlyLocked{{1, locked}};
+        EXPECT_EQ(prepareArchiveFolderOn(L"/x/Work", onlyLocked), L"");
+        chmod(wideToUtf8(locked).c_str(), 0700);
+    }
+    EXPECT_EQ(prepareArchiveFolderOn(L"/x/Work", {}), L"");
+}
+
+TEST(ArchiveRoot, NameKeepsCaseAndOddPathsGiveNothing) {
+    const std::wstring a = driveRoot("case");
+    ArchiveDriveList drives{{1, a}};
+    EXPECT_EQ(prepareArchiveFolderOn(L"/Home/Ann/Projects.2024", drives), a + L"QZR_ARCHIVE_ROOT/Projects.2024");
+    EXPECT_EQ(prepareArchiveFolderOn(L"NoSeparator", drives), L"");
+    EXPECT_EQ(prepareArchiveFolderOn(L"/trailing/", drives), L"");
+}
+
+TEST(ArchiveRoot, UsesInjectedMountPoints) {
+    const std::string mount = makeTestFolder("mnt");
+    setMountTableOverride("/dev/sdz1 " + mount + " ext4 rw 0 0\nproc /proc proc rw 0 0\n");
+    const ArchiveDriveList drives = listArchiveDrives();
+    ASSERT_EQ(drives.size(), 1u);
+    EXPECT_EQ(drives.begin()->second, utf8ToWide(mount) + L"/");
+    EXPECT_EQ(prepareArchiveFolder(L"/src/Photos"), utf8ToWide(mount) + L"/QZR_ARCHIVE_ROOT/Photos");
+    setMountTableOverride(std::nullopt);
+}
