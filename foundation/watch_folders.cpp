@@ -2,9 +2,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -140,22 +139,21 @@ bool isFileExtensionIncluded(const std::wstring& folderKey, const std::wstring& 
 }
 
 bool collectFolderExtensions(WatchFolderEntry& entry, const std::wstring& folder, bool recursive) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path root(wideToUtf8(folder));
-    if (!fs::is_directory(root, error)) return false;
+    const uint32_t attributes = readFileAttributes(folder);
+    if (attributes == kInvalidFileAttributes || !(attributes & kFileAttributeDirectory)) return false;
+    std::vector<FolderEntry> items;
+    listFolderEntries(folder, items);
     std::vector<std::wstring> subfolders;
-    for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
-        const std::wstring name = utf8ToWide(it->path().filename().string());
-        std::error_code typeError;
-        if (it->is_directory(typeError)) {
-            if (recursive && !name.starts_with(L"."))
-                subfolders.push_back(folder + kPathSeparatorText + name);
+    for (const FolderEntry& item : items) {
+        // Links to folders are not followed, so a link loop cannot trap the walk.
+        if (item.isFolder || item.linkToFolder) {
+            if (recursive && item.isFolder && !item.name.starts_with(L"."))
+                subfolders.push_back(folder + kPathSeparatorText + item.name);
             continue;
         }
-        const size_t dot = name.rfind(L'.');
+        const size_t dot = item.name.rfind(L'.');
         if (dot == std::wstring::npos) continue;
-        const std::wstring extension = lowerCaseText(name.substr(dot + 1));
+        const std::wstring extension = lowerCaseText(item.name.substr(dot + 1));
         setExtensionEntry(extension, L"", false);
         entry.extensionMap.emplace(extension, ExtensionEntry{extension, true, false});
     }

@@ -152,6 +152,7 @@ TEST(WatchFolders, CollectExtensionsFromDisk) {
     writeTestFile(root + "/Sub/b.tar.gz", "x");
     writeTestFile(root + "/Sub/Deep/c.Cpp", "x");
     writeTestFile(root + "/.hidden/d.secret", "x");
+    std::filesystem::create_directory_symlink(root, root + "/Sub/loop");  // never followed
 
     WatchFolderEntry entry;
     EXPECT_FALSE(collectFolderExtensions(entry, utf8ToWide(root + "/a.TXT"), true));
