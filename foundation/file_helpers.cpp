@@ -1,0 +1,188 @@
+#include "foundation/file_helpers.h"
+
+#include <chrono>
+#include <cwctype>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "foundation/security.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+std::atomic<int> fileSizeRetryDelayMs{250};
+
+namespace {
+
+constexpr size_t kCompareBlockBytes = 131072;
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+    if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
+    return folder + kPathSeparator + name;
+}
+
+std::wstring trimTrailingSeparators(std::wstring path) {
+    while (!path.empty() && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+bool readBothSizes(const std::wstring& a, const std::wstring& b, uint64_t& sizeA, uint64_t& sizeB) {
+    for (int pass = 0; pass < 3; ++pass) {
+        const bool gotA = getFileSize(a, sizeA), gotB = getFileSize(b, sizeB);
+        if (gotA && gotB) return true;
+        if (pass < 2) std::this_thread::sleep_for(std::chrono::milliseconds(fileSizeRetryDelayMs.load()));
+    }
+    return false;
+}
+
+bool contentsAreEqual(const std::wstring& a, const std::wstring& b, uint64_t size) {
+    std::ifstream inA(wideToUtf8(a), std::ios::binary), inB(wideToUtf8(b), std::ios::binary);
+    if (!inA || !inB) return false;
+    std::vector<char> blockA(kCompareBlockBytes), blockB(kCompareBlockBytes);
+    for (uint64_t offset = 0;; offset += kCompareBlockBytes) {
+        const auto want = static_cast<std::streamsize>(std::min<uint64_t>(kCompareBlockBytes, size - std::min(size, offset)));
+        inA.read(blockA.data(), want);
+        inB.read(blockB.data(), want);
+        if (inA.gcount() != want || inB.gcount() != want) return false;  // changed meanwhile
+        if (!std::equal(blockA.begin(), blockA.begin() + want, blockB.begin())) return false;
+        if (want < static_cast<std::streamsize>(kCompareBlockBytes)) return true;
+    }
+}
+
+// Creates each missing prefix that ends at a "/" (the last component only
+// when the path ends with "/").
+bool makeFolderChain(const std::wstring& path, unsigned mode) {
+    if (!isAbsolutePath(path)) return false;
+    for (size_t cut = path.find(kPathSeparator, 1); cut != std::wstring::npos; cut = path.find(kPathSeparator, cut + 1)) {
+        const std::wstring prefix = path.substr(0, cut);
+        if (prefix.empty() || prefix.back() == kPathSeparator || isExistingFolder(prefix)) continue;
+        if (!makeFolder(prefix, mode)) return false;
+    }
+    return true;
+}
+
+// Walks the folder breadth-first; calls onFile for each file and onFolder
+// for each sub-folder entered. Folders named ".*" and links to folders are
+// never entered. Stops when a callback returns false.
+template <typename OnFile, typename OnFolder>
+void walkFolder(const std::wstring& folder, bool recursive, OnFile onFile, OnFolder onFolder) {
+    std::vector<std::wstring> work{trimTrailingSeparators(folder)};
+    if (work[0].empty()) work[0] = kPathSeparatorText;
+    for (size_t i = 0; i < work.size(); ++i) {
+        std::vector<FolderEntry> entries;
+        if (!listFolderEntries(work[i], entries)) continue;
+        for (const FolderEntry& entry : entries) {
+            const std::wstring full = joinPath(work[i], entry.name);
+            if (entry.isFolder) {
+                if (entry.name.front() == L'.') continue;
+                if (!onFolder(full)) return;
+                if (recursive) work.push_back(full);
+            } else if (!entry.linkToFolder) {
+                if (!onFile(full)) return;
+            }
+        }
+    }
+}
+
+bool placeholderMatches(const std::wstring& path, const std::wstring& token) {
+    if (path.size() < token.size()) return false;
+    for (size_t i = 0; i < token.size(); ++i) {
+        if (std::towlower(path[i]) != std::towlower(token[i])) return false;
+    }
+    return path.size() == token.size() || path[token.size()] == kPathSeparator;
+}
+
+}  // namespace
+
+bool isExistingFile(std::wstring path) {
+    const uint32_t attributes = readFileAttributes(path);
+    return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
+}
+
+bool isExistingFolder(std::wstring path) {
+    const uint32_t attributes = readFileAttributes(path);
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory);
+}
+
+bool isFileLocked(std::wstring path) { return isFileLockedForWriting(path); }
+
+bool getFileSize(std::wstring path, uint64_t& size) { return readFileSize(path, size); }
+
+bool getFileWriteTime(std::wstring path, int64_t& ticks) { return readFileWriteTicks(path, ticks); }
+
+bool getDiskFreeSpace(std::wstring path, uint64_t& bytes) { return readFreeSpace(path, bytes); }
+
+bool filesAreEqual(std::wstring pathA, std::wstring pathB) {
+    uint64_t sizeA = 0, sizeB = 0;
+    if (!readBothSizes(pathA, pathB, sizeA, sizeB) || sizeA != sizeB) return false;
+    int64_t timeA = 0, timeB = 0;
+    if (getFileWriteTime(pathA, timeA) && getFileWriteTime(pathB, timeB) && timeA == timeB) return true;
+    return contentsAreEqual(pathA, pathB, sizeA);
+}
+
+bool makeDirectoryPathWithSD(std::wstring path) { return makeFolderChain(path, programFolderMode()); }
+
+bool makeDirectoryPath(std::wstring path) { return makeFolderChain(path, kDefaultFolderMode); }
+
+bool folderHasFiles(std::wstring folder) {
+    bool found = false;
+    walkFolder(folder, true, [&](const std::wstring&) { return !(found = true); }, [](const std::wstring&) { return true; });
+    return found;
+}
+
+size_t listFolderTree(std::wstring folder, std::vector<std::wstring>& list, bool recursive) {
+    walkFolder(folder, recursive, [](const std::wstring&) { return true; },
+               [&](const std::wstring& sub) { list.push_back(sub); return true; });
+    return list.size();
+}
+
+size_t listFilesRecursive(std::wstring folder, std::vector<std::wstring>& files, bool recursive) {
+    walkFolder(folder, recursive, [&](const std::wstring& file) { files.push_back(pathKey(file)); return true; },
+               [](const std::wstring&) { return true; });
+    return files.size();
+}
+
+std::wstring getFileNameFromHandle(int fd) { return nameOfOpenFile(fd); }
+
+std::wstring mergePathOverlap(std::wstring folderText, std::wstring path, size_t& overlap) {
+    overlap = 0;
+    const size_t lengthA = folderText.size(), lengthB = path.size();
+    if (lengthA == 0 || lengthB < 2) return L"";
+    size_t bestCount = 0, bestEnd = 0;
+    for (size_t s = 0; s + 2 <= lengthB; ++s) {
+        const size_t end = s + lengthA - 1;  // B's index facing A's last character
+        if (end >= lengthB) break;
+        size_t count = 0;
+        while (count < lengthA && count <= end && folderText[lengthA - 1 - count] == path[end - count]) ++count;
+        if (count > bestCount) bestCount = count, bestEnd = end;
+    }
+    if (bestCount == 0) return L"";
+    overlap = bestCount;
+    return folderText + path.substr(bestEnd + 1);
+}
+
+std::wstring findWatchFolderForPath(std::wstring path) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    std::wstring best;
+    size_t bestOverlap = 0;
+    for (const auto& [key, entry] : watchFolderMap) {
+        size_t overlap = 0;
+        std::wstring merged = mergePathOverlap(key + kPathSeparator, path, overlap);
+        if (!merged.empty() && overlap > bestOverlap) best = std::move(merged), bestOverlap = overlap;
+    }
+    return best;
+}
+
+std::wstring makePlaceholderPath(std::wstring path, std::wstring folder, std::wstring name) {
+    const std::wstring base = trimTrailingSeparators(folder);
+    if (folder.empty() || !pathIsInside(pathKey(path), pathKey(folder))) return L"";
+    return L"{{" + name + L"}}" + path.substr(base.size());
+}
+
+std::wstring expandPlaceholderPath(std::wstring path, std::wstring name, std::wstring folder) {
+    const std::wstring token = L"{{" + name + L"}}";
+    if (!placeholderMatches(path, token)) return L"";
+    return trimTrailingSeparators(folder) + path.substr(token.size());
+}
