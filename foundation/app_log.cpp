@@ -1,0 +1,193 @@
+#include "foundation/app_log.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "foundation/text_format.h"
+#include "platform/text.h"
+
+namespace {
+
+struct AppLog {
+    std::mutex mutex;
+    std::map<std::wstring, AppLogEntry> entries;
+    uint32_t pendingKinds = 0;
+    bool changed = false;
+};
+
+AppLog& appLog() {
+    static AppLog* log = new AppLog;  // never destroyed: detached threads may log late
+    return *log;
+}
+
+// Caller holds the log mutex.
+uint32_t pendingKindsOf(const std::map<std::wstring, AppLogEntry>& entries) {
+    uint32_t mask = 0;
+    for (const auto& [key, entry] : entries) {
+        if (!entry.confirmed) mask |= entry.kind;
+    }
+    return mask;
+}
+
+// Caller holds the log mutex. Recomputes the mask; the changed flag tells
+// whether it moved.
+void settleMask(AppLog& log) {
+    const uint32_t before = log.pendingKinds;
+    log.pendingKinds = pendingKindsOf(log.entries);
+    log.changed = log.pendingKinds != before;
+}
+
+template <typename Keep>
+void eraseUnless(AppLog& log, Keep keep) {
+    for (auto it = log.entries.begin(); it != log.entries.end();) {
+        it = keep(it->second) ? std::next(it) : log.entries.erase(it);
+    }
+}
+
+struct TraceLog {
+    std::mutex mutex;
+    std::string path;
+    int64_t referenceTicks = 0;
+    bool anchor = true;
+};
+
+TraceLog& traceLog() {
+    static TraceLog* trace = new TraceLog;
+    return *trace;
+}
+
+// "HH:MM:SS." and the elapsed milliseconds zero-filled to 8 digits without
+// their first 5 (three digits below 100,000,000 ms, then more).
+std::string elapsedText(int64_t elapsedMs) {
+    std::ostringstream count;
+    count << std::setfill('0') << std::setw(8) << elapsedMs;
+    return wideToUtf8(formatDurationMs(static_cast<uint64_t>(elapsedMs))) + "." + count.str().substr(5);
+}
+
+}  // namespace
+
+void appendAppLogEntry(std::wstring text, uint32_t kind, bool refresh) {
+    appendAppLogEntryAt(std::move(text), kind, refresh, currentTimeTicks());
+}
+
+void appendAppLogEntryAt(std::wstring text, uint32_t kind, bool refresh, int64_t nowTicks) {
+    const std::wstring prefix = formatTimestamp(nowTicks, true) + L" " + text;
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    const uint32_t maskBefore = log.pendingKinds;
+    std::wstring key = prefix + L"    ";
+    auto found = log.entries.find(key);
+    if (found != log.entries.end() && refresh) {
+        found->second.confirmed = 0;
+        found->second.time = nowTicks;
+        found->second.kind = kind;
+    } else {
+        for (size_t blanks = 1; found != log.entries.end(); ++blanks) {
+            key = prefix + std::wstring(blanks, L' ');
+            found = log.entries.find(key);
+        }
+        log.entries.emplace(key, AppLogEntry{key, nowTicks, kind, 0});
+        log.changed = true;
+    }
+    log.pendingKinds = pendingKindsOf(log.entries);
+    // A refreshed entry that becomes pending again is news as well.
+    if (log.pendingKinds != maskBefore) log.changed = true;
+}
+
+void removeConfirmedAppLogEntries() {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    eraseUnless(log, [](const AppLogEntry& e) { return !e.confirmed; });
+    settleMask(log);
+}
+
+void removeAppLogEntriesOfKind(uint32_t kindMask) {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    eraseUnless(log, [kindMask](const AppLogEntry& e) { return (e.kind & kindMask) == 0; });
+    settleMask(log);
+}
+
+bool setAppLogEntryConfirmed(const std::wstring& key, bool confirmed) {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    auto it = log.entries.find(key);
+    if (it == log.entries.end()) return false;
+    it->second.confirmed = confirmed ? 1 : 0;
+    log.pendingKinds = pendingKindsOf(log.entries);
+    return true;
+}
+
+void replaceAppLogEntries(const std::vector<AppLogEntry>& entries) {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    log.entries.clear();
+    for (const AppLogEntry& e : entries) log.entries.insert_or_assign(e.key, e);
+    settleMask(log);
+}
+
+AppLogState appLogSnapshot() {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    AppLogState state;
+    state.entries.reserve(log.entries.size());
+    for (const auto& [key, entry] : log.entries) state.entries.push_back(entry);
+    state.pendingKinds = log.pendingKinds;
+    state.changed = log.changed;
+    return state;
+}
+
+uint32_t appLogPendingKinds() {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    return log.pendingKinds;
+}
+
+bool appLogChanged() {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    return log.changed;
+}
+
+void clearAppLogChanged() {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    log.changed = false;
+}
+
+void writeLogLine(std::string text, std::string path) {
+    writeLogLineAt(std::move(text), std::move(path), currentTimeTicks());
+}
+
+void writeLogLineAt(std::string text, std::string path, int64_t nowTicks) {
+    TraceLog& trace = traceLog();
+    std::lock_guard lock(trace.mutex);
+    // An unexpanded placeholder leaves a relative path ("?/..."): never
+    // write there, and let a later call still name the real file.
+    if (trace.path.empty() && !path.empty() && path.front() == '/') {
+        trace.path = std::move(path);
+        trace.referenceTicks = nowTicks;
+    }
+    if (trace.path.empty()) return;
+    if (trace.anchor) {
+        trace.anchor = false;
+        trace.referenceTicks = nowTicks;
+        std::ofstream out(trace.path, std::ios::binary | std::ios::trunc);
+        if (!out) return;
+        out << "ANCHOR: " << wideToUtf8(formatTimestamp(nowTicks, true)) << "\n";
+        out.close();
+        std::error_code ignored;
+        std::filesystem::permissions(trace.path,
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::replace, ignored);
+    }
+    int64_t elapsedMs = (nowTicks - trace.referenceTicks) / 10'000;
+    if (elapsedMs < 0) elapsedMs = 0;  // the clock was set back
+    std::ofstream out(trace.path, std::ios::binary | std::ios::app);
+    if (!out) return;
+    out << elapsedText(elapsedMs) << ": " << text << "\n";
+}
