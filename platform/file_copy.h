@@ -11,7 +11,7 @@
 #include <string_view>
 
 // Bytes moved between two calls of the progress routine (and cancel checks).
-inline constexpr uint64_t kCopyChunkBytes = 8ull << 20;
+inline constexpr uint64_t kCopyChunkBytes = 32ull << 20;
 
 struct CopyProgress {
     uint64_t totalBytes = 0;   // the source's size (grows if the source grows)
