@@ -49,14 +49,14 @@ std::vector<std::string> folderNames(const std::string& folder) {
 TEST(FileCopy, CopiesWithProgressAndKeepsModificationTime) {
     const std::string folder = makeTestFolder("copy");
     const std::string source = folder + "/source.bin", target = folder + "/target.bin";
-    writeLargeFile(source, 20);
+    writeLargeFile(source, 70);
     const struct timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 500}};
     ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
     ASSERT_TRUE(writeTestFile(target, "old"));
 
     std::vector<uint64_t> seen;
     auto progress = [&](const CopyProgress& p) {
-        EXPECT_EQ(p.totalBytes, 20u << 20);
+        EXPECT_EQ(p.totalBytes, 70u << 20);
         EXPECT_EQ(p.target, wide(target));
         seen.push_back(p.bytesCopied);
         return CopyProgressAnswer::Continue;
@@ -64,7 +64,7 @@ TEST(FileCopy, CopiesWithProgressAndKeepsModificationTime) {
     EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), progress), CopyResult::Copied);
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen.front(), 0u);
-    EXPECT_EQ(seen.back(), 20u << 20);
+    EXPECT_EQ(seen.back(), 70u << 20);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_TRUE(sameContent(source, target));
     int64_t a = 0, b = 0;
