@@ -1,0 +1,36 @@
+#pragma once
+// The data files of the configuration folder: the application log
+// ("Notifications.dat"), the backup-set notes ("BS_Notes.dat") and one file
+// list per watch folder, plus the splitters every list entry goes through.
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Backup-set notes: set file path -> note (narrow text), kept in "BS_Notes.dat".
+extern std::map<std::wstring, std::string> backupSetNotesMap;
+extern std::mutex backupSetNotesMutex;
+
+// The data folder ("{{LOCALAPPDATA}}/Morvane/QZR") and the configuration
+// folder below it ("/ConfigData"), placeholders expanded.
+std::wstring dataFolderPath();
+std::wstring configurationFolderPath();
+// Full path of a file that lies directly in the configuration folder.
+std::wstring configurationFilePath(const std::wstring& fileName);
+
+bool saveNotificationsFile();
+bool loadNotificationsFile();
+bool saveBackupSetNotesFile();
+bool loadBackupSetNotesFile();
+
+// Name of a watch folder's file list: the path with "/", ":" and "." replaced
+// by "_", then ".dat".
+std::wstring folderFileListName(const std::wstring& folderPath);
+bool saveFolderFileList(const std::wstring& folderPath);
+bool loadFolderFileList(const std::wstring& folderPath);
+// Share of a watch folder's known files that still exist (also stored in the entry).
+double measureFolderFileList(const std::wstring& folderKey);
+
+bool joinWString(const std::vector<std::wstring>& list, const std::wstring& separator, std::wstring& out);
+bool splitWString(const std::wstring& text, const std::wstring& separator, std::vector<std::wstring>& out);
+bool splitString(const std::string& text, const std::string& separator, std::vector<std::string>& out);
