@@ -9,7 +9,6 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
-#include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -23,8 +22,8 @@ const char* const kNotificationsSection = "notifications";
 const char* const kNotesSection = "bsnotes";
 const char* const kFileListSection = "md";
 const char* const kListEntry = "ni";
-const std::wstring kFieldSep(kFieldSeparatorW);
-const std::wstring kLineSep(kLineSeparatorW);
+const std::wstring kFieldSep = L"[|]";
+const std::wstring kLineSep = L"[||]";
 const char* const kFileListEntry = "mi";
 
 // Reads value `index` of a wide-text entry through the one text converter, so

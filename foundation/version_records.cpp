@@ -9,7 +9,6 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
-#include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -26,6 +25,7 @@ using VersionMap = std::map<std::wstring, FileVersionMap>;
 const char* const kSection = "abc";
 const char* const kItemEntry = "item";
 const wchar_t* const kRootName = L"root";
+const std::wstring kLineSeparator = L"[||]";
 
 // A watch folder as the records need it: its key and its archive path.
 struct FolderArchive {
@@ -126,7 +126,7 @@ void fillItems(RecordSectionHandle section, const VersionMap& map, const std::ve
             first = false;
             lastFolder = folder->key;
             std::wstring line;
-            joinWString(fields, std::wstring(kLineSeparatorW), line);
+            joinWString(fields, kLineSeparator, line);
             setRecordWString(section, kItemEntry, line, kRecordAppend);
         }
     }
@@ -141,7 +141,7 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
         std::string bytes;
         if (!getRecordValue(section, kItemEntry, bytes, kRecordWideText, static_cast<uint32_t>(i))) continue;
         std::vector<std::wstring> fields;
-        splitWString(utf8ToWide(bytes), std::wstring(kLineSeparatorW), fields);
+        splitWString(utf8ToWide(bytes), kLineSeparator, fields);
         if (fields.size() >= 4) {
             currentFolder = fields[3];
             const FolderArchive* folder = folderForSavedKey(folders, currentFolder);
