@@ -1,0 +1,240 @@
+#include "platform/tray_host.h"
+
+#include <stdlib.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#ifdef VARNHOLT_HAVE_APPINDICATOR
+#include <gtk/gtk.h>
+#include <libayatana-appindicator/app-indicator.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+struct TrayHostState {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::thread thread;
+    bool running = false;
+    bool stopRequested = false;
+    bool real = false;
+    std::vector<TrayHostItem> items;
+    std::string tip;
+    std::vector<uint8_t> icon;
+    int iconWidth = 0;
+    int iconHeight = 0;
+    TrayCommandHandler handler = nullptr;
+    int secondaryCommand = 0;
+};
+TrayHostState g_host;
+
+void runNullHost() {
+    std::unique_lock<std::mutex> lock(g_host.mutex);
+    g_host.wake.wait(lock, [] { return g_host.stopRequested; });
+}
+
+#ifdef VARNHOLT_HAVE_APPINDICATOR
+AppIndicator* g_indicator = nullptr;
+GtkWidget* g_menu = nullptr;
+
+bool sessionHasTrayHost() {
+    const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!bus || !bus[0]) return false;
+    GError* error = nullptr;
+    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!connection) {
+        if (error) g_error_free(error);
+        return false;
+    }
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", "org.kde.StatusNotifierWatcher"),
+        G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &error);
+    gboolean owned = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &owned);
+        g_variant_unref(reply);
+    }
+    if (error) g_error_free(error);
+    g_object_unref(connection);
+    return owned;
+}
+
+void onItemActivated(GtkMenuItem*, gpointer data) {
+    TrayCommandHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        handler = g_host.handler;
+    }
+    if (handler) handler(GPOINTER_TO_INT(data));
+}
+
+void appendItems(GtkWidget* menu, const std::vector<TrayHostItem>& items, GtkWidget** secondary,
+                 int secondaryCommand) {
+    for (const TrayHostItem& item : items) {
+        GtkWidget* widget;
+        if (item.separator) {
+            widget = gtk_separator_menu_item_new();
+        } else if (item.checked) {
+            widget = gtk_check_menu_item_new_with_label(item.label.c_str());
+            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), TRUE);
+        } else {
+            widget = gtk_menu_item_new_with_label(item.label.c_str());
+        }
+        gtk_widget_set_sensitive(widget, item.enabled);
+        if (!item.children.empty()) {
+            GtkWidget* sub = gtk_menu_new();
+            appendItems(sub, item.children, secondary, secondaryCommand);
+            gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), sub);
+        } else if (!item.separator) {
+            g_signal_connect(widget, "activate", G_CALLBACK(onItemActivated),
+                             GINT_TO_POINTER(item.id));
+            if (item.id == secondaryCommand) *secondary = widget;
+        }
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), widget);
+    }
+}
+
+gboolean rebuildMenu(gpointer) {
+    std::vector<TrayHostItem> items;
+    std::string tip;
+    int secondaryCommand;
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        items = g_host.items;
+        tip = g_host.tip;
+        secondaryCommand = g_host.secondaryCommand;
+    }
+    GtkWidget* menu = gtk_menu_new();
+    GtkWidget* secondary = nullptr;
+    appendItems(menu, items, &secondary, secondaryCommand);
+    gtk_widget_show_all(menu);
+    app_indicator_set_menu(g_indicator, GTK_MENU(menu));
+    if (secondary) app_indicator_set_secondary_activate_target(g_indicator, secondary);
+    app_indicator_set_title(g_indicator, tip.c_str());
+    g_menu = menu;
+    return G_SOURCE_REMOVE;
+}
+
+gboolean quitGtk(gpointer) {
+    gtk_main_quit();
+    return G_SOURCE_REMOVE;
+}
+
+// The icon goes to a private folder as PNG: tray hosts load icons by name.
+std::string writeIconFile() {
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string folder = std::string(runtime && runtime[0] == '/' ? runtime : "/tmp") +
+                         "/varnholt-icons-" + std::to_string(geteuid());
+    mkdir(folder.c_str(), 0700);
+    std::vector<uint8_t> pixels;
+    int width, height;
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        pixels = g_host.icon;
+        width = g_host.iconWidth;
+        height = g_host.iconHeight;
+    }
+    if (pixels.empty()) return folder;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(pixels.data(), GDK_COLORSPACE_RGB, TRUE, 8, width,
+                                                 height, width * 4, nullptr, nullptr);
+    if (pixbuf) {
+        gdk_pixbuf_save(pixbuf, (folder + "/varnholt-tray.png").c_str(), "png", nullptr, nullptr);
+        g_object_unref(pixbuf);
+    }
+    return folder;
+}
+
+bool runGtkHost() {
+    if (!sessionHasTrayHost() || !gtk_init_check(nullptr, nullptr)) return false;
+    const std::string folder = writeIconFile();
+    g_indicator = app_indicator_new("varnholt", "varnholt-tray",
+                                    APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+    app_indicator_set_icon_theme_path(g_indicator, folder.c_str());
+    app_indicator_set_status(g_indicator, APP_INDICATOR_STATUS_ACTIVE);
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        g_host.real = true;
+        if (g_host.stopRequested) return true;
+    }
+    rebuildMenu(nullptr);
+    gtk_main();
+    app_indicator_set_status(g_indicator, APP_INDICATOR_STATUS_PASSIVE);
+    g_object_unref(g_indicator);
+    g_indicator = nullptr;
+    return true;
+}
+#endif
+
+void trayThreadMain() {
+#ifdef VARNHOLT_HAVE_APPINDICATOR
+    if (runGtkHost()) return;
+#endif
+    runNullHost();
+}
+}  // namespace
+
+bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
+                   TrayCommandHandler handler, int secondaryCommand) {
+    std::lock_guard<std::mutex> guard(g_host.mutex);
+    if (g_host.running) return true;
+    g_host.icon = iconRgba;
+    g_host.iconWidth = width;
+    g_host.iconHeight = height;
+    g_host.handler = handler;
+    g_host.secondaryCommand = secondaryCommand;
+    g_host.stopRequested = false;
+    g_host.real = false;
+    g_host.thread = std::thread(trayThreadMain);
+    g_host.running = true;
+    return true;
+}
+
+void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::string& tip) {
+    bool real;
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        g_host.items = items;
+        g_host.tip = tip;
+        real = g_host.real && !g_host.stopRequested;
+    }
+#ifdef VARNHOLT_HAVE_APPINDICATOR
+    if (real) g_idle_add(rebuildMenu, nullptr);
+#else
+    (void)real;
+#endif
+}
+
+void stopTrayHost() {
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        if (!g_host.running) return;
+        g_host.stopRequested = true;
+        g_host.running = false;
+#ifdef VARNHOLT_HAVE_APPINDICATOR
+        if (g_host.real) g_idle_add(quitGtk, nullptr);
+#endif
+        thread = std::move(g_host.thread);
+    }
+    g_host.wake.notify_all();
+    if (thread.joinable()) {
+        if (thread.get_id() == std::this_thread::get_id())
+            thread.detach();
+        else
+            thread.join();
+    }
+}
+
+bool trayHostRunning() {
+    std::lock_guard<std::mutex> guard(g_host.mutex);
+    return g_host.running;
+}
+
+bool trayHostIsReal() {
+    std::lock_guard<std::mutex> guard(g_host.mutex);
+    return g_host.real;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The notification-area icon on Linux: a StatusNotifierItem through
+// libayatana-appindicator, driven from a tray thread that owns GTK. Without a
+// session bus, a tray host (StatusNotifierWatcher) or a display, a null host
+// runs instead: the menu model keeps working and nothing is shown.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TrayHostItem {
+    int id = 0;
+    std::string label;
+    bool enabled = true;
+    bool checked = false;
+    bool separator = false;
+    std::vector<TrayHostItem> children;
+};
+
+// Called on the tray thread with the chosen command id.
+using TrayCommandHandler = void (*)(int command);
+
+// Starts the tray thread (once). `iconRgba` is width x height RGBA, top row
+// first. `secondaryCommand` is run by a middle click on the icon.
+bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
+                   TrayCommandHandler handler, int secondaryCommand);
+// Replaces the shown menu and tooltip.
+void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::string& tip);
+// Ends the tray thread and removes the icon; joins unless called on it.
+void stopTrayHost();
+bool trayHostRunning();
+// True when a real tray host shows the icon.
+bool trayHostIsReal();

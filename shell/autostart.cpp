@@ -1,0 +1,103 @@
+#include "shell/autostart.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+std::string configHome() {
+    const char* xdg = getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') return xdg;
+    const char* home = getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/.config";
+    return {};
+}
+
+// Temp file beside the target, fsync, rename: never a half-written entry.
+bool writeWholeFile(const std::string& path, const std::string& content, std::string& error) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    const bool ok = done == content.size() && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+    const int savedErrno = errno;
+    close(fd);
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        error = std::strerror(ok ? errno : savedErrno);
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+std::string autostartFilePath() {
+    const std::string config = configHome();
+    return config.empty() ? std::string() : config + "/autostart/Varnholt.desktop";
+}
+
+bool startAtLogOnEnabled() {
+    const std::string path = autostartFilePath();
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+std::string desktopExecQuote(const std::string& path) {
+    if (path.empty() || path[0] != '/') return {};
+    // Inside the quotes '"', '`', '$' and '\' take a backslash; '%' doubles
+    // as a field code escape. The value is then a desktop-file string, whose
+    // own escape doubles every backslash once more.
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return {};
+        if (c == '"' || c == '`' || c == '$') quoted += "\\\\";
+        if (c == '\\') quoted += "\\\\\\";
+        if (c == '%') quoted += '%';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+bool setStartAtLogOn(bool on, const std::string& executablePath, std::string& error) {
+    const std::string path = autostartFilePath();
+    if (path.empty()) {
+        error = "no configuration folder (HOME and XDG_CONFIG_HOME unset)";
+        return false;
+    }
+    if (!on) {
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            error = std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    const std::string exec = desktopExecQuote(executablePath);
+    if (exec.empty()) {
+        error = "the program's path cannot be used in an autostart entry";
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    if (ec) {
+        error = ec.message();
+        return false;
+    }
+    const std::string content =
+        "[Desktop Entry]\nType=Application\nName=Varnholt\nComment=Varnholt Application\n"
+        "Exec=" + exec + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    return writeWholeFile(path, content, error);
+}

@@ -1,0 +1,164 @@
+#include "shell/window.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+#include "platform/signals.h"
+#include "platform/window_sdl.h"
+#include "shell/autostart.h"
+#include "shell/bitmap.h"
+#include "shell/graphics.h"
+#include "shell/shell_state.h"
+#include "shell/tray.h"
+
+int64_t resizeSettleMs = 125;
+
+namespace {
+std::atomic<bool> g_exitRequested{false};
+std::atomic<bool> g_quitRequested{false};
+
+std::mutex g_resizeMutex;
+bool g_resizePending = false;
+int64_t g_resizeDeadlineMs = 0;
+
+constexpr int kDefaultWidth = 1280;
+constexpr int kDefaultHeight = 800;
+
+unsigned shownFlags(bool checked) {
+    return kTrayVisible | kTrayEnabled | (checked ? kTrayChecked : 0);
+}
+
+void updateWindowEntries(bool shown) {
+    setTrayMenuItem(kTrayShowUI, shownFlags(shown), "Show UI");
+    setTrayMenuItem(kTrayTools, kTrayEnabled | (shown ? kTrayVisible : 0), "Tools");
+}
+
+void updateNotificationEntry() {
+    const bool pending = shellHasPendingNotifications();
+    setTrayMenuItem(kTrayNewNotifications, kTrayEnabled | (pending ? kTrayVisible : 0),
+                    "** You Have New Notifications **");
+}
+
+// Start at log-on follows the file on disk; a failed write is reported and
+// the check mark keeps showing the real state.
+void toggleStartAtLogOn() {
+    const bool wanted = !startAtLogOnEnabled();
+    std::string error;
+    if (!setStartAtLogOn(wanted, shellExecutablePath(), error))
+        shellLogEntry("Critical! - Unable to change start at log-on: " + error, 8);
+    const bool on = startAtLogOnEnabled();
+    setShellStartAtLogOn(on);
+    setTrayMenuItem(kTrayStartAtLogOn, shownFlags(on), "Start When User Logs On");
+}
+
+void onWindowClose() {
+    if (g_exitRequested.load()) {
+        destroyMainWindow();
+        return;
+    }
+    showMainWindow(false);
+    startTrayIcon(false);
+}
+
+void handleWindowEvent(const WindowEvent& event) {
+    forwardEventToImGui(event.raw);
+    switch (event.kind) {
+        case WindowEventKind::close: onWindowClose(); break;
+        case WindowEventKind::resized:
+            if (graphicsActive()) noteWindowResized(steadyNowMs());
+            break;
+        case WindowEventKind::trayCommand: runTrayCommand(event.trayCommand); break;
+        case WindowEventKind::quit: endSessionNow(); break;
+        default: break;
+    }
+}
+}  // namespace
+
+bool registerWindowClass() { return initWindowSystem(); }
+
+bool initInstance() {
+    if (!createMainSdlWindow(kWindowTitle, kDefaultWidth, kDefaultHeight)) return false;
+    DecodedBitmap icon;
+    if (decodeBitmap24(loadAppResource("IDI_APP_ICON"), icon))
+        setMainSdlWindowIcon(icon.rgba, icon.width, icon.height);
+    showMainSdlWindow(false);
+    return true;
+}
+
+void closeWindowSystem() { quitWindowSystem(); }
+
+void showMainWindow(bool show) {
+    setShellShowUI(show);
+    showMainSdlWindow(show);
+    updateWindowEntries(show);
+}
+
+bool pumpWindowEvents() {
+    if (shutdownSignalReceived() && !g_quitRequested.load()) endSessionNow();
+    WindowEvent event;
+    while (pollWindowEvent(event)) handleWindowEvent(event);
+    return !g_quitRequested.load();
+}
+
+void runTrayCommand(int command) {
+    updateNotificationEntry();
+    switch (command) {
+        case kTrayShowUI: showMainWindow(!shellShowUI()); break;
+        case kTrayAbout: startShellVersionCheck(); [[fallthrough]];
+        case kTrayNewNotifications: showMainWindow(true); break;
+        case kTrayTools: requestShellWizardsTab(); return;
+        case kTrayStyles:
+        case kTrayStyles + 1:
+        case kTrayStyles + 2:
+        case kTrayStyles + 3:
+        case kTrayStyles + 4: setShellStyleIndex(command - kTrayStyles); return;
+        case kTrayStartAtLogOn: toggleStartAtLogOn(); break;
+        case kTrayExit:
+            g_exitRequested.store(true);
+            destroyMainWindow();
+            return;
+        default: break;
+    }
+    startTrayIcon(false);
+}
+
+void destroyMainWindow() {
+    stopShellEngine();
+    g_quitRequested.store(true);
+}
+
+void endSessionNow() {
+    shellLogEntry("Application closed due to windows shutdown!", 2);
+    g_exitRequested.store(true);
+    destroyMainWindow();
+}
+
+bool quitRequested() { return g_quitRequested.load(); }
+bool exitRequested() { return g_exitRequested.load(); }
+
+void noteWindowResized(int64_t nowMs) {
+    std::lock_guard<std::mutex> guard(g_resizeMutex);
+    g_resizePending = true;
+    g_resizeDeadlineMs = nowMs + resizeSettleMs;
+}
+
+bool takeSettledResize(int64_t nowMs) {
+    std::lock_guard<std::mutex> guard(g_resizeMutex);
+    if (!g_resizePending || nowMs < g_resizeDeadlineMs) return false;
+    g_resizePending = false;
+    return true;
+}
+
+int64_t steadyNowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void resetWindowState() {
+    g_exitRequested = false;
+    g_quitRequested = false;
+    std::lock_guard<std::mutex> guard(g_resizeMutex);
+    g_resizePending = false;
+    g_resizeDeadlineMs = 0;
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/message_box.h"
+#include "platform/signals.h"
+#include "platform/single_instance.h"
+#include "test_env.h"
+
+namespace {
+// A second process tries the same lock: exit code 0 when it got it.
+int lockFromChild(const std::string& path) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+}  // namespace
+
+TEST(SingleInstance, SecondLockFailsWhileHeldAndWorksAfterRelease) {
+    const std::string path = singleInstanceLockPath("VarnholtTest");
+    ASSERT_EQ(path, std::string(getenv("XDG_RUNTIME_DIR")) + "/VarnholtTest.lock");
+    ASSERT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::acquired);
+    EXPECT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::acquired);  // held already
+    EXPECT_EQ(lockFromChild(path), 1);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    releaseSingleInstanceLock();
+    EXPECT_EQ(lockFromChild(path), 0);
+
+    // Another process holding it: this one is refused.
+    const int fd = open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::heldByOther);
+    close(fd);
+    EXPECT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::acquired);
+    releaseSingleInstanceLock();
+}
+
+TEST(SingleInstance, UnsafeRuntimeFolderFallsBackToPrivateFolder) {
+    const char* saved = getenv("XDG_RUNTIME_DIR");
+    const std::string savedValue = saved ? saved : "";
+    const std::string open = makeTestFolder("open-run");
+    chmod(open.c_str(), 0777);
+    setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
+    const std::string path = singleInstanceLockPath("VarnholtTest");
+    setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+    EXPECT_EQ(path, "/tmp/varnholt-" + std::to_string(geteuid()) + "/VarnholtTest.lock");
+}
+
+TEST(Signals, TermHupAndIntOnlySetTheFlag) {
+    installShutdownSignalHandlers();
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        clearShutdownSignal();
+        EXPECT_FALSE(shutdownSignalReceived());
+        ASSERT_EQ(raise(sig), 0);  // the process survives
+        EXPECT_TRUE(shutdownSignalReceived()) << sig;
+    }
+    clearShutdownSignal();
+}
+
+TEST(MessageBox, NoDialogWithoutDisplayOrWhenDisabled) {
+    EXPECT_FALSE(messageBoxCanShowDialog());  // tests run without a display
+    setenv("DISPLAY", ":99", 1);
+    EXPECT_FALSE(messageBoxCanShowDialog());  // VARNHOLT_NO_MSGBOX is set
+    unsetenv("DISPLAY");
+    testing::internal::CaptureStderr();
+    showMessageBox("Error: something", "Runtime error!");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Runtime error!: Error: something\n");
+}
