@@ -34,6 +34,11 @@ bool initWindowSystem() {
             if (type != static_cast<uint32_t>(-1)) g_trayEventType = type;
         }
     }
+    // The GL driver stays loaded for the whole run: hiding and showing the
+    // window then only makes a new context, and the driver's own allocations
+    // stay reachable until the process ends.
+    static const bool driverLoaded = SDL_GL_LoadLibrary(nullptr) == 0;
+    if (!driverLoaded) return false;
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
@@ -44,10 +49,7 @@ bool initWindowSystem() {
     return true;
 }
 
-void quitWindowSystem() {
-    destroyMainSdlWindow();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
-}
+void quitWindowSystem() { destroyMainSdlWindow(); }
 
 bool createMainSdlWindow(const std::string& title, int width, int height) {
     if (g_window) return true;

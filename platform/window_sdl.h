@@ -13,6 +13,7 @@ union SDL_Event;
 // handling stays off (platform/signals does that) and closing the last
 // window must not end the program (closing only hides it).
 bool initWindowSystem();
+// Destroys the main window; SDL and the GL driver stay until the process ends.
 void quitWindowSystem();
 
 // Creates the main window hidden; false when SDL cannot.
