@@ -1,6 +1,5 @@
 #include "shell/autostart.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/atomic_file.h"
+
 namespace {
 std::string configHome() {
     const char* xdg = getenv("XDG_CONFIG_HOME");
@@ -16,32 +17,6 @@ std::string configHome() {
     const char* home = getenv("HOME");
     if (home && home[0] == '/') return std::string(home) + "/.config";
     return {};
-}
-
-// Temp file beside the target, fsync, rename: never a half-written entry.
-bool writeWholeFile(const std::string& path, const std::string& content, std::string& error) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const bool ok = done == content.size() && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
-    const int savedErrno = errno;
-    close(fd);
-    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-        error = std::strerror(ok ? errno : savedErrno);
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 }  // namespace
 
@@ -99,5 +74,7 @@ bool setStartAtLogOn(bool on, const std::string& executablePath, std::string& er
     const std::string content =
         "[Desktop Entry]\nType=Application\nName=Varnholt\nComment=Varnholt Application\n"
         "Exec=" + exec + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    return writeWholeFile(path, content, error);
+    if (writeFileAtomically(path, content)) return true;
+    error = "cannot write " + path;
+    return false;
 }
