@@ -23,7 +23,13 @@ uint64_t nowTicks() {
     return static_cast<uint64_t>(duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100);
 }
 
-// "{{NAME}}" becomes the environment variable NAME, "?" when it is unset.
+WatchFolderEntry* findFolder(const std::wstring& key) {
+    auto it = watchFolderMap.find(key);
+    return it == watchFolderMap.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
 std::wstring expandEnvironmentPlaceholders(const std::wstring& text) {
     std::wstring out;
     size_t pos = 0;
@@ -40,13 +46,6 @@ std::wstring expandEnvironmentPlaceholders(const std::wstring& text) {
     out += text.substr(pos);
     return out;
 }
-
-WatchFolderEntry* findFolder(const std::wstring& key) {
-    auto it = watchFolderMap.find(key);
-    return it == watchFolderMap.end() ? nullptr : &it->second;
-}
-
-}  // namespace
 
 WatchFolderEntry::WatchFolderEntry() : createdTicks(nowTicks()), changedTicks(createdTicks) {}
 
