@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "foundation/app_log.h"
+#include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
@@ -15,8 +16,6 @@ AppSettings appSettings;
 std::mutex appSettingsMutex;
 std::map<std::wstring, ApplicationRecord> applicationStatsMap;
 std::mutex statisticsMutex;
-std::wstring dataFolderPath;
-std::wstring configFolderPath;
 std::wstring metadataFolderPath;
 std::wstring configFilePath;
 std::wstring userFilePath;
@@ -47,22 +46,26 @@ uint64_t getLE(const uint8_t* at, int width) {
 
 std::vector<std::wstring> splitFields(const std::wstring& text) {
     std::vector<std::wstring> fields;
-    size_t start = 0;
-    for (size_t at; (at = text.find(kFieldSeparator, start)) != std::wstring::npos; start = at + kFieldSeparator.size())
-        fields.push_back(text.substr(start, at - start));
-    fields.push_back(text.substr(start));
+    splitWString(text, kFieldSeparator, fields);
     return fields;
 }
 
 std::wstring joinFields(const std::vector<std::wstring>& fields) {
     std::wstring text;
-    for (size_t i = 0; i < fields.size(); ++i) text += (i ? kFieldSeparator : L"") + fields[i];
+    joinWString(fields, kFieldSeparator, text);
     return text;
 }
 
+std::vector<std::wstring> watchFolderKeys() {
+    std::vector<std::wstring> keys;
+    std::lock_guard lock(watchFolderMutex);
+    for (const auto& [key, entry] : watchFolderMap) keys.push_back(key);
+    return keys;
+}
+
 bool ensureConfigFolder() {
-    if (isExistingFolder(configFolderPath)) return true;
-    return makeDirectoryPathWithSD(configFolderPath + kPathSeparatorText) && isExistingFolder(configFolderPath);
+    if (isExistingFolder(configurationFolderPath())) return true;
+    return makeDirectoryPathWithSD(configurationFolderPath() + kPathSeparatorText) && isExistingFolder(configurationFolderPath());
 }
 
 // A file that exists with content but does not load is damaged: keep a copy
@@ -317,8 +320,11 @@ bool loadAppConfiguration() {
             readUserSection();
         else
             keepDamagedFile(userFilePath);
+        for (const std::wstring& key : watchFolderKeys()) loadFolderFileList(key);
     }
     if (engineStarter) engineStarter();
+    loadNotificationsFile();
+    loadBackupSetNotesFile();
     configurationSaved = true;
     return true;
 }
@@ -330,6 +336,9 @@ bool saveAppConfiguration() {
     bool saved = saveDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase);
     writeUserSection();
     saved = saveDataRecordFile(appDataRecord, "user", userFilePath, kDataFilePassPhrase) && saved;
+    for (const std::wstring& key : watchFolderKeys()) saveFolderFileList(key);
+    saveNotificationsFile();
+    saveBackupSetNotesFile();
     if (saved) configurationSaved = true;
     return saved;
 }

@@ -50,8 +50,8 @@ extern std::map<std::wstring, ApplicationRecord> applicationStatsMap;
 extern std::mutex statisticsMutex;
 
 // Paths built by loadAppConfiguration (set before any worker starts).
-extern std::wstring dataFolderPath;
-extern std::wstring configFolderPath;
+// (The data and configuration folders: dataFolderPath() and
+// configurationFolderPath() of the data files.)
 extern std::wstring metadataFolderPath;
 extern std::wstring configFilePath;
 extern std::wstring userFilePath;

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "foundation/app_config.h"
+#include "foundation/data_files.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
@@ -37,11 +38,10 @@ void enterBuiltInDefaults() {
 }
 
 void buildPaths() {
-    dataFolderPath = expandEnvironmentPlaceholders(std::wstring(kDataFolder));
-    configFolderPath = dataFolderPath + kPathSeparatorText + L"ConfigData";
-    metadataFolderPath = dataFolderPath + kPathSeparatorText + L"FileMetaData";
-    configFilePath = configFolderPath + kPathSeparatorText + utf8ToWide(kConfigFileName);
-    userFilePath = configFolderPath + kPathSeparatorText + utf8ToWide(kUserFileName);
-    traceLogPath = wideToUtf8(configFolderPath + kPathSeparatorText + utf8ToWide(kTraceLogFileName));
+    const std::wstring configFolder = configurationFolderPath();
+    metadataFolderPath = dataFolderPath() + kPathSeparatorText + std::wstring(kMetadataFolderName);
+    configFilePath = configFolder + kPathSeparatorText + utf8ToWide(kConfigFileName);
+    userFilePath = configFolder + kPathSeparatorText + utf8ToWide(kUserFileName);
+    traceLogPath = wideToUtf8(configFolder + kPathSeparatorText + utf8ToWide(kTraceLogFileName));
 }
 

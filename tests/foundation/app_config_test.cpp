@@ -5,6 +5,7 @@
 
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
+#include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/data_packet.h"
@@ -80,7 +81,7 @@ TEST(AppConfig, FirstStartWithoutFiles) {
     EXPECT_TRUE(started);
     EXPECT_TRUE(configurationSaved);
     EXPECT_TRUE(std::filesystem::is_directory(config));
-    EXPECT_EQ(wideToUtf8(configFolderPath) + "/", config);
+    EXPECT_EQ(wideToUtf8(configurationFolderPath()) + "/", config);
     EXPECT_EQ(traceLogPath, config + "logString.txt");
     {
         std::lock_guard lock(appSettingsMutex);
