@@ -8,9 +8,7 @@
 #include <string_view>
 
 #include "foundation/data_record.h"
-
-inline constexpr std::string_view kDataFilePassPhrase = "Br4mbl3#2.71c0d3x9";
-inline constexpr std::string_view kStylePassPhrase = "k8q2_%?.&7";
+#include "foundation/global_defaults.h"  // the pass phrases
 
 // Longest text value (and entry name) a file can hold: lengths are 16 bits.
 inline constexpr size_t kMaxRecordTextBytes = 65535;
