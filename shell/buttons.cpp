@@ -2,6 +2,8 @@
 
 #include <imgui.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -166,6 +168,22 @@ int32_t getUIButtonValue(const std::string& key) {
     std::lock_guard<std::mutex> lock(uiButtonMutex);
     auto it = uiButtonMap.find(key);
     return it == uiButtonMap.end() ? 0 : it->second.state;
+}
+
+std::map<std::string, UIButtonEntry> copyUIButtonTable() {
+    std::lock_guard<std::mutex> lock(uiButtonMutex);
+    return uiButtonMap;
+}
+
+bool setUIButtonLook(const std::string& key, const UIButtonEntry& look) {
+    std::lock_guard<std::mutex> lock(uiButtonMutex);
+    auto [it, added] = uiButtonMap.try_emplace(key);
+    UIButtonEntry& stored = it->second;
+    std::copy(std::begin(look.colors), std::end(look.colors), std::begin(stored.colors));
+    stored.label1 = look.label1;
+    stored.label2 = look.label2;
+    applyState(stored, added ? kButtonDisabled : stored.state);
+    return true;
 }
 
 int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyStates) {

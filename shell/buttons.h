@@ -2,6 +2,7 @@
 // The table of push buttons that every window draws from, keyed by a short
 // text key, and the row of buttons a window draws each frame.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,12 @@ bool setUIButtonState(const std::string& key, int32_t state);
 bool setUIButtonLabels(const std::string& key, const char* label1, const char* label2);
 // The key's state, 0 for a missing key.
 int32_t getUIButtonValue(const std::string& key);
+// A copy of the whole table, in key order (the colour styles capture it).
+std::map<std::string, UIButtonEntry> copyUIButtonTable();
+// Takes the four colours and two labels of `look` (a colour style being
+// applied), creating the entry in the disabled state when missing; the
+// entry's own state is kept and applied again, so the new look shows at once.
+bool setUIButtonLook(const std::string& key, const UIButtonEntry& look);
 
 // Draws the row; returns the index of the button pressed this frame, or -1.
 int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyStates);
