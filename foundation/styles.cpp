@@ -121,8 +121,10 @@ ImVec4 mixColour(const ImVec4& from, const ImVec4& to, float share) {
                   from.z + (to.z - from.z) * share, from.w + (to.w - from.w) * share);
 }
 
+// Bytes of multi-byte UTF-8 characters belong to the word they stand in.
 bool isWordCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           static_cast<unsigned char>(c) >= 0x80;
 }
 
 }  // namespace

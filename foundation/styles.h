@@ -71,8 +71,9 @@ bool applyStyleByName(const std::string& name);
 // creating it when missing.
 bool captureLiveStyle(const std::string& name);
 
-// First character of every run of letters and digits upper-cased, the other
-// letters of the run lower-cased ("bACK-up 2x" gives "Back-Up 2x").
+// First character of every word (a run of letters, digits and non-ASCII
+// characters) upper-cased, the word's other ASCII letters lower-cased
+// ("bACK-up 2x" gives "Back-Up 2x"); non-ASCII characters stay as they are.
 std::string toTitleCase(const std::string& text);
 
 // The program's own light colour set, written into `style` (the live style

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "foundation/data_packet.h"
 #include "foundation/file_helpers.h"
 #include "platform/text.h"
