@@ -1,0 +1,198 @@
+#include "engine/backup_set_folders.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "engine/backup_sets.h"
+#include "foundation/data_files.h"
+#include "foundation/data_packet.h"
+#include "foundation/file_helpers.h"
+#include "foundation/global_defaults.h"
+#include "foundation/version_records.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_copy.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace {
+
+std::set<std::wstring> setCopyPaths;  // path keys of archived copies listed by imported sets
+std::mutex setCopyPathsMutex;
+
+std::set<std::wstring> restoringPaths;
+std::mutex restoringPathsMutex;
+
+struct WatchFolderArchive {
+    std::wstring key;
+    std::wstring archivePath;
+};
+
+std::wstring trimTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+// The watch folder `path` names and its archive path; false when it is not a
+// watch folder or its archive path is not absolute (nothing is ever written
+// or deleted relative to the working folder).
+bool findWatchFolderArchive(const std::wstring& path, WatchFolderArchive& out) {
+    const std::wstring key = pathKey(trimTrailingSeparators(path));
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    auto found = watchFolderMap.find(key);
+    if (found == watchFolderMap.end()) return false;
+    out.key = found->first;
+    out.archivePath = trimTrailingSeparators(found->second.archivePath);
+    return !out.archivePath.empty() && out.archivePath.front() == kPathSeparator;
+}
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+    if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
+    return folder + kPathSeparatorText + name;
+}
+
+// The name of an archived copy without its " ~ " stamp.
+std::wstring plainArchiveName(const std::wstring& path) {
+    std::wstring name = lastPathComponent(path);
+    const size_t dot = name.rfind(L'.');
+    const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
+    if (dot != std::wstring::npos) name.resize(dot);
+    const size_t stamp = name.find(kArchiveNameSeparator);
+    if (stamp != std::wstring::npos) name.resize(stamp);
+    return name + extension;
+}
+
+std::wstring folderOf(const std::wstring& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
+}
+
+bool deleteFile(const std::wstring& path) { return std::remove(wideToUtf8(path).c_str()) == 0; }
+
+// Files of a folder and its sub-folders, without the copy's temporary files.
+std::vector<std::wstring> listFolderFiles(const std::wstring& folder) {
+    std::vector<std::wstring> files, kept;
+    listFilesRecursive(folder, files, true);
+    for (std::wstring& file : files) {
+        if (!isCopyTemporaryName(lastPathComponent(file))) kept.push_back(std::move(file));
+    }
+    return kept;
+}
+
+}  // namespace
+
+std::wstring backupStagingFolder() {
+    return dataFolderPath() + kPathSeparatorText + std::wstring(kMetadataFolderName);
+}
+
+std::wstring backupStagingFolderName(const std::wstring& folderKey) {
+    const std::wstring key = trimTrailingSeparators(folderKey);
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(computeCrc32(0, wideToUtf8(key))));
+    return lastPathComponent(key) + L"_" + utf8ToWide(hex);
+}
+
+std::wstring backupStagingSubfolder(const std::wstring& folderKey) {
+    return backupStagingFolder() + kPathSeparatorText + backupStagingFolderName(folderKey) + kPathSeparatorText;
+}
+
+std::wstring backupSetStagingFilePath(const std::wstring& folderKey, const std::wstring& setName) {
+    return backupStagingSubfolder(folderKey) + backupSetFileName(setName);
+}
+
+std::wstring archiveBackupSetFolder(const std::wstring& archivePath) {
+    return joinPath(trimTrailingSeparators(archivePath), std::wstring(kArchiveSetFolderName)) + kPathSeparatorText;
+}
+
+bool storeBackupSetFile(const std::wstring& watchFolderPath) {
+    WatchFolderArchive folder;
+    if (!findWatchFolderArchive(watchFolderPath, folder)) return false;
+    const std::vector<std::wstring> staged = listFolderFiles(backupStagingSubfolder(folder.key));
+    if (staged.empty()) return false;
+    const std::wstring target = archiveBackupSetFolder(folder.archivePath);
+    if (!isExistingFolder(target) && !makeDirectoryPath(target)) return false;
+    // Copy first, delete after: a failed copy never costs the archive a set.
+    std::set<std::wstring> wanted;
+    bool allCopied = true;
+    for (const std::wstring& file : staged) {
+        const std::wstring name = plainArchiveName(file);
+        if (!wanted.insert(name).second) continue;
+        if (copyFile(file, target + name, false) != CopyResult::Copied) allCopied = false;
+    }
+    const std::wstring targetFolder = trimTrailingSeparators(target);
+    for (const std::wstring& file : listFolderFiles(targetFolder)) {
+        if (folderOf(file) != targetFolder || !wanted.count(lastPathComponent(file))) deleteFile(file);
+    }
+    return allCopied;
+}
+
+size_t importBackupSets(const std::wstring& watchFolderPath) {
+    {
+        std::lock_guard<std::mutex> lock(setCopyPathsMutex);
+        setCopyPaths.clear();
+    }
+    WatchFolderArchive folder;
+    if (!findWatchFolderArchive(watchFolderPath, folder)) return 0;
+    const std::wstring source = archiveBackupSetFolder(folder.archivePath);
+    if (!isExistingFolder(source)) return 0;
+    const std::wstring staging = backupStagingSubfolder(folder.key);
+    size_t copied = 0;
+    for (const std::wstring& file : listFolderFiles(source)) {
+        BackupSetRecord set;
+        if (loadBackupSetFile(file, set)) {
+            std::lock_guard<std::mutex> lock(setCopyPathsMutex);
+            for (const auto& [key, entry] : set.files) {
+                if (!entry.archivePath.empty()) setCopyPaths.insert(pathKey(entry.archivePath));
+            }
+        }
+        if (!isExistingFolder(staging) && !makeDirectoryPathWithSD(staging)) continue;
+        if (copyFile(file, staging + plainArchiveName(file), false) == CopyResult::Copied) ++copied;
+    }
+    return copied;
+}
+
+bool isBackupSetCopyPath(const std::wstring& archivePath) {
+    std::lock_guard<std::mutex> lock(setCopyPathsMutex);
+    return setCopyPaths.count(pathKey(archivePath)) > 0;
+}
+
+size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
+    WatchFolderArchive folder;
+    if (!findWatchFolderArchive(watchFolderPath, folder)) return 0;
+    size_t added = 0;
+    for (const std::wstring& copy : listFolderFiles(folder.archivePath)) {
+        const std::wstring copyFolder = folderOf(copy);
+        if (!pathIsInside(copyFolder, folder.archivePath) || isBackupSetCopyPath(copy)) continue;
+        const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));
+        const std::wstring sourcePath = joinPath(folder.key + relative, plainArchiveName(copy));
+        if (addVersionRecord(sourcePath, copy, L"", false)) ++added;
+    }
+    return added;
+}
+
+bool addRestoringPaths(const std::vector<std::wstring>& paths) {
+    std::lock_guard<std::mutex> lock(restoringPathsMutex);
+    for (const std::wstring& path : paths) restoringPaths.insert(pathKey(path));
+    return true;
+}
+
+bool removeRestoringPaths(const std::vector<std::wstring>& paths) {
+    std::lock_guard<std::mutex> lock(restoringPathsMutex);
+    size_t removed = 0;
+    for (const std::wstring& path : paths) removed += restoringPaths.erase(pathKey(path));
+    return removed > 0;
+}
+
+bool removeRestoringPaths() {
+    std::lock_guard<std::mutex> lock(restoringPathsMutex);
+    const bool any = !restoringPaths.empty();
+    restoringPaths.clear();
+    return any;
+}
+
+bool isRestoringPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(restoringPathsMutex);
+    return restoringPaths.count(pathKey(path)) > 0;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Where backup-set files live: a staging folder inside the data folder
+// ("<data folder>/FileMetaData/<one subfolder per watch folder>/"), written by
+// the backup and read by the restore side, and the ".backupsets" folder of
+// each watch folder's archive, which travels with the archive. Also the paths
+// a restore is writing, which the archiving passes over.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+inline constexpr std::wstring_view kArchiveSetFolderName = L".backupsets";
+
+// "<data folder>/FileMetaData", placeholders expanded.
+std::wstring backupStagingFolder();
+// The one name of a watch folder's staging subfolder, made from its key: the
+// key's last component, "_" and the key's CRC-32 in hex, so two watch folders
+// with the same last component never share their sets.
+std::wstring backupStagingFolderName(const std::wstring& folderKey);
+// backupStagingFolder() + "/" + backupStagingFolderName(key) + "/".
+std::wstring backupStagingSubfolder(const std::wstring& folderKey);
+// Where a backup writes its set: the staging subfolder + backupSetFileName(setName).
+std::wstring backupSetStagingFilePath(const std::wstring& folderKey, const std::wstring& setName);
+// "<archive path>/.backupsets/".
+std::wstring archiveBackupSetFolder(const std::wstring& archivePath);
+
+// Mirrors the watch folder's staging subfolder into its archive's
+// ".backupsets" folder: every staged file is copied there under its plain name
+// (the first of two with the same plain name wins), each replacing the old
+// file atomically, then every other file there is deleted. False when the
+// folder is not a watch folder, nothing is staged, or a copy failed (the
+// archive's older file of that name is then kept).
+bool storeBackupSetFile(const std::wstring& watchFolderPath);
+
+// Copies the archive's set files into the staging subfolder (replacing files
+// of the same name) and remembers the archived copies their sets list.
+// Returns the number of set files copied.
+size_t importBackupSets(const std::wstring& watchFolderPath);
+// True when importBackupSets saw `archivePath` in a set.
+bool isBackupSetCopyPath(const std::wstring& archivePath);
+// Adds a version record for every archived copy of the watch folder that no
+// imported set lists; returns how many it added.
+size_t indexArchivedVersions(const std::wstring& watchFolderPath);
+
+// Paths a restore task is writing; the change handling skips them.
+bool addRestoringPaths(const std::vector<std::wstring>& paths);
+// Removes the given paths; true when something was removed.
+bool removeRestoringPaths(const std::vector<std::wstring>& paths);
+// Removes every path; true when something was removed.
+bool removeRestoringPaths();
+bool isRestoringPath(const std::wstring& path);

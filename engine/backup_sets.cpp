@@ -1,0 +1,220 @@
+#include "engine/backup_sets.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "foundation/app_log.h"
+#include "foundation/data_files.h"
+#include "foundation/data_packet.h"
+#include "foundation/data_record.h"
+#include "foundation/file_helpers.h"
+#include "foundation/global_defaults.h"
+#include "foundation/text_format.h"
+#include "foundation/watch_folders.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "shell/texts.h"
+
+BackupSetRecord currentBackupSet;
+BackupSetRecord editedBackupSet;
+std::mutex backupSetMutex;
+std::atomic<bool> backupSetEditActive{false};
+
+namespace {
+
+const std::string kSetSection = "bc";
+const std::string kLineEntry = "bi";
+const std::string kNoteEntry = "note";
+const std::wstring kEmptyField = L" ";
+
+// Other parts of the engine and the shell reached from here, one place each.
+bool applicationIsRunning() { return true; }
+
+// A report line of the notifications view: kind, two blank columns, the text.
+std::string joinReportLine(int32_t kind, const std::string& text) {
+    ReportLineRecord record;
+    record.kind = kind;
+    record.field1 = " ";
+    record.field2 = " ";
+    record.field3 = text;
+    return joinRecordFields(record);
+}
+
+// Fields of one "bi" line; an empty field is stored as one blank.
+std::wstring makeSetLine(const BackupSetEntry& entry, const std::wstring& summary) {
+    std::vector<std::wstring> fields = {entry.sourcePath, entry.archivePath, entry.copied ? L"+" : L"-",
+                                        entry.restore ? L"R" : L"0"};
+    if (!summary.empty()) fields.push_back(summary);
+    for (std::wstring& field : fields) {
+        if (field.empty()) field = kEmptyField;
+    }
+    std::wstring line;
+    joinWString(fields, std::wstring(kLineSeparatorW), line);
+    return line;
+}
+
+std::wstring readField(const std::vector<std::wstring>& fields, size_t index) {
+    if (index >= fields.size() || fields[index] == kEmptyField) return L"";
+    return fields[index];
+}
+
+BackupSetEntry parseSetLine(const std::wstring& line) {
+    std::vector<std::wstring> fields;
+    splitWString(line, std::wstring(kLineSeparatorW), fields);
+    BackupSetEntry entry;
+    entry.sourcePath = readField(fields, 0);
+    entry.archivePath = readField(fields, 1);
+    entry.copied = readField(fields, 2) == L"+" && isExistingFile(entry.archivePath);
+    entry.restore = readField(fields, 3) == L"R";
+    entry.summary = readField(fields, 4);
+    return entry;
+}
+
+void logSetNotWritten(const std::wstring& filePath) {
+    const std::string line1 = joinReportLine(3, "file could not be created!");
+    const std::string line2 = joinReportLine(3, wideToUtf8(filePath));
+    appendAppLogEntry(L"Backupset file not written" + std::wstring(kLineSeparatorW) + utf8ToWide(line1) +
+                          std::wstring(kLineSeparatorW) + utf8ToWide(line2),
+                      8, false);
+}
+
+bool ensureParentFolder(const std::wstring& filePath) {
+    const size_t last = filePath.rfind(kPathSeparator);
+    if (last == std::wstring::npos) return false;
+    const std::wstring folder = filePath.substr(0, last + 1);
+    return isExistingFolder(folder) || makeDirectoryPath(folder);
+}
+
+}  // namespace
+
+std::wstring backupSetSummary(const BackupSetRecord& set) {
+    uint64_t copiedCount = 0, bytes = 0, restoreCount = 0;
+    for (const auto& [key, entry] : set.files) {
+        if (!entry.copied) continue;
+        ++copiedCount;
+        if (entry.restore) ++restoreCount;
+        uint64_t size = 0;
+        if (getFileSize(entry.archivePath, size)) bytes += size;
+    }
+    const uint64_t all = set.files.size();
+    return L"efc:" + std::to_wstring(copiedCount) + L",tf:" + std::to_wstring(all) + L",tm:" +
+           std::to_wstring(all - copiedCount) + L",b:" + std::to_wstring(bytes) + L",str:" +
+           std::to_wstring(restoreCount);
+}
+
+std::wstring backupSetFileName(const std::wstring& setName) {
+    std::wstring name = setName;
+    replaceAllW(name, L"/", L"_");
+    replaceAllW(name, L":", L"-");
+    return name + std::wstring(kBackupSetExtension);
+}
+
+std::wstring backupSetNameFromPath(const std::wstring& filePath) {
+    std::wstring name = lastPathComponent(filePath);
+    const size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos) name.resize(dot);
+    replaceAllW(name, L"_", L"/");
+    replaceAllW(name, L"-", L":");
+    return name;
+}
+
+bool saveBackupSetFile(const std::wstring& filePath, const BackupSetRecord& set) {
+    DataRecord document;
+    addRecordSection(document, kSetSection);
+    RecordSectionHandle section = getRecordSection(document, kSetSection);
+    std::wstring summary = backupSetSummary(set);
+    uint32_t index = 0;
+    for (const auto& [key, entry] : set.files) {
+        if (!entry.copied) continue;
+        setRecordWString(section, kLineEntry, makeSetLine(entry, summary), index++);
+        summary.clear();
+    }
+    setRecordString(section, kNoteEntry, set.note, 0);
+    const bool written = ensureParentFolder(filePath) && saveDataRecordFile(document, kSetSection, filePath, "");
+    if (!written) logSetNotWritten(filePath);
+    return written;
+}
+
+bool loadBackupSetFile(const std::wstring& filePath, BackupSetRecord& set) {
+    if (!isExistingFile(filePath)) return false;
+    DataRecord document;
+    if (!loadDataRecordFile(document, kSetSection, filePath, "")) return false;
+    RecordSectionHandle section = getRecordSection(document, kSetSection);
+    BackupSetRecord loaded;
+    loaded.name = backupSetNameFromPath(filePath);
+    const size_t count = getRecordValueCount(section, kLineEntry);
+    for (uint32_t index = 0; index < count; ++index) {
+        std::wstring line;
+        if (!getRecordWString(section, kLineEntry, line, index)) continue;
+        BackupSetEntry entry = parseSetLine(line);
+        const std::wstring key = entry.sourcePath;
+        loaded.files.emplace(key, std::move(entry));
+    }
+    getRecordString(section, kNoteEntry, loaded.note, 0);
+    set = std::move(loaded);
+    return true;
+}
+
+void startCurrentBackupSet(const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    currentBackupSet = BackupSetRecord{};
+    currentBackupSet.name = name;
+}
+
+void addCurrentBackupSetFile(const std::wstring& sourcePath) {
+    BackupSetEntry entry;
+    entry.sourcePath = sourcePath;
+    entry.backedUp = true;
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    currentBackupSet.files.emplace(sourcePath, std::move(entry));
+}
+
+bool recordCurrentBackupSetCopy(const std::wstring& sourcePath, const std::wstring& archivePath, bool copied) {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    auto found = currentBackupSet.files.find(sourcePath);
+    if (found == currentBackupSet.files.end()) return false;
+    found->second.copied = copied;
+    found->second.archivePath = archivePath;
+    return true;
+}
+
+BackupSetRecord currentBackupSetSnapshot() {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    return currentBackupSet;
+}
+
+void clearCurrentBackupSet() {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    currentBackupSet.files.clear();
+}
+
+bool saveCurrentBackupSet(const std::wstring& filePath) {
+    return saveBackupSetFile(filePath, currentBackupSetSnapshot());
+}
+
+void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
+    try {
+        if (backupSetEditActive) return;
+        BackupSetRecord loaded;
+        if (!loadBackupSetFile(filePath, loaded)) return;
+        {
+            std::lock_guard<std::mutex> lock(backupSetMutex);
+            if (backupSetEditActive) return;  // another edit started meanwhile
+            editedBackupSet = std::move(loaded);
+            backupSetEditActive = true;
+        }
+        while (backupSetEditActive && applicationIsRunning()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timings().pollMs.load()));
+        }
+        BackupSetRecord edited;
+        {
+            std::lock_guard<std::mutex> lock(backupSetMutex);
+            edited = editedBackupSet;
+        }
+        saveBackupSetFile(filePath, edited);
+    } catch (const std::exception&) {
+        appendAppLogEntry(L"BOOM in threadLoadAndEditRestoreFileSet", 8, false);
+    }
+}

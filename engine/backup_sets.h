@@ -1,0 +1,77 @@
+#pragma once
+// Backup sets: what one backup saved, one file ".backup" per set. A set file
+// is a data file with the empty pass phrase holding the section "bc": one
+// "bi" line per copied file (source, archive copy, "+", "R" or "0", and on
+// the first line the set's summary) and the set's "note".
+//
+// Two sets live in the process: the one the running backup fills and the one
+// the restoration window edits. backupSetMutex guards both. Never hold it
+// while waiting for anything (a user's answer, a copy): copy out what you need.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+// One file of a set.
+struct BackupSetEntry {
+    std::wstring sourcePath;
+    std::wstring archivePath;  // the archived copy, once copied
+    bool copied = false;
+    bool restore = false;      // marked for restoring
+    bool backedUp = false;     // selected by the backup that made the set
+    std::wstring summary;      // only in the entry read from a file's first line
+};
+
+struct BackupSetRecord {
+    std::wstring name;
+    std::string note;
+    std::map<std::wstring, BackupSetEntry> files;  // source path -> entry
+};
+
+extern BackupSetRecord currentBackupSet;  // filled by the running backup
+extern BackupSetRecord editedBackupSet;   // loaded for the restoration window
+extern std::mutex backupSetMutex;
+// Set while the restoration window edits editedBackupSet; the window clears
+// it when the user is done, and the set is then written back.
+extern std::atomic<bool> backupSetEditActive;
+
+inline constexpr std::wstring_view kBackupSetExtension = L".backup";
+
+// "efc:N1,tf:N2,tm:N3,b:N4,str:N5" of the copied entries that a save writes:
+// copied count, all entries, not copied, bytes of the archive copies whose size
+// could be read, copied entries marked for restoring.
+std::wstring backupSetSummary(const BackupSetRecord& set);
+
+// A set's file name: "/" and ":" of its name become "_" and "-", then ".backup".
+std::wstring backupSetFileName(const std::wstring& setName);
+// A set's name from its file: the last component without its extension, "_"
+// and "-" read back as "/" and ":".
+std::wstring backupSetNameFromPath(const std::wstring& filePath);
+
+// Writes the set by atomic replacement, creating missing folders. False (the
+// old file kept, and "Backupset file not written" logged as an error) when it
+// could not be written.
+bool saveBackupSetFile(const std::wstring& filePath, const BackupSetRecord& set);
+// Reads a set file. False, `set` untouched, when the path is missing, is a
+// folder or cannot be read as a set. Entries whose archived copy is gone read
+// as not copied; a source met twice keeps its first line.
+bool loadBackupSetFile(const std::wstring& filePath, BackupSetRecord& set);
+
+// The current set, under backupSetMutex: start a set, add a selected file,
+// record a copy result (false when the set does not hold the file), take a
+// copy, empty it.
+void startCurrentBackupSet(const std::wstring& name);
+void addCurrentBackupSetFile(const std::wstring& sourcePath);
+bool recordCurrentBackupSetCopy(const std::wstring& sourcePath, const std::wstring& archivePath, bool copied);
+BackupSetRecord currentBackupSetSnapshot();
+void clearCurrentBackupSet();
+// Saves a copy of the current set, taken under backupSetMutex and written
+// outside it.
+bool saveCurrentBackupSet(const std::wstring& filePath);
+
+// Thread body of the restoration window: loads the file into editedBackupSet,
+// waits while backupSetEditActive stays set (and the application runs), then
+// writes the edited set back to the same file. Returns at once while another
+// edit is active.
+void threadLoadAndEditRestoreFileSet(std::wstring filePath);
