@@ -1,0 +1,204 @@
+#include "engine/backup_scan.h"
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "engine/thread_registry.h"
+#include "foundation/file_helpers.h"
+#include "foundation/global_defaults.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr size_t kMaxScanWorkers = 8;
+constexpr wchar_t kPendingResult[] = L"-";
+
+struct ScanJob {
+    std::wstring sourceFile;
+    std::wstring archiveName;
+    uint64_t generation = 0;
+};
+
+// Everything below is guarded by g_scanMutex.
+std::mutex g_scanMutex;
+std::map<std::wstring, std::wstring> g_scanResults;
+BackupScanCounts g_scanCounts;
+std::deque<ScanJob> g_scanJobs;
+size_t g_scanWorkers = 0;
+uint64_t g_scanGeneration = 0;
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+    if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
+    return folder + kPathSeparator + name;
+}
+
+// Runs queued comparisons until the queue is empty or the application stops.
+void runScanWorker() {
+    while (true) {
+        ScanJob job;
+        {
+            std::lock_guard<std::mutex> lock(g_scanMutex);
+            if (!isApplicationRunning()) g_scanJobs.clear();
+            if (g_scanJobs.empty()) {
+                --g_scanWorkers;
+                return;
+            }
+            job = std::move(g_scanJobs.front());
+            g_scanJobs.pop_front();
+        }
+        backupScanThreadMain(job.sourceFile, job.archiveName, job.generation);
+    }
+}
+
+// The newest copy among the files of one archive name: the greatest stamped
+// path, or the exact copy when there is no stamped one.
+struct NewestCopy {
+    std::wstring path;
+    bool stamped = false;
+};
+
+void offerCopy(NewestCopy& newest, const std::wstring& path, bool stamped) {
+    if (newest.path.empty() || (stamped && (!newest.stamped || path > newest.path))) newest = {path, stamped};
+}
+
+std::wstring watchFolderArchive(const std::wstring& path) {
+    const std::wstring key = pathKey(path);
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    auto found = watchFolderMap.find(key);
+    if (found != watchFolderMap.end()) return found->second.archivePath;
+    const WatchFolderEntry* best = nullptr;
+    size_t bestLength = 0;
+    for (const auto& [folder, entry] : watchFolderMap) {
+        if (folder.size() > bestLength && pathIsInside(key, folder)) best = &entry, bestLength = folder.size();
+    }
+    return best ? best->archivePath : std::wstring();
+}
+
+}  // namespace
+
+bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts) {
+    const size_t slash = path.rfind(kPathSeparator);
+    const size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
+    parts.folder = slash == std::wstring::npos ? L"" : path.substr(0, slash);
+    parts.fileName = path.substr(nameStart);
+    std::wstring rest = parts.fileName;
+    const size_t dot = rest.rfind(L'.');
+    parts.extension = dot == std::wstring::npos ? L"" : rest.substr(dot + 1);
+    if (dot != std::wstring::npos) rest.resize(dot);
+    const size_t separator = rest.find(kArchiveNameSeparator);
+    parts.stamp = separator == std::wstring::npos ? L"" : rest.substr(separator + kArchiveNameSeparator.size());
+    if (separator != std::wstring::npos) rest.resize(separator);
+    parts.plainName = rest + L"." + parts.extension;
+    return true;
+}
+
+bool getFileWriteTicks(const std::wstring& path, int64_t& ticks) {
+    int64_t exact = 0;
+    if (!readFileWriteTicks(path, exact)) return false;
+    int64_t seconds = exact / kTicksPerSecond;
+    if (exact % kTicksPerSecond < 0) --seconds;  // whole seconds toward the past
+    ticks = seconds * kTicksPerSecond;
+    return true;
+}
+
+size_t scanFolderExtensions(const std::wstring& archiveName, std::vector<std::wstring>& copies) {
+    copies.clear();
+    const std::wstring name = pathKey(archiveName);
+    ArchivePathParts wanted;
+    splitArchivePath(name, wanted);
+    std::vector<FolderEntry> entries;
+    if (wanted.folder.empty() && (name.empty() || name.front() != kPathSeparator)) return 0;
+    if (!listFolderEntries(wanted.folder.empty() ? kPathSeparatorText : wanted.folder, entries)) return 0;
+    std::wstring exact;
+    ArchivePathParts parts;
+    for (const FolderEntry& entry : entries) {
+        if (entry.isFolder || entry.linkToFolder) continue;
+        const std::wstring full = pathKey(joinPath(wanted.folder, entry.name));
+        if (full == name) {
+            exact = full;
+            continue;
+        }
+        splitArchivePath(full, parts);
+        if (parts.plainName == wanted.plainName) copies.push_back(full);
+    }
+    std::sort(copies.begin(), copies.end(), std::greater<std::wstring>());
+    if (!exact.empty()) copies.push_back(exact);
+    return copies.size();
+}
+
+std::wstring findArchivedVersion(const std::wstring& sourceFile, const std::wstring& archiveName) {
+    std::vector<std::wstring> copies;
+    if (scanFolderExtensions(archiveName, copies) == 0) return L"";
+    return filesAreEqual(sourceFile, copies.front()) ? copies.front() : L"";
+}
+
+std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName) {
+    std::lock_guard<std::mutex> lock(g_scanMutex);
+    auto cached = g_scanResults.find(sourceFile);
+    if (cached != g_scanResults.end()) return cached->second;
+    g_scanResults.emplace(sourceFile, kPendingResult);
+    g_scanCounts.running += 1;
+    g_scanJobs.push_back({sourceFile, archiveName, g_scanGeneration});
+    if (g_scanWorkers < kMaxScanWorkers) {
+        ++g_scanWorkers;
+        try {
+            startEngineThread(runScanWorker);
+        } catch (...) {
+            --g_scanWorkers;
+            if (g_scanWorkers == 0) {  // nobody would take the job: undo it
+                g_scanJobs.pop_back();
+                g_scanResults.erase(sourceFile);
+                g_scanCounts.running -= 1;
+                throw;
+            }
+        }
+    }
+    return kPendingResult;
+}
+
+void backupScanThreadMain(const std::wstring& sourceFile, const std::wstring& archiveName, uint64_t generation) {
+    if (!isApplicationRunning()) return;
+    const std::wstring result = findArchivedVersion(sourceFile, archiveName);
+    if (!isApplicationRunning()) return;
+    std::lock_guard<std::mutex> lock(g_scanMutex);
+    if (generation != g_scanGeneration) return;
+    g_scanResults[sourceFile] = result;
+    if (g_scanCounts.running > 0) g_scanCounts.running -= 1;
+    g_scanCounts.finished += 1;
+}
+
+void resetBackupScan() {
+    std::lock_guard<std::mutex> lock(g_scanMutex);
+    g_scanResults.clear();
+    g_scanJobs.clear();
+    g_scanCounts = {};
+    ++g_scanGeneration;
+}
+
+BackupScanCounts backupScanCounts() {
+    std::lock_guard<std::mutex> lock(g_scanMutex);
+    return g_scanCounts;
+}
+
+size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wstring>& copies) {
+    copies.clear();
+    const std::wstring archive = watchFolderArchive(watchFolderPath);
+    if (archive.empty()) return 0;
+    std::vector<std::wstring> files;
+    listFilesRecursive(archive, files, true);
+    std::map<std::wstring, NewestCopy> newest;  // archive name -> its newest copy
+    ArchivePathParts parts;
+    for (const std::wstring& file : files) {
+        splitArchivePath(file, parts);
+        const std::wstring name = joinPath(parts.folder, parts.plainName);
+        offerCopy(newest[name], file, file != name);
+    }
+    for (const auto& [name, copy] : newest) copies.push_back(copy.path);
+    std::sort(copies.begin(), copies.end());
+    return copies.size();
+}

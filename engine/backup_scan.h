@@ -1,0 +1,57 @@
+#pragma once
+// The backup scan: whether a file already has an equal copy in its archive.
+// Archived copies are named folder/base ~ stamp.extension, the plain copy
+// folder/base.extension. Comparisons run on a small pool of engine threads;
+// their results are cached per source path for the whole backup.
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The parts of an archive file name.
+struct ArchivePathParts {
+    std::wstring folder;     // up to the last "/" ("" when there is none)
+    std::wstring fileName;   // the whole last component
+    std::wstring stamp;      // after " ~ " up to the extension ("" without " ~ ")
+    std::wstring extension;  // after the last "." of the last component
+    std::wstring plainName;  // base + "." + extension
+};
+
+// "." and " ~ " are looked for in the last component only, so dotted folder
+// names never cut a path. Always true.
+bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts);
+
+// The file's last-write time in whole seconds, as 100-ns ticks since 1970.
+bool getFileWriteTicks(const std::wstring& path, int64_t& ticks);
+
+// The archived copies of `archiveName` in its folder: stamped copies with the
+// same plain name, greatest path first, then the exact copy when it exists.
+// Fills `copies` (path keys) and returns their number.
+size_t scanFolderExtensions(const std::wstring& archiveName, std::vector<std::wstring>& copies);
+
+// The newest copy of `archiveName` when it equals `sourceFile`, else "".
+std::wstring findArchivedVersion(const std::wstring& sourceFile, const std::wstring& archiveName);
+
+// The cached result for `sourceFile`: the equal copy's path, "" when there is
+// none, or "-" while its comparison is pending. A first call queues the
+// comparison and returns "-".
+std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName);
+
+// One comparison queued by startBackupScanThread in the scan round
+// `generation`. A result of an earlier round (before resetBackupScan) and a
+// result finished after the application stopped are not stored.
+void backupScanThreadMain(const std::wstring& sourceFile, const std::wstring& archiveName, uint64_t generation);
+
+// Start of a backup: empties the cache and the queue of comparisons, sets
+// both counters to 0 and starts a new round.
+void resetBackupScan();
+
+struct BackupScanCounts {
+    uint64_t running = 0;   // comparisons queued or in progress
+    uint64_t finished = 0;  // comparisons stored in this round
+};
+BackupScanCounts backupScanCounts();
+
+// The newest archived copy of every file in the archive of the watch folder
+// that holds `watchFolderPath`, in ascending path order; returns the count.
+size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wstring>& copies);

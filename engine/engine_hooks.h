@@ -1,0 +1,30 @@
+#pragma once
+// Entry points of engine workers that live in other files, reached through
+// hooks so the supervisor and the Storage Checker can start them. The file
+// that implements a worker installs its hook at start-up, before the engine
+// starts. An empty hook means: nothing to start, no pending changes, an empty
+// queue, the watcher not running.
+#include <cstddef>
+#include <functional>
+#include <string>
+
+struct EngineHooks {
+    // Change watcher.
+    std::function<bool()> hasPendingChanges;
+    std::function<bool()> isChangeWatcherRunning;   // its running flag, read under its run mutex
+    std::function<void()> startWatchFolderThreads;   // rebuilds and starts the watcher
+    // Worker bodies the supervisor restarts.
+    std::function<void()> monitorUIThread;
+    std::function<void()> fileWatcherThread;
+    std::function<void()> copierThread;
+    std::function<size_t()> copyQueueCount;
+    // Archive preparation and the per-folder consistency scan.
+    std::function<void(const std::wstring& folderPath, const std::wstring& archivePath)> prepareArchiveThread;
+    std::function<void(const std::wstring& folderPath)> checkArchiveInstances;
+    // Background save of the configuration when the system is idle.
+    std::function<bool()> saveAppConfiguration;
+};
+
+// A copy of the hooks, taken under their mutex.
+EngineHooks engineHooks();
+void setEngineHooks(const EngineHooks& hooks);
