@@ -181,7 +181,7 @@ TEST_F(SupervisorTest, SupervisorThreadEndsAfterShutdown) {
     registerWorkers({kCopier});
     setThreadState(kCopier, kThreadStopped);
     startEngine();  // supervisor and Monitor UI
-    for (int i = 0; i < 500 && c.copierStarts == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = 0; i < 500 && (c.copierStarts == 0 || c.monitorStarts == 0); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_GE(c.copierStarts, 1);
     EXPECT_GE(c.monitorStarts, 1);
     setApplicationRunning(false);
