@@ -1,0 +1,463 @@
+#include "engine/archive_copy.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "engine/thread_registry.h"
+#include "foundation/file_helpers.h"
+#include "foundation/global_defaults.h"
+#include "foundation/text_format.h"
+#include "foundation/version_records.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+ProgressSet globalProgressSet;
+std::mutex progressMutex;
+
+namespace {
+
+std::mutex g_contextMutex;
+std::map<std::wstring, std::wstring> g_archiveContext;
+
+std::mutex g_restoringMutex;
+std::set<std::wstring> g_restoringPaths;
+
+std::mutex g_copyStepMutex;
+bool g_batchFlag = true;
+
+std::mutex g_cancelMutex;
+bool g_cancelFlag = false;
+std::atomic<int> g_cancelMirror{0};
+std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
+
+std::mutex g_freeSpaceMutex;
+FreeSpaceFunction g_freeSpace;
+
+std::wstring withoutTrailingSeparator(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+std::wstring parentFolder(const std::wstring& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// The entry whose folder holds the path most deeply, in either folder map.
+const WatchFolderEntry* deepestFolderEntry(const std::wstring& key, std::wstring& folder) {
+    const WatchFolderEntry* best = nullptr;
+    for (const auto* map : {&defaultFolderMap, &watchFolderMap}) {
+        for (const auto& [folderKey, entry] : *map) {
+            const std::wstring trimmed = withoutTrailingSeparator(folderKey);
+            if (trimmed == key || !pathIsInside(key, trimmed)) continue;
+            if (best && trimmed.size() < withoutTrailingSeparator(folder).size()) continue;
+            best = &entry;
+            folder = folderKey;
+        }
+    }
+    return best;
+}
+
+bool isWatchedType(int32_t type) { return type == kFolderTypeFolder || type == kFolderTypeDescendents; }
+
+// True when the path lies in the archive of some watch folder: archived
+// copies never count as changes, even where the archive sits inside a
+// watched folder.
+bool isInsideAnArchive(const std::wstring& key) {
+    for (const auto& [folderKey, entry] : watchFolderMap) {
+        const std::wstring archive = withoutTrailingSeparator(entry.archivePath);
+        if (!archive.empty() && pathIsInside(key, archive)) return true;
+    }
+    return false;
+}
+
+// Makes the folder's archive context the first time it is met. False when
+// the folder's archive is missing or has no usable path.
+bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root) {
+    if (archiveContextOf(folderKey, root)) return true;
+    root = expandPathPlaceholders(std::wstring(kDefaultArchiveRoot));
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        const auto it = watchFolderMap.find(folderKey);
+        if (it != watchFolderMap.end()) {
+            if (it->second.problemFlags & kProblemArchiveMissing) return false;
+            root = it->second.archivePath;
+        }
+    }
+    root = withoutTrailingSeparator(root);
+    if (!isAbsolutePath(root)) return false;
+    std::lock_guard<std::mutex> lock(g_contextMutex);
+    root = g_archiveContext.try_emplace(folderKey, root).first->second;
+    return true;
+}
+
+bool isRegularFile(const std::wstring& path) {
+    const uint32_t attributes = readFileAttributes(path);
+    return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
+}
+
+// Builds the queue item of one change (steps after the folder tests); false
+// when the folder's entries do not archive it.
+bool makeQueueItem(const ChangedFile& change, const std::wstring& folderKey, CopyQueueItem& item) {
+    const std::wstring fileName = lastPathComponent(change.path);
+    bool archived = false;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    if (isInsideAnArchive(pathKey(change.path))) return false;
+    for (const auto* map : {&defaultFolderMap, &watchFolderMap}) {
+        const auto it = map->find(folderKey);
+        if (it == map->end()) continue;
+        const WatchFolderEntry& entry = it->second;
+        item.targetPath = withoutTrailingSeparator(entry.archivePath) + kPathSeparatorText + fileName;
+        if (!isWatchedType(entry.folderType)) continue;
+        archived = true;
+        item.collisionOption = entry.collisionOption;
+        item.preserveHierarchy = entry.preserveHierarchy ? 1 : 0;
+        item.thirdFlag = entry.thirdFlag ? 1 : 0;
+    }
+    return archived;
+}
+
+void archiveOneChange(const ChangedFile& change) {
+    const std::wstring folderKey = findWatchFolderOfFile(change.path);
+    if (folderKey.empty()) return;
+    std::wstring root;
+    if (!ensureArchiveContext(folderKey, root)) return;
+    if (isRestoringPath(change.path)) return;
+    if (isCopyTemporaryName(lastPathComponent(change.path))) return;
+    if (!isFileExtensionIncluded(folderKey, change.path)) return;
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        if (copyQueue.count(change.path)) return;
+    }
+    if (!isRegularFile(change.path)) return;
+    CopyQueueItem item;
+    if (!makeQueueItem(change, folderKey, item)) return;
+    item.sourcePath = change.path;
+    item.applicationName = change.applicationName;
+    item.changeTicks = currentTimeTicks();
+    std::lock_guard<std::mutex> lock(copyQueueMutex);
+    copyQueue.try_emplace(change.path, std::move(item));
+}
+
+// The name of a taken archive name under the collision option. The
+// extension is looked for in the file name only, so a dotted folder never
+// splits the path.
+std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
+    const size_t slash = target.rfind(kPathSeparator);
+    const size_t dot = target.rfind(L'.');
+    const bool hasDot = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+    const std::wstring base = hasDot ? target.substr(0, dot) : target;
+    const std::wstring extension = hasDot ? target.substr(dot + 1) : std::wstring();
+    const std::wstring separator(kArchiveNameSeparator);
+    if (option == kCollisionAppendVersion) {
+        std::wstring candidate;
+        for (uint32_t n = 0; n < 1000; ++n) {
+            candidate = base + separator + formatZeroPadded(n, 4) + L"." + extension;
+            if (!isExistingFile(candidate)) break;
+        }
+        return candidate;
+    }
+    if (option == kCollisionAppendTimeStamp) return base + separator + formatArchiveTimestamp() + L"." + extension;
+    // Overwrite and Single Backup replace the plain name itself.
+    return target;
+}
+
+// The share-of-copy bookkeeping shared by the global and the folder sets.
+// True when the set completed.
+bool updateProgressValues(std::unordered_map<std::wstring, double>& values, uint64_t& totalBytes, double& ratio,
+                          double& previousRatio, const std::wstring& key, double value) {
+    values[key] = value;
+    double sum = 0.0;
+    for (const auto& [path, share] : values) sum += share;
+    previousRatio = ratio;
+    ratio = sum / static_cast<double>(values.size());
+    if (ratio + 0.05 < 1.0) return false;
+    ratio = previousRatio = 1.0;
+    totalBytes = 0;
+    return true;
+}
+
+// Sets a file's share in the global set, or else in its folder's set.
+void setFileProgress(const std::wstring& source, double value) {
+    const std::wstring key = pathKey(source);
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        ProgressSet& set = globalProgressSet;
+        if (set.values.count(key)) {
+            updateProgressValues(set.values, set.totalBytes, set.ratio, set.previousRatio, key, value);
+            return;
+        }
+    }
+    const std::wstring folderKey = findWatchFolderOfFile(source);
+    std::lock_guard<std::mutex> folderLock(watchFolderMutex);
+    const auto it = watchFolderMap.find(folderKey);
+    if (it == watchFolderMap.end()) return;
+    WatchFolderEntry& entry = it->second;
+    std::lock_guard<std::mutex> lock(progressMutex);
+    if (!entry.progressSet.count(key)) return;
+    if (updateProgressValues(entry.progressSet, entry.totalByteCount, entry.progressRatio,
+                             entry.previousProgressRatio, key, value))
+        entry.progressSet.clear();
+}
+
+bool readFreeSpaceForCopy(const std::wstring& path, uint64_t& bytes) {
+    FreeSpaceFunction function;
+    {
+        std::lock_guard<std::mutex> lock(g_freeSpaceMutex);
+        function = g_freeSpace;
+    }
+    return function ? function(path, bytes) : getDiskFreeSpace(path, bytes);
+}
+
+enum class CopyOutcome { Copied, NotCopied, DiskFull };
+
+// Copy status written for the backup's files.
+int32_t copyStatusOf(CopyOutcome outcome) {
+    if (outcome == CopyOutcome::Copied) return 4;
+    return outcome == CopyOutcome::DiskFull ? 3 : 2;
+}
+
+CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& target, bool batchFlag,
+                            const std::atomic<int>* cancel) {
+    const std::wstring& source = item.sourcePath;
+    makeDirectoryPath(target);
+    uint64_t size = 0;
+    const bool sizeKnown = getFileSize(source, size);
+    if (batchFlag && item.applicationName != kBackupNameUpper && isSameAsNewestVersion(source)) {
+        if (sizeKnown) setFileProgress(source, 1.0);
+        return CopyOutcome::NotCopied;
+    }
+    uint64_t freeBytes = 0;
+    if (readFreeSpaceForCopy(target, freeBytes) && size >= freeBytes) return CopyOutcome::DiskFull;
+    if (copyFileWithProgress(source, target, onCopyProgress, cancel) != CopyResult::Copied)
+        return CopyOutcome::NotCopied;
+    uint64_t sourceSize = 0;
+    uint64_t targetSize = 0;
+    const bool equal = getFileSize(source, sourceSize) && getFileSize(target, targetSize) && sourceSize == targetSize;
+    return equal ? CopyOutcome::Copied : CopyOutcome::NotCopied;
+}
+
+void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
+    const BackupCopyHooks hooks = backupCopyHooks();
+    if (hooks.setCopyStatus && hooks.setCopyStatus(item.sourcePath, copyStatusOf(outcome))) return;
+    if (hooks.fillingBackupSetFolder && !hooks.fillingBackupSetFolder().empty()) return;
+    addVersionRecord(item.sourcePath, target, item.applicationName, false);
+}
+
+void failItem(CopyQueueItem& item) {
+    item.state = kCopyStateFailed;
+    markVersionRecordsTouched();
+    advanceQueueItem(item);
+}
+
+void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel) {
+    std::wstring source;
+    std::wstring target;
+    // A file whose archive cannot be named counts as a failed attempt, so the
+    // batch ends after the last attempt instead of passing over it forever.
+    if (!buildArchiveTarget(item, source, target)) return failItem(item);
+    item.state = kCopyStateStarted;
+    if (!isRegularFile(item.sourcePath)) return failItem(item);
+    const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel);
+    item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
+    recordCopyOutcome(item, target, outcome);
+    markVersionRecordsTouched();
+    advanceQueueItem(item);
+}
+
+bool isItemDone(const CopyQueueItem* item) {
+    return item->state == kCopyStateCopied || item->state == kCopyStateFailed || item->state == kCopyStateFailedFinal;
+}
+
+// Pause between passes that left items to retry; false when the application stops.
+bool pauseBeforeRetry() {
+    for (uint32_t waited = 0; waited < timings().pollMs.load(); waited += 10) {
+        if (!isApplicationRunning()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(10, timings().pollMs.load())));
+    }
+    return isApplicationRunning();
+}
+
+}  // namespace
+
+std::wstring findWatchFolderOfFile(const std::wstring& path) {
+    const std::wstring key = pathKey(path);
+    std::wstring folder;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const WatchFolderEntry* entry = deepestFolderEntry(key, folder);
+    if (!entry || entry->removed || !isWatchedType(entry->folderType)) return std::wstring();
+    if (entry->folderType == kFolderTypeFolder && parentFolder(key) != withoutTrailingSeparator(folder))
+        return std::wstring();
+    return folder;
+}
+
+bool archiveChangedFile(const std::vector<ChangedFile>& changes) {
+    for (const ChangedFile& change : changes) archiveOneChange(change);
+    return true;
+}
+
+bool buildArchiveTarget(CopyQueueItem& item, std::wstring& source, std::wstring& target) {
+    const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
+    std::wstring root;
+    if (folderKey.empty() || !ensureArchiveContext(folderKey, root)) return false;
+    source = pathKey(item.sourcePath);
+    target = pathKey(item.targetPath);
+    const std::wstring folder = withoutTrailingSeparator(folderKey);
+    if (source.size() <= folder.size()) return false;
+    const std::wstring below = root + source.substr(folder.size());
+    const size_t slash = below.rfind(kPathSeparator);
+    if (slash == std::wstring::npos) return false;
+    target = below.substr(0, slash) + kPathSeparatorText + lastPathComponent(source);
+    if (item.state != kCopyStateToCopy) return true;
+    if (!item.finalTargetPath.empty()) {
+        // A retry keeps the name of its first attempt: nothing was written
+        // under it, and an older version under the plain name stays intact.
+        target = item.finalTargetPath;
+    } else if (isExistingFile(target)) {
+        target = resolveTakenName(target, item.collisionOption);
+    }
+    target = pathKey(target);
+    item.finalTargetPath = target;
+    item.targetPath = target;
+    return true;
+}
+
+void copyFileToArchive(CopyWorkList& list) {
+    bool batchFlag = true;
+    {
+        std::lock_guard<std::mutex> lock(g_copyStepMutex);
+        batchFlag = g_batchFlag;
+    }
+    const std::atomic<int>* cancel = list.cancel ? list.cancel : cancelMirror();
+    const auto cancelled = [cancel] { return cancel->load() != 0; };
+    bool done = false;
+    while (!done && !cancelled()) {
+        if (!isApplicationRunning()) return void(list.busy = false);
+        done = true;
+        for (CopyQueueItem* item : list.items) {
+            if (!isApplicationRunning()) return void(list.busy = false);
+            if (cancelled()) break;
+            if (item->state == kCopyStateToCopy) copyOneItem(*item, batchFlag, cancel);
+            if (!isItemDone(item)) done = false;
+        }
+        if (!done && !cancelled() && !pauseBeforeRetry()) return void(list.busy = false);
+    }
+    list.items.clear();
+    list.busy = false;
+}
+
+bool startProgressSet(const std::vector<std::wstring>& paths) {
+    std::lock_guard<std::mutex> lock(progressMutex);
+    globalProgressSet = ProgressSet();
+    for (const std::wstring& path : paths) {
+        const std::wstring key = pathKey(path);
+        if (!globalProgressSet.values.try_emplace(key, 0.0).second) continue;
+        uint64_t size = 0;
+        if (getFileSize(path, size)) globalProgressSet.totalBytes += size;
+    }
+    return true;
+}
+
+ProgressSet progressSnapshot() {
+    std::lock_guard<std::mutex> lock(progressMutex);
+    return globalProgressSet;
+}
+
+CopyProgressAnswer onCopyProgress(const CopyProgress& progress) {
+    if (!isApplicationRunning()) return CopyProgressAnswer::Cancel;
+    if (progress.source.empty() || progress.target.empty()) return CopyProgressAnswer::Continue;
+    const double share = progress.totalBytes == 0
+                             ? 1.0
+                             : static_cast<double>(progress.bytesCopied) / static_cast<double>(progress.totalBytes);
+    setFileProgress(progress.source, std::min(share, 1.0));
+    return CopyProgressAnswer::Continue;
+}
+
+bool setCancelRequest(bool value) {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    const bool changed = g_cancelFlag != value;
+    g_cancelFlag = value;
+    g_cancelMirror = value ? 1 : 0;
+    // A request stops the batches running now; later batches start clear.
+    if (value)
+        for (const auto& batchCancel : g_batchCancels) *batchCancel = 1;
+    return changed;
+}
+
+bool isCancelRequested() {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    return g_cancelFlag;
+}
+
+const std::atomic<int>* cancelMirror() { return &g_cancelMirror; }
+
+std::atomic<int>* acquireBatchCancel() {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    g_batchCancels.push_back(std::make_unique<std::atomic<int>>(0));
+    return g_batchCancels.back().get();
+}
+
+void releaseBatchCancel(std::atomic<int>* cancel) {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    std::erase_if(g_batchCancels, [cancel](const auto& owned) { return owned.get() == cancel; });
+}
+
+bool copyBatchFlag() {
+    std::lock_guard<std::mutex> lock(g_copyStepMutex);
+    return g_batchFlag;
+}
+
+void setCopyBatchFlag(bool value) {
+    std::lock_guard<std::mutex> lock(g_copyStepMutex);
+    g_batchFlag = value;
+}
+
+void addRestoringPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(g_restoringMutex);
+    g_restoringPaths.insert(pathKey(path));
+}
+
+void removeRestoringPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(g_restoringMutex);
+    g_restoringPaths.erase(pathKey(path));
+}
+
+bool isRestoringPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(g_restoringMutex);
+    return g_restoringPaths.count(pathKey(path)) != 0;
+}
+
+void clearArchiveContext() {
+    std::lock_guard<std::mutex> lock(g_contextMutex);
+    g_archiveContext.clear();
+}
+
+bool archiveContextOf(const std::wstring& folderKey, std::wstring& root) {
+    std::lock_guard<std::mutex> lock(g_contextMutex);
+    const auto it = g_archiveContext.find(folderKey);
+    if (it == g_archiveContext.end()) return false;
+    root = it->second;
+    return true;
+}
+
+void setFreeSpaceFunction(FreeSpaceFunction function) {
+    std::lock_guard<std::mutex> lock(g_freeSpaceMutex);
+    g_freeSpace = std::move(function);
+}
+
+std::wstring expandPathPlaceholders(const std::wstring& text) { return expandEnvironmentPlaceholders(text); }
+
+void setFolderType(const std::wstring& path, int32_t type) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    if (const auto it = watchFolderMap.find(pathKey(path)); it != watchFolderMap.end()) it->second.folderType = type;
+}
+
+void setFolderCollisionOption(const std::wstring& path, int32_t option) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    if (const auto it = watchFolderMap.find(pathKey(path)); it != watchFolderMap.end())
+        it->second.collisionOption = option;
+}

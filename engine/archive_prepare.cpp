@@ -1,0 +1,89 @@
+// A watch folder's archive folder, the consistency scan of its archived
+// versions, and the engine hooks served by the archiving.
+#include <utility>
+#include <vector>
+
+#include "engine/archive_copy.h"
+#include "engine/engine_hooks.h"
+#include "engine/thread_registry.h"
+#include "foundation/app_config.h"
+#include "foundation/app_log.h"
+#include "foundation/file_helpers.h"
+#include "foundation/version_records.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace {
+
+std::wstring trimmed(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+// Stores the archive folder in the entry; false when the folder is not listed.
+bool storeArchiveFolder(const std::wstring& folderKey, const std::wstring& archiveFolder) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const auto it = watchFolderMap.find(folderKey);
+    if (it == watchFolderMap.end()) return false;
+    if (it->second.archivePath != archiveFolder) {
+        it->second.archivePath = archiveFolder;
+        configurationSaved = false;
+    }
+    it->second.problemFlags &= ~kProblemArchiveMissing;
+    return true;
+}
+
+bool isListedFolder(const std::wstring& folderKey) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    return watchFolderMap.count(folderKey) != 0;
+}
+
+}  // namespace
+
+std::wstring archiveFolderFor(const std::wstring& folderPath, const std::wstring& archivePath) {
+    const std::wstring name = lastPathComponent(trimmed(pathKey(folderPath)));
+    const std::wstring archive = trimmed(archivePath);
+    if (lastPathComponent(pathKey(archive)) == name) return archive;
+    return archive + kPathSeparatorText + name;
+}
+
+void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& archivePath) {
+    const std::wstring folderKey = pathKey(folderPath);
+    const std::wstring archiveFolder = archiveFolderFor(folderPath, archivePath);
+    if (!isAbsolutePath(archiveFolder) || !isListedFolder(folderKey)) return;
+    if (!isExistingFolder(archiveFolder) && !makeDirectoryPath(archiveFolder + kPathSeparatorText)) return;
+    if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
+    const EngineHooks hooks = engineHooks();
+    if (hooks.startWatchFolderThreads) hooks.startWatchFolderThreads();
+    if (!configurationSaved && hooks.saveAppConfiguration) startEngineThread([save = hooks.saveAppConfiguration] { save(); });
+}
+
+size_t checkArchiveInstances(const std::wstring& folderPath) {
+    const std::wstring folderKey = trimmed(pathKey(folderPath));
+    std::vector<std::wstring> archived;
+    {
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        for (const auto& [source, versions] : versionRecordMap) {
+            if (!pathIsInside(source, folderKey)) continue;
+            for (const auto& [path, record] : versions)
+                if (record.present) archived.push_back(path);
+        }
+    }
+    size_t missing = 0;
+    for (const std::wstring& path : archived) {
+        if (isExistingFile(path)) continue;
+        appendAppLogEntry(L"Archive instance missing for file: " + path, 4, false);
+        ++missing;
+    }
+    return missing;
+}
+
+void installArchiveHooks() {
+    EngineHooks hooks = engineHooks();
+    hooks.copierThread = copierThread;
+    hooks.copyQueueCount = copyQueueCount;
+    hooks.prepareArchiveThread = prepareArchiveThread;
+    hooks.checkArchiveInstances = [](const std::wstring& folderPath) { checkArchiveInstances(folderPath); };
+    setEngineHooks(hooks);
+}

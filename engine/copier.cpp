@@ -1,0 +1,157 @@
+// The "Copier (W)" worker: takes the whole copy queue as one batch, waits
+// for the files to settle, copies the batch on four threads, saves the
+// version records once they are quiet, and keeps what is left in
+// "CopyQueue.dat" when the program stops.
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "engine/archive_copy.h"
+#include "engine/copy_queue.h"
+#include "engine/thread_registry.h"
+#include "foundation/app_log.h"
+#include "foundation/global_defaults.h"
+#include "foundation/version_records.h"
+#include "foundation/watch_folders.h"
+
+namespace {
+
+std::atomic<bool> g_copierActive{false};
+std::atomic<int64_t> g_versionTouchedMs{0};
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+const std::string kCopierName(kCopierThreadName);
+
+// Sleeps `ms` in short slices, pinging, and wakes as soon as the application
+// stops. False when it stopped.
+bool waitWhileRunning(uint32_t ms) {
+    const int64_t end = steadyMs() + ms;
+    while (isApplicationRunning()) {
+        const int64_t left = end - steadyMs();
+        if (left <= 0) return true;
+        getThreadState(kCopierName, 0, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(left, 20)));
+    }
+    return false;
+}
+
+bool isBackupSetFilling() {
+    const BackupCopyHooks hooks = backupCopyHooks();
+    return hooks.fillingBackupSetFolder && !hooks.fillingBackupSetFolder().empty();
+}
+
+// Saves the version records when they changed and have been quiet for the
+// settle time (or at once when `now` is set).
+void saveQuietVersionRecords(bool now) {
+    const int64_t quietMs = steadyMs() - g_versionTouchedMs.load();
+    if (!versionRecordsChanged || isBackupSetFilling()) return;
+    if (now || quietMs > int64_t(timings().settleMs.load())) saveVersionRecords();
+}
+
+struct Batch {
+    CopyQueueMap items;
+    std::array<CopyWorkList, kCopyThreadCount> lists;
+    std::vector<std::thread> threads;
+    std::atomic<int>* cancel = nullptr;
+
+    bool anyBusy() const {
+        return std::any_of(lists.begin(), lists.end(), [](const CopyWorkList& list) { return list.busy.load(); });
+    }
+    void join() {
+        for (std::thread& thread : threads) thread.join();
+        threads.clear();
+    }
+    void clear() {
+        join();
+        items.clear();
+        for (CopyWorkList& list : lists) list.items.clear();
+        if (cancel) releaseBatchCancel(cancel);
+        cancel = nullptr;
+    }
+};
+
+// Moves the queue into the batch and deals it over the work lists.
+bool takeBatch(Batch& batch) {
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        batch.items.swap(copyQueue);
+    }
+    if (batch.items.empty()) return false;
+    // Taken before the settle wait: a cancel request made from now on stops it.
+    batch.cancel = acquireBatchCancel();
+    size_t n = 0;
+    for (auto& [source, item] : batch.items) batch.lists[n++ % kCopyThreadCount].items.push_back(&item);
+    return true;
+}
+
+void startCopyThreads(Batch& batch) {
+    for (CopyWorkList& list : batch.lists) {
+        list.cancel = batch.cancel;
+        list.busy = true;
+        batch.threads.emplace_back([&list] { copyFileToArchive(list); });
+    }
+}
+
+// After the loop: the batch's unfinished items go back into the queue, and
+// the queue is kept in "CopyQueue.dat" when the program stops.
+void finishCopier(Batch& batch, bool stopping, int64_t startMs) {
+    batch.join();
+    // Copied items are done whatever happens next.
+    std::erase_if(batch.items, [](const auto& entry) { return entry.second.state == kCopyStateCopied; });
+    const bool allFinished =
+        std::all_of(batch.items.begin(), batch.items.end(), [](const auto& entry) { return entry.second.finished; });
+    if (steadyMs() - startMs > 2 * int64_t(timings().settleMs.load()) && allFinished) batch.items.clear();
+    if (batch.items.empty()) {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        for (auto& [key, entry] : watchFolderMap) entry.changesDetected = entry.givenUpCount = 0;
+    } else {
+        size_t remaining = 0;
+        {
+            std::lock_guard<std::mutex> lock(copyQueueMutex);
+            for (auto& [source, item] : batch.items) copyQueue.try_emplace(source, std::move(item));
+            remaining = copyQueue.size();
+        }
+        if (stopping) appendAppLogEntry(copyQueueShutdownText(remaining), 2, false);
+    }
+    batch.clear();
+    // Files queued after the last batch are kept as well.
+    if (stopping) saveCopyQueue();
+    saveQuietVersionRecords(true);
+}
+
+}  // namespace
+
+void markVersionRecordsTouched() { g_versionTouchedMs = steadyMs(); }
+
+void copierThread() {
+    if (g_copierActive.exchange(true)) return;
+    getThreadState(kCopierName, 1000, 10000);
+    const int64_t startMs = steadyMs();
+    loadCopyQueue();
+    Batch batch;
+    bool stopping = false;
+    for (;;) {
+        getThreadState(kCopierName, 0, 0);
+        if (!isApplicationRunning()) {
+            stopping = true;
+            break;
+        }
+        if (batch.items.empty()) {
+            if (!takeBatch(batch)) break;
+            if (!waitWhileRunning(timings().settleMs)) continue;
+            startCopyThreads(batch);
+        }
+        saveQuietVersionRecords(false);
+        const bool busy = batch.anyBusy();
+        std::this_thread::sleep_for(std::chrono::milliseconds(timings().pollMs.load()));
+        if (!busy) batch.clear();
+    }
+    finishCopier(batch, stopping, startMs);
+    setThreadState(kCopierName, kThreadStopped);
+    g_copierActive = false;
+}

@@ -1,0 +1,112 @@
+#include <chrono>
+#include <thread>
+
+#include "archive_test_support.h"
+
+TEST_F(ArchiveTest, QueueFileHoldsTheItemsAndIsDeletedWhenEmptyOrLoaded) {
+    EXPECT_TRUE(saveCopyQueue());
+    EXPECT_FALSE(exists(copyQueueFilePath()));
+    EXPECT_FALSE(loadCopyQueue());
+
+    const std::wstring a = write(L"a.txt", "a"), b = write(L"sub/b [|] c.txt", "b");
+    queue(a, L"/usr/bin/editor");
+    queue(b, L"");
+    ASSERT_TRUE(saveCopyQueue());
+    ASSERT_TRUE(exists(copyQueueFilePath()));
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue.clear();
+    }
+    const std::wstring c = write(L"c.txt", "c");
+    queue(c);  // queued in this run before the Copier started: stays
+    ASSERT_TRUE(loadCopyQueue());
+    EXPECT_FALSE(exists(copyQueueFilePath()));
+    EXPECT_EQ(copyQueueCount(), 3u);
+    std::lock_guard<std::mutex> lock(copyQueueMutex);
+    EXPECT_EQ(copyQueue.at(a).applicationName, L"/usr/bin/editor");
+    EXPECT_EQ(copyQueue.at(b).applicationName, L"");  // a name holding the separator survives
+}
+
+TEST_F(ArchiveTest, ShutdownTextCountsItems) {
+    EXPECT_EQ(copyQueueShutdownText(1),
+              L"000: Not all files were copied before the last application shutdown.\n1 item remain. Copy queue "
+              L"saved to resume on restart.");
+    EXPECT_NE(copyQueueShutdownText(2).find(L"\n2 items remain."), std::wstring::npos);
+}
+
+TEST_F(ArchiveTest, StopDuringSettleWaitSavesQueueAndNextStartArchivesIt) {
+    timings().settleMs = 600000;
+    const std::wstring a = write(L"one.txt", "1"), b = write(L"two.txt", "2"), c = write(L"three.txt", "3");
+    for (const std::wstring& path : {a, b, c}) queue(path);
+    std::atomic<bool> ended{false};
+    std::thread copier([&] {
+        copierThread();
+        ended = true;
+    });
+    while (copyQueueCount() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::wstring late = write(L"late.txt", "4");
+    queue(late);  // queued while the batch settles
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    setApplicationRunning(false);
+    copier.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
+    EXPECT_EQ(threadEntry("Copier (W)").state, kThreadStopped);
+    EXPECT_TRUE(std::filesystem::is_empty(wideToUtf8(folders.archive)));
+    ASSERT_TRUE(exists(copyQueueFilePath()));
+    EXPECT_EQ(logCount(L"\n4 items remain. Copy queue saved to resume on restart."), 1u);
+
+    // The next start: the queue re-enters and is archived; the file goes.
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue.clear();
+    }
+    clearArchiveContext();
+    setApplicationRunning(true);
+    timings().settleMs = 10;
+    runCopier();
+    EXPECT_FALSE(exists(copyQueueFilePath()));
+    for (const wchar_t* name : {L"one.txt", L"two.txt", L"three.txt", L"late.txt"})
+        EXPECT_TRUE(exists(archived(name))) << wideToUtf8(name);
+    EXPECT_EQ(copyQueueCount(), 0u);
+}
+
+TEST_F(ArchiveTest, StopWhileIdleQueueSavedByCopierOnly) {
+    // A Copier that finds nothing leaves no file behind, and resets the
+    // folders' counts.
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.at(folders.watch).changesDetected = 5;
+        watchFolderMap.at(folders.watch).givenUpCount = 2;
+    }
+    runCopier();
+    EXPECT_FALSE(exists(copyQueueFilePath()));
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    EXPECT_EQ(watchFolderMap.at(folders.watch).changesDetected, 0u);
+    EXPECT_EQ(watchFolderMap.at(folders.watch).givenUpCount, 0u);
+}
+
+TEST_F(ArchiveTest, CopiedItemCountsForItsApplication) {
+    {
+        std::lock_guard<std::mutex> lock(statisticsMutex);
+        applicationStatsMap[L"app"].changeCount = 4;
+        applicationStatsMap[L"app"].archivedCount = 0xFFFF;
+    }
+    CopyQueueItem item;
+    item.applicationName = L"app";
+    item.state = kCopyStateCopied;
+    EXPECT_TRUE(advanceQueueItem(item));
+    {
+        std::lock_guard<std::mutex> lock(statisticsMutex);
+        EXPECT_EQ(applicationStatsMap[L"app"].archivedCount, 0u);  // wraps
+        EXPECT_DOUBLE_EQ(applicationStatsMap[L"app"].ratio, 0.0);
+    }
+    item.state = kCopyStateFailedFinal;
+    item.sourcePath = folders.watch + L"/missing.txt";
+    EXPECT_FALSE(advanceQueueItem(item));
+    EXPECT_TRUE(item.finished);
+    EXPECT_EQ(item.attemptCount, 1u);
+    item.state = kCopyStateFailed;
+    EXPECT_TRUE(advanceQueueItem(item));
+    item.state = kCopyStateStarted;
+    EXPECT_FALSE(advanceQueueItem(item));
+}
