@@ -110,3 +110,19 @@ TEST_F(ArchiveTest, CopiedItemCountsForItsApplication) {
     item.state = kCopyStateStarted;
     EXPECT_FALSE(advanceQueueItem(item));
 }
+
+TEST_F(ArchiveTest, EngineStartsTheCopierThroughItsHooksAndOnlyOneRuns) {
+    installArchiveHooks();
+    const EngineHooks hooks = engineHooks();
+    ASSERT_TRUE(hooks.copierThread && hooks.copyQueueCount && hooks.prepareArchiveThread && hooks.checkArchiveInstances);
+    timings().settleMs = 200;
+    std::vector<std::wstring> sources;
+    for (int i = 0; i < 5; ++i) sources.push_back(write(L"h" + std::to_wstring(i) + L".txt", "x"));
+    for (const std::wstring& source : sources) queue(source);
+    EXPECT_EQ(hooks.copyQueueCount(), 5u);
+    startEngineThread(hooks.copierThread);
+    startEngineThread(hooks.copierThread);  // finds one running and returns
+    ASSERT_TRUE(waitForEngineThreads(20000));
+    for (const std::wstring& source : sources) EXPECT_EQ(versionsOf(source).size(), 1u);
+    EXPECT_EQ(hooks.copyQueueCount(), 0u);
+}
