@@ -6,6 +6,8 @@
 #include <memory>
 #include <thread>
 
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
@@ -22,9 +24,6 @@ namespace {
 
 std::mutex g_contextMutex;
 std::map<std::wstring, std::wstring> g_archiveContext;
-
-std::mutex g_restoringMutex;
-std::set<std::wstring> g_restoringPaths;
 
 std::mutex g_copyStepMutex;
 bool g_batchFlag = true;
@@ -244,7 +243,7 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
     const BackupCopyHooks hooks = backupCopyHooks();
     if (hooks.setCopyStatus && hooks.setCopyStatus(item.sourcePath, copyStatusOf(outcome))) return;
-    if (hooks.fillingBackupSetFolder && !hooks.fillingBackupSetFolder().empty()) return;
+    if (isBackupSetFilling()) return;
     addVersionRecord(item.sourcePath, target, item.applicationName, false);
 }
 
@@ -416,19 +415,19 @@ void setCopyBatchFlag(bool value) {
     g_batchFlag = value;
 }
 
-void addRestoringPath(const std::wstring& path) {
-    std::lock_guard<std::mutex> lock(g_restoringMutex);
-    g_restoringPaths.insert(pathKey(path));
+bool isBackupSetFilling() {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    return !currentBackupSet.files.empty();
 }
 
-void removeRestoringPath(const std::wstring& path) {
-    std::lock_guard<std::mutex> lock(g_restoringMutex);
-    g_restoringPaths.erase(pathKey(path));
-}
-
-bool isRestoringPath(const std::wstring& path) {
-    std::lock_guard<std::mutex> lock(g_restoringMutex);
-    return g_restoringPaths.count(pathKey(path)) != 0;
+std::wstring fillingBackupSetFolder() {
+    std::wstring first;
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        if (currentBackupSet.files.empty()) return std::wstring();
+        first = currentBackupSet.files.begin()->first;
+    }
+    return findWatchFolderOfFile(first);
 }
 
 void clearArchiveContext() {

@@ -1,8 +1,7 @@
 #pragma once
 // Archiving a changed file: the filter that turns changes into copy-queue
 // items, the name of the archived version, the copy threads, the progress
-// sets, the cancel request, the restoring-paths set and the archive folder
-// of a watch folder.
+// sets, the cancel request and the archive folder of a watch folder.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -81,11 +80,6 @@ void releaseBatchCancel(std::atomic<int>* cancel);
 bool copyBatchFlag();
 void setCopyBatchFlag(bool value);
 
-// Paths a restore is writing: their changes are not archived.
-void addRestoringPath(const std::wstring& path);
-void removeRestoringPath(const std::wstring& path);
-bool isRestoringPath(const std::wstring& path);
-
 // Watch folder -> archive root, fixed the first time a folder is met.
 void clearArchiveContext();
 bool archiveContextOf(const std::wstring& folderKey, std::wstring& root);
@@ -111,6 +105,11 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
 // Logs every archived version of the folder whose archive file is missing;
 // returns how many were logged.
 size_t checkArchiveInstances(const std::wstring& folderPath);
+
+// The watch folder of the first file of the backup set being filled, or ""
+// when no set is being filled (an empty set with no files counts as none).
+bool isBackupSetFilling();
+std::wstring fillingBackupSetFolder();
 
 // Fills the engine hooks this file and the copy queue serve (the Copier, the
 // queue count, archive preparation and consistency scans).

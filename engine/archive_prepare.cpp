@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/archive_copy.h"
+#include "engine/backup_set_folders.h"
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
@@ -54,6 +55,8 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
     if (!isAbsolutePath(archiveFolder) || !isListedFolder(folderKey)) return;
     if (!isExistingFolder(archiveFolder) && !makeDirectoryPath(archiveFolder + kPathSeparatorText)) return;
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
+    importBackupSets(folderPath);
+    indexArchivedVersions(folderPath);
     const EngineHooks hooks = engineHooks();
     if (hooks.startWatchFolderThreads) hooks.startWatchFolderThreads();
     if (!configurationSaved && hooks.saveAppConfiguration) startEngineThread([save = hooks.saveAppConfiguration] { save(); });

@@ -40,11 +40,6 @@ bool waitWhileRunning(uint32_t ms) {
     return false;
 }
 
-bool isBackupSetFilling() {
-    const BackupCopyHooks hooks = backupCopyHooks();
-    return hooks.fillingBackupSetFolder && !hooks.fillingBackupSetFolder().empty();
-}
-
 // Saves the version records when they changed and have been quiet for the
 // settle time (or at once when `now` is set).
 void saveQuietVersionRecords(bool now) {

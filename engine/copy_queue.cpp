@@ -48,8 +48,7 @@ void reportToBackup(const CopyQueueItem& item, int32_t code) {
 void countGivenUp(const CopyQueueItem& item) {
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
     if (folderKey.empty()) return;
-    const BackupCopyHooks hooks = backupCopyHooks();
-    if (hooks.fillingBackupSetFolder && pathKey(hooks.fillingBackupSetFolder()) == folderKey) return;
+    if (fillingBackupSetFolder() == folderKey) return;
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     if (const auto it = watchFolderMap.find(folderKey); it != watchFolderMap.end()) ++it->second.givenUpCount;
 }

@@ -62,8 +62,6 @@ struct BackupCopyHooks {
     // Writes the copy status of a file of the backup's run: 4 copied, 3 disk
     // full, 2 not copied. False when the file is not part of the run.
     std::function<bool(const std::wstring& source, int32_t status)> setCopyStatus;
-    // The watch folder of the backup set being filled, or "" when none is.
-    std::function<std::wstring()> fillingBackupSetFolder;
 };
 void setBackupCopyHooks(const BackupCopyHooks& hooks);
 BackupCopyHooks backupCopyHooks();

@@ -2,6 +2,8 @@
 #include <thread>
 
 #include "archive_test_support.h"
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
 #include "platform/file_copy.h"
 
 TEST_F(ArchiveTest, ChangedFileReachesArchiveWithSubFoldersAndNumberedVersions) {
@@ -134,12 +136,12 @@ TEST_F(ArchiveTest, FilterSkipsWhatMustNotBeArchived) {
     writeTestFile(wideToUtf8(outside), "x");
     const std::wstring folderPath = folders.watch + L"/Sub";
     std::filesystem::create_directories(wideToUtf8(folderPath));
-    addRestoringPath(restoring);
+    addRestoringPaths({restoring});
     archiveChangedFile({{kept, L"a"}, {excludedExtension, L"a"}, {restoring, L"a"}, {inArchive, L"a"},
                         {temporary, L"a"}, {outside, L"a"}, {folderPath, L"a"}, {folders.watch + L"/gone.txt", L"a"}});
     EXPECT_EQ(copyQueueCount(), 1u);
     EXPECT_TRUE(queued(kept));
-    removeRestoringPath(restoring);
+    removeRestoringPaths({restoring});
     queue(restoring);
     EXPECT_TRUE(queued(restoring));
 
@@ -349,4 +351,15 @@ TEST_F(ArchiveTest, ArchivePreparationAndConsistencyScan) {
     unsetenv("VARNHOLT_UNSET_NAME");
     setenv("VARNHOLT_SET_NAME", "/v", 1);
     EXPECT_EQ(expandPathPlaceholders(L"{{VARNHOLT_SET_NAME}}/a/{{VARNHOLT_UNSET_NAME}}/b"), L"/v/a/?/b");
+}
+
+TEST_F(ArchiveTest, BackupSetBeingFilledTakesTheCopiesInsteadOfTheVersionRecords) {
+    const std::wstring source = write(L"s.txt", "x");
+    startCurrentBackupSet(L"set");
+    addCurrentBackupSetFile(folders.watch + L"/other.txt");
+    queue(source, L"BACKUP");
+    runCopier();
+    EXPECT_TRUE(exists(archived(L"s.txt")));
+    EXPECT_TRUE(versionsOf(source).empty());
+    clearCurrentBackupSet();
 }
