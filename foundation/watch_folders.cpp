@@ -16,6 +16,11 @@ std::mutex extensionMapMutex;
 std::atomic<bool> configurationSaved{false};
 std::atomic<bool> extensionListReady{true};
 
+uint64_t newScheduleTriggerId() {
+    static std::atomic<uint64_t> lastId{0};
+    return ++lastId;
+}
+
 namespace {
 
 uint64_t nowTicks() {

@@ -33,8 +33,15 @@ struct ExtensionEntry {
     bool selected = false;
 };
 
+// A process-wide number never handed out before: the identity of a new trigger.
+uint64_t newScheduleTriggerId();
+
 // One backup schedule of a watch folder. Times are 100-ns ticks since 1970.
+// `id` is given at construction and kept by copies, so the scheduler can find
+// the trigger it started again after the windows added or removed others in
+// the list; it is not saved (every run numbers its triggers anew).
 struct ScheduleTrigger {
+    uint64_t id = newScheduleTriggerId();
     uint8_t active = 0;
     int32_t repeatType = 0;   // 0 none, 1 daily, 2 weekly, 3 monthly, 4 yearly
     int32_t weekdayMask = 0;  // bit d for weekday d, 0 = Sunday
@@ -89,6 +96,9 @@ struct WatchFolderEntry {
     int32_t backupResult = 0;
     double backupProgress = 0.0;
     std::map<std::wstring, ExtensionEntry> extensionMap;  // lower-cased extension
+    // Edited by the schedule windows and run by the backup scheduler: both
+    // read and change it only under watchFolderMutex, never keep a pointer or
+    // an index into it across an unlock (copy out, find again by trigger id).
     std::vector<ScheduleTrigger> scheduleTriggers;
 
     WatchFolderEntry();
