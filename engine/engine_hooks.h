@@ -5,6 +5,7 @@
 // starts. An empty hook means: nothing to start, no pending changes, an empty
 // queue, the watcher not running.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -21,6 +22,9 @@ struct EngineHooks {
     // Archive preparation and the per-folder consistency scan.
     std::function<void(const std::wstring& folderPath, const std::wstring& archivePath)> prepareArchiveThread;
     std::function<void(const std::wstring& folderPath)> checkArchiveInstances;
+    // The backup engine's thread body: folder key, start ticks, recursion.
+    using BackupThreadMain = std::function<void(const std::wstring& folderKey, int64_t startTicks, bool recursive)>;
+    BackupThreadMain backupThreadMain;
     // Background save of the configuration when the system is idle.
     std::function<bool()> saveAppConfiguration;
 };
