@@ -5,17 +5,16 @@
 #include <atomic>
 #include <mutex>
 
+#include "foundation/app_config.h"
+#include "foundation/app_log.h"
+#include "foundation/global_defaults.h"
+#include "foundation/watch_folders.h"
+#include "platform/text.h"
+
 namespace {
-std::atomic<bool> g_showUI{false};
-std::atomic<int> g_styleIndex{0};
-std::atomic<bool> g_startAtLogOn{false};
-std::atomic<bool> g_pendingNotifications{false};
 std::atomic<bool> g_engineRunning{true};
 std::atomic<bool> g_wizardsTab{false};
 std::atomic<int> g_versionChecks{0};
-
-std::mutex g_logMutex;
-std::vector<std::string> g_log;
 
 std::mutex g_pathMutex;
 std::string g_executablePath;
@@ -25,34 +24,52 @@ std::string readOwnExecutable() {
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
+
+// A setting the user changed must reach the configuration file.
+template <typename Field, typename Value>
+void changeSetting(Field AppSettings::*field, Value value) {
+    {
+        std::lock_guard<std::mutex> guard(appSettingsMutex);
+        if (appSettings.*field == static_cast<Field>(value)) return;
+        appSettings.*field = static_cast<Field>(value);
+    }
+    configurationSaved = false;
+}
 }  // namespace
 
-bool shellShowUI() { return g_showUI.load(); }
-void setShellShowUI(bool show) { g_showUI.store(show); }
+bool shellShowUI() {
+    std::lock_guard<std::mutex> guard(appSettingsMutex);
+    return appSettings.showUI;
+}
+void setShellShowUI(bool show) { changeSetting(&AppSettings::showUI, show); }
 
-int shellStyleIndex() { return g_styleIndex.load(); }
-void setShellStyleIndex(int index) { g_styleIndex.store(index); }
-
-bool shellStartAtLogOn() { return g_startAtLogOn.load(); }
-void setShellStartAtLogOn(bool on) { g_startAtLogOn.store(on); }
-
-std::vector<std::string> shellStyleNames() { return {"Dark", "Light", "Wicked", "Light 2"}; }
-
-bool shellHasPendingNotifications() { return g_pendingNotifications.load(); }
-void setShellPendingNotifications(bool pending) { g_pendingNotifications.store(pending); }
-
-void shellLogEntry(const std::string& text, int kind) {
-    std::lock_guard<std::mutex> guard(g_logMutex);
-    g_log.push_back(std::to_string(kind) + " " + text);
+int shellStyleIndex() {
+    std::lock_guard<std::mutex> guard(appSettingsMutex);
+    return static_cast<int>(appSettings.uiStyle);
+}
+void setShellStyleIndex(int index) {
+    if (index >= 0) changeSetting(&AppSettings::uiStyle, index);
 }
 
-std::vector<std::string> shellLogEntries() {
-    std::lock_guard<std::mutex> guard(g_logMutex);
-    return g_log;
+bool shellStartAtLogOn() {
+    std::lock_guard<std::mutex> guard(appSettingsMutex);
+    return appSettings.startWithLogin;
+}
+void setShellStartAtLogOn(bool on) { changeSetting(&AppSettings::startWithLogin, on); }
+
+std::vector<std::string> shellStyleNames() {
+    return std::vector<std::string>(std::begin(kStyleNames), std::end(kStyleNames));
+}
+
+bool shellHasPendingNotifications() { return appLogPendingKinds() != 0; }
+
+void shellLogEntry(const std::string& text, int kind) {
+    appendAppLogEntry(utf8ToWide(text), static_cast<uint32_t>(kind), true);
 }
 
 bool shellEngineRunning() { return g_engineRunning.load(); }
 void stopShellEngine() { g_engineRunning.store(false); }
+bool waitForShellEngine() { return true; }
 
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }
@@ -72,17 +89,16 @@ void setShellExecutablePath(const std::string& path) {
 }
 
 void resetShellState() {
-    g_showUI = false;
-    g_styleIndex = 0;
-    g_startAtLogOn = false;
-    g_pendingNotifications = false;
+    {
+        std::lock_guard<std::mutex> guard(appSettingsMutex);
+        appSettings.showUI = false;
+        appSettings.uiStyle = 0;
+        appSettings.startWithLogin = false;
+    }
+    removeAppLogEntriesOfKind(0xFFFFFFFFu);
     g_engineRunning = true;
     g_wizardsTab = false;
     g_versionChecks = 0;
-    {
-        std::lock_guard<std::mutex> guard(g_logMutex);
-        g_log.clear();
-    }
     std::lock_guard<std::mutex> guard(g_pathMutex);
     g_executablePath.clear();
 }

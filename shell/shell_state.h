@@ -1,8 +1,8 @@
 #pragma once
-// Values the window, the tray and the graphics read or change that belong to
-// the configuration, the application log and the engine. They are plain
-// globals here until those parts are in place; each is reached only through
-// these functions so the wiring changes in one file.
+// The values of the configuration, the application log and the engine that
+// the window, the tray and the main loop read or change, reached through one
+// thin layer so the shell does not lock their mutexes in many places.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,11 +10,11 @@
 bool shellShowUI();
 void setShellShowUI(bool show);
 
-// Configuration: index of the selected colour style (0 to 3).
+// Configuration "UIStyle": index of the selected colour style (0 to 3).
 int shellStyleIndex();
 void setShellStyleIndex(int index);
 
-// Configuration: start at log-on switched on.
+// Configuration "StartWithLogin": start at log-on switched on.
 bool shellStartAtLogOn();
 void setShellStartAtLogOn(bool on);
 
@@ -23,15 +23,15 @@ std::vector<std::string> shellStyleNames();
 
 // Application log: unconfirmed entries waiting (pending-kinds mask not 0).
 bool shellHasPendingNotifications();
-void setShellPendingNotifications(bool pending);
-// Application log: add a line of the given kind.
+// Application log: add a line of the given kind (refreshed).
 void shellLogEntry(const std::string& text, int kind);
-// The lines added so far, each as kind, blank, text (tests).
-std::vector<std::string> shellLogEntries();
 
 // Engine running flag: cleared when the program ends.
 bool shellEngineRunning();
 void stopShellEngine();
+// Waits until the engine's workers have stopped, at most the shut-down grace
+// of timings(); true when none is left.
+bool waitForShellEngine();
 
 // Main window: show its "Wizards/Help" tab next frame.
 void requestShellWizardsTab();
@@ -45,5 +45,5 @@ int shellVersionCheckCount();
 std::string shellExecutablePath();
 void setShellExecutablePath(const std::string& path);
 
-// Restores every value above to its start value (tests).
+// Restores the shell's own values and empties the application log (tests).
 void resetShellState();

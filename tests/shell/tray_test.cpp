@@ -5,7 +5,9 @@
 
 #include <filesystem>
 
+#include "foundation/app_log.h"
 #include "platform/signals.h"
+#include "platform/text.h"
 #include "platform/tray_host.h"
 #include "shell/autostart.h"
 #include "shell/shell_state.h"
@@ -18,6 +20,18 @@ std::vector<int> ids(const std::vector<TrayMenuLine>& menu) {
     std::vector<int> out;
     for (const auto& line : menu) out.push_back(line.separator ? -1 : line.id);
     return out;
+}
+
+// The application log as "kind text" lines, without time stamps and padding.
+std::vector<std::string> logLines() {
+    std::vector<std::string> lines;
+    for (const AppLogEntry& entry : appLogSnapshot().entries) {
+        std::string text = wideToUtf8(entry.key);
+        text = text.substr(text.find(' ', text.find(' ') + 1) + 1);
+        text.erase(text.find_last_not_of(' ') + 1);
+        lines.push_back(std::to_string(entry.kind) + " " + text);
+    }
+    return lines;
 }
 
 const TrayMenuLine* lineWithId(const std::vector<TrayMenuLine>& menu, int id) {
@@ -89,12 +103,12 @@ TEST_F(TrayFixture, CommandsShowHideStyleAndExit) {
     EXPECT_FALSE(shellShowUI());
     EXPECT_FALSE(trayMenuEntry(kTrayTools).visible);
 
-    setShellPendingNotifications(true);
+    appendAppLogEntry(L"unconfirmed", 1, false);
     runTrayCommand(kTrayAbout);
     EXPECT_TRUE(shellShowUI());
     EXPECT_EQ(shellVersionCheckCount(), 1);
     EXPECT_TRUE(trayMenuEntry(kTrayNewNotifications).visible);
-    setShellPendingNotifications(false);
+    removeAppLogEntriesOfKind(0xFFFFFFFFu);
     runTrayCommand(0);  // nothing chosen: only the notification entry follows
     EXPECT_FALSE(trayMenuEntry(kTrayNewNotifications).visible);
     EXPECT_TRUE(shellShowUI());
@@ -146,7 +160,7 @@ TEST_F(TrayFixture, StartAtLogOnWritesAndRemovesTheAutostartFile) {
     runTrayCommand(kTrayStartAtLogOn);
     EXPECT_FALSE(trayMenuEntry(kTrayStartAtLogOn).checked);
     EXPECT_FALSE(shellStartAtLogOn());
-    const auto log = shellLogEntries();
+    const auto log = logLines();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back().rfind("8 Critical! - Unable to change start at log-on", 0), 0u);
     std::filesystem::remove(folder);
@@ -172,7 +186,7 @@ TEST(Autostart, SessionEndSignalTakesTheNormalShutdownPath) {
     EXPECT_FALSE(pumpWindowEvents());
     EXPECT_TRUE(quitRequested());
     EXPECT_FALSE(shellEngineRunning());
-    const auto log = shellLogEntries();
+    const auto log = logLines();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0], "2 Application closed due to windows shutdown!");
     clearShutdownSignal();

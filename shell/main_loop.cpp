@@ -1,0 +1,196 @@
+#include "shell/main_loop.h"
+
+#include <imgui.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "foundation/global_defaults.h"
+#include "shell/display_items.h"
+#include "shell/graphics.h"
+#include "shell/shell_state.h"
+#include "shell/window.h"
+#include "windows/placeholder_windows.h"
+
+namespace {
+std::mutex g_uiStateMutex;
+RenderState g_render;
+
+const MainLoopGraphics kRealGraphics{setGraphicsActive, initImGuiBackends, newGraphicsFrame,
+                                     presentGraphicsFrame};
+MainLoopGraphics g_graphics = kRealGraphics;
+MainLoopClock g_clock = steadyNowMs;
+
+void realSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+MainLoopSleep g_sleep = realSleep;
+
+std::mutex g_checkMutex;
+std::function<void()> g_stateCheck;
+int64_t g_checkTimeMs = 0;
+bool g_checkRunning = false;
+std::thread g_checkThread;
+
+bool deactivate(RenderState& r) {
+    if (!g_graphics.setActive(false)) return false;
+    r.current = kRenderOff;
+    r.graphicsReady = false;
+    return true;
+}
+
+bool activate(RenderState& r) {
+    if (!g_graphics.setActive(true)) return false;
+    r.current = kRenderOn;
+    r.graphicsReady = true;
+    g_graphics.initBackends();
+    return true;
+}
+
+// Follows "ShowUI" and a settled resize into the requested state, then
+// brings the current state there. Called with the UI-state mutex held.
+void followRequestedState(RenderState& r, int64_t nowMs) {
+    const bool show = shellShowUI();
+    if (!r.showSeen || show != r.lastShowUI) {
+        if (r.showSeen) r.requested = show ? kRenderOn : kRenderOff;
+        r.showSeen = true;
+        r.lastShowUI = show;
+    }
+    // A resize only matters to a window that stays shown.
+    if (takeSettledResize(nowMs) && r.requested == kRenderOn && r.current == kRenderOn)
+        r.requested = kRenderRecreate;
+    if (r.requested == r.current) return;
+    closeAboutWindow();
+    if (r.requested == kRenderOff) {
+        if (deactivate(r)) r.styleReapply = true;
+    } else if (r.requested == kRenderOn) {
+        activate(r);
+    } else if (deactivate(r) && activate(r)) {
+        r.requested = kRenderOn;
+        r.styleReapply = true;
+    }
+}
+
+void startPeriodicCheckWhenDue(int64_t nowMs) {
+    std::lock_guard<std::mutex> guard(g_checkMutex);
+    if (g_checkRunning || g_checkTimeMs >= nowMs) return;
+    // Marked running here, so one due time starts one thread, not one per frame.
+    g_checkRunning = true;
+    if (g_checkThread.joinable()) g_checkThread.join();
+    g_checkThread = std::thread(runPeriodicStateCheck);
+}
+
+void drawFrame(int64_t nowMs) {
+    g_graphics.newFrame();
+    copyDisplayItemOpenFlags();
+    drawDisplayItems();
+    ImGui::Render();
+    startPeriodicCheckWhenDue(nowMs);
+    g_graphics.present();
+}
+}  // namespace
+
+RenderState renderStateSnapshot() {
+    std::lock_guard<std::mutex> guard(g_uiStateMutex);
+    return g_render;
+}
+
+void setRenderStates(int requested, int current) {
+    std::lock_guard<std::mutex> guard(g_uiStateMutex);
+    g_render.requested = requested;
+    g_render.current = current;
+}
+
+void setRequestedRenderState(int requested) {
+    std::lock_guard<std::mutex> guard(g_uiStateMutex);
+    g_render.requested = requested;
+}
+
+bool takeStyleReapply() {
+    std::lock_guard<std::mutex> guard(g_uiStateMutex);
+    const bool reapply = g_render.styleReapply;
+    g_render.styleReapply = false;
+    return reapply;
+}
+
+void setMainLoopGraphics(const MainLoopGraphics& graphics) { g_graphics = graphics; }
+void setMainLoopClock(MainLoopClock clock) { g_clock = clock ? clock : steadyNowMs; }
+void setMainLoopSleep(MainLoopSleep sleep) { g_sleep = sleep ? sleep : realSleep; }
+
+bool runMainLoopPass() {
+    if (!pumpWindowEvents()) return false;
+    const int64_t nowMs = g_clock();
+    bool ready;
+    {
+        std::lock_guard<std::mutex> guard(g_uiStateMutex);
+        const int before = g_render.current;
+        followRequestedState(g_render, nowMs);
+        if (g_render.current == kRenderOff && before != kRenderOff) return true;
+        ready = g_render.graphicsReady;
+    }
+    if (!ready) {
+        g_sleep(timings().pollMs.load());
+        return true;
+    }
+    drawFrame(nowMs);
+    return true;
+}
+
+void runMainLoop() {
+    while (runMainLoopPass()) {
+    }
+}
+
+void setApplicationStateCheck(std::function<void()> check) {
+    std::lock_guard<std::mutex> guard(g_checkMutex);
+    g_stateCheck = std::move(check);
+}
+
+void runApplicationStateCheck() {
+    std::function<void()> check;
+    {
+        std::lock_guard<std::mutex> guard(g_checkMutex);
+        check = g_stateCheck;
+    }
+    if (check) check();
+}
+
+void runPeriodicStateCheck() {
+    runApplicationStateCheck();
+    std::lock_guard<std::mutex> guard(g_checkMutex);
+    g_checkRunning = false;
+    g_checkTimeMs = g_clock() + kPeriodicCheckIntervalMs;
+}
+
+void waitForPeriodicStateCheck() {
+    std::thread running;
+    {
+        std::lock_guard<std::mutex> guard(g_checkMutex);
+        running = std::move(g_checkThread);
+    }
+    if (running.joinable()) running.join();
+}
+
+void setPeriodicCheckTime(int64_t dueMs) {
+    std::lock_guard<std::mutex> guard(g_checkMutex);
+    g_checkTimeMs = dueMs;
+}
+
+int64_t periodicCheckTime() {
+    std::lock_guard<std::mutex> guard(g_checkMutex);
+    return g_checkTimeMs;
+}
+
+void resetMainLoop() {
+    waitForPeriodicStateCheck();
+    {
+        std::lock_guard<std::mutex> guard(g_checkMutex);
+        g_stateCheck = nullptr;
+        g_checkTimeMs = 0;
+        g_checkRunning = false;
+    }
+    std::lock_guard<std::mutex> guard(g_uiStateMutex);
+    g_render = RenderState{};
+    g_graphics = kRealGraphics;
+    g_clock = steadyNowMs;
+    g_sleep = realSleep;
+}
