@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -52,6 +53,9 @@ int main(int argc, char** argv) {
     setenv("XDG_RUNTIME_DIR", (g_root + "/run").c_str(), 1);
     for (const char* name : {"USERPROFILE", "APPDATA", "LOCALAPPDATA", "PUBLIC"}) unsetenv(name);
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    setenv("TZ", "UTC", 1);
+    tzset();
+    setenv("VARNHOLT_BINARY", VARNHOLT_BINARY_PATH, 0);
     setenv("VARNHOLT_NO_MSGBOX", "1", 1);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
