@@ -12,6 +12,7 @@
 #include "foundation/file_helpers.h"
 #include "foundation/machine_ids.h"
 #include "foundation/security.h"
+#include "foundation/styles.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/message_box.h"
@@ -107,6 +108,7 @@ void saveEverything() {
     saveAppConfiguration();
     writeLogLine("Done.", "");
     writeLogLine("Saving Styles", "");
+    saveStyleFiles();
     writeLogLine("Done.", "");
     writeLogLine("Saving Version Records", "");
     saveVersionRecords();
@@ -152,6 +154,7 @@ int runNormalStart() {
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
     if (!loadAppResource("IDR_ABOUT_INFO").empty()) writeLogLine("About Info - Ok", "");
+    loadStyleFiles();
     fillIdentityValues();
     setCurrentStep("loadVersionRecords");
     loadVersionRecords();

@@ -8,6 +8,7 @@
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
+#include "foundation/styles.h"
 #include "foundation/watch_folders.h"
 #include "platform/text.h"
 
@@ -57,9 +58,7 @@ bool shellStartAtLogOn() {
 }
 void setShellStartAtLogOn(bool on) { changeSetting(&AppSettings::startWithLogin, on); }
 
-std::vector<std::string> shellStyleNames() {
-    return std::vector<std::string>(std::begin(kStyleNames), std::end(kStyleNames));
-}
+std::vector<std::string> shellStyleNames() { return styleNames(); }
 
 bool shellHasPendingNotifications() { return appLogPendingKinds() != 0; }
 

@@ -18,9 +18,6 @@ bool isBackupSetRestoreWindowOpen() { return false; }
 void restoreItemsView() {}
 bool isRestoreItemsViewOpen() { return false; }
 
-void drawModalMessage() {}
-bool isModalMessageOpen() { return false; }
-
 void restoreOrRemoveView() {}
 bool isRestoreOrRemoveViewOpen() { return false; }
 

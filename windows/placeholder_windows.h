@@ -13,9 +13,7 @@ bool isBackupSetRestoreWindowOpen();
 // IG_002: restore view of the items of one file.
 void restoreItemsView();
 bool isRestoreItemsViewOpen();
-// IG_003: the modal message window.
-void drawModalMessage();
-bool isModalMessageOpen();
+// IG_003: the modal message window is shell/modal_window.h.
 // IG_004: restore-or-remove view.
 void restoreOrRemoveView();
 bool isRestoreOrRemoveViewOpen();

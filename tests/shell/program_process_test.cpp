@@ -146,6 +146,8 @@ TEST(ProgramProcess, FirstRunSetUpEndsWithoutWindow) {
         EXPECT_TRUE(isPrivateFolder(home.configFolder()));
         EXPECT_TRUE(isPrivateFolder(home.dataFolder() + "/FileMetaData"));
         EXPECT_FALSE(fs::exists(home.traceLog()));  // no normal start happened
+        for (int i = 0; i < 4; ++i)  // the style files that lie beside the program
+            EXPECT_TRUE(fs::is_regular_file(home.configFolder() + "/Styles/Style_" + std::to_string(i) + ".dat"));
     }
 
     // "install" starts over; a start that only misses the configuration
