@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 
+#include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
@@ -53,15 +54,13 @@ std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
     return folder + kPathSeparatorText + name;
 }
 
-// The name of an archived copy without its " ~ " stamp.
+// The name of an archived copy without its " ~ " stamp. A name without any
+// "." keeps none (the split's plain name always has one).
 std::wstring plainArchiveName(const std::wstring& path) {
-    std::wstring name = lastPathComponent(path);
-    const size_t dot = name.rfind(L'.');
-    const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
-    if (dot != std::wstring::npos) name.resize(dot);
-    const size_t stamp = name.find(kArchiveNameSeparator);
-    if (stamp != std::wstring::npos) name.resize(stamp);
-    return name + extension;
+    ArchivePathParts parts;
+    splitArchivePath(path, parts);
+    if (parts.fileName.find(L'.') == std::wstring::npos) parts.plainName.pop_back();
+    return parts.plainName;
 }
 
 std::wstring folderOf(const std::wstring& path) {

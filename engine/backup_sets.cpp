@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
@@ -28,9 +29,6 @@ const std::string kSetSection = "bc";
 const std::string kLineEntry = "bi";
 const std::string kNoteEntry = "note";
 const std::wstring kEmptyField = L" ";
-
-// Other parts of the engine and the shell reached from here, one place each.
-bool applicationIsRunning() { return true; }
 
 // A report line of the notifications view: kind, two blank columns, the text.
 std::string joinReportLine(int32_t kind, const std::string& text) {
@@ -205,7 +203,7 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
             editedBackupSet = std::move(loaded);
             backupSetEditActive = true;
         }
-        while (backupSetEditActive && applicationIsRunning()) {
+        while (backupSetEditActive && isApplicationRunning()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(timings().pollMs.load()));
         }
         BackupSetRecord edited;

@@ -125,6 +125,7 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
     ASSERT_TRUE(writeTestFile(archive + "/a.txt", "a"));
     ASSERT_TRUE(writeTestFile(archive + "/sub/b ~ 2024_01_02.txt", "b"));
     ASSERT_TRUE(writeTestFile(archive + "/c.txt", "c"));  // saved by a backup
+    ASSERT_TRUE(writeTestFile(archive + "/sub/Makefile ~ 2024_01_02", "m"));
     BackupSetRecord set;
     BackupSetEntry e;
     e.sourcePath = folder.source + L"/c.txt";
@@ -140,10 +141,11 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
     EXPECT_EQ(importBackupSets(folder.source), 1u);
     EXPECT_TRUE(fs::exists(wideToUtf8(backupStagingSubfolder(folder.source)) + "s1.backup"));
     EXPECT_TRUE(isBackupSetCopyPath(folder.archive + L"/c.txt"));
-    EXPECT_EQ(indexArchivedVersions(folder.source), 2u);
+    EXPECT_EQ(indexArchivedVersions(folder.source), 3u);
     {
         std::lock_guard<std::mutex> lock(versionRecordMutex);
-        EXPECT_EQ(versionRecordMap.size(), 2u);
+        EXPECT_EQ(versionRecordMap.size(), 3u);
+        EXPECT_EQ(versionRecordMap.count(folder.source + L"/sub/Makefile"), 1u);
         EXPECT_EQ(versionRecordMap.count(folder.source + L"/a.txt"), 1u);
         ASSERT_EQ(versionRecordMap.count(folder.source + L"/sub/b.txt"), 1u);
         EXPECT_EQ(versionRecordMap[folder.source + L"/sub/b.txt"].count(folder.archive + L"/sub/b ~ 2024_01_02.txt"),

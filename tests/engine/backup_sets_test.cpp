@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/backup_sets.h"
+#include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
@@ -238,5 +239,20 @@ TEST(BackupSets, EditThreadLoadsWaitsWithoutTheLockAndWritesBack) {
     ASSERT_TRUE(loadBackupSetFile(path, read));
     EXPECT_TRUE(read.files[L"/s/a"].restore);
     EXPECT_EQ(read.note, "edited");
+
+    // Shut-down ends the wait; the set is still written back.
+    std::thread stopped(threadLoadAndEditRestoreFileSet, path);
+    for (int i = 0; i < 5000 && !backupSetEditActive; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(backupSetEditActive);
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        editedBackupSet.note = "at shut-down";
+    }
+    setApplicationRunning(false);
+    stopped.join();
+    setApplicationRunning(true);
+    backupSetEditActive = false;
+    ASSERT_TRUE(loadBackupSetFile(path, read));
+    EXPECT_EQ(read.note, "at shut-down");
     resetTimings();
 }
