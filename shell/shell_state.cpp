@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
@@ -13,7 +14,6 @@
 #include "platform/text.h"
 
 namespace {
-std::atomic<bool> g_engineRunning{true};
 std::atomic<bool> g_wizardsTab{false};
 std::atomic<int> g_versionChecks{0};
 
@@ -66,9 +66,9 @@ void shellLogEntry(const std::string& text, int kind) {
     appendAppLogEntry(utf8ToWide(text), static_cast<uint32_t>(kind), true);
 }
 
-bool shellEngineRunning() { return g_engineRunning.load(); }
-void stopShellEngine() { g_engineRunning.store(false); }
-bool waitForShellEngine() { return true; }
+bool shellEngineRunning() { return isApplicationRunning(); }
+void stopShellEngine() { setApplicationRunning(false); }
+bool waitForShellEngine() { return waitForEngineThreads(timings().shutdownGraceMs.load()); }
 
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }
@@ -95,7 +95,7 @@ void resetShellState() {
         appSettings.startWithLogin = false;
     }
     removeAppLogEntriesOfKind(0xFFFFFFFFu);
-    g_engineRunning = true;
+    setApplicationRunning(true);
     g_wizardsTab = false;
     g_versionChecks = 0;
     std::lock_guard<std::mutex> guard(g_pathMutex);
