@@ -30,6 +30,7 @@ void resetTimings() {
     g_timings.folderScanMs = product.folderScanMs.load();
     g_timings.shutdownGraceMs = product.shutdownGraceMs.load();
     g_timings.watcherStopMs = product.watcherStopMs.load();
+    g_timings.progressHoldMs = product.progressHoldMs.load();
 }
 
 int64_t processStartTicks() { return g_startTicks; }

@@ -132,6 +132,7 @@ struct Timings {
     std::atomic<uint32_t> folderScanMs{60001};   // at most one archive scan per period
     std::atomic<uint32_t> shutdownGraceMs{5000};  // between stopping the engine and quitting
     std::atomic<uint32_t> watcherStopMs{2000};   // change watcher's stop grace
+    std::atomic<uint32_t> progressHoldMs{1000};  // a finished task's progress stays shown
 };
 Timings& timings();
 // Puts every timing back to the product's value.

@@ -1,0 +1,150 @@
+#include "engine/version_deletion.h"
+
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
+#include "foundation/file_helpers.h"
+#include "foundation/version_records.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace {
+
+std::wstring trimTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+std::vector<std::wstring> watchFolderKeys() {
+    std::vector<std::wstring> keys;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    for (const auto& entry : watchFolderMap) keys.push_back(entry.first);
+    return keys;
+}
+
+// The deepest key that holds the path, or "".
+std::wstring holdingKey(const std::vector<std::wstring>& keys, const std::wstring& path) {
+    std::wstring best;
+    for (const std::wstring& key : keys) {
+        if (pathIsInside(path, key) && key.size() > best.size()) best = key;
+    }
+    return best;
+}
+
+bool hasDotComponent(const std::wstring& path) {
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(kPathSeparator, start);
+        if (end == std::wstring::npos) end = path.size();
+        const std::wstring_view part(path.data() + start, end - start);
+        if (part == L"." || part == L"..") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The watch folder that `folderPath` itself names (not one that merely holds it).
+bool findNamedWatchFolder(const std::wstring& folderPath, WatchFolderArchiveInfo& folder) {
+    return findHoldingWatchFolder(folderPath, folder) && folder.key == pathKey(trimTrailingSeparators(folderPath));
+}
+
+// Source key -> the archived paths of its versions, for the folder's records.
+using RecordPaths = std::map<std::wstring, std::vector<std::wstring>>;
+
+RecordPaths folderRecordPaths(const std::wstring& folderKey, bool erase) {
+    const std::vector<std::wstring> keys = watchFolderKeys();
+    RecordPaths records;
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (auto it = versionRecordMap.begin(); it != versionRecordMap.end();) {
+        if (!pathIsInside(it->first, folderKey) || holdingKey(keys, it->first) != folderKey) {
+            ++it;
+            continue;
+        }
+        std::vector<std::wstring>& paths = records[it->first];
+        for (const auto& version : it->second) paths.push_back(version.second.archivePath);
+        it = erase ? versionRecordMap.erase(it) : std::next(it);
+    }
+    return records;
+}
+
+}  // namespace
+
+bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& out) {
+    const std::wstring key = pathKey(trimTrailingSeparators(path));
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const std::pair<const std::wstring, WatchFolderEntry>* best = nullptr;
+    for (const auto& item : watchFolderMap) {
+        if (pathIsInside(key, item.first) && (!best || item.first.size() > best->first.size())) best = &item;
+    }
+    if (!best) return false;
+    out.key = best->first;
+    out.archivePath = trimTrailingSeparators(best->second.archivePath);
+    return true;
+}
+
+bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archiveFolder) {
+    const std::wstring folder = trimTrailingSeparators(archiveFolder);
+    if (!isAbsolutePath(folder) || folder.size() < 2 || !isAbsolutePath(path)) return false;
+    if (hasDotComponent(path) || hasDotComponent(folder)) return false;
+    return pathIsInside(path, folder) && trimTrailingSeparators(path) != folder;
+}
+
+bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder) {
+    return isInsideArchiveFolder(path, archiveFolder) && isExistingFile(path) && removeFile(path);
+}
+
+std::vector<std::wstring> listBackupSetFiles(const std::wstring& stagingSubfolder) {
+    std::vector<std::wstring> files, sets;
+    if (!isExistingFolder(stagingSubfolder)) return sets;
+    listFilesRecursive(trimTrailingSeparators(stagingSubfolder), files, true);
+    for (std::wstring& file : files) {
+        if (file.size() > kBackupSetExtension.size() && file.ends_with(kBackupSetExtension)) sets.push_back(std::move(file));
+    }
+    return sets;
+}
+
+size_t deleteArchivedVersions(const std::wstring& folderPath) {
+    WatchFolderArchiveInfo folder;
+    if (!findNamedWatchFolder(folderPath, folder) || !isAbsolutePath(folder.archivePath)) return 0;
+    // The records go under the lock; the files are deleted after it.
+    const RecordPaths records = folderRecordPaths(folder.key, true);
+    versionRecordsChanged = true;
+    size_t deleted = 0;
+    for (const auto& [source, paths] : records) {
+        for (const std::wstring& path : paths) deleted += deleteArchivedCopy(path, folder.archivePath) ? 1 : 0;
+    }
+    return deleted;
+}
+
+size_t countArchivedVersions(const std::wstring& folderPath) {
+    WatchFolderArchiveInfo folder;
+    if (!findNamedWatchFolder(folderPath, folder)) return 0;
+    size_t count = 0;
+    for (const auto& [source, paths] : folderRecordPaths(folder.key, false)) {
+        for (const std::wstring& path : paths) count += isExistingFile(path) ? 1 : 0;
+    }
+    return count;
+}
+
+size_t countBackupSetVersions(const std::wstring& folderPath) {
+    WatchFolderArchiveInfo folder;
+    if (!findNamedWatchFolder(folderPath, folder)) return 0;
+    return listBackupSetFiles(backupStagingSubfolder(folder.key)).size();
+}
+
+int deleteArchivedFolderVersions(const std::wstring& folderPath) {
+    WatchFolderArchiveInfo folder;
+    if (!findNamedWatchFolder(folderPath, folder)) return 0;
+    for (const std::wstring& setFile : listBackupSetFiles(backupStagingSubfolder(folder.key))) {
+        BackupSetRecord set;
+        if (loadBackupSetFile(setFile, set)) {
+            for (const auto& [source, entry] : set.files) deleteArchivedCopy(entry.archivePath, folder.archivePath);
+        }
+        removeFile(setFile);
+    }
+    return 1;
+}
