@@ -1,0 +1,248 @@
+#include "engine/backup_data_tasks.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/archive_copy.h"
+#include "engine/backup_scan.h"
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
+#include "engine/confirm_request.h"
+#include "engine/restore_state.h"
+#include "engine/smart_lists.h"
+#include "engine/thread_registry.h"
+#include "engine/version_deletion.h"
+#include "foundation/app_log.h"
+#include "foundation/data_files.h"
+#include "foundation/file_helpers.h"
+#include "foundation/global_defaults.h"
+#include "foundation/security.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "shell/texts.h"
+
+std::atomic<bool> deletionRunning{false};
+
+namespace {
+
+std::wstring folderOf(const std::wstring& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
+}
+
+std::wstring trimTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+ModalReply askTemplate(const ConfirmTemplate& question, const std::string& displayName) {
+    return askModalQuestion(question.title, question.heading,
+                            fillTemplate(question.body, {{kPlaceholderDisplayName, displayName}}),
+                            question.buttonMask, [] { return isApplicationRunning(); });
+}
+
+std::vector<WatchFolderArchiveInfo> watchFolderArchives() {
+    std::vector<WatchFolderArchiveInfo> folders;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    for (const auto& [key, entry] : watchFolderMap)
+        folders.push_back({key, trimTrailingSeparators(entry.archivePath)});
+    return folders;
+}
+
+// The archive of the watch folder whose staging subfolder holds the set file.
+std::wstring archiveOfStagedSet(const std::wstring& setFilePath) {
+    for (const WatchFolderArchiveInfo& folder : watchFolderArchives()) {
+        if (pathIsInside(setFilePath, trimTrailingSeparators(backupStagingSubfolder(folder.key))))
+            return folder.archivePath;
+    }
+    return L"";
+}
+
+// From the folder of an archived copy upwards: the first folder that holds a
+// ".backupsets" folder (the archive root), or "" when the walk finds none.
+std::wstring findArchiveRoot(const std::wstring& copyPath) {
+    for (std::wstring folder = folderOf(copyPath); !folder.empty(); folder = folderOf(folder)) {
+        if (!isExistingFolder(folder)) return L"";
+        if (isExistingFolder(folder + kPathSeparatorText + std::wstring(kArchiveSetFolderName))) return folder;
+    }
+    return L"";
+}
+
+void setRemovalProgress(const std::wstring& key, const std::wstring& setFilePath, size_t deleted, size_t total) {
+    const double progress = total == 0 ? 0.0 : static_cast<double>(deleted) / static_cast<double>(total);
+    updateSetListEntry(key, setFilePath, [progress](SetListEntry& entry) { entry.removalProgress = progress; });
+}
+
+void forgetSetNote(const std::wstring& setFilePath) {
+    std::lock_guard<std::mutex> lock(backupSetNotesMutex);
+    if (backupSetNotesMap.erase(setFilePath) > 0) configurationSaved = false;
+}
+
+// Deletes the set's copies inside `bound`; returns the archive root found
+// from its first copied entry (kept only when it lies within the bound).
+std::wstring deleteSetCopies(const BackupSetRecord& set, std::wstring bound, const std::wstring& key,
+                             const std::wstring& setFilePath) {
+    std::wstring root;
+    for (const auto& [source, entry] : set.files) {
+        if (entry.copied) {
+            root = findArchiveRoot(entry.archivePath);
+            break;
+        }
+    }
+    if (bound.empty()) bound = root;
+    if (!root.empty() && !pathIsInside(root, bound)) root.clear();
+    size_t deleted = 0;
+    for (const auto& [source, entry] : set.files) {
+        if (!entry.copied || !deleteArchivedCopy(entry.archivePath, bound)) continue;
+        setRemovalProgress(key, setFilePath, ++deleted, set.files.size());
+    }
+    setRemovalProgress(key, setFilePath, deleted, set.files.size());
+    return root;
+}
+
+void removeSetFiles(const std::wstring& setFilePath, const std::wstring& archiveRoot) {
+    if (!archiveRoot.empty()) removeEmptyFolders(archiveRoot);
+    if (isExistingFile(setFilePath)) removeFile(setFilePath);
+    if (archiveRoot.empty()) return;
+    ArchivePathParts parts;
+    splitArchivePath(setFilePath, parts);
+    const std::wstring mirror = archiveBackupSetFolder(archiveRoot) + parts.plainName;
+    if (!parts.plainName.empty() && isExistingFile(mirror)) removeFile(mirror);
+}
+
+// Chosen versions: present and selected.
+bool isChosen(const FileVersionRecord& version) { return version.present && version.selected; }
+
+const WatchFolderArchiveInfo* archiveHolding(const std::vector<WatchFolderArchiveInfo>& folders,
+                                             const std::wstring& path) {
+    const WatchFolderArchiveInfo* best = nullptr;
+    for (const WatchFolderArchiveInfo& folder : folders) {
+        if (isInsideArchiveFolder(path, folder.archivePath) &&
+            (!best || folder.archivePath.size() > best->archivePath.size()))
+            best = &folder;
+    }
+    return best;
+}
+
+// The deepest folder that holds both paths (bounded at separators).
+std::wstring commonFolder(const std::wstring& a, const std::wstring& b) {
+    std::wstring folder = a;
+    while (!folder.empty() && !pathIsInside(b, folder)) folder = folderOf(folder);
+    return folder;
+}
+
+// Removes the sub-folders of `folder` that are empty, pass after pass while a
+// pass removed something, so parents emptied by one pass go in the next.
+void removeEmptiedFolders(const std::wstring& folder) {
+    bool removed = true;
+    while (removed) {
+        removed = false;
+        std::vector<std::wstring> tree;
+        listFolderTree(folder, tree, true);
+        for (const std::wstring& sub : tree) removed = removeFolder(sub) || removed;
+    }
+}
+
+// Erases the chosen versions whose archived copy is gone from the records.
+void forgetDeletedVersions(const VersionSelection& selection) {
+    std::vector<std::pair<std::wstring, std::wstring>> gone;
+    for (const auto& [source, versions] : selection) {
+        for (const auto& [key, version] : versions) {
+            if (isChosen(version) && !isExistingFile(key)) gone.emplace_back(source, key);
+        }
+    }
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (const auto& [source, key] : gone) {
+        auto file = versionRecordMap.find(source);
+        if (file == versionRecordMap.end()) continue;
+        file->second.erase(key);
+        if (file->second.empty()) versionRecordMap.erase(file);
+    }
+    if (!gone.empty()) versionRecordsChanged = true;
+}
+
+void endDeletion() {
+    setCancelRequest(false);  // a stop asked of the deletion must not outlive it
+    restoreActive = false;
+    deletionRunning = false;
+}
+
+}  // namespace
+
+void removeBackupSetTask(std::wstring setFilePath, std::wstring setListKey) {
+    if (!isExistingFile(setFilePath) || !pathIsInside(setFilePath, backupStagingFolder())) return;
+    const std::string displayName = wideToUtf8(backupSetNameFromPath(setFilePath));
+    if (!askTemplate(kRemoveBackupSetTemplate, displayName).confirmed) return;
+    updateSetListEntry(setListKey, setFilePath, [](SetListEntry& entry) {
+        entry.beingRemoved = 1;
+        entry.removalShown = 1;
+    });
+    forgetSetNote(setFilePath);
+    BackupSetRecord set;
+    if (loadBackupSetFile(setFilePath, set)) {
+        const std::wstring root = deleteSetCopies(set, archiveOfStagedSet(setFilePath), setListKey, setFilePath);
+        removeSetFiles(setFilePath, root);
+    }
+    updateSetListEntry(setListKey, setFilePath, [](SetListEntry& entry) { entry.removalShown = 0; });
+}
+
+void deleteBackupDataTask(VersionSelection selection) {
+    if (selection.empty()) return;
+    bool idle = false;
+    if (!deletionRunning.compare_exchange_strong(idle, true)) return;
+    restoreProgress = 0.0;
+    restoreActive = true;
+    size_t total = 0;
+    for (const auto& [source, versions] : selection)
+        for (const auto& [key, version] : versions) total += isChosen(version) ? 1 : 0;
+    WatchFolderArchiveInfo first;
+    const std::string displayName =
+        findHoldingWatchFolder(selection.begin()->first, first) ? wideToUtf8(first.key) : std::string();
+    if (!askTemplate(kArchiveDeletionTemplate, displayName).confirmed) {
+        endDeletion();
+        appendAppLogEntry(kUserCancelledDeleteText, 2, false);
+        return;
+    }
+    const std::vector<WatchFolderArchiveInfo> archives = watchFolderArchives();
+    std::map<std::wstring, std::wstring> deletionFolders;  // archive -> deepest folder holding its deletions
+    size_t deleted = 0;
+    for (const auto& [source, versions] : selection) {
+        for (const auto& [key, version] : versions) {
+            if (!isChosen(version)) continue;
+            if (const WatchFolderArchiveInfo* archive = archiveHolding(archives, key)) {
+                auto [it, added] = deletionFolders.try_emplace(archive->archivePath, folderOf(key));
+                if (!added) it->second = commonFolder(it->second, folderOf(key));
+                deleted += deleteArchivedCopy(key, archive->archivePath) ? 1 : 0;
+            }
+            restoreProgress = static_cast<double>(deleted) / static_cast<double>(total);
+        }
+    }
+    forgetDeletedVersions(selection);
+    for (const auto& [archive, folder] : deletionFolders) removeEmptiedFolders(folder);
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings().progressHoldMs.load()));
+    endDeletion();
+}
+
+void selectNewestVersions(VersionSelection& versions, bool select, const std::wstring& ownerFilter) {
+    for (auto& [source, fileVersions] : versions) {
+        size_t passed = 0;
+        for (auto& [key, version] : fileVersions) {
+            if (!version.present || (!ownerFilter.empty() && version.owner != ownerFilter)) continue;
+            version.selected = select && passed == 0;
+            ++passed;
+        }
+    }
+}
+
+void setEditedSetRestoreFlags(const std::wstring& folderPath, uint8_t value) {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    const std::wstring folder = folderOf(folderPath);
+    for (auto& [source, entry] : editedBackupSet.files) {
+        if (folderPath.empty() || folderOf(entry.sourcePath) == folder) entry.restore = value != 0;
+    }
+}
