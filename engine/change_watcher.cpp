@@ -1,0 +1,426 @@
+#include "engine/change_watcher.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "engine/engine_hooks.h"
+#include "engine/thread_registry.h"
+#include "foundation/app_log.h"
+#include "foundation/file_helpers.h"
+#include "foundation/global_defaults.h"
+#include "foundation/text_format.h"
+#include "foundation/watch_folders.h"
+#include "platform/dir_watch.h"
+#include "platform/file_change_time.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr uint32_t kLogKindIssue = 4;
+constexpr int64_t kTicksPerMs = 10000;
+// File times come from the kernel's coarse clock; a rescan looks this much
+// further back so a file written just before a reading is not missed.
+constexpr int64_t kRescanSlackTicks = 2000 * kTicksPerMs;
+
+struct WatchedFolder {
+    std::map<std::wstring, ChangeRecord> pending;  // by full path
+    bool recursive = false;
+};
+
+// One start of the watcher. The threads of a run keep it alive, so a run that
+// is being stopped stays valid until its last thread ends.
+struct WatcherRun {
+    std::atomic<bool> stopRequested{false};
+    std::vector<DirWatchPtr> watches;  // guarded by g_stateMutex
+    size_t liveThreads = 0;            // guarded by g_stateMutex
+};
+using WatcherRunPtr = std::shared_ptr<WatcherRun>;
+
+// A file change to record, with its tick.
+struct FileChange {
+    std::wstring path;
+    int64_t ticks = 0;
+};
+
+std::mutex g_startMutex;  // one rebuild at a time
+
+std::mutex g_runMutex;  // never held together with the mutexes below
+bool g_running = false;
+WatcherRunPtr g_currentRun;
+
+std::mutex g_stateMutex;  // the runs' watches and live counts; before g_watchedMutex
+size_t g_liveThreads = 0;
+
+std::mutex g_watchedMutex;
+std::map<std::wstring, WatchedFolder> g_watched;  // by watch-folder key
+std::vector<std::wstring> g_excluded;             // no change is recorded inside these
+std::wstring g_foregroundApplication;
+
+std::atomic<bool> g_holdForTests{false};
+
+std::wstring withoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+std::wstring parentFolder(const std::wstring& path) {
+    const size_t last = path.find_last_of(kPathSeparator);
+    if (last == std::wstring::npos) return L"";
+    return last == 0 ? std::wstring(kPathSeparatorText) : path.substr(0, last);
+}
+
+bool folderCovers(const std::wstring& folder, const WatchedFolder& entry, const std::wstring& path) {
+    const std::wstring trimmed = withoutTrailingSeparators(folder);
+    if (path == trimmed) return false;
+    if (entry.recursive) return pathIsInside(path, trimmed);
+    return parentFolder(path) == trimmed;
+}
+
+// The deepest watched folder whose watch reports `path`: where watch folders
+// nest, the inner one alone records the change. Caller holds g_watchedMutex.
+const std::wstring* owningFolderLocked(const std::wstring& path) {
+    const std::wstring* owner = nullptr;
+    for (const auto& [folder, entry] : g_watched) {
+        if (!folderCovers(folder, entry, path)) continue;
+        if (!owner || withoutTrailingSeparators(folder).size() > withoutTrailingSeparators(*owner).size())
+            owner = &folder;
+    }
+    return owner;
+}
+
+bool isExcludedLocked(const std::wstring& path) {
+    for (const std::wstring& excluded : g_excluded) {
+        if (pathIsInside(path, excluded)) return true;
+    }
+    return false;
+}
+
+void recordChangeLocked(WatchedFolder& entry, const std::wstring& folder, const FileChange& change) {
+    auto [it, added] = entry.pending.try_emplace(change.path);
+    ChangeRecord& record = it->second;
+    if (added) {
+        record.path = change.path;
+        record.watchFolder = folder;
+        record.foregroundApplication = g_foregroundApplication;
+    }
+    ++record.changeCount;
+    record.lastChangeTicks = std::max(record.lastChangeTicks, change.ticks);
+}
+
+void recordChanges(const std::wstring& folder, const std::vector<FileChange>& changes) {
+    if (changes.empty()) return;
+    std::lock_guard<std::mutex> lock(g_watchedMutex);
+    auto entry = g_watched.find(folder);
+    if (entry == g_watched.end()) return;  // the watcher was rebuilt without it
+    for (const FileChange& change : changes) {
+        if (isExcludedLocked(change.path)) continue;
+        const std::wstring* owner = owningFolderLocked(change.path);
+        if (!owner || *owner != folder) continue;
+        recordChangeLocked(entry->second, folder, change);
+    }
+}
+
+std::vector<FileChange> batchFileChanges(const DirChangeBatch& batch) {
+    std::vector<FileChange> changes;
+    changes.reserve(batch.changes.size());
+    const int64_t now = currentTimeTicks();
+    for (const DirChange& change : batch.changes) {
+        if (!change.isFolder) changes.push_back(FileChange{change.path, now});
+    }
+    return changes;
+}
+
+// Finds the files changed since `sinceTicks` below `folder`, for changes the
+// kernel dropped. Links to folders are not followed, as the watch does not.
+std::vector<FileChange> rescanFolder(const std::wstring& folder, bool recursive, int64_t sinceTicks) {
+    std::vector<FileChange> found;
+    const int64_t now = currentTimeTicks();
+    std::vector<std::wstring> pending{withoutTrailingSeparators(folder)};
+    std::vector<FolderEntry> entries;
+    while (!pending.empty()) {
+        const std::wstring current = std::move(pending.back());
+        pending.pop_back();
+        entries.clear();
+        if (!listFolderEntries(current, entries)) continue;
+        for (const FolderEntry& entry : entries) {
+            std::wstring path = current;
+            if (path.back() != kPathSeparator) path += kPathSeparator;
+            path += entry.name;
+            int64_t ticks = 0;
+            if (entry.isFolder) {
+                if (recursive) pending.push_back(std::move(path));
+            } else if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks) {
+                found.push_back(FileChange{std::move(path), std::min(ticks, now)});
+            }
+        }
+    }
+    return found;
+}
+
+// Each distinct problem goes to the log once per thread, so a folder under a
+// lasting flood of changes does not flood the log.
+void logProblems(const std::vector<std::wstring>& problems, std::set<std::wstring>& logged) {
+    for (const std::wstring& problem : problems) {
+        if (logged.insert(problem).second) appendAppLogEntry(problem, kLogKindIssue, false);
+    }
+}
+
+void addLiveThreads(WatcherRun& run, size_t count) {
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    run.liveThreads += count;
+    g_liveThreads += count;
+}
+
+// Ends the thread's share of its run: drops its watch and its count.
+struct WatcherThreadExit {
+    WatcherRunPtr run;
+    DirWatchPtr watch;
+    ~WatcherThreadExit() {
+        std::lock_guard<std::mutex> lock(g_stateMutex);
+        auto& watches = run->watches;
+        watches.erase(std::remove(watches.begin(), watches.end(), watch), watches.end());
+        --run->liveThreads;
+        --g_liveThreads;
+    }
+};
+
+bool keepWatching(const WatcherRun& run) { return !run.stopRequested.load() && isApplicationRunning(); }
+
+// Waits for changes until stopped, the application stops or the folder goes.
+void watchUntilStopped(WatcherRun& run, DirWatch& watch, const std::wstring& folder, bool recursive,
+                       int64_t safeSince, std::set<std::wstring>& logged) {
+    // safeSince: every change before it was read from the kernel's queue.
+    int timeoutMs = 0;
+    while (keepWatching(run)) {
+        if (g_holdForTests.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const int64_t waitStart = currentTimeTicks();
+        DirChangeBatch batch;
+        const DirWaitResult result = waitDirChanges(watch, timeoutMs, batch);
+        if (result == DirWaitResult::Stopped) return;
+        if (result == DirWaitResult::TimedOut) {
+            safeSince = waitStart;  // the queue was empty when the wait began
+            timeoutMs = static_cast<int>(timings().pollMs.load());
+            continue;
+        }
+        timeoutMs = 0;  // more may be queued: look again at once
+        logProblems(batch.problems, logged);
+        if (run.stopRequested.load()) return;
+        recordChanges(folder, batchFileChanges(batch));
+        if (batch.overflow) {
+            const int64_t scanStart = currentTimeTicks();
+            recordChanges(folder, rescanFolder(folder, recursive, safeSince - kRescanSlackTicks));
+            safeSince = scanStart;
+        }
+        if (batch.folderGone) return;
+    }
+}
+
+void watchFolderThread(const WatcherRunPtr& run, const std::wstring& folder, bool recursive) {
+    WatcherThreadExit exit{run, nullptr};
+    if (run->stopRequested.load()) return;
+    std::set<std::wstring> logged;
+    std::vector<std::wstring> problems;
+    const int64_t openStart = currentTimeTicks();
+    DirWatchPtr watch = openDirWatch(folder, recursive, problems);
+    logProblems(problems, logged);
+    if (!watch) return;
+    {
+        std::lock_guard<std::mutex> lock(g_stateMutex);
+        if (run->stopRequested.load()) return;
+        run->watches.push_back(watch);
+        exit.watch = watch;
+    }
+    watchUntilStopped(*run, *watch, folder, recursive, openStart, logged);
+}
+
+struct WatchLists {
+    std::vector<std::pair<std::wstring, bool>> folders;  // folder, recursive
+    std::vector<std::wstring> excluded;
+};
+
+void addListEntry(WatchLists& lists, const std::wstring& folder, const WatchFolderEntry& entry, bool withArchive) {
+    const int32_t type = entry.folderType;
+    if (type == kFolderTypeFolder || type == kFolderTypeDescendents) {
+        lists.folders.emplace_back(folder, type == kFolderTypeDescendents);
+        // Archived copies written below a watched folder are not changes.
+        if (withArchive && !entry.archivePath.empty()) lists.excluded.push_back(pathKey(entry.archivePath));
+    } else if (type == kFolderTypeExclude) {
+        lists.excluded.push_back(folder);
+    }
+}
+
+WatchLists readWatchLists() {
+    WatchLists lists;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    for (const auto& [folder, entry] : defaultFolderMap) addListEntry(lists, folder, entry, false);
+    for (const auto& [folder, entry] : watchFolderMap) addListEntry(lists, folder, entry, true);
+    return lists;
+}
+
+void rebuildWatchedFolders(const WatchLists& lists) {
+    std::lock_guard<std::mutex> lock(g_watchedMutex);
+    g_watched.clear();
+    g_excluded.clear();
+    for (const auto& [folder, recursive] : lists.folders) g_watched[folder].recursive = recursive;
+    for (const std::wstring& path : lists.excluded) {
+        if (!path.empty() && std::find(g_excluded.begin(), g_excluded.end(), path) == g_excluded.end())
+            g_excluded.push_back(path);
+    }
+}
+
+void startFolderThreads(const WatcherRunPtr& run, const std::map<std::wstring, bool>& folders) {
+    for (const auto& [folder, recursive] : folders) {
+        try {
+            startEngineThread([run, folder = folder, recursive = recursive] {
+                watchFolderThread(run, folder, recursive);
+            });
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(g_stateMutex);
+            --run->liveThreads;
+            --g_liveThreads;
+            throw;
+        }
+    }
+}
+
+size_t runLiveThreads(const WatcherRun& run) {
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    return run.liveThreads;
+}
+
+}  // namespace
+
+bool startWatchFolderThreads() {
+    std::lock_guard<std::mutex> startLock(g_startMutex);
+    stopChangeWatcher();
+    rebuildWatchedFolders(readWatchLists());
+    std::map<std::wstring, bool> folders;
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        for (const auto& [folder, entry] : g_watched) folders[folder] = entry.recursive;
+    }
+    auto run = std::make_shared<WatcherRun>();
+    addLiveThreads(*run, folders.size());  // counted before anyone can stop the run
+    {
+        std::lock_guard<std::mutex> lock(g_runMutex);
+        g_currentRun = run;
+        g_running = true;
+    }
+    startFolderThreads(run, folders);
+    return true;
+}
+
+bool stopChangeWatcher() {
+    WatcherRunPtr run;
+    {
+        std::lock_guard<std::mutex> lock(g_runMutex);
+        run = std::move(g_currentRun);
+        g_currentRun.reset();
+        g_running = false;
+    }
+    if (!run) return false;
+    run->stopRequested.store(true);
+    {
+        std::lock_guard<std::mutex> lock(g_stateMutex);
+        for (const DirWatchPtr& watch : run->watches) stopDirWatch(*watch);
+    }
+    // A thread still setting up its watch notices the stop when it is done.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timings().watcherStopMs.load());
+    while (runLiveThreads(*run) != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool isChangeWatcherRunning() {
+    std::lock_guard<std::mutex> lock(g_runMutex);
+    return g_running;
+}
+
+bool hasPendingChanges() {
+    std::lock_guard<std::mutex> lock(g_watchedMutex);
+    for (const auto& [folder, entry] : g_watched) {
+        if (!entry.pending.empty()) return true;
+    }
+    return false;
+}
+
+size_t collectFolderChanges(std::vector<ChangeRecord>& records) {
+    const int64_t now = currentTimeTicks();
+    size_t count = 0;
+    std::lock_guard<std::mutex> lock(g_watchedMutex);
+    for (auto& [folder, entry] : g_watched) {
+        for (auto& [path, record] : entry.pending) {
+            record.ageMs = now > record.lastChangeTicks
+                               ? static_cast<uint64_t>((now - record.lastChangeTicks) / kTicksPerMs)
+                               : 0;
+            records.push_back(std::move(record));
+            ++count;
+        }
+        entry.pending.clear();
+    }
+    return count;
+}
+
+size_t requeueChangeRecords(const std::vector<ChangeRecord>& records) {
+    for (const ChangeRecord& record : records) {
+        const std::wstring folder = pathKey(queryPathAttributes(record.path));
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        auto entry = g_watched.find(folder);
+        if (entry == g_watched.end()) continue;
+        ChangeRecord copy = record;
+        copy.watchFolder = folder;
+        entry->second.pending.try_emplace(record.path, std::move(copy));
+    }
+    return records.size();
+}
+
+std::wstring queryPathAttributes(const std::wstring& path) {
+    std::vector<std::wstring> candidates;
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        const std::wstring parent = parentFolder(path);
+        if (g_watched.count(parent)) return parent;
+        for (const auto& [folder, entry] : g_watched) {
+            if (pathIsInside(path, folder)) candidates.push_back(folder);
+        }
+    }
+    // Deepest first: nested watch folders own what lies inside them.
+    std::sort(candidates.begin(), candidates.end(), [](const std::wstring& a, const std::wstring& b) {
+        return withoutTrailingSeparators(a).size() > withoutTrailingSeparators(b).size();
+    });
+    for (const std::wstring& folder : candidates) {
+        if (isExistingFolder(folder)) return folder;
+    }
+    return L"";
+}
+
+void setChangeWatcherForegroundApplication(const std::wstring& application) {
+    std::lock_guard<std::mutex> lock(g_watchedMutex);
+    g_foregroundApplication = application;
+}
+
+size_t liveChangeWatcherThreadCount() {
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    return g_liveThreads;
+}
+
+void addChangeWatcherHooks(EngineHooks& hooks) {
+    hooks.hasPendingChanges = hasPendingChanges;
+    hooks.isChangeWatcherRunning = isChangeWatcherRunning;
+    hooks.startWatchFolderThreads = [] { startWatchFolderThreads(); };
+}
+
+void holdChangeWatcherForTests(bool hold) { g_holdForTests.store(hold); }
