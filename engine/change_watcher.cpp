@@ -417,10 +417,12 @@ size_t liveChangeWatcherThreadCount() {
     return g_liveThreads;
 }
 
-void addChangeWatcherHooks(EngineHooks& hooks) {
+void installChangeWatcherHooks() {
+    EngineHooks hooks = engineHooks();
     hooks.hasPendingChanges = hasPendingChanges;
     hooks.isChangeWatcherRunning = isChangeWatcherRunning;
     hooks.startWatchFolderThreads = [] { startWatchFolderThreads(); };
+    setEngineHooks(hooks);
 }
 
 void holdChangeWatcherForTests(bool hold) { g_holdForTests.store(hold); }

@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-struct EngineHooks;
-
 struct ChangeRecord {
     std::wstring path;                   // full path of the changed file, as reported
     uint64_t changeCount = 0;            // notifications merged into this record
@@ -60,9 +58,9 @@ void setChangeWatcherForegroundApplication(const std::wstring& application);
 // Number of watcher threads alive now (all runs, a stopping one included).
 size_t liveChangeWatcherThreadCount();
 
-// Fills the watcher's entries of the engine hooks (pending changes, running
-// flag, rebuild), for the start-up to install before the engine starts.
-void addChangeWatcherHooks(EngineHooks& hooks);
+// Puts the watcher's entries into the engine hooks (pending changes, running
+// flag, rebuild); the start-up calls it before the engine starts.
+void installChangeWatcherHooks();
 
 // While held, watcher threads leave the kernel's queue unread, so tests can
 // make it overflow.

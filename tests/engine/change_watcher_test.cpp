@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
@@ -287,11 +288,19 @@ TEST_F(ChangeWatcherTest, StopEndsEveryThreadPromptlyAndRestartWatchesTheNewList
     EXPECT_EQ(queryPathAttributes(wide(first + "/gone.txt")), L"");
 
     // A restart while running replaces the run; an empty list starts no thread.
+    // The supervisor reaches the watcher through the engine hooks.
     clearWatchLists();
-    ASSERT_TRUE(startWatchFolderThreads());
+    setEngineHooks({});
+    installChangeWatcherHooks();
+    const EngineHooks hooks = engineHooks();
+    ASSERT_TRUE(hooks.startWatchFolderThreads && hooks.hasPendingChanges && hooks.isChangeWatcherRunning);
+    hooks.startWatchFolderThreads();
+    EXPECT_TRUE(hooks.isChangeWatcherRunning());
+    EXPECT_FALSE(hooks.hasPendingChanges());
     EXPECT_EQ(liveChangeWatcherThreadCount(), 0u);
     EXPECT_TRUE(isChangeWatcherRunning());
     EXPECT_TRUE(stopChangeWatcher());
+    setEngineHooks({});
 }
 
 TEST_F(ChangeWatcherTest, ThreadsEndWhenTheApplicationStops) {
