@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/foreground_history.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -81,11 +82,6 @@ const FolderArchive* folderForSavedKey(const std::vector<FolderArchive>& folders
     }
     return nullptr;
 }
-
-// Name of the application that was in the foreground last, from the engine's
-// foreground-application history. The history is empty until the engine
-// records one.
-std::wstring newestForegroundApplication() { return std::wstring(); }
 
 void insertVersion(VersionMap& map, const std::wstring& source, const std::wstring& archived, const std::wstring& owner) {
     FileVersionMap& versions = map[pathKey(source)];

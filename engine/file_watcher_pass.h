@@ -1,0 +1,38 @@
+#pragma once
+// The File Watcher pass ("File Watcher (W)", with its companion name
+// "Monitor Files (W)"): takes the changes the change watcher recorded,
+// attributes each one to the application that had the foreground, counts it
+// in the application statistics and hands the changes to the archiving. The
+// pass ends as soon as a collection comes back empty; the supervisor starts
+// it again when changes are pending.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/change_watcher.h"
+#include "foundation/watch_folders.h"
+
+// Sets each record's application from the foreground history (left empty
+// while the history is empty).
+void attributeChangeRecords(std::vector<ChangeRecord>& records);
+
+// Counts one change of `application` in the application statistics; an
+// application without a record of its own only has the ratio of the record
+// whose display name holds its file name recomputed.
+void countApplicationChange(const std::wstring& application);
+
+// Enters each path (at 0.0, its size added to the folder's byte count) in
+// the folder's progress set unless it is there. The caller holds
+// watchFolderMutex; progressMutex is taken here.
+bool addChangedFiles(WatchFolderEntry& entry, const std::vector<std::wstring>& paths);
+
+// Counts every queued item not counted yet in its watch folder's changes and
+// progress set; returns how many were counted.
+size_t countQueuedChangesInFolders();
+
+// One cycle of the pass: collect, attribute, count, archive. Returns the
+// number of records collected (0 ends the pass).
+size_t runFileWatcherCycle();
+
+// The thread body.
+void fileWatcherThread();
