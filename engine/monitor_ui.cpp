@@ -8,7 +8,6 @@
 #include "engine/backup_scheduler.h"
 #include "engine/change_watcher.h"
 #include "engine/engine_hooks.h"
-#include "engine/file_watcher_pass.h"
 #include "engine/storage_checker.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"

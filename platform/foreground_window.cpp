@@ -26,8 +26,25 @@ Display* g_display = nullptr;
 std::chrono::steady_clock::time_point g_nextConnectTry{};
 
 // Windows vanish between two requests: their errors are expected and must
-// not end the program, which Xlib's default handler would do.
+// not end the program, which Xlib's default handler would do. The handler is
+// swapped in only around our own requests.
 int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+class IgnoredXErrors {
+public:
+    explicit IgnoredXErrors(Display* display) : display_(display), previous_(XSetErrorHandler(ignoreXError)) {}
+    ~IgnoredXErrors() {
+        // Errors of our requests arrive before the sync returns.
+        if (display_) XSync(display_, False);
+        XSetErrorHandler(previous_);
+    }
+    IgnoredXErrors(const IgnoredXErrors&) = delete;
+    IgnoredXErrors& operator=(const IgnoredXErrors&) = delete;
+
+private:
+    Display* display_;
+    XErrorHandler previous_;
+};
 
 Display* foregroundDisplay() {
     if (g_display) return g_display;
@@ -36,7 +53,6 @@ Display* foregroundDisplay() {
     const auto now = std::chrono::steady_clock::now();
     if (now < g_nextConnectTry) return nullptr;
     g_nextConnectTry = now + kReconnectDelay;
-    XSetErrorHandler(ignoreXError);
     g_display = XOpenDisplay(nullptr);
     return g_display;
 }
@@ -103,6 +119,7 @@ uint64_t x11ForegroundWindow() {
     std::lock_guard<std::mutex> lock(g_displayMutex);
     Display* display = foregroundDisplay();
     if (!display) return 0;
+    IgnoredXErrors ignored(display);
     unsigned long window = 0;
     if (!readLongProperty(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW", XA_WINDOW, window)) return 0;
     return window;
@@ -112,6 +129,7 @@ bool x11DescribeWindow(uint64_t id, WindowDescription& description) {
     std::lock_guard<std::mutex> lock(g_displayMutex);
     Display* display = foregroundDisplay();
     if (!display || id == 0) return false;
+    IgnoredXErrors ignored(display);
     const Window window = static_cast<Window>(id);
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, window, &attributes)) return false;
