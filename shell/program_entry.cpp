@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "engine/supervisor.h"
+#include "engine/engine_wiring.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -151,7 +151,7 @@ int runNormalStart() {
     addApplicationFonts();
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
-    setEngineStarter(startEngine);
+    wireEngine();
     loadAppConfiguration();
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
