@@ -31,6 +31,8 @@ void resetTimings() {
     g_timings.shutdownGraceMs = product.shutdownGraceMs.load();
     g_timings.watcherStopMs = product.watcherStopMs.load();
     g_timings.progressHoldMs = product.progressHoldMs.load();
+    g_timings.backupStepMs = product.backupStepMs.load();
+    g_timings.backupStallMs = product.backupStallMs.load();
 }
 
 int64_t processStartTicks() { return g_startTicks; }

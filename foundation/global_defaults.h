@@ -133,6 +133,8 @@ struct Timings {
     std::atomic<uint32_t> shutdownGraceMs{5000};  // between stopping the engine and quitting
     std::atomic<uint32_t> watcherStopMs{2000};   // change watcher's stop grace
     std::atomic<uint32_t> progressHoldMs{1000};  // a finished task's progress stays shown
+    std::atomic<uint32_t> backupStepMs{1000};    // a backup's pause between its shown states
+    std::atomic<uint32_t> backupStallMs{60000};  // a backup's copy wait without progress before it asks
 };
 Timings& timings();
 // Puts every timing back to the product's value.
