@@ -1,0 +1,56 @@
+#pragma once
+// The backup engine: one backup of a watch folder, from start to report,
+// without a window. Every file that has no equal copy in the folder's archive
+// yet is handed to the copy queue in one batch; the engine follows the
+// copies, asks the user when the archive is gone, the disk is full, the copy
+// stalls or the user asked to stop, saves what was copied as a backup set in
+// the staging folder, mirrors it into the archive's ".backupsets" folder and
+// logs the report "FILE BACKUP REPORT (<folder>)." in the application log.
+//
+// One backup runs at a time. The windows read a folder's backup state,
+// progress and result in its WatchFolderEntry (under watchFolderMutex).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/confirm_request.h"
+
+// Backup states of a watch-folder entry.
+inline constexpr int32_t kBackupStateIdle = 5;
+inline constexpr int32_t kBackupStateStarting = 6;
+inline constexpr int32_t kBackupStatePreparing = 7;
+inline constexpr int32_t kBackupStateCopying = 8;
+
+// The copy-status list of the running backup and its codes.
+inline constexpr std::wstring_view kCopyStatusListBackup = L"backup";
+inline constexpr int32_t kCopyStatusQueued = 1;
+inline constexpr int32_t kCopyStatusFailed = 2;
+inline constexpr int32_t kCopyStatusDiskFull = 3;
+inline constexpr int32_t kCopyStatusCopied = 4;
+
+// The thread body the Backup button and the scheduler start, after they set
+// the backup running flag: registers "Backup Procedure", clears the cancel
+// request, runs the backup, and at its end clears the cancel request again
+// (so a stop left over never cancels later archive copies) and the running
+// flag. A second call while a backup runs returns at once and leaves the
+// flag to the running one.
+void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool recursive);
+
+// The backup itself. False when it ended without a report (unknown folder,
+// no files, a stop before copying, or the application stopping).
+bool runBackup(const std::wstring& folderKey, int64_t startTicks, bool recursive);
+
+// The copier's word on a file of the running backup: code 2 copied, 3 given
+// up. Updates the copy status, the current backup set and the folder's
+// checklist; false when the checklist does not hold the file.
+bool recordBackupCopyResult(const std::wstring& sourcePath, const std::wstring& archiveCopyPath, int32_t code);
+
+// One file's record in a named copy-status list (the backup path map). Set
+// creates the list when it is missing; get is false when the list or the path
+// is missing.
+void setCopyStatus(const std::wstring& listName, const std::wstring& path, const CopyStatusRecord& record);
+bool getCopyStatus(const std::wstring& listName, const std::wstring& path, CopyStatusRecord& record);
+
+// Plugs the engine into the copier (copy results and statuses) and into the
+// engine hooks (the thread body the scheduler starts). Call at start-up.
+void installBackupEngineHooks();
