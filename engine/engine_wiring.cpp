@@ -1,6 +1,7 @@
 #include "engine/engine_wiring.h"
 
 #include "engine/archive_copy.h"
+#include "engine/backup_engine.h"
 #include "engine/change_watcher.h"
 #include "engine/engine_hooks.h"
 #include "engine/file_watcher_pass.h"
@@ -13,6 +14,8 @@ void wireEngine() {
     installArchiveHooks();
     // Pending changes, the watcher's running flag and its rebuild.
     installChangeWatcherHooks();
+    // The backup's copy results and statuses, and the thread the scheduler starts.
+    installBackupEngineHooks();
     EngineHooks hooks = engineHooks();
     hooks.monitorUIThread = monitorUIThread;
     hooks.fileWatcherThread = fileWatcherThread;
