@@ -33,6 +33,7 @@ void resetTimings() {
     g_timings.progressHoldMs = product.progressHoldMs.load();
     g_timings.backupStepMs = product.backupStepMs.load();
     g_timings.backupStallMs = product.backupStallMs.load();
+    g_timings.restorePaceMs = product.restorePaceMs.load();
 }
 
 int64_t processStartTicks() { return g_startTicks; }

@@ -135,6 +135,7 @@ struct Timings {
     std::atomic<uint32_t> progressHoldMs{1000};  // a finished task's progress stays shown
     std::atomic<uint32_t> backupStepMs{1000};    // a backup's pause between its shown states
     std::atomic<uint32_t> backupStallMs{60000};  // a backup's copy wait without progress before it asks
+    std::atomic<uint32_t> restorePaceMs{2000};   // a restore's pacing budget and its pause at the end
 };
 Timings& timings();
 // Puts every timing back to the product's value.

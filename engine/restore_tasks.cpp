@@ -1,0 +1,445 @@
+#include "engine/restore_tasks.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "engine/archive_copy.h"
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
+#include "engine/confirm_request.h"
+#include "engine/restore_state.h"
+#include "engine/thread_registry.h"
+#include "foundation/app_log.h"
+#include "foundation/file_helpers.h"
+#include "foundation/file_metadata.h"
+#include "foundation/global_defaults.h"
+#include "foundation/text_format.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_copy.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "shell/texts.h"
+
+namespace {
+
+// One backup-set restore at a time. Held while the task asks the user, so it
+// guards nothing that a window reads: the set itself is copied out of
+// backupSetMutex, which is only ever held for that copy.
+std::mutex g_setRestoreMutex;
+
+constexpr const wchar_t* kCancelledByUserText = L"Varnholt Restore operation canceled by user!";
+constexpr const wchar_t* kSelectedFinishedText = L"Active backup files restoration finished.\"";
+constexpr const wchar_t* kSetCompletedText = L"Restore operation completed for folder  \"";
+constexpr const wchar_t* kSetFailedText = L"FAILED to restore set  \"";
+
+// One file to copy back, taken out of the shared maps.
+struct RestoreItem {
+    std::wstring archivePath;
+    std::wstring destination;
+};
+
+enum class RestoreStep { Copied, Failed, StoppedByUser, ShuttingDown };
+
+int64_t steadyNowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::wstring withoutTrailingSeparator(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+std::wstring lastComponent(const std::wstring& path) {
+    const std::wstring trimmed = withoutTrailingSeparator(path);
+    const size_t slash = trimmed.rfind(kPathSeparator);
+    return slash == std::wstring::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+std::wstring parentOf(const std::wstring& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::wstring::npos || slash == 0 ? std::wstring() : path.substr(0, slash);
+}
+
+double shareOf(size_t copies, size_t total) {
+    return total == 0 ? 0.0 : static_cast<double>(copies) / static_cast<double>(total);
+}
+
+bool applicationStillRuns() { return isApplicationRunning(); }
+
+// Asks one of the restore questions and waits for its own answer; a question
+// given up at shut-down counts as CANCEL.
+bool askRestoreQuestion(const ConfirmTemplate& question, const std::vector<std::pair<std::string, std::string>>& values) {
+    const std::string body = fillTemplate(question.body, values);
+    return askModalQuestion(question.title, question.heading, body, question.buttonMask, applicationStillRuns)
+        .confirmed;
+}
+
+bool askToStop(const std::string& displayName) {
+    return askRestoreQuestion(kCancelRestoreTemplate, {{kPlaceholderDisplayName, displayName}});
+}
+
+// Copies one file back. A cancel request, met before the copy or stopping it
+// halfway (the old file then stays as it was), asks whether to stop; CANCEL
+// clears the request and the file is copied (again).
+RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName) {
+    for (;;) {
+        if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+        if (isCancelRequested()) {
+            const bool stop = askToStop(displayName);
+            if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+            if (stop) return RestoreStep::StoppedByUser;
+            setCancelRequest(false);
+        }
+        if (item.destination.empty()) return RestoreStep::Failed;
+        makeDirectoryPath(item.destination);
+        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onCopyProgress, cancelMirror());
+        if (result == CopyResult::Copied) return RestoreStep::Copied;
+        if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+        if (result != CopyResult::Cancelled || !isCancelRequested()) return RestoreStep::Failed;
+    }
+}
+
+void splitItems(const std::vector<RestoreItem>& items, std::vector<std::wstring>& archives,
+                std::vector<std::wstring>& destinations) {
+    for (const RestoreItem& item : items) {
+        archives.push_back(item.archivePath);
+        if (!item.destination.empty()) destinations.push_back(item.destination);
+    }
+}
+
+// Waits up to `ms`, ending early at shut-down.
+void pauseWhileRunning(uint32_t ms) {
+    const int64_t end = steadyNowMs() + ms;
+    while (isApplicationRunning() && steadyNowMs() < end) {
+        const int64_t left = end - steadyNowMs();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<int64_t>(left, 0, 50)));
+    }
+}
+
+// ---- restore of selected versions ----
+
+struct WatchFolderFilter {
+    std::wstring key;     // the watch folder holding the first file
+    std::wstring filter;  // its archive folder; versions elsewhere are passed over
+};
+
+// The deepest watch folder holding `path`, and its archive folder. Without
+// one the file's own folder names the restore and nothing is filtered.
+WatchFolderFilter watchFolderFilterOf(const std::wstring& path) {
+    WatchFolderFilter found;
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        for (const auto& [key, entry] : watchFolderMap) {
+            const std::wstring folder = withoutTrailingSeparator(key);
+            if (!pathIsInside(path, folder) || folder.size() <= found.key.size()) continue;
+            found.key = folder;
+            found.filter = pathKey(withoutTrailingSeparator(entry.archivePath));
+        }
+    }
+    if (found.key.empty()) found.key = parentOf(path);
+    return found;
+}
+
+bool passesFilter(const std::wstring& archivePath, const std::wstring& filter) {
+    return filter.empty() || pathIsInside(pathKey(archivePath), filter);
+}
+
+// Copies the marks into versionRecordMap (a version the selection lacks
+// becomes unselected); returns the first source path marked.
+std::wstring markSelection(const RestoreSelection& selection) {
+    std::wstring first;
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (const auto& [source, versions] : selection) {
+        auto file = versionRecordMap.find(pathKey(source));
+        if (file == versionRecordMap.end()) continue;
+        if (first.empty()) first = file->first;
+        for (auto& [archive, record] : file->second) {
+            const auto mark = versions.find(archive);
+            record.selected = mark != versions.end() && mark->second.selected;
+        }
+    }
+    return first;
+}
+
+// The selected versions of the selection's files that pass the filter, in map
+// order, copied out of versionRecordMap.
+std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const std::wstring& filter) {
+    std::vector<RestoreItem> items;
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (const auto& [source, versions] : selection) {
+        const auto file = versionRecordMap.find(pathKey(source));
+        if (file == versionRecordMap.end()) continue;
+        for (const auto& [archive, record] : file->second)
+            if (record.selected && passesFilter(archive, filter)) items.push_back({archive, file->first});
+    }
+    return items;
+}
+
+std::string reportLine(int32_t kind, std::string field1, std::string field2, std::string field3) {
+    ReportLineRecord record;
+    record.kind = kind;
+    record.field1 = std::move(field1);
+    record.field2 = std::move(field2);
+    record.field3 = std::move(field3);
+    return joinRecordFields(record);
+}
+
+struct SelectedOutcome {
+    size_t total = 0;
+    size_t attempts = 0;
+    size_t copies = 0;
+    std::vector<std::string> notCopied;
+};
+
+std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstring& folderKey,
+                                const std::string& displayName) {
+    std::vector<std::string> lines;
+    if (outcome.total > 0 && outcome.copies == outcome.total)
+        lines.push_back(reportLine(3, "", "all selected files restored, " + std::to_string(outcome.copies) + " copied.", ""));
+    else
+        lines.push_back(reportLine(3, "",
+                                   "one or more files not restored, " + std::to_string(outcome.attempts) +
+                                       " selected, " + std::to_string(outcome.copies) + " copied.",
+                                   ""));
+    if (!outcome.notCopied.empty()) {
+        lines.push_back(reportLine(2, "", std::to_string(outcome.notCopied.size()) + " not copied:", ""));
+        for (const std::string& path : outcome.notCopied) lines.push_back(reportLine(3, "", path, ""));
+    }
+    lines.push_back(reportLine(1, "6", wideToUtf8(folderKey), "Open \"" + displayName + "\""));
+    std::wstring text = std::wstring(kSelectedFinishedText) + utf8ToWide(displayName) + L"\"";
+    for (const std::string& line : lines) text += std::wstring(kLineSeparatorW) + utf8ToWide(line);
+    return text;
+}
+
+void endSelectedRestore(const std::vector<std::wstring>& destinations, const SelectedOutcome& outcome) {
+    removeRestoringPaths(destinations);
+    restoreProgress = shareOf(outcome.copies, outcome.total);
+    restoreActive = false;
+    restoreWorkBusy = false;
+    setOperationInProgress(EngineOperation::Restore, false);
+    setCancelRequest(false);
+}
+
+// ---- restore of a backup set ----
+
+// Every archived file below `folder`, as set entries relative to it.
+bool listArchiveFolder(const std::wstring& folder, BackupSetRecord& set) {
+    if (!isExistingFolder(folder)) return false;
+    ArchivedFileList listed;
+    if (!collectArchivedFiles(folder, listed)) return false;
+    const std::wstring base = pathKey(withoutTrailingSeparator(folder));
+    set = BackupSetRecord{};
+    set.name = backupSetNameFromPath(base);
+    for (const auto& [keyText, record] : listed.files) {
+        const std::wstring path = pathKey(record.path);
+        if (isCopyTemporaryName(lastComponent(path)) || !pathIsInside(path, base)) continue;
+        BackupSetEntry entry;
+        entry.sourcePath = L"." + path.substr(base.size());
+        entry.archivePath = record.path;
+        entry.copied = true;
+        entry.restore = true;
+        set.files.emplace(entry.sourcePath, std::move(entry));
+    }
+    return true;
+}
+
+bool copiedAndMarked(const BackupSetEntry& entry) { return entry.copied && entry.restore; }
+
+// Applies the restoration window's marks (a copy of the edited set, taken
+// under backupSetMutex and released at once); returns the total to restore.
+size_t applyEditedMarks(BackupSetRecord& set, bool listed) {
+    std::map<std::wstring, BackupSetEntry> edited;
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        edited = editedBackupSet.files;
+    }
+    if (edited.empty()) {
+        return static_cast<size_t>(
+            std::count_if(set.files.begin(), set.files.end(), [](const auto& file) { return copiedAndMarked(file.second); }));
+    }
+    for (auto& [key, entry] : set.files) entry.restore = listed;
+    for (const auto& [key, mark] : edited) {
+        auto found = set.files.find(key);
+        if (mark.restore && found != set.files.end()) found->second.restore = true;
+    }
+    return static_cast<size_t>(
+        std::count_if(set.files.begin(), set.files.end(), [](const auto& file) { return file.second.restore; }));
+}
+
+std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring& sourceFolder) {
+    std::vector<RestoreItem> items;
+    for (const auto& [key, entry] : set.files)
+        if (copiedAndMarked(entry))
+            items.push_back({entry.archivePath, resolveRestoreDestination(entry.sourcePath, sourceFolder)});
+    return items;
+}
+
+// True when a relative path ("/a/b") has a ".." component.
+bool leavesFolder(const std::wstring& rest) {
+    size_t start = 0;
+    while (start <= rest.size()) {
+        size_t end = rest.find(kPathSeparator, start);
+        if (end == std::wstring::npos) end = rest.size();
+        if (rest.compare(start, end - start, L"..") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+void endSetRestoreQuietly(const std::vector<std::wstring>& destinations) {
+    removeRestoringPaths(destinations);
+    restoreActive = false;
+    setCancelRequest(false);
+}
+
+}  // namespace
+
+std::wstring resolveRestoreDestination(const std::wstring& sourcePath, const std::wstring& sourceFolder) {
+    std::wstring destination = sourcePath;
+    if (sourcePath.size() >= 2 && sourcePath[0] == L'.' && sourcePath[1] == kPathSeparator) {
+        const std::wstring rest = sourcePath.substr(1);
+        const std::wstring folder = withoutTrailingSeparator(sourceFolder);
+        if (leavesFolder(rest) || folder.empty() || folder.front() != kPathSeparator) return std::wstring();
+        destination = (folder == kPathSeparatorText ? L"" : folder) + rest;
+    }
+    if (destination.empty() || destination.front() != kPathSeparator) return std::wstring();
+    return destination;
+}
+
+void startRestorePacing(RestorePacing& pacing) {
+    pacing.budgetMs = static_cast<uint16_t>(std::min<uint32_t>(timings().restorePaceMs.load(), UINT16_MAX));
+    pacing.referenceMs = steadyNowMs();
+}
+
+void paceRestoreCopy(RestorePacing& pacing, double progress) {
+    const int64_t now = steadyNowMs();
+    const int64_t elapsed = now - pacing.referenceMs;
+    if (elapsed < 0 || elapsed >= pacing.budgetMs) return;
+    // The wait is part of the next copy's elapsed time, so the waits of a run
+    // use the budget up instead of adding to each other.
+    pacing.budgetMs -= static_cast<uint32_t>(elapsed);
+    pacing.referenceMs = now;
+    const double wait = static_cast<double>(pacing.budgetMs) * std::clamp(progress, 0.0, 1.0);
+    pauseWhileRunning(static_cast<uint16_t>(wait));
+}
+
+void restoreSelectedFilesTask(RestoreSelection selection) {
+    restoreProgress = 0.0;
+    restoreActive = true;
+    restoreWorkBusy = true;
+    setOperationInProgress(EngineOperation::Restore, true);
+
+    const std::wstring first = markSelection(selection);
+    const WatchFolderFilter folder = watchFolderFilterOf(first);
+    const std::string displayName = wideToUtf8(lastComponent(folder.key));
+    SelectedOutcome outcome;
+    if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
+        endSelectedRestore({}, outcome);
+        if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
+        return;
+    }
+
+    const std::vector<RestoreItem> items = selectedItems(selection, folder.filter);
+    outcome.total = items.size();
+    std::vector<std::wstring> archives;
+    std::vector<std::wstring> destinations;
+    splitItems(items, archives, destinations);
+    startProgressSet(archives);
+    addRestoringPaths(destinations);
+
+    RestorePacing pacing;
+    startRestorePacing(pacing);
+    for (const RestoreItem& item : items) {
+        const RestoreStep step = restoreOneFile(item, displayName);
+        if (step == RestoreStep::ShuttingDown) return endSelectedRestore(destinations, outcome);
+        if (step == RestoreStep::StoppedByUser) {
+            endSelectedRestore(destinations, outcome);
+            appendAppLogEntry(kCancelledByUserText, 1, false);
+            return;
+        }
+        ++outcome.attempts;
+        if (step == RestoreStep::Failed) {
+            outcome.notCopied.push_back(wideToUtf8(item.destination));
+            continue;
+        }
+        ++outcome.copies;
+        restoreProgress = shareOf(outcome.copies, outcome.total);
+        paceRestoreCopy(pacing, restoreProgress);
+    }
+
+    pauseWhileRunning(timings().restorePaceMs.load());
+    appendAppLogEntry(selectedReportText(outcome, folder.key, displayName), 1, false);
+    endSelectedRestore(destinations, outcome);
+}
+
+void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
+    // A second restore waits here, before it touches the state the first one shows.
+    std::lock_guard<std::mutex> serial(g_setRestoreMutex);
+    setCancelRequest(false);
+    restoreProgress = 0.0;
+    restoreActive = true;
+    restoreStartTicks = currentTimeTicks();
+
+    BackupSetRecord set;
+    bool listed = false;
+    if (!loadBackupSetFile(setFilePath, set)) {
+        listed = listArchiveFolder(setFilePath, set);
+        if (!listed) return void(restoreActive = false);
+    }
+    const std::string displayName = wideToUtf8(lastComponent(sourceFolder));
+    const size_t total = applyEditedMarks(set, listed);
+    if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
+        endSetRestoreQuietly({});
+        if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
+        return;
+    }
+
+    const int64_t startMs = steadyNowMs();
+    restoreStartTicks = currentTimeTicks();
+    const std::vector<RestoreItem> items = setItems(set, sourceFolder);
+    std::vector<std::wstring> archives;
+    std::vector<std::wstring> destinations;
+    splitItems(items, archives, destinations);
+    startProgressSet(archives);
+    addRestoringPaths(destinations);
+
+    size_t copies = 0;
+    RestorePacing pacing;
+    startRestorePacing(pacing);
+    for (const RestoreItem& item : items) {
+        const RestoreStep step = restoreOneFile(item, displayName);
+        if (step == RestoreStep::ShuttingDown) return endSetRestoreQuietly(destinations);
+        if (step == RestoreStep::StoppedByUser) break;
+        if (step != RestoreStep::Copied) continue;
+        ++copies;
+        restoreProgress = shareOf(copies, total);
+        paceRestoreCopy(pacing, restoreProgress);
+    }
+    restoreActive = false;
+
+    std::wstring logText = kSetFailedText + set.name + L"\"";
+    const bool restored = total > 0 && copies >= total;
+    if (restored) {
+        const std::wstring duration = formatDurationMs(static_cast<uint64_t>(std::max<int64_t>(steadyNowMs() - startMs, 0)));
+        logText = kSetCompletedText + utf8ToWide(displayName) + L"\" + " + duration + L" ";
+        askRestoreQuestion(kRestoreSuccessTemplate, {{kPlaceholderDisplayName, displayName},
+                                                     {kPlaceholderDuration, wideToUtf8(duration)},
+                                                     {kPlaceholderFileCount, std::to_string(copies)}});
+    }
+    endSetRestoreQuietly(destinations);
+    appendAppLogEntry(logText, restored ? 2 : 8, false);
+}
+
+void startRestoreSelectedFiles(RestoreSelection selection) {
+    startEngineThread([selection = std::move(selection)]() mutable { restoreSelectedFilesTask(std::move(selection)); });
+}
+
+void startRestoreBackupSet(std::wstring setFilePath, std::wstring sourceFolder) {
+    startEngineThread([path = std::move(setFilePath), folder = std::move(sourceFolder)]() mutable {
+        restoreBackupSetTask(std::move(path), std::move(folder));
+    });
+}

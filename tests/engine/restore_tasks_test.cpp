@@ -1,0 +1,385 @@
+#include "engine/restore_tasks.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "archive_test_support.h"
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
+#include "engine/confirm_request.h"
+#include "engine/restore_state.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class RestoreTest : public ArchiveTest {
+protected:
+    void SetUp() override {
+        ArchiveTest::SetUp();
+        timings().restorePaceMs = 0;
+        resetRestore();
+    }
+    void TearDown() override {
+        ArchiveTest::TearDown();
+        resetRestore();
+    }
+    static void resetRestore() {
+        {
+            std::lock_guard<std::mutex> lock(modalMessageMutex);
+            modalMessage = ModalMessageState();
+        }
+        {
+            std::lock_guard<std::mutex> lock(backupSetMutex);
+            editedBackupSet = BackupSetRecord();
+        }
+        removeRestoringPaths();
+        removeAppLogEntriesOfKind(0xFFFFFFFF);
+        restoreProgress = 0.0;
+    }
+
+    // Waits for the question whose title holds `title`; with `answer` set,
+    // answers it as the window would (OK when `ok`). Returns its body. A
+    // question that never comes stops the engine so the task cannot hang.
+    static std::string question(const std::string& title, bool answer = false, bool ok = false) {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard<std::mutex> lock(modalMessageMutex);
+                ModalMessageState& s = modalMessage;
+                if (s.open && s.title.find(title) != std::string::npos) {
+                    if (answer) {
+                        ModalReply reply;
+                        reply.confirmed = ok;
+                        s.answers[s.ticket] = reply;
+                        s.open = false;
+                    }
+                    return s.body;
+                }
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        ADD_FAILURE() << "no question \"" << title << "\"";
+        setApplicationRunning(false);
+        return {};
+    }
+    static std::string answer(const std::string& title, bool ok) { return question(title, true, ok); }
+
+    // An archived version of a file of the watch folder, in the version records.
+    std::wstring version(const std::wstring& relative, const std::wstring& archiveName, const std::string& content) {
+        const std::wstring path = archived(archiveName);
+        std::filesystem::create_directories(std::filesystem::path(wideToUtf8(path)).parent_path());
+        EXPECT_TRUE(writeTestFile(wideToUtf8(path), content));
+        EXPECT_TRUE(addVersionRecord(folders.watch + L"/" + relative, path, L"editor", false));
+        return path;
+    }
+    std::wstring source(const std::wstring& relative) const { return folders.watch + L"/" + relative; }
+
+    static uint32_t logKind(const std::wstring& text) {
+        for (const AppLogEntry& entry : appLogSnapshot().entries)
+            if (entry.key.find(text) != std::wstring::npos) return entry.kind;
+        return 0;
+    }
+    static bool restoreIdle() { return !restoreActive && !restoreWorkBusy && !isCancelRequested(); }
+
+    std::wstring saveSet(const std::wstring& name, const std::vector<BackupSetEntry>& entries) {
+        BackupSetRecord set;
+        set.name = name;
+        for (const BackupSetEntry& entry : entries) set.files[entry.sourcePath] = entry;
+        const std::wstring path = folders.archive + L"/.backupsets/" + backupSetFileName(name);
+        EXPECT_TRUE(saveBackupSetFile(path, set));
+        return path;
+    }
+    std::wstring archiveFile(const std::wstring& name, const std::string& content) {
+        const std::wstring path = archived(name);
+        std::filesystem::create_directories(std::filesystem::path(wideToUtf8(path)).parent_path());
+        EXPECT_TRUE(writeTestFile(wideToUtf8(path), content));
+        return path;
+    }
+};
+
+BackupSetEntry setEntry(const std::wstring& sourcePath, const std::wstring& archivePath, bool restore) {
+    BackupSetEntry entry;
+    entry.sourcePath = sourcePath;
+    entry.archivePath = archivePath;
+    entry.copied = true;
+    entry.restore = restore;
+    return entry;
+}
+
+}  // namespace
+
+TEST_F(RestoreTest, SelectedVersionsAreCopiedToTheirSourcePathsInTheirOwnCase) {
+    const std::wstring readme = version(L"Docs/ReadMe.TXT", L"Docs/ReadMe ~ 0001.TXT", "readme v1");
+    const std::wstring deep = version(L"a/b/c.txt", L"a/b/c ~ 0001.txt", "deep v1");
+    version(L"x.txt", L"x ~ 0001.txt", "x v1");
+    const std::wstring x2 = version(L"x.txt", L"x ~ 0002.txt", "x v2");
+    // A version kept outside the folder's archive is passed over.
+    const std::wstring elsewhere = utf8ToWide(makeTestFolder("elsewhere")) + L"/y.txt";
+    ASSERT_TRUE(writeTestFile(wideToUtf8(elsewhere), "outside"));
+    ASSERT_TRUE(addVersionRecord(source(L"y.txt"), elsewhere, L"editor", false));
+
+    RestoreSelection selection;
+    selection[source(L"Docs/ReadMe.TXT")][readme].selected = true;
+    selection[source(L"a/b/c.txt")][deep].selected = true;
+    selection[source(L"x.txt")][x2].selected = true;
+    selection[source(L"y.txt")][elsewhere].selected = true;
+    write(L"x.txt", "x now");
+
+    std::thread task(restoreSelectedFilesTask, selection);
+    EXPECT_NE(answer("Confirm Source File Overwrite:", true).find("Watch\n"), std::string::npos);
+    task.join();
+
+    EXPECT_EQ(read(source(L"Docs/ReadMe.TXT")), "readme v1");
+    EXPECT_FALSE(exists(source(L"docs/readme.txt")));
+    EXPECT_EQ(read(source(L"a/b/c.txt")), "deep v1");
+    EXPECT_EQ(read(source(L"x.txt")), "x v2");
+    EXPECT_FALSE(exists(source(L"y.txt")));
+    EXPECT_EQ(restoreProgress.load(), 1.0);
+    EXPECT_TRUE(restoreIdle());
+    EXPECT_FALSE(isRestoringPath(source(L"x.txt")));
+    EXPECT_EQ(logKind(L"Active backup files restoration finished.\"Watch\"[||]3[|] [|]all selected files restored, 3 copied.[|] "), 1u);
+    EXPECT_EQ(logCount(L"1[|]6[|]" + folders.watch + L"[|]Open \"Watch\""), 1u);
+    EXPECT_EQ(logCount(L"not copied:"), 0u);
+    // The marks were copied into the version records: the unmarked version is unselected.
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    EXPECT_TRUE(versionRecordMap[source(L"x.txt")][x2].selected);
+    EXPECT_FALSE(versionRecordMap[source(L"x.txt")][archived(L"x ~ 0001.txt")].selected);
+}
+
+TEST_F(RestoreTest, AFailedCopyIsReportedAndKeepsTheOldFile) {
+    RestoreSelection selection;
+    for (const wchar_t* name : {L"a", L"b", L"c"})
+        selection[source(name + std::wstring(L".txt"))][version(name + std::wstring(L".txt"), name + std::wstring(L" ~ 0001.txt"), "restored")]
+            .selected = true;
+    std::filesystem::remove(wideToUtf8(archived(L"b ~ 0001.txt")));
+    write(L"b.txt", "old b");
+
+    std::thread task(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", true);
+    task.join();
+
+    EXPECT_EQ(read(source(L"a.txt")), "restored");
+    EXPECT_EQ(read(source(L"b.txt")), "old b");
+    EXPECT_EQ(read(source(L"c.txt")), "restored");
+    EXPECT_DOUBLE_EQ(restoreProgress.load(), 2.0 / 3.0);
+    EXPECT_EQ(logCount(L"[|]one or more files not restored, 3 selected, 2 copied.[|]"), 1u);
+    EXPECT_EQ(logCount(L"[||]2[|] [|]1 not copied:[|] [||]3[|] [|]" + source(L"b.txt") + L"[|] [||]"), 1u);
+    EXPECT_TRUE(restoreIdle());
+}
+
+TEST_F(RestoreTest, CancelAtTheFirstQuestionWritesNothingAndClearsAnOldRequest) {
+    RestoreSelection selection;
+    selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "restored")].selected = true;
+    write(L"a.txt", "current");
+    setCancelRequest(true);
+
+    std::thread task(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", false);
+    task.join();
+
+    EXPECT_EQ(read(source(L"a.txt")), "current");
+    EXPECT_EQ(logKind(L"User cancelled the restore operation"), 2u);
+    EXPECT_EQ(logCount(L"restoration finished"), 0u);
+    EXPECT_TRUE(restoreIdle());
+}
+
+TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchivedAgain) {
+    RestoreSelection selection;
+    selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "a restored")].selected = true;
+    selection[source(L"b.txt")][version(L"b.txt", L"b ~ 0001.txt", "b restored")].selected = true;
+    write(L"a.txt", "a current");
+    // Left from an earlier task: this task asks before its first file.
+    setCancelRequest(true);
+
+    std::thread task(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", true);
+    question("Cancel File Restoration!:");
+    EXPECT_TRUE(restoreActive && restoreWorkBusy);
+    EXPECT_TRUE(isRestoringPath(source(L"a.txt")));
+    queue(source(L"a.txt"));
+    EXPECT_FALSE(queued(source(L"a.txt")));
+    answer("Cancel File Restoration!:", false);
+    task.join();
+
+    EXPECT_EQ(read(source(L"a.txt")), "a restored");
+    EXPECT_EQ(read(source(L"b.txt")), "b restored");
+    EXPECT_EQ(logCount(L"all selected files restored, 2 copied."), 1u);
+    EXPECT_TRUE(restoreIdle());
+    // Once the task ended its files are archived again when they change.
+    queue(source(L"a.txt"));
+    EXPECT_TRUE(queued(source(L"a.txt")));
+}
+
+TEST_F(RestoreTest, AStopRequestAnsweredOkStopsAndLeavesNoRequestBehind) {
+    RestoreSelection selection;
+    selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "a restored")].selected = true;
+    setCancelRequest(true);
+
+    std::thread task(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Cancel File Restoration!:", true);
+    task.join();
+
+    EXPECT_FALSE(exists(source(L"a.txt")));
+    EXPECT_EQ(logKind(L"Varnholt Restore operation canceled by user!"), 1u);
+    EXPECT_EQ(logCount(L"restoration finished"), 0u);
+    EXPECT_EQ(restoreProgress.load(), 0.0);
+    EXPECT_TRUE(restoreIdle());
+    EXPECT_FALSE(isRestoringPath(source(L"a.txt")));
+}
+
+TEST_F(RestoreTest, BackupSetRestoresRelativeEntriesRecreatesFoldersAndReportsSuccess) {
+    const std::wstring setPath = saveSet(L"2024/01/02 10:00:00", {
+        setEntry(L"./sub/deep/a.txt", archiveFile(L"sub/deep/a ~ 0001.txt", "a from set"), true),
+        setEntry(source(L"B.txt"), archiveFile(L"B ~ 0001.txt", "b from set"), true),
+        setEntry(L"./c.txt", archiveFile(L"c ~ 0001.txt", "c from set"), false),
+    });
+    write(L"c.txt", "c current");
+
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    // The set's lock is free while the task waits for the user.
+    ASSERT_TRUE(backupSetMutex.try_lock());
+    backupSetMutex.unlock();
+    answer("Confirm Source File Overwrite:", true);
+    const std::string body = answer("Restore Successful!:", true);
+    task.join();
+
+    EXPECT_NE(body.find("Watch\nDuration: 00:00:00.\nFiles: 2\n"), std::string::npos);
+    EXPECT_EQ(read(source(L"sub/deep/a.txt")), "a from set");
+    EXPECT_EQ(read(source(L"B.txt")), "b from set");
+    EXPECT_EQ(read(source(L"c.txt")), "c current");
+    EXPECT_EQ(restoreProgress.load(), 1.0);
+    EXPECT_EQ(logKind(L"Restore operation completed for folder  \"Watch\" + 00:00:00 "), 2u);
+    EXPECT_TRUE(restoreIdle());
+    EXPECT_FALSE(isRestoringPath(source(L"B.txt")));
+}
+
+TEST_F(RestoreTest, BackupSetWithNothingSelectedFailsAndTheEditedMarksDecide) {
+    const std::wstring setPath = saveSet(L"Nightly", {
+        setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a from set"), false),
+        setEntry(L"./b.txt", archiveFile(L"b ~ 0001.txt", "b from set"), false),
+    });
+    std::thread first(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    first.join();
+    EXPECT_EQ(logKind(L"FAILED to restore set  \"Nightly\""), 8u);
+    EXPECT_FALSE(exists(source(L"a.txt")));
+
+    // The restoration window marked b: only b is restored, and that is all.
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        editedBackupSet.files[L"./b.txt"] = setEntry(L"./b.txt", L"", true);
+        editedBackupSet.files[L"./gone.txt"] = setEntry(L"./gone.txt", L"", true);
+    }
+    std::thread second(restoreBackupSetTask, setPath, folders.watch + L"/");
+    answer("Confirm Source File Overwrite:", true);
+    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 1\n"), std::string::npos);
+    second.join();
+    EXPECT_FALSE(exists(source(L"a.txt")));
+    EXPECT_EQ(read(source(L"b.txt")), "b from set");
+    EXPECT_EQ(restoreProgress.load(), 1.0);
+}
+
+TEST_F(RestoreTest, BackupSetStopAndCancelLeaveNoRequestAndFolderListingRestores) {
+    const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
+    std::thread stopped(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    setCancelRequest(true);  // the window's Cancel, pressed before the first file
+    answer("Confirm Source File Overwrite:", true);
+    answer("Cancel File Restoration!:", true);
+    stopped.join();
+    EXPECT_FALSE(exists(source(L"a.txt")));
+    EXPECT_EQ(logKind(L"FAILED to restore set  \"Set\""), 8u);
+    EXPECT_TRUE(restoreIdle());
+
+    std::thread cancelled(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", false);
+    cancelled.join();
+    EXPECT_EQ(logKind(L"User cancelled the restore operation"), 2u);
+    EXPECT_TRUE(restoreIdle());
+
+    // Not a set file but an archive folder: every file in it, relative to it.
+    archiveFile(L"old/x/y.txt", "listed y");
+    archiveFile(L"old/z.txt", "listed z");
+    std::thread listed(restoreBackupSetTask, archived(L"old"), folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 2\n"), std::string::npos);
+    listed.join();
+    EXPECT_EQ(read(source(L"x/y.txt")), "listed y");
+    EXPECT_EQ(read(source(L"z.txt")), "listed z");
+
+    // Neither a set nor a folder: ends without a question or a message.
+    removeAppLogEntriesOfKind(0xFFFFFFFF);
+    restoreBackupSetTask(archived(L"missing.backup"), folders.watch);
+    EXPECT_TRUE(appLogSnapshot().entries.empty());
+    EXPECT_FALSE(restoreActive);
+}
+
+TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
+    const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
+    std::thread first(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    setCancelRequest(true);
+    // The second waits for the first and so cannot clear the request it meets.
+    std::thread second(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Cancel File Restoration!:", false);
+    answer("Restore Successful!:", true);
+    answer("Confirm Source File Overwrite:", false);
+    first.join();
+    second.join();
+    EXPECT_EQ(read(source(L"a.txt")), "a");
+    EXPECT_EQ(logKind(L"Restore operation completed for folder  \"Watch\""), 2u);
+    EXPECT_EQ(logKind(L"User cancelled the restore operation"), 2u);
+    EXPECT_TRUE(restoreIdle());
+}
+
+TEST_F(RestoreTest, BackupSetRestoreEndsQuietlyAtShutDown) {
+    const std::wstring setPath = saveSet(L"Set", {
+        setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true),
+        setEntry(L"./b.txt", archiveFile(L"b ~ 0001.txt", "b"), true),
+    });
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    setCancelRequest(true);
+    answer("Confirm Source File Overwrite:", true);
+    question("Cancel File Restoration!:");
+    setApplicationRunning(false);  // the program shuts down meanwhile
+    task.join();
+
+    EXPECT_FALSE(exists(source(L"a.txt")));
+    EXPECT_FALSE(restoreActive);
+    EXPECT_EQ(logCount(L"restore"), 0u);
+    EXPECT_EQ(logCount(L"Restore"), 0u);
+    EXPECT_FALSE(isRestoringPath(source(L"a.txt")));
+}
+
+TEST(RestoreDestination, RelativePathsStayInsideTheSourceFolder) {
+    EXPECT_EQ(resolveRestoreDestination(L"./a/b.txt", L"/home/u/Docs"), L"/home/u/Docs/a/b.txt");
+    EXPECT_EQ(resolveRestoreDestination(L"./a/b.txt", L"/home/u/Docs/"), L"/home/u/Docs/a/b.txt");
+    EXPECT_EQ(resolveRestoreDestination(L"/home/u/Other/C.TXT", L"/home/u/Docs"), L"/home/u/Other/C.TXT");
+    EXPECT_EQ(resolveRestoreDestination(L"./../../etc/passwd", L"/home/u/Docs"), L"");
+    EXPECT_EQ(resolveRestoreDestination(L"./a/..", L"/home/u/Docs"), L"");
+    EXPECT_EQ(resolveRestoreDestination(L"./a..b/c", L"/home/u/Docs"), L"/home/u/Docs/a..b/c");
+    EXPECT_EQ(resolveRestoreDestination(L"relative.txt", L"/home/u/Docs"), L"");
+    EXPECT_EQ(resolveRestoreDestination(L"./x", L""), L"");
+}
+
+TEST(RestorePacing, TheWaitsOfAFastRunStayNearTheBudget) {
+    resetTimings();
+    timings().restorePaceMs = 200;
+    RestorePacing pacing;
+    const auto begin = std::chrono::steady_clock::now();
+    startRestorePacing(pacing);
+    constexpr int kFiles = 400;
+    for (int i = 1; i <= kFiles; ++i) paceRestoreCopy(pacing, static_cast<double>(i) / kFiles);
+    const auto spent = std::chrono::steady_clock::now() - begin;
+    resetTimings();
+    EXPECT_GE(spent, 100ms);
+    EXPECT_LT(spent, 600ms);
+}
