@@ -82,6 +82,15 @@ bool askToStop(const std::string& displayName) {
     return askRestoreQuestion(kCancelRestoreTemplate, {{kPlaceholderDisplayName, displayName}});
 }
 
+// The progress routine of the restore copies: the copy's opening call (nothing
+// copied yet) only checks for shut-down, since every file starts at 0 in the
+// progress set and each update there passes over the whole set.
+CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
+    if (progress.bytesCopied == 0 && progress.totalBytes != 0)
+        return isApplicationRunning() ? CopyProgressAnswer::Continue : CopyProgressAnswer::Cancel;
+    return onCopyProgress(progress);
+}
+
 // Copies one file back. A cancel request, met before the copy or stopping it
 // halfway (the old file then stays as it was), asks whether to stop; CANCEL
 // clears the request and the file is copied (again).
@@ -96,7 +105,7 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         makeDirectoryPath(item.destination);
-        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onCopyProgress, cancelMirror());
+        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress, cancelMirror());
         if (result == CopyResult::Copied) return RestoreStep::Copied;
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (result != CopyResult::Cancelled || !isCancelRequested()) return RestoreStep::Failed;
