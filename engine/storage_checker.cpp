@@ -69,8 +69,10 @@ bool checkWatchFolderStorage(std::set<std::wstring>& logged) {
     }
     const EngineHooks hooks = engineHooks();
     if (!hooks.prepareArchiveThread) return true;
-    for (const auto& [folder, archive] : prepares) {
-        startEngineThread([prepare = hooks.prepareArchiveThread, folder, archive] { prepare(folder, archive); });
+    for (const auto& pair : prepares) {
+        startEngineThread([prepare = hooks.prepareArchiveThread, folder = pair.first, archive = pair.second] {
+            prepare(folder, archive);
+        });
     }
     return true;
 }
