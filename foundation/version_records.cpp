@@ -1,5 +1,6 @@
 #include "foundation/version_records.h"
 
+#include <iterator>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -219,4 +220,19 @@ bool isSameAsNewestVersion(const std::wstring& sourcePath, const std::wstring& /
         }
     }
     return newest && filesAreEqual(sourcePath, *newest);
+}
+
+void selectGroupVersions(FileVersionMap& group, GroupSelection mode) {
+    for (auto& [path, record] : group) record.selected = false;
+    if (group.empty() || mode == GroupSelection::Clear) return;
+    auto chosen = mode == GroupSelection::First ? group.begin() : std::prev(group.end());
+    chosen->second.selected = true;
+}
+
+void selectGroupVersions(const std::vector<std::wstring>& sourceKeys, GroupSelection mode) {
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (const std::wstring& key : sourceKeys) {
+        auto it = versionRecordMap.find(key);
+        if (it != versionRecordMap.end()) selectGroupVersions(it->second, mode);
+    }
 }

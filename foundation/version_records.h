@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct FileVersionRecord {
     std::wstring archivePath;  // pathKey of the archived copy (equal to its key)
@@ -39,3 +40,11 @@ bool addVersionRecord(const std::wstring& sourcePath, const std::wstring& archiv
                       bool loading);
 // True when the source file equals its newest archived copy.
 bool isSameAsNewestVersion(const std::wstring& sourcePath, const std::wstring& unused = L"");
+
+// Marks in the restore and delete views, one file's versions at a time.
+enum class GroupSelection { First = 0, Last = 1, Clear = 2 };
+// Marks exactly one version of the group (its first or last, in key order),
+// or clears every mark. The caller holds whatever lock guards `group`.
+void selectGroupVersions(FileVersionMap& group, GroupSelection mode);
+// The same for the given source files of versionRecordMap, under its mutex.
+void selectGroupVersions(const std::vector<std::wstring>& sourceKeys, GroupSelection mode);

@@ -231,3 +231,31 @@ TEST(VersionRecords, AdditionsFromSeveralThreadsWhileSaving) {
     ASSERT_TRUE(loadVersionRecords());
     EXPECT_EQ(versionCount(), 2000u);
 }
+
+TEST(VersionRecordsSelection, GroupMarksOneVersionOrClearsAll) {
+    FileVersionMap group;
+    for (const wchar_t* name : {L"/a/f ~ 0000.txt", L"/a/f ~ 0001.txt", L"/a/f ~ 0002.txt"})
+        group[name] = FileVersionRecord{name, L"", true, true};
+    selectGroupVersions(group, GroupSelection::Last);
+    EXPECT_FALSE(group[L"/a/f ~ 0000.txt"].selected);
+    EXPECT_FALSE(group[L"/a/f ~ 0001.txt"].selected);
+    EXPECT_TRUE(group[L"/a/f ~ 0002.txt"].selected);
+    selectGroupVersions(group, GroupSelection::First);
+    EXPECT_TRUE(group[L"/a/f ~ 0000.txt"].selected);
+    EXPECT_FALSE(group[L"/a/f ~ 0002.txt"].selected);
+    selectGroupVersions(group, GroupSelection::Clear);
+    for (const auto& [path, record] : group) EXPECT_FALSE(record.selected) << wideToUtf8(path);
+
+    FileVersionMap empty;
+    selectGroupVersions(empty, GroupSelection::Last);
+    EXPECT_TRUE(empty.empty());
+
+    {
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        versionRecordMap[L"/a/f.txt"] = group;
+    }
+    selectGroupVersions({L"/a/f.txt", L"/a/missing.txt"}, GroupSelection::First);
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    EXPECT_TRUE(versionRecordMap[L"/a/f.txt"][L"/a/f ~ 0000.txt"].selected);
+    EXPECT_EQ(versionRecordMap.count(L"/a/missing.txt"), 0u);
+}
