@@ -570,7 +570,8 @@ void closeBackup(BackupRun& run) {
     reportCounts(run, saved);
     logReport(run);
     dropRunState(run);
-    storeBackupSetFile(run.key);
+    // An archive that is gone (a drive unplugged) is never made again here.
+    if (isExistingFolder(run.archivePath)) storeBackupSetFile(run.key);
     const int32_t result = backupResultOf(run);
     if (result != kBackupResultDiskFull)
         setBackupResult(run, run.cancelled ? kBackupResultUserCancelled : kBackupResultSuccess);

@@ -388,3 +388,25 @@ TEST_F(BackupEngineTest, StopBeforeCopyingQueuesNothing) {
     EXPECT_TRUE(getCopyStatus(L"backup", folders.watch + L"/a.txt", record));
     EXPECT_EQ(record.status, kCopyStatusCopied);
 }
+
+TEST_F(BackupEngineTest, ArchiveGoneDuringTheCopyWaitIsAnErrorAndAsksToExtend) {
+    timings().settleMs = 30000;  // the Copier never starts within the test
+    write(L"a.txt", "alpha");
+    startBackup();
+    ASSERT_TRUE(eventually([&] { return entry().backupState == kBackupStateCopying; }));
+    fs::remove_all(wideToUtf8(folders.archive));
+    EXPECT_FALSE(answerQuestion("Backup is taking a while, extend?", false).empty());
+    ASSERT_TRUE(eventually(backupDone));
+    const std::vector<std::string> lines = reportLines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1], line("Archive path NOT Writable!", 3));
+    EXPECT_EQ(lines[2], line("Copy process timed-out!", 3));
+    size_t errors = 0;
+    for (const AppLogEntry& logged : appLogSnapshot().entries)
+        errors += logged.kind == 8 && logged.key.find(L"Archive path NOT Writable!") != std::wstring::npos;
+    EXPECT_EQ(errors, 1u);
+    // The set is staged, but the mirror never makes the vanished archive again.
+    EXPECT_TRUE(exists(stagedSetFile()));
+    EXPECT_FALSE(exists(folders.archive));
+    expectIdleAfterRun(kBackupResultSuccess);
+}
