@@ -108,6 +108,7 @@ struct BackupRun {
     int64_t startTicks = 0;
     bool recursive = false;
     std::vector<std::wstring> files;
+    std::vector<char> eligible;  // per file: the archiving takes it as this folder's
     std::vector<std::wstring> toCopy;
     std::vector<std::string> report;
     uint64_t meetingCriteria = 0;
@@ -180,12 +181,24 @@ void logIncomplete(const BackupRun& run) {
 // Whether the archiving takes the file as one of this folder's: inside the
 // folder and not its archive, not claimed by a deeper watch folder, an
 // included extension, not being restored, not a copy's temporary file.
-bool meetsCriteria(const BackupRun& run, const std::wstring& file) {
+// The watch folder that claims a file depends on its folder only, so it is
+// looked up once per folder.
+bool meetsCriteria(const BackupRun& run, const std::wstring& file, std::map<std::wstring, bool>& ownedFolders) {
     if (file == run.key || !pathIsInside(file, run.key)) return false;
     if (!run.archivePath.empty() && pathIsInside(file, run.archivePath)) return false;
     if (isCopyTemporaryName(lastPathComponent(file))) return false;
-    if (trimmedKey(findWatchFolderOfFile(file)) != run.key) return false;
+    const std::wstring folder = file.substr(0, file.rfind(kPathSeparator));
+    auto owned = ownedFolders.find(folder);
+    if (owned == ownedFolders.end())
+        owned = ownedFolders.emplace(folder, trimmedKey(findWatchFolderOfFile(file)) == run.key).first;
+    if (!owned->second) return false;
     return isFileExtensionIncluded(run.mapKey, file) && !isRestoringPath(file);
+}
+
+void findEligibleFiles(BackupRun& run) {
+    std::map<std::wstring, bool> ownedFolders;
+    run.eligible.reserve(run.files.size());
+    for (const std::wstring& file : run.files) run.eligible.push_back(meetsCriteria(run, file, ownedFolders) ? 1 : 0);
 }
 
 // The archived name of a file: the archive path and the file's path below
@@ -230,7 +243,7 @@ bool scanPass(BackupRun& run, bool& pending) {
         run.ping();
         if (isCancelRequested()) return false;
         const std::wstring& file = run.files[i];
-        if (!meetsCriteria(run, file)) continue;
+        if (!run.eligible[i]) continue;
         if (startBackupScanThread(file, archiveNameOf(run, file)) != L"-") continue;
         pending = true;
         // Keeps the queue of comparisons short: the workers take them in order.
@@ -291,7 +304,8 @@ void dropRunState(BackupRun& run) {
 bool selectFiles(BackupRun& run) {
     resetBackupList();
     const double total = static_cast<double>(run.files.size());
-    for (const std::wstring& file : run.files) {
+    for (size_t i = 0; i < run.files.size(); ++i) {
+        const std::wstring& file = run.files[i];
         if (!isApplicationRunning()) {
             dropRunState(run);
             endEarly(run);
@@ -306,7 +320,7 @@ bool selectFiles(BackupRun& run) {
             logIncomplete(run);
             return false;
         }
-        if (!meetsCriteria(run, file)) continue;
+        if (!run.eligible[i]) continue;
         ++run.meetingCriteria;
         const std::wstring found = startBackupScanThread(file, archiveNameOf(run, file));
         if (found == L"-") continue;
@@ -608,6 +622,7 @@ bool prepareBackup(BackupRun& run) {
     run.setName = formatTimestamp(run.startTicks, true) + std::wstring(kFileSetSuffix);
     startCurrentBackupSet(run.setName);
     run.report.push_back(reportLine(kReportInformation, "Details:"));
+    findEligibleFiles(run);
     return scanFolder(run);
 }
 
