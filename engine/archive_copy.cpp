@@ -166,12 +166,22 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
 }
 
 // The share-of-copy bookkeeping shared by the global and the folder sets.
-// True when the set completed.
-bool updateProgressValues(std::unordered_map<std::wstring, double>& values, uint64_t& totalBytes, double& ratio,
-                          double& previousRatio, const std::wstring& key, double value) {
-    values[key] = value;
-    double sum = 0.0;
-    for (const auto& [path, share] : values) sum += share;
+// The sum runs along with the values, so an update costs O(1) however large
+// the set: the adders count each entry they put in at 0.0, and a set changed
+// any other way (cleared, replaced, trimmed) no longer matches `sumCount` and
+// is summed afresh once. True when the set completed.
+bool updateProgressValues(std::unordered_map<std::wstring, double>& values, double& sum, size_t& sumCount,
+                          uint64_t& totalBytes, double& ratio, double& previousRatio, const std::wstring& key,
+                          double value) {
+    if (sumCount != values.size()) {
+        sum = 0.0;
+        for (const auto& entry : values) sum += entry.second;
+        sumCount = values.size();
+    }
+    const auto [it, inserted] = values.try_emplace(key, 0.0);
+    if (inserted) ++sumCount;
+    sum += value - it->second;
+    it->second = value;
     previousRatio = ratio;
     ratio = sum / static_cast<double>(values.size());
     if (ratio + 0.05 < 1.0) return false;
@@ -187,7 +197,8 @@ void setFileProgress(const std::wstring& source, double value) {
         std::lock_guard<std::mutex> lock(progressMutex);
         ProgressSet& set = globalProgressSet;
         if (set.values.count(key)) {
-            updateProgressValues(set.values, set.totalBytes, set.ratio, set.previousRatio, key, value);
+            updateProgressValues(set.values, set.sum, set.sumCount, set.totalBytes, set.ratio, set.previousRatio, key,
+                                 value);
             return;
         }
     }
@@ -198,9 +209,12 @@ void setFileProgress(const std::wstring& source, double value) {
     WatchFolderEntry& entry = it->second;
     std::lock_guard<std::mutex> lock(progressMutex);
     if (!entry.progressSet.count(key)) return;
-    if (updateProgressValues(entry.progressSet, entry.totalByteCount, entry.progressRatio,
-                             entry.previousProgressRatio, key, value))
-        entry.progressSet.clear();
+    if (!updateProgressValues(entry.progressSet, entry.progressSum, entry.progressSumCount, entry.totalByteCount,
+                              entry.progressRatio, entry.previousProgressRatio, key, value))
+        return;
+    entry.progressSet.clear();
+    entry.progressSum = 0.0;
+    entry.progressSumCount = 0;
 }
 
 bool readFreeSpaceForCopy(const std::wstring& path, uint64_t& bytes) {
@@ -355,6 +369,7 @@ bool startProgressSet(const std::vector<std::wstring>& paths) {
     for (const std::wstring& path : paths) {
         const std::wstring key = pathKey(path);
         if (!globalProgressSet.values.try_emplace(key, 0.0).second) continue;
+        ++globalProgressSet.sumCount;
         uint64_t size = 0;
         if (getFileSize(path, size)) globalProgressSet.totalBytes += size;
     }

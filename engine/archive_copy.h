@@ -50,6 +50,10 @@ struct ProgressSet {
     uint64_t totalBytes = 0;
     double ratio = 0.0;
     double previousRatio = 0.0;
+    // Running sum of the values and how many entries it covers, so an update
+    // costs O(1); a set whose size no longer matches is summed afresh once.
+    double sum = 0.0;
+    size_t sumCount = 0;
 };
 // Guarded by progressMutex. A folder's set is in its WatchFolderEntry and is
 // changed with watchFolderMutex held, then progressMutex.

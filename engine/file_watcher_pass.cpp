@@ -94,6 +94,7 @@ bool addChangedFiles(WatchFolderEntry& entry, const std::vector<std::wstring>& p
     std::lock_guard<std::mutex> lock(progressMutex);
     for (const std::wstring& path : paths) {
         if (!entry.progressSet.try_emplace(pathKey(path), 0.0).second) continue;
+        ++entry.progressSumCount;  // entered at 0.0: the running sum stays right
         uint64_t size = 0;
         if (getFileSize(path, size)) entry.totalByteCount += size;
     }

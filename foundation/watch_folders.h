@@ -80,6 +80,8 @@ struct WatchFolderEntry {
     uint32_t changesDetected = 0;
     uint32_t givenUpCount = 0;
     std::unordered_map<std::wstring, double> progressSet;
+    double progressSum = 0.0;      // running sum of progressSet's values
+    size_t progressSumCount = 0;   // entries progressSum covers
     double progressRatio = 0.0;
     double previousProgressRatio = 0.0;
     uint64_t spareValue = 0;
