@@ -94,7 +94,7 @@ CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
 // Copies one file back. A cancel request, met before the copy or stopping it
 // halfway (the old file then stays as it was), asks whether to stop; CANCEL
 // clears the request and the file is copied (again).
-RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName) {
+RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName, CopyBatch* batch) {
     for (;;) {
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (isCancelRequested()) {
@@ -105,7 +105,7 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         makeDirectoryPath(item.destination);
-        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress, cancelMirror());
+        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress, cancelMirror(), batch);
         if (result == CopyResult::Copied) return RestoreStep::Copied;
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (result != CopyResult::Cancelled || !isCancelRequested()) return RestoreStep::Failed;
@@ -363,7 +363,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     RestorePacing pacing;
     startRestorePacing(pacing);
     for (const RestoreItem& item : items) {
-        const RestoreStep step = restoreOneFile(item, displayName);
+        const RestoreStep step = restoreOneFile(item, displayName, nullptr);
         if (step == RestoreStep::ShuttingDown) return endSelectedRestore(destinations, outcome);
         if (step == RestoreStep::StoppedByUser) {
             endSelectedRestore(destinations, outcome);
@@ -419,15 +419,22 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     size_t copies = 0;
     RestorePacing pacing;
     startRestorePacing(pacing);
+    // The set's many files share few folders: each is synced once, before
+    // the restore is reported or its paths are released.
+    CopyBatch batch;
     for (const RestoreItem& item : items) {
-        const RestoreStep step = restoreOneFile(item, displayName);
-        if (step == RestoreStep::ShuttingDown) return endSetRestoreQuietly(destinations);
+        const RestoreStep step = restoreOneFile(item, displayName, &batch);
+        if (step == RestoreStep::ShuttingDown) {
+            finishCopyBatch(batch);
+            return endSetRestoreQuietly(destinations);
+        }
         if (step == RestoreStep::StoppedByUser) break;
         if (step != RestoreStep::Copied) continue;
         ++copies;
         restoreProgress = shareOf(copies, total);
         paceRestoreCopy(pacing, restoreProgress);
     }
+    finishCopyBatch(batch);
     restoreActive = false;
 
     std::wstring logText = kSetFailedText + set.name + L"\"";

@@ -131,15 +131,17 @@ void syncFolder(const std::wstring& folder) {
 }
 
 // Flushes the copy with the source's times and mode (never world-writable).
+// fdatasync is enough: it makes the data and the size durable, which is what
+// the name must never point past; the times ride along with the folder sync.
 bool finishTemporary(int fd, const struct stat& st) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(fd, times) != 0) return false;
     ::fchmod(fd, st.st_mode & 0775);
-    return ::fsync(fd) == 0;
+    return ::fdatasync(fd) == 0;
 }
 
 CopyResult copyInto(const std::wstring& source, const std::wstring& target, const CopyProgressRoutine& progress,
-                    const std::atomic<int>* cancel, bool replace) {
+                    const std::atomic<int>* cancel, bool replace, CopyBatch* batch) {
     if (!isAbsolutePath(source) || !isAbsolutePath(target) || target.back() == kPathSeparator) {
         return CopyResult::Failed;
     }
@@ -163,19 +165,28 @@ CopyResult copyInto(const std::wstring& source, const std::wstring& target, cons
         ::unlink(wideToUtf8(tempPath).c_str());
         return result;
     }
-    syncFolder(folderOf(target));
+    if (batch)
+        batch->folders.insert(folderOf(target));
+    else
+        syncFolder(folderOf(target));
     return result;
 }
 
 }  // namespace
 
+void finishCopyBatch(CopyBatch& batch) {
+    for (const std::wstring& folder : batch.folders) syncFolder(folder);
+    batch.folders.clear();
+}
+
 CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
-                                const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
-    return copyInto(source, target, progress, cancel, true);
+                                const CopyProgressRoutine& progress, const std::atomic<int>* cancel,
+                                CopyBatch* batch) {
+    return copyInto(source, target, progress, cancel, true, batch);
 }
 
 CopyResult copyFile(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    return copyInto(source, target, {}, nullptr, !failIfExists);
+    return copyInto(source, target, {}, nullptr, !failIfExists, nullptr);
 }
 
 bool isCopyTemporaryName(std::wstring_view fileName) {

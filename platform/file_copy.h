@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -31,13 +32,24 @@ enum class CopyResult {
     Failed,         // anything else: no rights, target folder missing, disk full, ...
 };
 
+// Many copies into the same folders: each copy's data is still on disk
+// before it takes the target's name, but the folders renamed into are synced
+// once, by finishCopyBatch, instead of once per file. Until then a crash may
+// lose a new name (the old file, or none, is there), never leave a partial one.
+struct CopyBatch {
+    std::set<std::wstring> folders;  // renamed into, not yet synced
+};
+// Syncs each folder of the batch once and empties it.
+void finishCopyBatch(CopyBatch& batch);
+
 // Copies source to target, replacing an existing target only on success.
 // The routine (may be empty) is called once before the first chunk and after
 // every chunk; a non-zero *cancel (may be null) stops the copy before the next
-// chunk. Both paths must be absolute.
+// chunk. Both paths must be absolute. Without a batch the target's folder is
+// synced before the call returns.
 CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
                                 const CopyProgressRoutine& progress = {},
-                                const std::atomic<int>* cancel = nullptr);
+                                const std::atomic<int>* cancel = nullptr, CopyBatch* batch = nullptr);
 
 // Copies source to target; with failIfExists an existing target is never
 // replaced (the new file takes the name atomically or not at all).
