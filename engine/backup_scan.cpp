@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "engine/thread_registry.h"
 #include "foundation/file_helpers.h"
@@ -66,6 +67,90 @@ void offerCopy(NewestCopy& newest, const std::wstring& path, bool stamped) {
     if (newest.path.empty() || (stamped && (!newest.stamped || path > newest.path))) newest = {path, stamped};
 }
 
+// Files grouped by archive name (folder + "/" + plain name), each group in
+// descending path order: the greatest stamp first.
+using CopiesByName = std::map<std::wstring, std::vector<std::wstring>>;
+
+CopiesByName groupCopiesByName(const std::vector<std::wstring>& files) {
+    CopiesByName groups;
+    ArchivePathParts parts;
+    for (const std::wstring& file : files) {
+        splitArchivePath(file, parts);
+        groups[joinPath(parts.folder, parts.plainName)].push_back(file);
+    }
+    for (auto& group : groups) std::sort(group.second.begin(), group.second.end(), std::greater<std::wstring>());
+    return groups;
+}
+
+// The files (not folders) of one archive folder, grouped; empty when the
+// folder cannot be listed.
+CopiesByName listFolderCopies(const std::wstring& folder) {
+    std::vector<FolderEntry> entries;
+    if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return {};
+    std::vector<std::wstring> files;
+    files.reserve(entries.size());
+    for (const FolderEntry& entry : entries)
+        if (!entry.isFolder && !entry.linkToFolder) files.push_back(pathKey(joinPath(folder, entry.name)));
+    return groupCopiesByName(files);
+}
+
+// Each archive folder is listed once per scan round, so that a backup's
+// comparisons cost one listing per folder rather than one per file. The
+// cache holds only listings made in the current round.
+std::mutex g_folderCopiesMutex;
+std::map<std::wstring, std::shared_ptr<const CopiesByName>> g_folderCopies;
+uint64_t g_folderCopiesGeneration = 0;
+
+std::shared_ptr<const CopiesByName> folderCopiesOfRound(const std::wstring& folder, uint64_t generation) {
+    {
+        std::lock_guard<std::mutex> lock(g_folderCopiesMutex);
+        if (generation == g_folderCopiesGeneration) {
+            auto& cached = g_folderCopies[folder];
+            // Listed under the lock: the workers mostly wait for the same folder anyway.
+            if (!cached) cached = std::make_shared<const CopiesByName>(listFolderCopies(folder));
+            return cached;
+        }
+    }
+    // A job of an ended round: its listing is not kept.
+    return std::make_shared<const CopiesByName>(listFolderCopies(folder));
+}
+
+void startFolderCopiesRound(uint64_t generation) {
+    std::lock_guard<std::mutex> lock(g_folderCopiesMutex);
+    g_folderCopies.clear();
+    g_folderCopiesGeneration = generation;
+}
+
+// The copies of `archiveName`: stamped ones (and any other with its plain
+// name) greatest first, then the exact copy. `listing` gives the grouped
+// files of the name's folder.
+using FolderListing = std::function<std::shared_ptr<const CopiesByName>(const std::wstring& folder)>;
+
+size_t archivedCopies(const std::wstring& archiveName, std::vector<std::wstring>& copies, const FolderListing& listing) {
+    copies.clear();
+    const std::wstring name = pathKey(archiveName);
+    ArchivePathParts wanted;
+    splitArchivePath(name, wanted);
+    if (wanted.folder.empty() && (name.empty() || name.front() != kPathSeparator)) return 0;
+    const std::shared_ptr<const CopiesByName> groups = listing(wanted.folder);
+    const auto group = groups->find(joinPath(wanted.folder, wanted.plainName));
+    if (group == groups->end()) return 0;
+    bool exact = false;
+    for (const std::wstring& file : group->second) {
+        if (file == name)
+            exact = true;
+        else
+            copies.push_back(file);
+    }
+    if (exact) copies.push_back(name);
+    return copies.size();
+}
+
+std::wstring equalNewestCopy(const std::wstring& sourceFile, const std::vector<std::wstring>& copies) {
+    if (copies.empty()) return L"";
+    return filesAreEqual(sourceFile, copies.front()) ? copies.front() : L"";
+}
+
 std::wstring watchFolderArchive(const std::wstring& path) {
     const std::wstring key = pathKey(path);
     std::lock_guard<std::mutex> lock(watchFolderMutex);
@@ -107,34 +192,15 @@ bool getFileWriteTicks(const std::wstring& path, int64_t& ticks) {
 }
 
 size_t scanFolderExtensions(const std::wstring& archiveName, std::vector<std::wstring>& copies) {
-    copies.clear();
-    const std::wstring name = pathKey(archiveName);
-    ArchivePathParts wanted;
-    splitArchivePath(name, wanted);
-    std::vector<FolderEntry> entries;
-    if (wanted.folder.empty() && (name.empty() || name.front() != kPathSeparator)) return 0;
-    if (!listFolderEntries(wanted.folder.empty() ? kPathSeparatorText : wanted.folder, entries)) return 0;
-    std::wstring exact;
-    ArchivePathParts parts;
-    for (const FolderEntry& entry : entries) {
-        if (entry.isFolder || entry.linkToFolder) continue;
-        const std::wstring full = pathKey(joinPath(wanted.folder, entry.name));
-        if (full == name) {
-            exact = full;
-            continue;
-        }
-        splitArchivePath(full, parts);
-        if (parts.plainName == wanted.plainName) copies.push_back(full);
-    }
-    std::sort(copies.begin(), copies.end(), std::greater<std::wstring>());
-    if (!exact.empty()) copies.push_back(exact);
-    return copies.size();
+    return archivedCopies(archiveName, copies, [](const std::wstring& folder) {
+        return std::make_shared<const CopiesByName>(listFolderCopies(folder));
+    });
 }
 
 std::wstring findArchivedVersion(const std::wstring& sourceFile, const std::wstring& archiveName) {
     std::vector<std::wstring> copies;
-    if (scanFolderExtensions(archiveName, copies) == 0) return L"";
-    return filesAreEqual(sourceFile, copies.front()) ? copies.front() : L"";
+    scanFolderExtensions(archiveName, copies);
+    return equalNewestCopy(sourceFile, copies);
 }
 
 std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName) {
@@ -163,7 +229,10 @@ std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::ws
 
 void backupScanThreadMain(const std::wstring& sourceFile, const std::wstring& archiveName, uint64_t generation) {
     if (!isApplicationRunning()) return;
-    const std::wstring result = findArchivedVersion(sourceFile, archiveName);
+    std::vector<std::wstring> copies;
+    archivedCopies(archiveName, copies,
+                   [generation](const std::wstring& folder) { return folderCopiesOfRound(folder, generation); });
+    const std::wstring result = equalNewestCopy(sourceFile, copies);
     if (!isApplicationRunning()) return;
     std::lock_guard<std::mutex> lock(g_scanMutex);
     if (generation != g_scanGeneration) return;
@@ -177,7 +246,7 @@ void resetBackupScan() {
     g_scanResults.clear();
     g_scanJobs.clear();
     g_scanCounts = {};
-    ++g_scanGeneration;
+    startFolderCopiesRound(++g_scanGeneration);  // the only place taking both locks, in this order
 }
 
 BackupScanCounts backupScanCounts() {
@@ -191,14 +260,11 @@ size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wst
     if (archive.empty()) return 0;
     std::vector<std::wstring> files;
     listFilesRecursive(archive, files, true);
-    std::map<std::wstring, NewestCopy> newest;  // archive name -> its newest copy
-    ArchivePathParts parts;
-    for (const std::wstring& file : files) {
-        splitArchivePath(file, parts);
-        const std::wstring name = joinPath(parts.folder, parts.plainName);
-        offerCopy(newest[name], file, file != name);
+    for (const auto& [name, group] : groupCopiesByName(files)) {
+        NewestCopy newest;
+        for (const std::wstring& file : group) offerCopy(newest, file, file != name);
+        copies.push_back(newest.path);
     }
-    for (const auto& [name, copy] : newest) copies.push_back(copy.path);
     std::sort(copies.begin(), copies.end());
     return copies.size();
 }

@@ -176,3 +176,31 @@ TEST_F(BackupScanTest, ManyComparisonsOnABoundedPool) {
     EXPECT_EQ(startBackupScanThread(utf8ToWide(src + "/f1.txt"), L""), utf8ToWide(arch + "/f1.txt"));
     EXPECT_EQ(startBackupScanThread(utf8ToWide(src + "/f2.txt"), L""), L"");
 }
+
+TEST_F(BackupScanTest, NewRoundSeesCopiesAddedSinceTheLastOne) {
+    const std::string arch = makeTestFolder("rounds");
+    makeFile(arch + "/doc.txt", "old content");
+    makeFile(arch + "/doc2.txt", "new");  // another name: never a copy of doc.txt
+    const std::wstring source = makeFile(makeTestFolder("roundsrc") + "/doc.txt", "new");
+    const std::wstring other = makeFile(makeTestFolder("roundsrc2") + "/doc2.txt", "new");
+    const std::wstring name = utf8ToWide(arch + "/doc.txt");
+    const auto result = [](const std::wstring& file, const std::wstring& archiveName) {
+        std::wstring found = startBackupScanThread(file, archiveName);
+        for (int i = 0; i < 2000 && found == L"-"; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            found = startBackupScanThread(file, archiveName);
+        }
+        return found;
+    };
+
+    resetBackupScan();
+    EXPECT_EQ(result(source, name), L"");
+    EXPECT_EQ(result(other, utf8ToWide(arch + "/doc2.txt")), utf8ToWide(arch + "/doc2.txt"));
+    makeFile(arch + "/doc ~ 0000.txt", "older content");
+    makeFile(arch + "/doc ~ 0001.txt", "new");
+    makeFile(arch + "/doc2 ~ 0002.txt", "newer");
+
+    resetBackupScan();
+    EXPECT_EQ(result(source, name), utf8ToWide(arch + "/doc ~ 0001.txt"));
+    EXPECT_EQ(result(other, utf8ToWide(arch + "/doc2.txt")), L"");  // its newest copy differs now
+}
