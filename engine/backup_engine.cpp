@@ -85,14 +85,7 @@ struct Pinger {
     }
 };
 
-std::string reportLine(int32_t kind, const std::string& text) {
-    ReportLineRecord record;
-    record.kind = kind;
-    record.field1 = " ";
-    record.field3 = " ";
-    record.field2 = text;
-    return joinRecordFields(record);
-}
+std::string reportLine(int32_t kind, const std::string& text) { return joinReportFields(kind, "", text, ""); }
 
 std::string percentText(double progress) { return wideToUtf8(formatDecimal(progress * 100.0, 0)) + "%"; }
 

@@ -30,15 +30,9 @@ const std::string kLineEntry = "bi";
 const std::string kNoteEntry = "note";
 const std::wstring kEmptyField = L" ";
 
-// A report line of the notifications view: kind, two blank columns, the text.
-std::string joinReportLine(int32_t kind, const std::string& text) {
-    ReportLineRecord record;
-    record.kind = kind;
-    record.field1 = " ";
-    record.field2 = " ";
-    record.field3 = text;
-    return joinRecordFields(record);
-}
+// A report line of the notifications view: kinds other than 0 to 2 show
+// field 2 as a bullet line.
+std::string joinReportLine(int32_t kind, const std::string& text) { return joinReportFields(kind, "", text, ""); }
 
 // Fields of one "bi" line; an empty field is stored as one blank.
 std::wstring makeSetLine(const BackupSetEntry& entry, const std::wstring& summary) {

@@ -188,15 +188,6 @@ std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const 
     return items;
 }
 
-std::string reportLine(int32_t kind, std::string field1, std::string field2, std::string field3) {
-    ReportLineRecord record;
-    record.kind = kind;
-    record.field1 = std::move(field1);
-    record.field2 = std::move(field2);
-    record.field3 = std::move(field3);
-    return joinRecordFields(record);
-}
-
 struct SelectedOutcome {
     size_t total = 0;
     size_t attempts = 0;
@@ -208,17 +199,17 @@ std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstri
                                 const std::string& displayName) {
     std::vector<std::string> lines;
     if (outcome.total > 0 && outcome.copies == outcome.total)
-        lines.push_back(reportLine(3, "", "all selected files restored, " + std::to_string(outcome.copies) + " copied.", ""));
+        lines.push_back(joinReportFields(3, "", "all selected files restored, " + std::to_string(outcome.copies) + " copied.", ""));
     else
-        lines.push_back(reportLine(3, "",
+        lines.push_back(joinReportFields(3, "",
                                    "one or more files not restored, " + std::to_string(outcome.attempts) +
                                        " selected, " + std::to_string(outcome.copies) + " copied.",
                                    ""));
     if (!outcome.notCopied.empty()) {
-        lines.push_back(reportLine(2, "", std::to_string(outcome.notCopied.size()) + " not copied:", ""));
-        for (const std::string& path : outcome.notCopied) lines.push_back(reportLine(3, "", path, ""));
+        lines.push_back(joinReportFields(2, "", std::to_string(outcome.notCopied.size()) + " not copied:", ""));
+        for (const std::string& path : outcome.notCopied) lines.push_back(joinReportFields(3, "", path, ""));
     }
-    lines.push_back(reportLine(1, "6", wideToUtf8(folderKey), "Open \"" + displayName + "\""));
+    lines.push_back(joinReportFields(1, "6", wideToUtf8(folderKey), "Open \"" + displayName + "\""));
     std::wstring text = std::wstring(kSelectedFinishedText) + utf8ToWide(displayName) + L"\"";
     for (const std::string& line : lines) text += std::wstring(kLineSeparatorW) + utf8ToWide(line);
     return text;

@@ -84,3 +84,12 @@ std::string joinRecordFields(const ReportLineRecord& record) {
     return std::to_string(record.kind) + separator + field(record.field1) + separator + field(record.field2) +
            separator + field(record.field3);
 }
+
+std::string joinReportFields(int32_t kind, std::string field1, std::string field2, std::string field3) {
+    ReportLineRecord record;
+    record.kind = kind;
+    record.field1 = std::move(field1);
+    record.field2 = std::move(field2);
+    record.field3 = std::move(field3);
+    return joinRecordFields(record);
+}

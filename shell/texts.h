@@ -64,3 +64,5 @@ struct ReportLineRecord {
 // kind "[|]" field 1 "[|]" field 2 "[|]" field 3; an empty field is written as
 // one blank so that no field of the line is empty.
 std::string joinRecordFields(const ReportLineRecord& record);
+// The same, built from its parts in line order.
+std::string joinReportFields(int32_t kind, std::string field1, std::string field2, std::string field3);

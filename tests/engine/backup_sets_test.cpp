@@ -176,7 +176,7 @@ TEST(BackupSets, AFailedWriteIsReportedAndKeepsTheOldFile) {
     set.note = std::string(70000, 'n');  // longer than a stored text may be
     EXPECT_FALSE(saveBackupSetFile(path, set));
     EXPECT_EQ(readTestFile(wideToUtf8(path)), before);
-    EXPECT_TRUE(logHolds(L"Backupset file not written[||]3[|] [|] [|]file could not be created![||]3[|] [|] [|]" + path, 8));
+    EXPECT_TRUE(logHolds(L"Backupset file not written[||]3[|] [|]file could not be created![|] [||]3[|] [|]" + path + L"[|] ", 8));
 
     ASSERT_TRUE(writeTestFile(folder + "/plain", "a file"));
     EXPECT_FALSE(saveBackupSetFile(wide(folder) + L"/plain/below/set.backup", BackupSetRecord{}));
