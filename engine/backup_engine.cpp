@@ -41,12 +41,7 @@ constexpr int32_t kReportError = 3;
 
 std::atomic<bool> g_backupActive{false};
 
-int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
-void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 std::wstring trimmedKey(const std::wstring& path) {
     std::wstring key = pathKey(path);
@@ -78,7 +73,7 @@ bool changeBackupStatus(const std::wstring& path, Change change) {
 struct Pinger {
     int64_t last = 0;
     void operator()() {
-        const int64_t now = steadyMs();
+        const int64_t now = steadyClockMs();
         if (now - last < kPingEveryMs) return;
         last = now;
         getThreadState(kBackupThreadName, 0, 0);
@@ -374,7 +369,7 @@ std::string questionBody(const BackupRun& run, const char* body, const CopyWatch
                                       static_cast<size_t>(static_cast<double>(watch.pending.size()) * run.progress));
         fileName = wideToUtf8(lastPathComponent(watch.pending[index]));
     }
-    const uint64_t elapsed = static_cast<uint64_t>(std::max<int64_t>(0, steadyMs() - run.waitStartMs));
+    const uint64_t elapsed = static_cast<uint64_t>(std::max<int64_t>(0, steadyClockMs() - run.waitStartMs));
     return fillTemplate(body, {{kPlaceholderDuration, wideToUtf8(formatDurationMs(elapsed))},
                                {kPlaceholderCompletionRatio, percentText(run.progress)},
                                {kPlaceholderFileName, fileName},
@@ -431,7 +426,7 @@ struct WaitClock {
 // Copying takes long or the archive is gone: OK waits on, Cancel ends.
 bool askToExtend(BackupRun& run, const CopyWatch& watch, WaitClock& clock) {
     if (ask(run, kSlowBackupTemplate, kSlowBackupTemplate.title, watch)) {
-        clock.lastChangeMs = steadyMs();
+        clock.lastChangeMs = steadyClockMs();
         return true;
     }
     run.report.push_back(reportLine(kReportError, "Copy process timed-out!"));
@@ -443,7 +438,7 @@ void noteProgress(BackupRun& run, const CopyWatch& watch, WaitClock& clock) {
     if (ratio != clock.lastValue || watch.finished != clock.lastFinished) {
         clock.lastValue = ratio;
         clock.lastFinished = watch.finished;
-        clock.lastChangeMs = steadyMs();
+        clock.lastChangeMs = steadyClockMs();
     }
     setBackupProgress(run, ratio);
 }
@@ -462,7 +457,7 @@ bool archiveJustWentMissing(BackupRun& run, WaitClock& clock) {
 WaitEnd waitForCopies(BackupRun& run) {
     setBackupState(run, kBackupStateCopying);
     setBackupProgress(run, 0.0);
-    run.waitStartMs = steadyMs();
+    run.waitStartMs = steadyClockMs();
     WaitClock clock;
     clock.lastChangeMs = run.waitStartMs;
     std::map<std::wstring, bool> diskFullSeen;
@@ -477,7 +472,7 @@ WaitEnd waitForCopies(BackupRun& run) {
         if ((isCancelRequested() || watch.newDiskFull) && askToCancel(run, watch, watch.newDiskFull))
             return WaitEnd::Cancelled;
         if (!isApplicationRunning()) return WaitEnd::Shutdown;
-        const bool stalled = steadyMs() - clock.lastChangeMs > int64_t(timings().backupStallMs.load());
+        const bool stalled = steadyClockMs() - clock.lastChangeMs > int64_t(timings().backupStallMs.load());
         if (stalled && !askToExtend(run, watch, clock)) return WaitEnd::TimedOut;
         sleepMs(timings().shortPollMs.load());
     }
@@ -498,7 +493,7 @@ double copiedShare(const BackupRun& run) {
 }
 
 void reportFolderLine(BackupRun& run) {
-    const uint64_t elapsed = run.waitStartMs == 0 ? 0 : static_cast<uint64_t>(steadyMs() - run.waitStartMs);
+    const uint64_t elapsed = run.waitStartMs == 0 ? 0 : static_cast<uint64_t>(steadyClockMs() - run.waitStartMs);
     std::string line = "Backup operation for folder " + quoted(run.displayName) + " + " +
                        wideToUtf8(formatDurationMs(elapsed)) + " ";
     line += run.progress >= 1.0 ? "was completed successfully " : "is incomplete at ";

@@ -14,25 +14,22 @@
 #include "foundation/global_defaults.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
+#include "foundation/text_format.h"
 
 namespace {
 
 std::atomic<bool> g_copierActive{false};
 std::atomic<int64_t> g_versionTouchedMs{0};
 
-int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 const std::string kCopierName(kCopierThreadName);
 
 // Sleeps `ms` in short slices, pinging, and wakes as soon as the application
 // stops. False when it stopped.
 bool waitWhileRunning(uint32_t ms) {
-    const int64_t end = steadyMs() + ms;
+    const int64_t end = steadyClockMs() + ms;
     while (isApplicationRunning()) {
-        const int64_t left = end - steadyMs();
+        const int64_t left = end - steadyClockMs();
         if (left <= 0) return true;
         getThreadState(kCopierName, 0, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(left, 20)));
@@ -43,7 +40,7 @@ bool waitWhileRunning(uint32_t ms) {
 // Saves the version records when they changed and have been quiet for the
 // settle time (or at once when `now` is set).
 void saveQuietVersionRecords(bool now) {
-    const int64_t quietMs = steadyMs() - g_versionTouchedMs.load();
+    const int64_t quietMs = steadyClockMs() - g_versionTouchedMs.load();
     if (!versionRecordsChanged || isBackupSetFilling()) return;
     if (now || quietMs > int64_t(timings().settleMs.load())) saveVersionRecords();
 }
@@ -100,7 +97,7 @@ void finishCopier(Batch& batch, bool stopping, int64_t startMs) {
     std::erase_if(batch.items, [](const auto& entry) { return entry.second.state == kCopyStateCopied; });
     const bool allFinished =
         std::all_of(batch.items.begin(), batch.items.end(), [](const auto& entry) { return entry.second.finished; });
-    if (steadyMs() - startMs > 2 * int64_t(timings().settleMs.load()) && allFinished) batch.items.clear();
+    if (steadyClockMs() - startMs > 2 * int64_t(timings().settleMs.load()) && allFinished) batch.items.clear();
     if (batch.items.empty()) {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         for (auto& [key, entry] : watchFolderMap) entry.changesDetected = entry.givenUpCount = 0;
@@ -121,12 +118,12 @@ void finishCopier(Batch& batch, bool stopping, int64_t startMs) {
 
 }  // namespace
 
-void markVersionRecordsTouched() { g_versionTouchedMs = steadyMs(); }
+void markVersionRecordsTouched() { g_versionTouchedMs = steadyClockMs(); }
 
 void copierThread() {
     if (g_copierActive.exchange(true)) return;
     getThreadState(kCopierName, 1000, 10000);
-    const int64_t startMs = steadyMs();
+    const int64_t startMs = steadyClockMs();
     loadCopyQueue();
     Batch batch;
     bool stopping = false;

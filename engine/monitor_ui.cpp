@@ -15,6 +15,7 @@
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/foreground_window.h"
+#include "foundation/text_format.h"
 
 std::map<uint64_t, uint32_t> windowTable;
 std::mutex windowTableMutex;
@@ -30,10 +31,6 @@ constexpr int32_t kMinimumWindowSide = 10;
 
 std::atomic<bool> g_workersStarted{false};
 
-int64_t steadyNowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 const std::wstring& ownImage() {
     static const std::wstring path = ownExecutablePath();
@@ -93,7 +90,6 @@ void followForegroundProcess(MonitorUIState& state, int64_t nowTicks, int64_t st
     recordForegroundApplication(nowTicks, candidate, state.processId);
 }
 
-void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace
 
@@ -155,7 +151,7 @@ void monitorUIThread() {
         getThreadState(kMonitorUiName, 0, 0);
         if (!isApplicationRunning()) break;
         sleepMs(timings().pollMs.load());
-        monitorUIStep(state, engineNowTicks(), steadyNowMs());
+        monitorUIStep(state, engineNowTicks(), steadyClockMs());
     }
     stopChangeWatcher();
     setThreadState(kMonitorUiName, kThreadStopped);

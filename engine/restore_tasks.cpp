@@ -43,10 +43,6 @@ struct RestoreItem {
 
 enum class RestoreStep { Copied, Failed, StoppedByUser, ShuttingDown };
 
-int64_t steadyNowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::wstring withoutTrailingSeparator(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
@@ -122,9 +118,9 @@ void splitItems(const std::vector<RestoreItem>& items, std::vector<std::wstring>
 
 // Waits up to `ms`, ending early at shut-down.
 void pauseWhileRunning(uint32_t ms) {
-    const int64_t end = steadyNowMs() + ms;
-    while (isApplicationRunning() && steadyNowMs() < end) {
-        const int64_t left = end - steadyNowMs();
+    const int64_t end = steadyClockMs() + ms;
+    while (isApplicationRunning() && steadyClockMs() < end) {
+        const int64_t left = end - steadyClockMs();
         std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<int64_t>(left, 0, 50)));
     }
 }
@@ -312,11 +308,11 @@ std::wstring resolveRestoreDestination(const std::wstring& sourcePath, const std
 
 void startRestorePacing(RestorePacing& pacing) {
     pacing.budgetMs = static_cast<uint16_t>(std::min<uint32_t>(timings().restorePaceMs.load(), UINT16_MAX));
-    pacing.referenceMs = steadyNowMs();
+    pacing.referenceMs = steadyClockMs();
 }
 
 void paceRestoreCopy(RestorePacing& pacing, double progress) {
-    const int64_t now = steadyNowMs();
+    const int64_t now = steadyClockMs();
     const int64_t elapsed = now - pacing.referenceMs;
     if (elapsed < 0 || elapsed >= pacing.budgetMs) return;
     // The wait is part of the next copy's elapsed time, so the waits of a run
@@ -398,7 +394,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
         return;
     }
 
-    const int64_t startMs = steadyNowMs();
+    const int64_t startMs = steadyClockMs();
     restoreStartTicks = currentTimeTicks();
     const std::vector<RestoreItem> items = setItems(set, sourceFolder);
     std::vector<std::wstring> archives;
@@ -431,7 +427,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     std::wstring logText = kSetFailedText + set.name + L"\"";
     const bool restored = total > 0 && copies >= total;
     if (restored) {
-        const std::wstring duration = formatDurationMs(static_cast<uint64_t>(std::max<int64_t>(steadyNowMs() - startMs, 0)));
+        const std::wstring duration = formatDurationMs(static_cast<uint64_t>(std::max<int64_t>(steadyClockMs() - startMs, 0)));
         logText = kSetCompletedText + utf8ToWide(displayName) + L"\" + " + duration + L" ";
         askRestoreQuestion(kRestoreSuccessTemplate, {{kPlaceholderDisplayName, displayName},
                                                      {kPlaceholderDuration, wideToUtf8(duration)},

@@ -12,6 +12,7 @@
 #include "engine/thread_registry.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
+#include "foundation/text_format.h"
 
 namespace {
 
@@ -69,8 +70,6 @@ bool startBackgroundSave(const EngineHooks& hooks) {
     });
     return true;
 }
-
-void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace
 

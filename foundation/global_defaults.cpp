@@ -6,15 +6,11 @@
 
 namespace {
 
-int64_t steadyMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Constant-initialised, so valid before any other static initialiser runs.
 Timings g_timings;
 const int64_t g_startTicks = currentTimeTicks();
-const int64_t g_startSteadyMs = steadyMs();
+const int64_t g_startSteadyMs = steadyClockMs();
 
 }  // namespace
 

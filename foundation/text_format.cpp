@@ -7,6 +7,7 @@
 #include <ctime>
 #include <iomanip>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -189,3 +190,10 @@ std::string wrapTextLines(std::string_view text) {
     }
     return out;
 }
+
+int64_t steadyClockMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

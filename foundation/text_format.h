@@ -9,6 +9,10 @@
 
 // 100-ns ticks since 1970-01-01 00:00 UTC, read from the system clock.
 int64_t currentTimeTicks();
+// Milliseconds of the monotonic clock, for intervals and time-outs.
+int64_t steadyClockMs();
+// Sleeps the calling thread.
+void sleepMs(uint32_t ms);
 
 // "YYYY_MM_DD_hh_MM_SS.mmm" in local time, the hour filled with a blank
 // ("2026_01_09_ 7_05_03.042"). Archived file names carry this text.

@@ -1,4 +1,5 @@
 #include "shell/main_loop.h"
+#include "foundation/text_format.h"
 
 #include <imgui.h>
 
@@ -20,7 +21,7 @@ RenderState g_render;
 const MainLoopGraphics kRealGraphics{setGraphicsActive, initImGuiBackends, newGraphicsFrame,
                                      presentGraphicsFrame};
 MainLoopGraphics g_graphics = kRealGraphics;
-MainLoopClock g_clock = steadyNowMs;
+MainLoopClock g_clock = steadyClockMs;
 
 void realSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 MainLoopSleep g_sleep = realSleep;
@@ -113,7 +114,7 @@ bool takeStyleReapply() {
 }
 
 void setMainLoopGraphics(const MainLoopGraphics& graphics) { g_graphics = graphics; }
-void setMainLoopClock(MainLoopClock clock) { g_clock = clock ? clock : steadyNowMs; }
+void setMainLoopClock(MainLoopClock clock) { g_clock = clock ? clock : steadyClockMs; }
 void setMainLoopSleep(MainLoopSleep sleep) { g_sleep = sleep ? sleep : realSleep; }
 
 bool runMainLoopPass() {
@@ -191,6 +192,6 @@ void resetMainLoop() {
     std::lock_guard<std::mutex> guard(g_uiStateMutex);
     g_render = RenderState{};
     g_graphics = kRealGraphics;
-    g_clock = steadyNowMs;
+    g_clock = steadyClockMs;
     g_sleep = realSleep;
 }

@@ -11,6 +11,7 @@
 #include "shell/graphics.h"
 #include "shell/shell_state.h"
 #include "shell/tray.h"
+#include "foundation/text_format.h"
 
 int64_t resizeSettleMs = 125;
 
@@ -66,7 +67,7 @@ void handleWindowEvent(const WindowEvent& event) {
     switch (event.kind) {
         case WindowEventKind::close: onWindowClose(); break;
         case WindowEventKind::resized:
-            if (graphicsActive()) noteWindowResized(steadyNowMs());
+            if (graphicsActive()) noteWindowResized(steadyClockMs());
             break;
         case WindowEventKind::trayCommand: runTrayCommand(event.trayCommand); break;
         case WindowEventKind::quit: endSessionNow(); break;
@@ -150,10 +151,6 @@ bool takeSettledResize(int64_t nowMs) {
     return true;
 }
 
-int64_t steadyNowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void resetWindowState() {
     g_exitRequested = false;

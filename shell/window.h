@@ -39,7 +39,6 @@ extern int64_t resizeSettleMs;
 void noteWindowResized(int64_t nowMs);
 // True once, when a noted resize has settled by `nowMs`.
 bool takeSettledResize(int64_t nowMs);
-int64_t steadyNowMs();
 
 // Clears the exit, quit and resize state (tests).
 void resetWindowState();
