@@ -1,6 +1,7 @@
 #include "engine/copy_queue.h"
 
 #include "engine/archive_copy.h"
+#include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -112,6 +113,11 @@ bool saveCopyQueue() {
     const RecordSectionHandle section = getRecordSection(document, kQueueSection);
     for (const std::wstring& value : values) setRecordWString(section, kQueueEntry, value, kRecordAppend);
     return saveDataRecordFile(document, kQueueSection, path, kDataFilePassPhrase);
+}
+
+bool saveUnattendedCopyQueue() {
+    if (liveEngineThreadCount() != 0 || copyQueueCount() == 0) return false;
+    return saveCopyQueue();
 }
 
 bool advanceQueueItem(CopyQueueItem& item) {

@@ -74,6 +74,10 @@ bool loadCopyQueue();
 // Writes the queued files to "CopyQueue.dat", or deletes it when the queue is
 // empty. False when the file could not be written (the old one stays).
 bool saveCopyQueue();
+// At shut-down, once the engine's threads have ended: files queued after the
+// Copier's last run have no Copier left to save them, so they are saved here.
+// Does nothing while any engine thread still runs (a Copier saves its own).
+bool saveUnattendedCopyQueue();
 
 // The step after a copy attempt (state 2 or 3 or 4): statistics, retries and
 // giving up. True when the item is done.

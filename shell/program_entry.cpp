@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "engine/copy_queue.h"
 #include "engine/engine_wiring.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
@@ -102,6 +103,7 @@ void stopBackgroundWork() {
     stopShellEngine();
     waitForShellEngine();
     waitForPeriodicStateCheck();
+    saveUnattendedCopyQueue();
 }
 
 void saveEverything() {

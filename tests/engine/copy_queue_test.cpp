@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -83,6 +84,30 @@ TEST_F(ArchiveTest, StopWhileIdleQueueSavedByCopierOnly) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     EXPECT_EQ(watchFolderMap.at(folders.watch).changesDetected, 0u);
     EXPECT_EQ(watchFolderMap.at(folders.watch).givenUpCount, 0u);
+}
+
+TEST_F(ArchiveTest, FilesQueuedAfterTheCopierEndedAreSavedAtShutdown) {
+    runCopier();  // the Copier has ended; then a change arrives
+    const std::wstring late = write(L"late.txt", "late");
+    queue(late);
+    ASSERT_EQ(liveEngineThreadCount(), 0u);
+    ASSERT_TRUE(saveUnattendedCopyQueue());
+    ASSERT_TRUE(exists(copyQueueFilePath()));
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue.clear();
+    }
+    ASSERT_TRUE(loadCopyQueue());
+    EXPECT_EQ(copyQueueCount(), 1u);
+
+    // While an engine thread still runs, its Copier saves the queue itself.
+    std::atomic<bool> release{false};
+    startEngineThread([&release] {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    EXPECT_FALSE(saveUnattendedCopyQueue());
+    release = true;
+    EXPECT_TRUE(waitForEngineThreads(5000));
 }
 
 TEST_F(ArchiveTest, CopiedItemCountsForItsApplication) {
