@@ -1,6 +1,9 @@
 #include "foundation/global_defaults.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "foundation/text_format.h"
 
@@ -30,6 +33,45 @@ void resetTimings() {
     g_timings.backupStepMs = product.backupStepMs.load();
     g_timings.backupStallMs = product.backupStallMs.load();
     g_timings.restorePaceMs = product.restorePaceMs.load();
+}
+
+int applyTestTimingsFromEnvironment() {
+#ifdef VARNHOLT_TEST_HOOKS
+    const char* value = std::getenv("VARNHOLT_TEST_TIMINGS");
+    if (!value) return 0;
+    struct Named {
+        const char* name;
+        std::atomic<uint32_t>* field;
+    };
+    const Named fields[] = {
+        {"shortPollMs", &g_timings.shortPollMs},   {"pollMs", &g_timings.pollMs},
+        {"busyPassMs", &g_timings.busyPassMs},     {"idlePassMs", &g_timings.idlePassMs},
+        {"settleMs", &g_timings.settleMs},         {"folderScanMs", &g_timings.folderScanMs},
+        {"shutdownGraceMs", &g_timings.shutdownGraceMs}, {"watcherStopMs", &g_timings.watcherStopMs},
+        {"progressHoldMs", &g_timings.progressHoldMs},   {"backupStepMs", &g_timings.backupStepMs},
+        {"backupStallMs", &g_timings.backupStallMs}, {"restorePaceMs", &g_timings.restorePaceMs},
+    };
+    int set = 0;
+    std::string text = value;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string item = text.substr(start, end - start);
+        const size_t eq = item.find('=');
+        if (eq != std::string::npos) {
+            for (const Named& named : fields) {
+                if (item.compare(0, eq, named.name) != 0 || std::strlen(named.name) != eq) continue;
+                *named.field = static_cast<uint32_t>(std::strtoul(item.c_str() + eq + 1, nullptr, 10));
+                ++set;
+            }
+        }
+        start = end + 1;
+    }
+    return set;
+#else
+    return 0;
+#endif
 }
 
 int64_t processStartTicks() { return g_startTicks; }

@@ -140,6 +140,10 @@ struct Timings {
 Timings& timings();
 // Puts every timing back to the product's value.
 void resetTimings();
+// Test builds only (VARNHOLT_TEST_HOOKS): VARNHOLT_TEST_TIMINGS="settleMs=200,pollMs=20"
+// shortens the named timings of the real program; unknown names are ignored.
+// Returns the number of timings it set; the shipped program always returns 0.
+int applyTestTimingsFromEnvironment();
 
 // Clock readings taken when the process started: 100-ns system ticks and
 // milliseconds of the steady clock.

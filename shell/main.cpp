@@ -1,4 +1,8 @@
 // The varnholt executable.
+#include "foundation/global_defaults.h"
 #include "shell/program_entry.h"
 
-int main(int argc, char** argv) { return varnholtMain(argc, argv); }
+int main(int argc, char** argv) {
+    applyTestTimingsFromEnvironment();
+    return varnholtMain(argc, argv);
+}

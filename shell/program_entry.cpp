@@ -34,9 +34,10 @@
 namespace {
 std::string g_step = "unknown";
 
-// VARNHOLT_FAIL_STEP="<step>:<runtime|exception|unknown>" makes that step
-// fail, so tests can reach the error handler of the real program.
-void failStepWhenAsked(const std::string& step) {
+// Test builds only: VARNHOLT_FAIL_STEP="<step>:<runtime|exception|unknown>"
+// makes that step fail, so tests can reach the error handler of the real program.
+void failStepWhenAsked([[maybe_unused]] const std::string& step) {
+#ifdef VARNHOLT_TEST_HOOKS
     static const std::string wanted = [] {
         const char* value = getenv("VARNHOLT_FAIL_STEP");
         return std::string(value ? value : "");
@@ -47,6 +48,7 @@ void failStepWhenAsked(const std::string& step) {
     if (kind == "runtime") throw std::runtime_error("forced failure in " + step);
     if (kind == "exception") throw std::logic_error("forced failure in " + step);
     throw 1;
+#endif
 }
 
 std::wstring folderOf(const std::string& path) {
