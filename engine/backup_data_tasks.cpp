@@ -24,7 +24,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 std::atomic<bool> deletionRunning{false};
 

@@ -16,7 +16,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 BackupSetRecord currentBackupSet;
 BackupSetRecord editedBackupSet;

@@ -4,7 +4,10 @@
 #include <thread>
 
 #include "foundation/global_defaults.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
+
+std::mutex modalMessageMutex;
+ModalMessageState modalMessage;
 
 std::mutex backupPathMapMutex;
 std::map<std::wstring, BackupPathList> backupPathMap;
@@ -75,6 +78,11 @@ void withdrawModalMessage(uint64_t ticket) {
     } else {
         s.open = false;  // never drawn: nothing to take down
     }
+}
+
+bool isModalMessageOpen() {
+    std::lock_guard<std::mutex> lock(modalMessageMutex);
+    return modalMessage.open || modalMessage.firstFrame;
 }
 
 ModalReply askModalQuestion(const std::string& title, const std::string& heading, const std::string& body,

@@ -21,7 +21,7 @@
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 namespace {
 

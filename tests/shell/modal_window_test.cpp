@@ -5,7 +5,7 @@
 #include "engine/confirm_request.h"
 #include "imgui_headless.h"
 #include "shell/buttons.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 namespace {
 
