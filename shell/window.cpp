@@ -4,6 +4,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/display_loss.h"
 #include "platform/signals.h"
 #include "platform/window_sdl.h"
 #include "shell/autostart.h"
@@ -96,7 +97,7 @@ void showMainWindow(bool show) {
 }
 
 bool pumpWindowEvents() {
-    if (shutdownSignalReceived() && !g_quitRequested.load()) endSessionNow();
+    if ((shutdownSignalReceived() || displayLost()) && !g_quitRequested.load()) endSessionNow();
     WindowEvent event;
     while (pollWindowEvent(event)) handleWindowEvent(event);
     return !g_quitRequested.load();
