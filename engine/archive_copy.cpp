@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
@@ -32,6 +33,11 @@ std::mutex g_cancelMutex;
 bool g_cancelFlag = false;
 std::atomic<int> g_cancelMirror{0};
 std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
+
+// Files whose archive was gone when they were copied, per watch folder:
+// source path -> application.
+std::mutex g_awaitingMutex;
+std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingArchive;
 
 std::mutex g_freeSpaceMutex;
 FreeSpaceFunction g_freeSpace;
@@ -142,6 +148,35 @@ void archiveOneChange(const ChangedFile& change) {
     copyQueue.try_emplace(change.path, std::move(item));
 }
 
+// At least four digits: " ~ 0042", " ~ 1000", " ~ 12345".
+std::wstring versionNumberText(uint64_t n) {
+    std::wstring text = std::to_wstring(n);
+    return text.size() < 4 ? std::wstring(4 - text.size(), L'0') + text : text;
+}
+
+// One past the highest number taken by a numbered version of base.extension.
+// Never a number freed by a deletion below it: the numbers keep the order in
+// which the versions were made, which is how the newest is found.
+uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extension) {
+    const size_t slash = base.rfind(kPathSeparator);
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
+    const std::wstring prefix = base.substr(slash + 1) + std::wstring(kArchiveNameSeparator);
+    const std::wstring suffix = L"." + extension;
+    std::vector<FolderEntry> entries;
+    if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return 0;
+    uint64_t next = 0;
+    for (const FolderEntry& entry : entries) {
+        const std::wstring& name = entry.name;
+        if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+            !name.ends_with(suffix))
+            continue;
+        uint64_t number = 0;
+        const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
+    }
+    return next;
+}
+
 // The name of a taken archive name under the collision option. The
 // extension is looked for in the file name only, so a dotted folder never
 // splits the path.
@@ -154,11 +189,10 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
     const std::wstring separator(kArchiveNameSeparator);
     if (option == kCollisionAppendVersion) {
         std::wstring candidate;
-        for (uint32_t n = 0; n < 1000; ++n) {
-            candidate = base + separator + formatZeroPadded(n, 4) + L"." + extension;
-            if (!isExistingFile(candidate)) break;
+        for (uint64_t n = nextVersionNumber(base, extension);; ++n) {
+            candidate = base + separator + versionNumberText(n) + L"." + extension;
+            if (!isExistingFile(candidate)) return candidate;
         }
-        return candidate;
     }
     if (option == kCollisionAppendTimeStamp) return base + separator + formatArchiveTimestamp() + L"." + extension;
     // Overwrite and Single Backup replace the plain name itself.
@@ -234,10 +268,22 @@ int32_t copyStatusOf(CopyOutcome outcome) {
     return outcome == CopyOutcome::DiskFull ? 3 : 2;
 }
 
+// Creates the target's folders below the archive root, one by one, never the
+// root itself: a root that is gone (a drive unplugged) makes every mkdir fail
+// instead of growing a new archive under the empty mount point.
+bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target) {
+    if (!isExistingFolder(root) || !pathIsInside(target, root)) return false;
+    for (size_t cut = target.find(kPathSeparator, root.size() + 1); cut != std::wstring::npos;
+         cut = target.find(kPathSeparator, cut + 1)) {
+        const std::wstring prefix = target.substr(0, cut);
+        if (!isExistingFolder(prefix) && !makeFolder(prefix, kDefaultFolderMode)) return false;
+    }
+    return true;
+}
+
 CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& target, bool batchFlag,
                             const std::atomic<int>* cancel) {
     const std::wstring& source = item.sourcePath;
-    makeDirectoryPath(target);
     uint64_t size = 0;
     const bool sizeKnown = getFileSize(source, size);
     if (batchFlag && item.applicationName != kBackupNameUpper && isSameAsNewestVersion(source)) {
@@ -256,8 +302,9 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
     const BackupCopyHooks hooks = backupCopyHooks();
+    // The backup's own files belong to its set; every other copy is a version,
+    // whichever backup runs meanwhile.
     if (hooks.setCopyStatus && hooks.setCopyStatus(item.sourcePath, copyStatusOf(outcome))) return;
-    if (isBackupSetFilling()) return;
     addVersionRecord(item.sourcePath, target, item.applicationName, false);
 }
 
@@ -265,6 +312,28 @@ void failItem(CopyQueueItem& item) {
     item.state = kCopyStateFailed;
     markVersionRecordsTouched();
     advanceQueueItem(item);
+}
+
+// Marks the folder's archive missing (problem flag 0x2), as the Storage
+// Checker does, which prepares the archive again once it is back.
+void markArchiveMissing(const std::wstring& folderKey) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const auto it = watchFolderMap.find(folderKey);
+    if (it == watchFolderMap.end() || (it->second.problemFlags & kProblemArchiveMissing)) return;
+    it->second.problemFlags |= kProblemArchiveMissing;
+    setWatchListChanged(true);
+}
+
+// The archive is gone: the item leaves its batch without an attempt counted
+// and waits for the archive's return (takeFilesAwaitingArchive).
+void awaitArchive(CopyQueueItem& item, const std::wstring& folderKey) {
+    {
+        std::lock_guard<std::mutex> lock(g_awaitingMutex);
+        g_awaitingArchive[folderKey][item.sourcePath] = item.applicationName;
+    }
+    markArchiveMissing(folderKey);
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
 }
 
 void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel) {
@@ -275,6 +344,12 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     if (!buildArchiveTarget(item, source, target)) return failItem(item);
     item.state = kCopyStateStarted;
     if (!isRegularFile(item.sourcePath)) return failItem(item);
+    const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
+    std::wstring root;
+    if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target)) {
+        if (!root.empty() && !isExistingFolder(root)) return awaitArchive(item, folderKey);
+        return failItem(item);
+    }
     const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel);
     item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
     recordCopyOutcome(item, target, outcome);
@@ -443,6 +518,24 @@ std::wstring fillingBackupSetFolder() {
         first = currentBackupSet.files.begin()->first;
     }
     return findWatchFolderOfFile(first);
+}
+
+std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey) {
+    std::vector<ChangedFile> files;
+    std::lock_guard<std::mutex> lock(g_awaitingMutex);
+    const auto it = g_awaitingArchive.find(folderKey);
+    if (it == g_awaitingArchive.end()) return files;
+    for (const auto& [source, application] : it->second) files.push_back({source, application});
+    g_awaitingArchive.erase(it);
+    return files;
+}
+
+std::vector<ChangedFile> filesAwaitingArchive() {
+    std::vector<ChangedFile> files;
+    std::lock_guard<std::mutex> lock(g_awaitingMutex);
+    for (const auto& [folder, sources] : g_awaitingArchive)
+        for (const auto& [source, application] : sources) files.push_back({source, application});
+    return files;
 }
 
 void clearArchiveContext() {

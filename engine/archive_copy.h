@@ -84,6 +84,12 @@ void releaseBatchCancel(std::atomic<int>* cancel);
 bool copyBatchFlag();
 void setCopyBatchFlag(bool value);
 
+// Files whose copy found the folder's archive gone: handed out (and
+// forgotten) once the archive is back, to be archived again; listed for the
+// copy queue saved at shut-down.
+std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey);
+std::vector<ChangedFile> filesAwaitingArchive();
+
 // Watch folder -> archive root, fixed the first time a folder is met.
 void clearArchiveContext();
 bool archiveContextOf(const std::wstring& folderKey, std::wstring& root);

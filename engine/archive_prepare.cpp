@@ -57,6 +57,8 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
     importBackupSets(folderPath);
     indexArchivedVersions(folderPath);
+    // The files whose copy found the archive gone are archived now.
+    archiveChangedFile(takeFilesAwaitingArchive(folderKey));
     const EngineHooks hooks = engineHooks();
     if (hooks.startWatchFolderThreads) hooks.startWatchFolderThreads();
     if (!configurationSaved && hooks.saveAppConfiguration) startEngineThread([save = hooks.saveAppConfiguration] { save(); });

@@ -104,6 +104,7 @@ struct BackupRun {
     double progress = 0.0;
     int64_t waitStartMs = 0;
     bool cancelled = false;  // OK at the cancel question: the set is discarded
+    bool timedOut = false;   // Cancel at the extend question: the copies did not finish
     Pinger ping;
 };
 
@@ -249,7 +250,10 @@ bool scanFolder(BackupRun& run) {
     while (pending) {
         if (!scanPass(run, pending) || (pending && !waitForScans(run))) {
             resetBackupScan();  // drops the comparisons still queued
-            if (isApplicationRunning()) logIncomplete(run);
+            if (isApplicationRunning())
+                logIncomplete(run);
+            else
+                setBackupResult(run, kBackupResultInterrupted);
             endEarly(run);
             return false;
         }
@@ -296,6 +300,7 @@ bool selectFiles(BackupRun& run) {
         const std::wstring& file = run.files[i];
         if (!isApplicationRunning()) {
             dropRunState(run);
+            setBackupResult(run, kBackupResultInterrupted);
             endEarly(run);
             return false;
         }
@@ -411,6 +416,7 @@ bool askToCancel(BackupRun& run, const CopyWatch& watch, bool diskFull) {
         setCancelRequest(true);
         return true;
     }
+    if (!isApplicationRunning()) return false;
     setCancelRequest(false);
     requeueUnfinished(watch);
     return false;
@@ -423,15 +429,20 @@ struct WaitClock {
     bool archiveMissing = false;
 };
 
-// Copying takes long or the archive is gone: OK waits on, Cancel ends.
+// Copying takes long or the archive is gone: OK waits on, Cancel ends. A
+// question given up at shut-down is no answer: the wait ends as interrupted.
 bool askToExtend(BackupRun& run, const CopyWatch& watch, WaitClock& clock) {
     if (ask(run, kSlowBackupTemplate, kSlowBackupTemplate.title, watch)) {
         clock.lastChangeMs = steadyClockMs();
         return true;
     }
+    if (!isApplicationRunning()) return false;
     run.report.push_back(reportLine(kReportError, "Copy process timed-out!"));
+    run.timedOut = true;
     return false;
 }
+
+WaitEnd extendDeclined() { return isApplicationRunning() ? WaitEnd::TimedOut : WaitEnd::Shutdown; }
 
 void noteProgress(BackupRun& run, const CopyWatch& watch, WaitClock& clock) {
     const double ratio = copyRatio();
@@ -468,12 +479,12 @@ WaitEnd waitForCopies(BackupRun& run) {
         if (watch.newDiskFull) setBackupResult(run, kBackupResultDiskFull);
         noteProgress(run, watch, clock);
         if (watch.pending.empty()) return WaitEnd::AllFinished;
-        if (archiveJustWentMissing(run, clock) && !askToExtend(run, watch, clock)) return WaitEnd::TimedOut;
+        if (archiveJustWentMissing(run, clock) && !askToExtend(run, watch, clock)) return extendDeclined();
         if ((isCancelRequested() || watch.newDiskFull) && askToCancel(run, watch, watch.newDiskFull))
             return WaitEnd::Cancelled;
         if (!isApplicationRunning()) return WaitEnd::Shutdown;
         const bool stalled = steadyClockMs() - clock.lastChangeMs > int64_t(timings().backupStallMs.load());
-        if (stalled && !askToExtend(run, watch, clock)) return WaitEnd::TimedOut;
+        if (stalled && !askToExtend(run, watch, clock)) return extendDeclined();
         sleepMs(timings().shortPollMs.load());
     }
 }
@@ -574,9 +585,13 @@ void closeBackup(BackupRun& run) {
     dropRunState(run);
     // An archive that is gone (a drive unplugged) is never made again here.
     if (isExistingFolder(run.archivePath)) storeBackupSetFile(run.key);
+    // A run whose copies timed out did not succeed, whatever was copied.
     const int32_t result = backupResultOf(run);
-    if (result != kBackupResultDiskFull)
-        setBackupResult(run, run.cancelled ? kBackupResultUserCancelled : kBackupResultSuccess);
+    if (result == kBackupResultDiskFull) return;
+    if (run.cancelled)
+        setBackupResult(run, kBackupResultUserCancelled);
+    else
+        setBackupResult(run, run.timedOut ? kBackupResultInterrupted : kBackupResultSuccess);
 }
 
 // Clears the archive copy's batch flag for the run and puts it back after.

@@ -207,6 +207,7 @@ int runNormalStart() {
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
     wireEngine();
+    installQuestionWindowHook();
     loadAppConfiguration();
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");

@@ -361,7 +361,27 @@ TEST_F(BackupEngineTest, StalledCopyAsksToExtendAndCancelTimesOut) {
     EXPECT_EQ(lines[1], line("Copy process timed-out!", 3));
     EXPECT_NE(lines[2].find("is incomplete at 0%"), std::string::npos) << lines[2];
     EXPECT_EQ(lines[3], line("Copy Failure -> " + wideToUtf8(folders.watch) + "/a.txt", 3));
-    expectIdleAfterRun(kBackupResultSuccess);
+    expectIdleAfterRun(kBackupResultInterrupted);
+}
+
+TEST_F(BackupEngineTest, AQuestionShowsTheWindowAndAShutDownWhileItWaitsRecordsInterrupted) {
+    timings().settleMs = 30000;  // the Copier never starts within the test
+    timings().backupStallMs = 50;
+    std::atomic<int> shown{0};
+    EngineHooks hooks = engineHooks();
+    hooks.questionPosted = [&shown] { ++shown; };
+    setEngineHooks(hooks);
+    write(L"a.txt", "alpha");
+    startBackup();
+    ASSERT_TRUE(eventually([] {
+        std::lock_guard<std::mutex> lock(modalMessageMutex);
+        return modalMessage.open;
+    }));
+    EXPECT_EQ(shown.load(), 1);
+    setApplicationRunning(false);
+    ASSERT_TRUE(eventually(backupDone));
+    EXPECT_EQ(entry().backupResult, kBackupResultInterrupted);
+    EXPECT_TRUE(reportLines().empty());
 }
 
 TEST_F(BackupEngineTest, StopBeforeCopyingQueuesNothing) {
@@ -408,5 +428,5 @@ TEST_F(BackupEngineTest, ArchiveGoneDuringTheCopyWaitIsAnErrorAndAsksToExtend) {
     // The set is staged, but the mirror never makes the vanished archive again.
     EXPECT_TRUE(exists(stagedSetFile()));
     EXPECT_FALSE(exists(folders.archive));
-    expectIdleAfterRun(kBackupResultSuccess);
+    expectIdleAfterRun(kBackupResultInterrupted);
 }
