@@ -26,15 +26,6 @@ const std::wstring kFieldSep = L"[|]";
 const std::wstring kLineSep = L"[||]";
 const char* const kFileListEntry = "mi";
 
-// Reads value `index` of a wide-text entry through the one text converter, so
-// that a file name that is not valid UTF-8 comes back byte for byte.
-bool readWideValue(RecordSectionHandle section, const char* name, uint32_t index, std::wstring& out) {
-    std::string bytes;
-    if (!getRecordValue(section, name, bytes, kRecordWideText, index)) return false;
-    out = utf8ToWide(bytes);
-    return true;
-}
-
 // The section of `appDataRecord` that holds one data file, with its list emptied.
 RecordSectionHandle emptiedListSection(const char* sectionName, const char* entryName) {
     addRecordSection(appDataRecord, sectionName);
@@ -166,7 +157,7 @@ bool loadNotificationsFile() {
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
         AppLogEntry entry;
-        if (readWideValue(section, kListEntry, static_cast<uint32_t>(i), line) && parseNotificationLine(line, entry))
+        if (getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i)) && parseNotificationLine(line, entry))
             entries.push_back(entry);
     }
     replaceAppLogEntries(entries);
@@ -196,7 +187,7 @@ bool loadBackupSetNotesFile() {
     std::map<std::wstring, std::string> notes;
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
-        if (!readWideValue(section, kListEntry, static_cast<uint32_t>(i), line)) continue;
+        if (!getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i))) continue;
         std::vector<std::wstring> fields;
         splitWString(line, kFieldSep, fields);
         // The note may hold the separator: it is everything after the key.
@@ -245,7 +236,7 @@ bool loadFolderFileList(const std::wstring& folderPath) {
     const size_t count = getRecordValueCount(section, kFileListEntry);
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
-        if (!readWideValue(section, kFileListEntry, static_cast<uint32_t>(i), line)) continue;
+        if (!getRecordWString(section, kFileListEntry, line, static_cast<uint32_t>(i))) continue;
         std::vector<std::wstring> fields;
         splitWString(line, kLineSep, fields);
         uint32_t key = 0;

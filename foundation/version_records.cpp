@@ -135,10 +135,10 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
     std::wstring currentArchive;
     const size_t count = getRecordValueCount(section, kItemEntry);
     for (size_t i = 0; i < count; ++i) {
-        std::string bytes;
-        if (!getRecordValue(section, kItemEntry, bytes, kRecordWideText, static_cast<uint32_t>(i))) continue;
+        std::wstring line;
+        if (!getRecordWString(section, kItemEntry, line, static_cast<uint32_t>(i))) continue;
         std::vector<std::wstring> fields;
-        splitWString(utf8ToWide(bytes), kLineSeparator, fields);
+        splitWString(line, kLineSeparator, fields);
         if (fields.size() >= 4) {
             currentFolder = fields[3];
             const FolderArchive* folder = folderForSavedKey(folders, currentFolder);
