@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -25,6 +26,7 @@ const char* const kListEntry = "ni";
 const std::wstring kFieldSep = L"[|]";
 const std::wstring kLineSep = L"[||]";
 const char* const kFileListEntry = "mi";
+const std::wstring kEscapedLineSep(L"[|\0|]", 5);
 
 // The section of `appDataRecord` that holds one data file, with its list emptied.
 RecordSectionHandle emptiedListSection(const char* sectionName, const char* entryName) {
@@ -275,6 +277,24 @@ double measureFolderFileList(const std::wstring& folderKey) {
     }
     it->second.existingShare = static_cast<double>(flagged) / static_cast<double>(it->second.fileMap.size());
     return it->second.existingShare;
+}
+
+std::wstring joinListFields(const std::vector<std::wstring>& fields) {
+    std::wstring text;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        std::wstring field = fields[i];
+        replaceAllW(field, kLineSep, kEscapedLineSep);
+        if (i > 0) text += kLineSep;
+        text += field;
+    }
+    return text;
+}
+
+std::vector<std::wstring> splitListFields(const std::wstring& text) {
+    std::vector<std::wstring> fields;
+    splitWString(text, kLineSep, fields);
+    for (std::wstring& field : fields) replaceAllW(field, kEscapedLineSep, kLineSep);
+    return fields;
 }
 
 bool joinWString(const std::vector<std::wstring>& list, const std::wstring& separator, std::wstring& out) {

@@ -36,3 +36,24 @@ TEST_F(ArchiveTest, QueueAndSetFilesKeepNamesWithInvalidBytes) {
     EXPECT_EQ(back.files.at(name).archivePath, entry.archivePath);
     EXPECT_TRUE(back.files.at(name).copied);
 }
+
+TEST_F(ArchiveTest, SetLinesKeepNamesHoldingTheSeparator) {
+    BackupSetRecord set;
+    for (const wchar_t* name : {L"a[||]b.txt", L"c[|]d.txt", L"e|f.txt"}) {
+        BackupSetEntry entry;
+        entry.sourcePath = folders.watch + L"/" + name;
+        entry.archivePath = write(std::wstring(L"copy ") + name, "y");
+        entry.copied = true;
+        set.files[entry.sourcePath] = entry;
+    }
+    const std::wstring file = folders.archive + L"/set.backup";
+    ASSERT_TRUE(saveBackupSetFile(file, set));
+    BackupSetRecord back;
+    ASSERT_TRUE(loadBackupSetFile(file, back));
+    ASSERT_EQ(back.files.size(), 3u);
+    for (const auto& [key, entry] : set.files) {
+        ASSERT_EQ(back.files.count(key), 1u) << wideToUtf8(key);
+        EXPECT_EQ(back.files.at(key).archivePath, entry.archivePath);
+        EXPECT_TRUE(back.files.at(key).copied);
+    }
+}

@@ -398,3 +398,34 @@ TEST(AppConfig, NamesWithInvalidBytesAndNonLatinTextSurvive) {
     ASSERT_EQ(applicationStatsMap.count(L"/opt/" + e9 + L"\u65E5"), 1u);
     EXPECT_EQ(applicationStatsMap.at(L"/opt/" + e9 + L"\u65E5").displayName, L"\u65E5" + e9);
 }
+
+TEST(AppConfig, NamesHoldingTheSeparatorsSurvive) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    const std::wstring names[] = {L"/data/a[||]b", L"/data/c[|]d", L"/data/e|f[||]"};
+    for (const std::wstring& name : names) {
+        WatchFolderEntry entry;
+        entry.archivePath = name + L"/[||]arch";
+        ASSERT_TRUE(updateWatchFolderList(name, entry, false));
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap.at(name).extensionMap[L"x[||]y"] = ExtensionEntry{L"t[||]", true, false};
+    }
+    {
+        std::lock_guard lock(statisticsMutex);
+        applicationStatsMap[L"/opt/[||]app"] = ApplicationRecord{L"A[||]", 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.size(), 3u);
+        for (const std::wstring& name : names) {
+            ASSERT_EQ(watchFolderMap.count(name), 1u) << wideToUtf8(name);
+            EXPECT_EQ(watchFolderMap.at(name).archivePath, name + L"/[||]arch");
+            EXPECT_EQ(watchFolderMap.at(name).extensionMap.at(L"x[||]y").text, L"t[||]");
+        }
+    }
+    std::lock_guard lock(statisticsMutex);
+    EXPECT_EQ(applicationStatsMap.at(L"/opt/[||]app").displayName, L"A[||]");
+}
