@@ -42,9 +42,7 @@ std::wstring makeSetLine(const BackupSetEntry& entry, const std::wstring& summar
     for (std::wstring& field : fields) {
         if (field.empty()) field = kEmptyField;
     }
-    std::wstring line;
-    joinWString(fields, std::wstring(kLineSeparatorW), line);
-    return line;
+    return joinListFields(fields);
 }
 
 std::wstring readField(const std::vector<std::wstring>& fields, size_t index) {
@@ -53,8 +51,7 @@ std::wstring readField(const std::vector<std::wstring>& fields, size_t index) {
 }
 
 BackupSetEntry parseSetLine(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    splitWString(line, std::wstring(kLineSeparatorW), fields);
+    const std::vector<std::wstring> fields = splitListFields(line);
     BackupSetEntry entry;
     entry.sourcePath = readField(fields, 0);
     entry.archivePath = readField(fields, 1);

@@ -31,7 +31,6 @@ std::function<void()> engineStarter;
 // Loads and saves may come from the shut-down and from a detached saver.
 std::mutex configurationFileMutex;
 
-const std::wstring kFieldSeparator = L"[||]";
 constexpr uint16_t kAppendIndex = 9999;
 
 void putLE(uint8_t* at, uint64_t value, int width) {
@@ -44,17 +43,6 @@ uint64_t getLE(const uint8_t* at, int width) {
     return value;
 }
 
-std::vector<std::wstring> splitFields(const std::wstring& text) {
-    std::vector<std::wstring> fields;
-    splitWString(text, kFieldSeparator, fields);
-    return fields;
-}
-
-std::wstring joinFields(const std::vector<std::wstring>& fields) {
-    std::wstring text;
-    joinWString(fields, kFieldSeparator, text);
-    return text;
-}
 
 std::vector<std::wstring> watchFolderKeys() {
     std::vector<std::wstring> keys;
@@ -206,7 +194,7 @@ bool decodeTrigger(const std::string& text, const std::wstring& key, ScheduleTri
 template <typename Section>
 void readFolderList(Section section) {
     for (const std::wstring& value : readList(section, "fi")) {
-        const std::vector<std::wstring> f = splitFields(value);
+        const std::vector<std::wstring> f = splitListFields(value);
         if (f.size() != 6 || f[1].empty()) continue;
         WatchFolderEntry entry;
         entry.folderType = folderTypeFromLetter(f[0]);
@@ -231,7 +219,7 @@ void readTriggersAndExtensions(Section section) {
         }
     }
     for (const std::wstring& value : readList(section, "ei")) {
-        const std::vector<std::wstring> f = splitFields(value);
+        const std::vector<std::wstring> f = splitListFields(value);
         if (f.size() != 4) continue;
         auto it = watchFolderMap.find(pathKey(f[1]));
         if (it == watchFolderMap.end()) continue;
@@ -243,7 +231,7 @@ template <typename Section>
 void readApplicationList(Section section) {
     std::lock_guard lock(statisticsMutex);
     for (const std::wstring& value : readList(section, "ai")) {
-        const std::vector<std::wstring> f = splitFields(value);
+        const std::vector<std::wstring> f = splitListFields(value);
         if (f.size() != 3 || f[1].empty()) continue;
         ApplicationRecord& record = applicationStatsMap[f[1]];
         record.monitorFocus = f[0] == L"a";
@@ -275,16 +263,16 @@ UserLists collectUserLists() {
             std::vector<std::string>& triggers = lists.schedules[scheduleEntryName(key)];
             for (const ScheduleTrigger& trigger : entry.scheduleTriggers) triggers.push_back(encodeTrigger(trigger, key));
             if (entry.removed) continue;
-            lists.folders.push_back(joinFields({folderTypeLetter(entry.folderType), key,
+            lists.folders.push_back(joinListFields({folderTypeLetter(entry.folderType), key,
                                                 entry.preserveHierarchy ? L"p" : L"0", entry.thirdFlag ? L"u" : L"0",
                                                 entry.archivePath, collisionLetter(entry.collisionOption)}));
             for (const auto& [extension, item] : entry.extensionMap)
-                lists.extensions.push_back(joinFields({item.included ? L"t" : L"0", key, extension, item.text}));
+                lists.extensions.push_back(joinListFields({item.included ? L"t" : L"0", key, extension, item.text}));
         }
     }
     std::lock_guard lock(statisticsMutex);
     for (const auto& [key, record] : applicationStatsMap)
-        lists.applications.push_back(joinFields({record.monitorFocus ? L"a" : L"0", key, record.displayName}));
+        lists.applications.push_back(joinListFields({record.monitorFocus ? L"a" : L"0", key, record.displayName}));
     return lists;
 }
 

@@ -27,7 +27,6 @@ using VersionMap = std::map<std::wstring, FileVersionMap>;
 const char* const kSection = "abc";
 const char* const kItemEntry = "item";
 const wchar_t* const kRootName = L"root";
-const std::wstring kLineSeparator = L"[||]";
 
 // A watch folder as the records need it: its key and its archive path.
 struct FolderArchive {
@@ -122,9 +121,7 @@ void fillItems(RecordSectionHandle section, const VersionMap& map, const std::ve
             if (first || folder->key != lastFolder) fields.push_back(folder->key);
             first = false;
             lastFolder = folder->key;
-            std::wstring line;
-            joinWString(fields, kLineSeparator, line);
-            setRecordWString(section, kItemEntry, line, kRecordAppend);
+            setRecordWString(section, kItemEntry, joinListFields(fields), kRecordAppend);
         }
     }
 }
@@ -135,10 +132,9 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
     std::wstring currentArchive;
     const size_t count = getRecordValueCount(section, kItemEntry);
     for (size_t i = 0; i < count; ++i) {
-        std::string bytes;
-        if (!getRecordValue(section, kItemEntry, bytes, kRecordWideText, static_cast<uint32_t>(i))) continue;
-        std::vector<std::wstring> fields;
-        splitWString(utf8ToWide(bytes), kLineSeparator, fields);
+        std::wstring line;
+        if (!getRecordWString(section, kItemEntry, line, static_cast<uint32_t>(i))) continue;
+        const std::vector<std::wstring> fields = splitListFields(line);
         if (fields.size() >= 4) {
             currentFolder = fields[3];
             const FolderArchive* folder = folderForSavedKey(folders, currentFolder);

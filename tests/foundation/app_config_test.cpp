@@ -366,3 +366,66 @@ TEST(AppConfig, MalformedListValuesAreSkipped) {
     EXPECT_EQ(odd.extensionMap.at(L"pdf").text, L"text");
     EXPECT_TRUE(odd.scheduleTriggers.empty());
 }
+
+TEST(AppConfig, NamesWithInvalidBytesAndNonLatinTextSurvive) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    // Bytes of names that are not valid UTF-8, as the text converter keeps them.
+    const std::wstring e9 = utf8ToWide("\xE9"), ff = utf8ToWide("\xFF"), b80 = utf8ToWide("\x80");
+    const std::wstring folder = L"/data/caf" + e9 + L" \u65E5\u672C";
+    WatchFolderEntry entry;
+    entry.archivePath = L"/arch/\u0141" + ff;
+    ASSERT_TRUE(updateWatchFolderList(folder, entry, false));
+    {
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap.at(folder).extensionMap[L"\u00e9" + b80] = ExtensionEntry{L"\u65E5", true, false};
+    }
+    {
+        std::lock_guard lock(statisticsMutex);
+        applicationStatsMap[L"/opt/" + e9 + L"\u65E5"] = ApplicationRecord{L"\u65E5" + e9, 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.count(folder), 1u);
+        EXPECT_EQ(watchFolderMap.at(folder).archivePath, entry.archivePath);
+        ASSERT_EQ(watchFolderMap.at(folder).extensionMap.count(L"\u00e9" + b80), 1u);
+        EXPECT_EQ(watchFolderMap.at(folder).extensionMap.at(L"\u00e9" + b80).text, L"\u65E5");
+    }
+    std::lock_guard lock(statisticsMutex);
+    ASSERT_EQ(applicationStatsMap.count(L"/opt/" + e9 + L"\u65E5"), 1u);
+    EXPECT_EQ(applicationStatsMap.at(L"/opt/" + e9 + L"\u65E5").displayName, L"\u65E5" + e9);
+}
+
+TEST(AppConfig, NamesHoldingTheSeparatorsSurvive) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    const std::wstring names[] = {L"/data/a[||]b", L"/data/c[|]d", L"/data/e|f[||]"};
+    for (const std::wstring& name : names) {
+        WatchFolderEntry entry;
+        entry.archivePath = name + L"/[||]arch";
+        ASSERT_TRUE(updateWatchFolderList(name, entry, false));
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap.at(name).extensionMap[L"x[||]y"] = ExtensionEntry{L"t[||]", true, false};
+    }
+    {
+        std::lock_guard lock(statisticsMutex);
+        applicationStatsMap[L"/opt/[||]app"] = ApplicationRecord{L"A[||]", 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.size(), 3u);
+        for (const std::wstring& name : names) {
+            ASSERT_EQ(watchFolderMap.count(name), 1u) << wideToUtf8(name);
+            EXPECT_EQ(watchFolderMap.at(name).archivePath, name + L"/[||]arch");
+            EXPECT_EQ(watchFolderMap.at(name).extensionMap.at(L"x[||]y").text, L"t[||]");
+        }
+    }
+    std::lock_guard lock(statisticsMutex);
+    EXPECT_EQ(applicationStatsMap.at(L"/opt/[||]app").displayName, L"A[||]");
+}

@@ -259,3 +259,22 @@ TEST(VersionRecordsSelection, GroupMarksOneVersionOrClearsAll) {
     EXPECT_TRUE(versionRecordMap[L"/a/f.txt"][L"/a/f ~ 0000.txt"].selected);
     EXPECT_EQ(versionRecordMap.count(L"/a/missing.txt"), 0u);
 }
+
+TEST(VersionRecords, NamesHoldingTheSeparatorsKeepEveryRecord) {
+    resetState();
+    const Folder folder = makeWatchFolder("w[||]f");
+    const std::wstring names[] = {L"/a[||]b.txt", L"/c[|]d.txt", L"/e|f.txt", L"/z.txt"};
+    for (const std::wstring& name : names) {
+        const std::wstring archived = makeFile(folder.archive + name, "v");
+        ASSERT_TRUE(addVersionRecord(folder.path + name, archived, L"app[||]x", false));
+    }
+    ASSERT_TRUE(saveVersionRecords());
+    ASSERT_TRUE(loadVersionRecords());
+    ASSERT_EQ(versionCount(), 4u);
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (const std::wstring& name : names) {
+        const auto& versions = versionRecordMap.at(folder.path + name);
+        EXPECT_EQ(versions.begin()->first, folder.archive + name);
+        EXPECT_EQ(versions.begin()->second.owner, L"app[||]x");
+    }
+}
