@@ -132,7 +132,11 @@ protected:
     static bool writeUntilArchived(const std::wstring& file, const std::string& content, const std::wstring& copy) {
         return waitFor([&] {
             if (fs::exists(wideToUtf8(copy))) return true;
-            writeTestFile(wideToUtf8(file), content);
+            // Written outside and renamed in: a rewrite never shows the file
+            // empty, which a loaded machine's Copier could catch as a version.
+            const std::string staged = testRoot() + "/road-staged";
+            writeTestFile(staged, content);
+            fs::rename(staged, wideToUtf8(file));
             std::this_thread::sleep_for(100ms);
             return fs::exists(wideToUtf8(copy));
         });
