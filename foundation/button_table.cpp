@@ -9,7 +9,6 @@ namespace {
 // Windows draw from the UI thread while their tasks switch states from their
 // own threads, so the table has a mutex; it is held only to copy or change one entry.
 std::mutex uiButtonMutex;
-std::map<std::string, UIButtonEntry> uiButtonMap;
 
 constexpr double kDisabledHsv[3] = {0.5, 0.3, 0.2};
 
@@ -34,14 +33,9 @@ void applyState(UIButtonEntry& entry, int32_t state) {
     entry.state = state;
 }
 
-}  // namespace
-
-UIButtonEntry::UIButtonEntry() {
-    for (double& c : colors) c = 1.0;
-    for (double& c : currentColors) c = 1.0;
-}
-
-void initUIButtonTable() {
+// The program's buttons in their start states: normal entries disabled, the
+// ones every window needs from the start enabled.
+std::map<std::string, UIButtonEntry> defaultButtonTable() {
     struct Row {
         const char* key;
         const char* label1;
@@ -83,16 +77,40 @@ void initUIButtonTable() {
         {"bkau", " Updates ", nullptr, 0.5},
         {"bkac", " Credits ", nullptr, 0.5},
     };
-    for (const Row& row : rows) addUIButtonEntry(row.key, makeButton(row.label1, row.label2, row.hue));
+    std::map<std::string, UIButtonEntry> table;
+    for (const Row& row : rows) {
+        UIButtonEntry& entry = table[row.key];
+        entry = makeButton(row.label1, row.label2, row.hue);
+        applyState(entry, kButtonDisabled);
+    }
     for (const char* key : {"bkae", "bkane", "bka", "bksf", "bkdf", "bksa", "bkdsa", "bkmdok", "bkmdcan",
                             "bkcncl", "bkrfv"})
-        setUIButtonState(key, kButtonEnabled);
-    setUIButtonState("bkrf", kButtonDisabled);
+        applyState(table[key], kButtonEnabled);
+    return table;
+}
+
+// Built with the program's buttons on first use, so a question asked by an
+// engine task before any window drew still has its OK and Cancel.
+std::map<std::string, UIButtonEntry>& buttonMap() {
+    static std::map<std::string, UIButtonEntry> table = defaultButtonTable();
+    return table;
+}
+
+}  // namespace
+
+UIButtonEntry::UIButtonEntry() {
+    for (double& c : colors) c = 1.0;
+    for (double& c : currentColors) c = 1.0;
+}
+
+void initUIButtonTable() {
+    std::lock_guard<std::mutex> lock(uiButtonMutex);
+    for (const auto& [key, entry] : defaultButtonTable()) buttonMap()[key] = entry;
 }
 
 bool addUIButtonEntry(const std::string& key, const UIButtonEntry& entry) {
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    UIButtonEntry& stored = uiButtonMap[key];
+    UIButtonEntry& stored = buttonMap()[key];
     stored = entry;
     applyState(stored, kButtonDisabled);
     return true;
@@ -100,8 +118,8 @@ bool addUIButtonEntry(const std::string& key, const UIButtonEntry& entry) {
 
 bool findUIButtonEntry(const std::string& key, UIButtonEntry& out) {
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    auto it = uiButtonMap.find(key);
-    if (it == uiButtonMap.end()) return false;
+    auto it = buttonMap().find(key);
+    if (it == buttonMap().end()) return false;
     out = it->second;
     return true;
 }
@@ -109,8 +127,8 @@ bool findUIButtonEntry(const std::string& key, UIButtonEntry& out) {
 bool setUIButtonState(const std::string& key, int32_t state) {
     if (state < kButtonDisabled || state > kButtonHidden) return false;
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    auto it = uiButtonMap.find(key);
-    if (it == uiButtonMap.end()) return false;
+    auto it = buttonMap().find(key);
+    if (it == buttonMap().end()) return false;
     applyState(it->second, state);
     return true;
 }
@@ -118,8 +136,8 @@ bool setUIButtonState(const std::string& key, int32_t state) {
 bool setUIButtonLabels(const std::string& key, const char* label1, const char* label2) {
     if (!label1 && !label2) return false;
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    auto it = uiButtonMap.find(key);
-    if (it == uiButtonMap.end()) return false;
+    auto it = buttonMap().find(key);
+    if (it == buttonMap().end()) return false;
     if (label1) it->second.label1 = label1;
     if (label2) it->second.label2 = label2;
     applyState(it->second, it->second.state);
@@ -128,18 +146,18 @@ bool setUIButtonLabels(const std::string& key, const char* label1, const char* l
 
 int32_t getUIButtonValue(const std::string& key) {
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    auto it = uiButtonMap.find(key);
-    return it == uiButtonMap.end() ? 0 : it->second.state;
+    auto it = buttonMap().find(key);
+    return it == buttonMap().end() ? 0 : it->second.state;
 }
 
 std::map<std::string, UIButtonEntry> copyUIButtonTable() {
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    return uiButtonMap;
+    return buttonMap();
 }
 
 bool setUIButtonLook(const std::string& key, const UIButtonEntry& look) {
     std::lock_guard<std::mutex> lock(uiButtonMutex);
-    auto [it, added] = uiButtonMap.try_emplace(key);
+    auto [it, added] = buttonMap().try_emplace(key);
     UIButtonEntry& stored = it->second;
     std::copy(std::begin(look.colors), std::end(look.colors), std::begin(stored.colors));
     stored.label1 = look.label1;

@@ -51,6 +51,7 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
         ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
         const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
         const pid_t pid = startOnDisplay(home, x, errorFile);
+        const ProcessGuard guard{pid};
         ASSERT_GT(pid, 0) << readTestFile(errorFile);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it draw frames
         if (sigtermFirst) {

@@ -114,6 +114,17 @@ struct ProgramHome {
     }
 };
 
+// Kills a started program that a failed assertion left running.
+struct ProcessGuard {
+    pid_t pid;
+    ~ProcessGuard() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
 // A private X server (Xvfb on a free display) for tests that need a real
 // display; killed when the object goes.
 struct XServer {

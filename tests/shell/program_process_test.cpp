@@ -21,6 +21,7 @@
 
 namespace {
 namespace fs = std::filesystem;
+using programtest::ProcessGuard;
 using programtest::ProcessRun;
 using programtest::ProgramHome;
 
@@ -84,6 +85,7 @@ TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
     ASSERT_EQ(home.run({"install"}).exitCode, 0);
     const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
     const pid_t pid = home.start({}, errorFile);
+    const ProcessGuard guard{pid};
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
 
@@ -152,4 +154,34 @@ TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("Critical! - Unable to create application data storage area"), std::string::npos)
         << run.errors;
+}
+
+TEST(ProgramProcess, ShutDownReportsARunOutWaitAndAFailedSave) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "the timings switch exists in test builds only";
+#endif
+    ProgramHome home;
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    // Workers that sleep a second between looks cannot stop within 1 ms.
+    home.env["VARNHOLT_TEST_TIMINGS"] = "shutdownGraceMs=1,pollMs=1000,shortPollMs=1000";
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = home.start({}, errorFile);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
+    // A folder where the configuration file was: its save cannot replace it.
+    const std::string config = home.configFolder() + "/Config.dat";
+    fs::remove(config);
+    ASSERT_TRUE(fs::create_directory(config));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    const ProcessRun run = ProgramHome::wait(pid, errorFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    const auto lines = home.traceLines();
+    const auto saving = std::find(lines.begin(), lines.end(), "Saving Configuration");
+    ASSERT_NE(saving, lines.end());
+    EXPECT_EQ(*(saving + 1), "Failed.");
+    EXPECT_NE(std::find(lines.begin(), saving,
+                        "Critical! - Engine threads still running when the shut-down wait ran out"),
+              saving);
+    EXPECT_TRUE(fs::is_directory(config));
 }
