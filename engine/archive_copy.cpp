@@ -1,6 +1,7 @@
 #include "engine/archive_copy.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -29,9 +30,11 @@ std::map<std::wstring, std::wstring> g_archiveContext;
 std::mutex g_copyStepMutex;
 bool g_batchFlag = true;
 
+constexpr size_t kCancelTaskCount = 3;
 std::mutex g_cancelMutex;
-bool g_cancelFlag = false;
-std::atomic<int> g_cancelMirror{0};
+std::array<bool, kCancelTaskCount> g_cancelFlags{};
+std::array<std::atomic<int>, kCancelTaskCount> g_cancelMirrors{};
+std::array<int, kCancelTaskCount> g_cancelTasksRunning{};
 std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
 
 // Files whose archive was gone when they were copied, per watch folder:
@@ -357,6 +360,13 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     advanceQueueItem(item);
 }
 
+// A backup item of a cancelled backup leaves the batch uncopied and unreported.
+void dropCancelledItem(CopyQueueItem& item) {
+    if (item.state != kCopyStateToCopy) return;
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
+}
+
 bool isItemDone(const CopyQueueItem* item) {
     return item->state == kCopyStateCopied || item->state == kCopyStateFailed || item->state == kCopyStateFailedFinal;
 }
@@ -420,19 +430,22 @@ void copyFileToArchive(CopyWorkList& list) {
         std::lock_guard<std::mutex> lock(g_copyStepMutex);
         batchFlag = g_batchFlag;
     }
-    const std::atomic<int>* cancel = list.cancel ? list.cancel : cancelMirror();
-    const auto cancelled = [cancel] { return cancel->load() != 0; };
+    const std::atomic<int>* backupCancel = list.cancel ? list.cancel : cancelMirror(CancelTask::Backup);
     bool done = false;
-    while (!done && !cancelled()) {
+    while (!done) {
         if (!isApplicationRunning()) return void(list.busy = false);
         done = true;
         for (CopyQueueItem* item : list.items) {
             if (!isApplicationRunning()) return void(list.busy = false);
-            if (cancelled()) break;
-            if (item->state == kCopyStateToCopy) copyOneItem(*item, batchFlag, cancel);
+            const bool backupItem = item->applicationName == kBackupNameUpper;
+            if (backupItem && backupCancel->load() != 0) {
+                dropCancelledItem(*item);
+            } else if (item->state == kCopyStateToCopy) {
+                copyOneItem(*item, batchFlag, backupItem ? backupCancel : nullptr);
+            }
             if (!isItemDone(item)) done = false;
         }
-        if (!done && !cancelled() && !pauseBeforeRetry()) return void(list.busy = false);
+        if (!done && !pauseBeforeRetry()) return void(list.busy = false);
     }
     list.items.clear();
     list.busy = false;
@@ -466,23 +479,37 @@ CopyProgressAnswer onCopyProgress(const CopyProgress& progress) {
     return CopyProgressAnswer::Continue;
 }
 
-bool setCancelRequest(bool value) {
+bool setCancelRequest(CancelTask task, bool value) {
+    const size_t index = static_cast<size_t>(task);
     std::lock_guard<std::mutex> lock(g_cancelMutex);
-    const bool changed = g_cancelFlag != value;
-    g_cancelFlag = value;
-    g_cancelMirror = value ? 1 : 0;
-    // A request stops the batches running now; later batches start clear.
-    if (value)
+    const bool changed = g_cancelFlags[index] != value;
+    g_cancelFlags[index] = value;
+    g_cancelMirrors[index] = value ? 1 : 0;
+    // A backup's request stops the batches running now; later batches start clear.
+    if (value && task == CancelTask::Backup)
         for (const auto& batchCancel : g_batchCancels) *batchCancel = 1;
     return changed;
 }
 
-bool isCancelRequested() {
+bool isCancelRequested(CancelTask task) {
     std::lock_guard<std::mutex> lock(g_cancelMutex);
-    return g_cancelFlag;
+    return g_cancelFlags[static_cast<size_t>(task)];
 }
 
-const std::atomic<int>* cancelMirror() { return &g_cancelMirror; }
+const std::atomic<int>* cancelMirror(CancelTask task) { return &g_cancelMirrors[static_cast<size_t>(task)]; }
+
+bool beginCancellableTask(CancelTask task) {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    return ++g_cancelTasksRunning[static_cast<size_t>(task)] == 1;
+}
+
+void endCancellableTask(CancelTask task) {
+    const size_t index = static_cast<size_t>(task);
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    if (g_cancelTasksRunning[index] > 0 && --g_cancelTasksRunning[index] > 0) return;
+    g_cancelFlags[index] = false;
+    g_cancelMirrors[index] = 0;
+}
 
 std::atomic<int>* acquireBatchCancel() {
     std::lock_guard<std::mutex> lock(g_cancelMutex);
