@@ -11,6 +11,7 @@
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
+#include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -263,7 +264,7 @@ bool readFreeSpaceForCopy(const std::wstring& path, uint64_t& bytes) {
     return function ? function(path, bytes) : getDiskFreeSpace(path, bytes);
 }
 
-enum class CopyOutcome { Copied, NotCopied, DiskFull };
+enum class CopyOutcome { Copied, NotCopied, DiskFull, SourceChanged };
 
 // Copy status written for the backup's files.
 int32_t copyStatusOf(CopyOutcome outcome) {
@@ -295,8 +296,9 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
     }
     uint64_t freeBytes = 0;
     if (readFreeSpaceForCopy(target, freeBytes) && size >= freeBytes) return CopyOutcome::DiskFull;
-    if (copyFileWithProgress(source, target, onCopyProgress, cancel) != CopyResult::Copied)
-        return CopyOutcome::NotCopied;
+    const CopyResult result = copyFileWithProgress(source, target, onCopyProgress, cancel);
+    if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
+    if (result != CopyResult::Copied) return CopyOutcome::NotCopied;
     uint64_t sourceSize = 0;
     uint64_t targetSize = 0;
     const bool equal = getFileSize(source, sourceSize) && getFileSize(target, targetSize) && sourceSize == targetSize;
@@ -304,6 +306,8 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
 }
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
+    // Nothing was written: a backup's file stays queued for its next try.
+    if (outcome == CopyOutcome::SourceChanged) return;
     const BackupCopyHooks hooks = backupCopyHooks();
     // The backup's own files belong to its set; every other copy is a version,
     // whichever backup runs meanwhile.
@@ -339,6 +343,21 @@ void awaitArchive(CopyQueueItem& item, const std::wstring& folderKey) {
     item.finished = 1;
 }
 
+// A file written while it was copied is tried again once it has settled: it
+// goes back into the queue with its attempts counted, so the next batch
+// copies it after the settle time while this batch goes on with the others.
+void retryInNextBatch(CopyQueueItem& item) {
+    CopyQueueItem retry = item;
+    retry.state = kCopyStateToCopy;
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        const auto [queued, inserted] = copyQueue.try_emplace(item.sourcePath, retry);
+        if (!inserted) queued->second.attemptCount = std::max(queued->second.attemptCount, retry.attemptCount);
+    }
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
+}
+
 void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel) {
     std::wstring source;
     std::wstring target;
@@ -357,7 +376,15 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
     recordCopyOutcome(item, target, outcome);
     markVersionRecordsTouched();
+    const bool givenUpBefore = item.finished != 0;
     advanceQueueItem(item);
+    if (outcome != CopyOutcome::SourceChanged) return;
+    if (item.finished) {
+        if (!givenUpBefore)
+            appendAppLogEntry(L"File kept changing while it was copied, not archived: " + item.sourcePath, 4, false);
+        return;
+    }
+    retryInNextBatch(item);
 }
 
 // A backup item of a cancelled backup leaves the batch uncopied and unreported.
