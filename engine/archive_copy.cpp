@@ -1,6 +1,7 @@
 #include "engine/archive_copy.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
+#include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -29,9 +31,11 @@ std::map<std::wstring, std::wstring> g_archiveContext;
 std::mutex g_copyStepMutex;
 bool g_batchFlag = true;
 
+constexpr size_t kCancelTaskCount = 3;
 std::mutex g_cancelMutex;
-bool g_cancelFlag = false;
-std::atomic<int> g_cancelMirror{0};
+std::array<bool, kCancelTaskCount> g_cancelFlags{};
+std::array<std::atomic<int>, kCancelTaskCount> g_cancelMirrors{};
+std::array<int, kCancelTaskCount> g_cancelTasksRunning{};
 std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
 
 // Files whose archive was gone when they were copied, per watch folder:
@@ -260,7 +264,7 @@ bool readFreeSpaceForCopy(const std::wstring& path, uint64_t& bytes) {
     return function ? function(path, bytes) : getDiskFreeSpace(path, bytes);
 }
 
-enum class CopyOutcome { Copied, NotCopied, DiskFull };
+enum class CopyOutcome { Copied, NotCopied, DiskFull, SourceChanged };
 
 // Copy status written for the backup's files.
 int32_t copyStatusOf(CopyOutcome outcome) {
@@ -292,8 +296,9 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
     }
     uint64_t freeBytes = 0;
     if (readFreeSpaceForCopy(target, freeBytes) && size >= freeBytes) return CopyOutcome::DiskFull;
-    if (copyFileWithProgress(source, target, onCopyProgress, cancel) != CopyResult::Copied)
-        return CopyOutcome::NotCopied;
+    const CopyResult result = copyFileWithProgress(source, target, onCopyProgress, cancel);
+    if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
+    if (result != CopyResult::Copied) return CopyOutcome::NotCopied;
     uint64_t sourceSize = 0;
     uint64_t targetSize = 0;
     const bool equal = getFileSize(source, sourceSize) && getFileSize(target, targetSize) && sourceSize == targetSize;
@@ -301,6 +306,8 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
 }
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
+    // Nothing was written: a backup's file stays queued for its next try.
+    if (outcome == CopyOutcome::SourceChanged) return;
     const BackupCopyHooks hooks = backupCopyHooks();
     // The backup's own files belong to its set; every other copy is a version,
     // whichever backup runs meanwhile.
@@ -336,6 +343,21 @@ void awaitArchive(CopyQueueItem& item, const std::wstring& folderKey) {
     item.finished = 1;
 }
 
+// A file written while it was copied is tried again once it has settled: it
+// goes back into the queue with its attempts counted, so the next batch
+// copies it after the settle time while this batch goes on with the others.
+void retryInNextBatch(CopyQueueItem& item) {
+    CopyQueueItem retry = item;
+    retry.state = kCopyStateToCopy;
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        const auto [queued, inserted] = copyQueue.try_emplace(item.sourcePath, retry);
+        if (!inserted) queued->second.attemptCount = std::max(queued->second.attemptCount, retry.attemptCount);
+    }
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
+}
+
 void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel) {
     std::wstring source;
     std::wstring target;
@@ -354,7 +376,22 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
     recordCopyOutcome(item, target, outcome);
     markVersionRecordsTouched();
+    const bool givenUpBefore = item.finished != 0;
     advanceQueueItem(item);
+    if (outcome != CopyOutcome::SourceChanged) return;
+    if (item.finished) {
+        if (!givenUpBefore)
+            appendAppLogEntry(L"File kept changing while it was copied, not archived: " + item.sourcePath, 4, false);
+        return;
+    }
+    retryInNextBatch(item);
+}
+
+// A backup item of a cancelled backup leaves the batch uncopied and unreported.
+void dropCancelledItem(CopyQueueItem& item) {
+    if (item.state != kCopyStateToCopy) return;
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
 }
 
 bool isItemDone(const CopyQueueItem* item) {
@@ -420,19 +457,22 @@ void copyFileToArchive(CopyWorkList& list) {
         std::lock_guard<std::mutex> lock(g_copyStepMutex);
         batchFlag = g_batchFlag;
     }
-    const std::atomic<int>* cancel = list.cancel ? list.cancel : cancelMirror();
-    const auto cancelled = [cancel] { return cancel->load() != 0; };
+    const std::atomic<int>* backupCancel = list.cancel ? list.cancel : cancelMirror(CancelTask::Backup);
     bool done = false;
-    while (!done && !cancelled()) {
+    while (!done) {
         if (!isApplicationRunning()) return void(list.busy = false);
         done = true;
         for (CopyQueueItem* item : list.items) {
             if (!isApplicationRunning()) return void(list.busy = false);
-            if (cancelled()) break;
-            if (item->state == kCopyStateToCopy) copyOneItem(*item, batchFlag, cancel);
+            const bool backupItem = item->applicationName == kBackupNameUpper;
+            if (backupItem && backupCancel->load() != 0) {
+                dropCancelledItem(*item);
+            } else if (item->state == kCopyStateToCopy) {
+                copyOneItem(*item, batchFlag, backupItem ? backupCancel : nullptr);
+            }
             if (!isItemDone(item)) done = false;
         }
-        if (!done && !cancelled() && !pauseBeforeRetry()) return void(list.busy = false);
+        if (!done && !pauseBeforeRetry()) return void(list.busy = false);
     }
     list.items.clear();
     list.busy = false;
@@ -466,23 +506,37 @@ CopyProgressAnswer onCopyProgress(const CopyProgress& progress) {
     return CopyProgressAnswer::Continue;
 }
 
-bool setCancelRequest(bool value) {
+bool setCancelRequest(CancelTask task, bool value) {
+    const size_t index = static_cast<size_t>(task);
     std::lock_guard<std::mutex> lock(g_cancelMutex);
-    const bool changed = g_cancelFlag != value;
-    g_cancelFlag = value;
-    g_cancelMirror = value ? 1 : 0;
-    // A request stops the batches running now; later batches start clear.
-    if (value)
+    const bool changed = g_cancelFlags[index] != value;
+    g_cancelFlags[index] = value;
+    g_cancelMirrors[index] = value ? 1 : 0;
+    // A backup's request stops the batches running now; later batches start clear.
+    if (value && task == CancelTask::Backup)
         for (const auto& batchCancel : g_batchCancels) *batchCancel = 1;
     return changed;
 }
 
-bool isCancelRequested() {
+bool isCancelRequested(CancelTask task) {
     std::lock_guard<std::mutex> lock(g_cancelMutex);
-    return g_cancelFlag;
+    return g_cancelFlags[static_cast<size_t>(task)];
 }
 
-const std::atomic<int>* cancelMirror() { return &g_cancelMirror; }
+const std::atomic<int>* cancelMirror(CancelTask task) { return &g_cancelMirrors[static_cast<size_t>(task)]; }
+
+bool beginCancellableTask(CancelTask task) {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    return ++g_cancelTasksRunning[static_cast<size_t>(task)] == 1;
+}
+
+void endCancellableTask(CancelTask task) {
+    const size_t index = static_cast<size_t>(task);
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    if (g_cancelTasksRunning[index] > 0 && --g_cancelTasksRunning[index] > 0) return;
+    g_cancelFlags[index] = false;
+    g_cancelMirrors[index] = 0;
+}
 
 std::atomic<int>* acquireBatchCancel() {
     std::lock_guard<std::mutex> lock(g_cancelMutex);

@@ -167,8 +167,8 @@ void forgetDeletedVersions(const VersionSelection& selection) {
 }
 
 void endDeletion() {
-    setCancelRequest(false);  // a stop asked of the deletion must not outlive it
-    restoreActive = false;
+    endCancellableTask(CancelTask::Deletion);  // a stop asked of the deletion must not outlive it
+    releaseRestoreActive();
     deletionRunning = false;
 }
 
@@ -196,7 +196,8 @@ void deleteBackupDataTask(VersionSelection selection) {
     bool idle = false;
     if (!deletionRunning.compare_exchange_strong(idle, true)) return;
     restoreProgress = 0.0;
-    restoreActive = true;
+    holdRestoreActive();
+    beginCancellableTask(CancelTask::Deletion);
     size_t total = 0;
     for (const auto& [source, versions] : selection)
         for (const auto& [key, version] : versions) total += isChosen(version) ? 1 : 0;

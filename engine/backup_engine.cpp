@@ -214,7 +214,7 @@ bool loadFolder(BackupRun& run, const std::wstring& folderKey) {
 // Waits until the queued comparisons are done; false on a stop or shut-down.
 bool waitForScans(BackupRun& run) {
     while (backupScanCounts().running > 0) {
-        if (!isApplicationRunning() || isCancelRequested()) return false;
+        if (!isApplicationRunning() || isCancelRequested(CancelTask::Backup)) return false;
         run.ping();
         sleepMs(1);
     }
@@ -230,13 +230,13 @@ bool scanPass(BackupRun& run, bool& pending) {
         if (!isApplicationRunning()) return false;
         if (i % 64 == 0) setBackupProgress(run, static_cast<double>(backupScanCounts().finished) / total);
         run.ping();
-        if (isCancelRequested()) return false;
+        if (isCancelRequested(CancelTask::Backup)) return false;
         const std::wstring& file = run.files[i];
         if (!run.eligible[i]) continue;
         if (startBackupScanThread(file, archiveNameOf(run, file)) != L"-") continue;
         pending = true;
         // Keeps the queue of comparisons short: the workers take them in order.
-        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() && !isCancelRequested())
+        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() && !isCancelRequested(CancelTask::Backup))
             sleepMs(1);
     }
     return true;
@@ -305,7 +305,7 @@ bool selectFiles(BackupRun& run) {
             return false;
         }
         run.ping();
-        if (isCancelRequested()) {
+        if (isCancelRequested(CancelTask::Backup)) {
             setBackupState(run, kBackupStateIdle);
             pauseStep();
             setBackupResult(run, kBackupResultUserCancelled);
@@ -413,11 +413,11 @@ enum class WaitEnd { AllFinished, Cancelled, TimedOut, Shutdown };
 bool askToCancel(BackupRun& run, const CopyWatch& watch, bool diskFull) {
     const std::string title = std::string(diskFull ? kDiskFullTitlePrefix : "") + kBackupInterruptedTemplate.title;
     if (ask(run, kBackupInterruptedTemplate, title, watch)) {
-        setCancelRequest(true);
+        setCancelRequest(CancelTask::Backup, true);
         return true;
     }
     if (!isApplicationRunning()) return false;
-    setCancelRequest(false);
+    setCancelRequest(CancelTask::Backup, false);
     requeueUnfinished(watch);
     return false;
 }
@@ -480,7 +480,7 @@ WaitEnd waitForCopies(BackupRun& run) {
         noteProgress(run, watch, clock);
         if (watch.pending.empty()) return WaitEnd::AllFinished;
         if (archiveJustWentMissing(run, clock) && !askToExtend(run, watch, clock)) return extendDeclined();
-        if ((isCancelRequested() || watch.newDiskFull) && askToCancel(run, watch, watch.newDiskFull))
+        if ((isCancelRequested(CancelTask::Backup) || watch.newDiskFull) && askToCancel(run, watch, watch.newDiskFull))
             return WaitEnd::Cancelled;
         if (!isApplicationRunning()) return WaitEnd::Shutdown;
         const bool stalled = steadyClockMs() - clock.lastChangeMs > int64_t(timings().backupStallMs.load());
@@ -662,7 +662,8 @@ void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool re
     setBackupRunning(true);
     getThreadState(kBackupThreadName, kRegisterPingMs, kRegisterTimeoutMs);
     setThreadState(kBackupThreadName, kThreadRunning);
-    setCancelRequest(false);
+    beginCancellableTask(CancelTask::Backup);
+    setCancelRequest(CancelTask::Backup, false);
     try {
         runBackup(folderKey, startTicks, recursive);
     } catch (const std::exception& error) {
@@ -675,8 +676,8 @@ void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool re
             pauseStep();
         }
     }
-    // A stop left set would cancel every later archive copy.
-    setCancelRequest(false);
+    // A stop left set would cancel the next backup's copies.
+    endCancellableTask(CancelTask::Backup);
     setThreadState(kBackupThreadName, kThreadStopped);
     setBackupRunning(false);
     g_backupActive = false;

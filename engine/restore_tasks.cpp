@@ -93,18 +93,19 @@ CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
 RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName, CopyBatch* batch) {
     for (;;) {
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-        if (isCancelRequested()) {
+        if (isCancelRequested(CancelTask::Restore)) {
             const bool stop = askToStop(displayName);
             if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
             if (stop) return RestoreStep::StoppedByUser;
-            setCancelRequest(false);
+            setCancelRequest(CancelTask::Restore, false);
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         makeDirectoryPath(item.destination);
-        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress, cancelMirror(), batch);
+        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress,
+                                                       cancelMirror(CancelTask::Restore), batch);
         if (result == CopyResult::Copied) return RestoreStep::Copied;
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-        if (result != CopyResult::Cancelled || !isCancelRequested()) return RestoreStep::Failed;
+        if (result != CopyResult::Cancelled || !isCancelRequested(CancelTask::Restore)) return RestoreStep::Failed;
     }
 }
 
@@ -214,10 +215,10 @@ std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstri
 void endSelectedRestore(const std::vector<std::wstring>& destinations, const SelectedOutcome& outcome) {
     removeRestoringPaths(destinations);
     restoreProgress = shareOf(outcome.copies, outcome.total);
-    restoreActive = false;
-    restoreWorkBusy = false;
+    releaseRestoreActive();
+    releaseRestoreWorkBusy();
     setOperationInProgress(EngineOperation::Restore, false);
-    setCancelRequest(false);
+    endCancellableTask(CancelTask::Restore);
 }
 
 // ---- restore of a backup set ----
@@ -288,8 +289,8 @@ bool leavesFolder(const std::wstring& rest) {
 
 void endSetRestoreQuietly(const std::vector<std::wstring>& destinations) {
     removeRestoringPaths(destinations);
-    restoreActive = false;
-    setCancelRequest(false);
+    releaseRestoreActive();
+    endCancellableTask(CancelTask::Restore);
 }
 
 }  // namespace
@@ -325,8 +326,9 @@ void paceRestoreCopy(RestorePacing& pacing, double progress) {
 
 void restoreSelectedFilesTask(RestoreSelection selection) {
     restoreProgress = 0.0;
-    restoreActive = true;
-    restoreWorkBusy = true;
+    holdRestoreActive();
+    holdRestoreWorkBusy();
+    beginCancellableTask(CancelTask::Restore);
     setOperationInProgress(EngineOperation::Restore, true);
 
     const std::wstring first = markSelection(selection);
@@ -375,16 +377,17 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
 void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     // A second restore waits here, before it touches the state the first one shows.
     std::lock_guard<std::mutex> serial(g_setRestoreMutex);
-    setCancelRequest(false);
+    // A stop left over is cleared, never one meant for a restore still running.
+    if (beginCancellableTask(CancelTask::Restore)) setCancelRequest(CancelTask::Restore, false);
     restoreProgress = 0.0;
-    restoreActive = true;
+    holdRestoreActive();
     restoreStartTicks = currentTimeTicks();
 
     BackupSetRecord set;
     bool listed = false;
     if (!loadBackupSetFile(setFilePath, set)) {
         listed = listArchiveFolder(setFilePath, set);
-        if (!listed) return void(restoreActive = false);
+        if (!listed) return endSetRestoreQuietly({});
     }
     const std::string displayName = wideToUtf8(lastComponent(sourceFolder));
     const size_t total = applyEditedMarks(set, listed);
@@ -422,7 +425,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
         paceRestoreCopy(pacing, restoreProgress);
     }
     finishCopyBatch(batch);
-    restoreActive = false;
+    releaseRestoreActive();
 
     std::wstring logText = kSetFailedText + set.name + L"\"";
     const bool restored = total > 0 && copies >= total;
@@ -433,7 +436,8 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
                                                      {kPlaceholderDuration, wideToUtf8(duration)},
                                                      {kPlaceholderFileCount, std::to_string(copies)}});
     }
-    endSetRestoreQuietly(destinations);
+    removeRestoringPaths(destinations);
+    endCancellableTask(CancelTask::Restore);
     appendAppLogEntry(logText, restored ? 2 : 8, false);
 }
 

@@ -256,10 +256,9 @@ void buildSmartList(std::wstring key, bool refresh) {
 
 void restoreListBuildJob(std::wstring watchFolderPath) {
     restoreListBuilding = true;
-    bool expected = false;
-    const bool holdsBusy = restoreWorkBusy.compare_exchange_strong(expected, true);
+    holdRestoreWorkBusy();
     restoreListBuildResult = buildSmartRestoreList(watchFolderPath);
-    if (holdsBusy) restoreWorkBusy = false;
+    releaseRestoreWorkBusy();
     restoreListBuilding = false;
 }
 

@@ -244,41 +244,44 @@ TEST_F(ArchiveTest, DiskFullCopiesNothingAndFailsTheItem) {
     EXPECT_EQ(statuses.back(), 4);
 }
 
-TEST_F(ArchiveTest, StaleCancelRequestNeverStopsLaterCopies) {
-    setCancelRequest(true);  // left set by a task that ended
-    EXPECT_TRUE(isCancelRequested());
-    EXPECT_EQ(cancelMirror()->load(), 1);
+TEST_F(ArchiveTest, ABackupsStopDropsOnlyItsOwnItemsAndStopsNoLaterCopy) {
+    setCancelRequest(CancelTask::Backup, true);  // left set by a backup that ended
     const std::wstring source = write(L"later.txt", "x");
     queue(source);
     runCopier();
     EXPECT_TRUE(exists(archived(L"later.txt")));
+    EXPECT_TRUE(setCancelRequest(CancelTask::Backup, false));
 
-    // A request made while a batch exists stops that batch only.
+    // A backup's request stops the batches running now, a restore's none.
     std::atomic<int>* running = acquireBatchCancel();
-    EXPECT_FALSE(setCancelRequest(true));
+    setCancelRequest(CancelTask::Restore, true);
+    EXPECT_EQ(running->load(), 0);
+    setCancelRequest(CancelTask::Backup, true);
     EXPECT_EQ(running->load(), 1);
     std::atomic<int>* next = acquireBatchCancel();
     EXPECT_EQ(next->load(), 0);
     releaseBatchCancel(running);
     releaseBatchCancel(next);
-    EXPECT_TRUE(setCancelRequest(false));
-    EXPECT_EQ(cancelMirror()->load(), 0);
 
-    // A cancelled batch copies nothing and ends.
+    // A cancelled batch drops the backup's items; an ordinary change is copied.
     const std::wstring dropped = write(L"dropped.txt", "x");
-    queue(dropped);
-    CopyQueueItem item;
+    const std::wstring edited = write(L"edited.txt", "x");
+    queue(dropped, L"BACKUP");
+    queue(edited);
+    CopyQueueItem backupItem, changeItem;
     {
         std::lock_guard<std::mutex> lock(copyQueueMutex);
-        item = copyQueue.at(dropped);
+        backupItem = copyQueue.at(dropped);
+        changeItem = copyQueue.at(edited);
     }
     std::atomic<int> cancelled{1};
     CopyWorkList list;
-    list.items.push_back(&item);
+    list.items = {&backupItem, &changeItem};
     list.cancel = &cancelled;
     copyFileToArchive(list);
-    EXPECT_EQ(item.state, kCopyStateToCopy);
     EXPECT_FALSE(exists(archived(L"dropped.txt")));
+    EXPECT_EQ(changeItem.state, kCopyStateCopied);
+    EXPECT_TRUE(exists(archived(L"edited.txt")));
 }
 
 TEST_F(ArchiveTest, ProgressSetsReachOneNearCompletion) {

@@ -53,7 +53,8 @@ protected:
         clearArchiveContext();
         setFreeSpaceFunction({});
         setBackupCopyHooks({});
-        setCancelRequest(false);
+        for (CancelTask task : {CancelTask::Backup, CancelTask::Restore, CancelTask::Deletion})
+            setCancelRequest(task, false);
         setCopyBatchFlag(true);
         std::filesystem::remove(wideToUtf8(copyQueueFilePath()));
     }

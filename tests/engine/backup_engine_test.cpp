@@ -161,8 +161,8 @@ protected:
         EXPECT_FALSE(hasBackupPathEntry(std::wstring(kCopyStatusListBackup)));
         EXPECT_FALSE(isBackupRunning());
         // A stop left set would cancel every later archive copy.
-        EXPECT_FALSE(isCancelRequested());
-        EXPECT_EQ(cancelMirror()->load(), 0);
+        EXPECT_FALSE(isCancelRequested(CancelTask::Backup));
+        EXPECT_EQ(cancelMirror(CancelTask::Backup)->load(), 0);
         EXPECT_EQ(threadEntry(std::string(kBackupProcedureThreadName)).state, kThreadStopped);
         EXPECT_TRUE(copyBatchFlag());
     }
@@ -255,7 +255,7 @@ TEST_F(BackupEngineTest, StopAnsweredCancelContinuesAndOkDiscardsTheCopies) {
     write(L"b.txt", "bravo");
     startBackup();
     ASSERT_TRUE(eventually([&] { return entry().backupState == kBackupStateCopying; }));
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Backup, true);
     const std::string asked = answerQuestion("Cancel the Backup Operation, Are You Sure?", false);
     EXPECT_EQ(asked.find("DISK IS FULL"), std::string::npos);
     EXPECT_NE(asked.find("Unprocessed Count: 2\n"), std::string::npos) << asked;
@@ -283,7 +283,7 @@ TEST_F(BackupEngineTest, StopAnsweredCancelContinuesAndOkDiscardsTheCopies) {
                d->second.resultCode == 2;
     }));
     EXPECT_TRUE(exists(archived(L"c.txt")));
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Backup, true);
     answerQuestion("Cancel the Backup Operation, Are You Sure?", true);
     ASSERT_TRUE(eventually(backupDone));
     gate.release();
@@ -387,14 +387,14 @@ TEST_F(BackupEngineTest, AQuestionShowsTheWindowAndAShutDownWhileItWaitsRecordsI
 TEST_F(BackupEngineTest, StopBeforeCopyingQueuesNothing) {
     write(L"a.txt", "alpha");
     setBackupRunning(true);
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Backup, true);
     EXPECT_FALSE(runBackup(folders.watch, kTestStartTicks, true));
     EXPECT_EQ(logCount(L"Backup operation for folder \"Docs\" is incomplete at 0%"), 1u);
     EXPECT_EQ(entry().backupState, kBackupStateIdle);
     EXPECT_EQ(copyQueueCount(), 0u);
     EXPECT_TRUE(currentBackupSetSnapshot().files.empty());
     EXPECT_TRUE(reportLines().empty());
-    setCancelRequest(false);
+    setCancelRequest(CancelTask::Backup, false);
     // The scheduler reaches the engine through its hook.
     ASSERT_TRUE(engineHooks().backupThreadMain);
     // Copy results of files outside any backup find no checklist item.

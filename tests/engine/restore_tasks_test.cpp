@@ -83,7 +83,7 @@ protected:
             if (entry.key.find(text) != std::wstring::npos) return entry.kind;
         return 0;
     }
-    static bool restoreIdle() { return !restoreActive && !restoreWorkBusy && !isCancelRequested(); }
+    static bool restoreIdle() { return !restoreActive && !restoreWorkBusy && !isCancelRequested(CancelTask::Restore); }
 
     std::wstring saveSet(const std::wstring& name, const std::vector<BackupSetEntry>& entries) {
         BackupSetRecord set;
@@ -175,7 +175,7 @@ TEST_F(RestoreTest, CancelAtTheFirstQuestionWritesNothingAndClearsAnOldRequest) 
     RestoreSelection selection;
     selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "restored")].selected = true;
     write(L"a.txt", "current");
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
 
     std::thread task(restoreSelectedFilesTask, selection);
     answer("Confirm Source File Overwrite:", false);
@@ -193,7 +193,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
     selection[source(L"b.txt")][version(L"b.txt", L"b ~ 0001.txt", "b restored")].selected = true;
     write(L"a.txt", "a current");
     // Left from an earlier task: this task asks before its first file.
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
 
     std::thread task(restoreSelectedFilesTask, selection);
     answer("Confirm Source File Overwrite:", true);
@@ -217,7 +217,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
 TEST_F(RestoreTest, AStopRequestAnsweredOkStopsAndLeavesNoRequestBehind) {
     RestoreSelection selection;
     selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "a restored")].selected = true;
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
 
     std::thread task(restoreSelectedFilesTask, selection);
     answer("Confirm Source File Overwrite:", true);
@@ -289,7 +289,7 @@ TEST_F(RestoreTest, BackupSetStopAndCancelLeaveNoRequestAndFolderListingRestores
     const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
     std::thread stopped(restoreBackupSetTask, setPath, folders.watch);
     question("Confirm Source File Overwrite:");
-    setCancelRequest(true);  // the window's Cancel, pressed before the first file
+    setCancelRequest(CancelTask::Restore, true);  // the window's Cancel, pressed before the first file
     answer("Confirm Source File Overwrite:", true);
     answer("Cancel File Restoration!:", true);
     stopped.join();
@@ -324,7 +324,7 @@ TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
     const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
     std::thread first(restoreBackupSetTask, setPath, folders.watch);
     question("Confirm Source File Overwrite:");
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
     // The second waits for the first and so cannot clear the request it meets.
     std::thread second(restoreBackupSetTask, setPath, folders.watch);
     answer("Confirm Source File Overwrite:", true);
@@ -339,6 +339,20 @@ TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
     EXPECT_TRUE(restoreIdle());
 }
 
+TEST_F(RestoreTest, ARestoreThatEndsLeavesAnotherTasksStopAndFlagsAlone) {
+    const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
+    setCancelRequest(CancelTask::Backup, true);  // a running backup was asked to stop
+    holdRestoreActive();                         // a deletion runs
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", false);
+    task.join();
+    EXPECT_TRUE(isCancelRequested(CancelTask::Backup));
+    EXPECT_TRUE(restoreActive);
+    releaseRestoreActive();
+    EXPECT_FALSE(restoreActive);
+    setCancelRequest(CancelTask::Backup, false);
+}
+
 TEST_F(RestoreTest, BackupSetRestoreEndsQuietlyAtShutDown) {
     const std::wstring setPath = saveSet(L"Set", {
         setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true),
@@ -346,7 +360,7 @@ TEST_F(RestoreTest, BackupSetRestoreEndsQuietlyAtShutDown) {
     });
     std::thread task(restoreBackupSetTask, setPath, folders.watch);
     question("Confirm Source File Overwrite:");
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
     answer("Confirm Source File Overwrite:", true);
     question("Cancel File Restoration!:");
     setApplicationRunning(false);  // the program shuts down meanwhile
