@@ -429,3 +429,46 @@ TEST(AppConfig, NamesHoldingTheSeparatorsSurvive) {
     std::lock_guard lock(statisticsMutex);
     EXPECT_EQ(applicationStatsMap.at(L"/opt/[||]app").displayName, L"A[||]");
 }
+
+TEST(AppConfig, ListsOfTenThousandValuesAndMoreAreRewritten) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        for (int i = 0; i < 10100; ++i)
+            applicationStatsMap[L"/opt/app" + std::to_wstring(i)] = ApplicationRecord{L"A", 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        for (int i = 0; i < 10100; i += 2) applicationStatsMap.erase(L"/opt/app" + std::to_wstring(i));
+        for (auto& [key, record] : applicationStatsMap) record.displayName = L"B";
+    }
+    ASSERT_TRUE(updateWatchFolderList(L"/data/many", WatchFolderEntry{}, false));
+    ASSERT_TRUE(saveAppConfiguration());
+    // 70,000 triggers of one folder, past every 16-bit index.
+    ScheduleRecord record;
+    ticksToMillis(sampleTrigger(1), record);
+    const std::string text = base64Convert(std::string(record.begin(), record.end()));
+    auto section = getRecordSection(appDataRecord, "user");
+    for (int i = 0; i < 70000; ++i) setRecordString(section, scheduleEntryName(L"/data/many"), text, kRecordAppend);
+    ASSERT_TRUE(saveDataRecordFile(appDataRecord, "user", userFilePath, kDataFilePassPhrase));
+
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        ASSERT_EQ(applicationStatsMap.size(), 5050u);
+        for (const auto& [key, record] : applicationStatsMap) ASSERT_EQ(record.displayName, L"B") << wideToUtf8(key);
+    }
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 70000u);
+        watchFolderMap.at(L"/data/many").scheduleTriggers.resize(69999);
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    std::lock_guard lock(watchFolderMutex);
+    EXPECT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 69999u);
+}
