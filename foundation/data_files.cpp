@@ -162,7 +162,7 @@ bool loadNotificationsFile() {
         if (getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i)) && parseNotificationLine(line, entry))
             entries.push_back(entry);
     }
-    replaceAppLogEntries(entries);
+    mergeAppLogEntries(entries);
     return true;
 }
 

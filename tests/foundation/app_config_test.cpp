@@ -472,3 +472,23 @@ TEST(AppConfig, ListsOfTenThousandValuesAndMoreAreRewritten) {
     std::lock_guard lock(watchFolderMutex);
     EXPECT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 69999u);
 }
+
+TEST(AppConfig, DamageNoticeSurvivesLoadingTheNotifications) {
+    const std::string config = freshStart();
+    replaceAppLogEntries({});
+    appendAppLogEntryAt(L"kept from the last run", 1, false, 17000000000000000);
+    ASSERT_TRUE(loadAppConfiguration());
+    ASSERT_TRUE(saveAppConfiguration());
+    ASSERT_TRUE(writeTestFile(config + "Config.dat", "not a data file"));
+    forgetInMemory();
+    replaceAppLogEntries({});
+    ASSERT_TRUE(loadAppConfiguration());
+    size_t kept = 0, damaged = 0;
+    for (const AppLogEntry& entry : appLogSnapshot().entries) {
+        kept += entry.key.find(L"kept from the last run") != std::wstring::npos;
+        damaged += entry.key.find(L"Unable to read configuration file") != std::wstring::npos;
+    }
+    EXPECT_EQ(kept, 1u);
+    EXPECT_EQ(damaged, 1u);
+    EXPECT_NE(appLogPendingKinds() & 8, 0u);
+}

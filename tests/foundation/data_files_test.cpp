@@ -184,6 +184,7 @@ TEST(DataFiles, NotificationNumberOfTheWrongWidthSkipsTheValue) {
     std::filesystem::create_directories(wideToUtf8(configurationFolderPath()));
     ASSERT_TRUE(saveDataRecordFile(appDataRecord, "notifications", configurationFilePath(L"Notifications.dat"),
                                    kDataFilePassPhrase));
+    replaceAppLogEntries({});
     ASSERT_TRUE(loadNotificationsFile());
     const std::vector<AppLogEntry> entries = appLogSnapshot().entries;
     ASSERT_EQ(entries.size(), 1u);
