@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/version_records.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -310,6 +311,9 @@ bool loadAppConfiguration() {
             keepDamagedFile(userFilePath);
         for (const std::wstring& key : watchFolderKeys()) loadFolderFileList(key);
     }
+    // The records need the watch folders, and the engine adds to them from
+    // its first run: loaded in between, none of its additions is replaced.
+    loadVersionRecords();
     if (engineStarter) engineStarter();
     loadNotificationsFile();
     loadBackupSetNotesFile();

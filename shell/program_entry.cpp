@@ -156,14 +156,12 @@ int runNormalStart() {
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
     wireEngine();
-    loadAppConfiguration();
+    loadAppConfiguration();  // the version records too, before the engine starts
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
     if (!loadAppResource("IDR_ABOUT_INFO").empty()) writeLogLine("About Info - Ok", "");
     loadStyleFiles();
     fillIdentityValues();
-    setCurrentStep("loadVersionRecords");
-    loadVersionRecords();
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");

@@ -8,7 +8,7 @@
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
-#include "foundation/data_packet.h"
+#include "foundation/version_records.h"
 #include "platform/text.h"
 #include "test_env.h"
 
@@ -491,4 +491,28 @@ TEST(AppConfig, DamageNoticeSurvivesLoadingTheNotifications) {
     EXPECT_EQ(kept, 1u);
     EXPECT_EQ(damaged, 1u);
     EXPECT_NE(appLogPendingKinds() & 8, 0u);
+}
+
+TEST(AppConfig, VersionRecordsAreLoadedBeforeTheEngineStarts) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    WatchFolderEntry entry;
+    entry.archivePath = L"/arch/w";
+    ASSERT_TRUE(updateWatchFolderList(L"/data/w", entry, false));
+    ASSERT_TRUE(addVersionRecord(L"/data/w/a.txt", L"/arch/w/a.txt", L"app", true));
+    ASSERT_TRUE(saveAppConfiguration());
+    ASSERT_TRUE(saveVersionRecords());
+    forgetInMemory();
+    {
+        std::lock_guard lock(versionRecordMutex);
+        versionRecordMap.clear();
+    }
+    size_t recordsAtStart = 0;
+    setEngineStarter([&] {
+        std::lock_guard lock(versionRecordMutex);
+        recordsAtStart = versionRecordMap.size();
+    });
+    ASSERT_TRUE(loadAppConfiguration());
+    setEngineStarter(nullptr);
+    EXPECT_EQ(recordsAtStart, 1u);
 }
