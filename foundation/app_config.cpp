@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/version_records.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -31,7 +32,6 @@ std::function<void()> engineStarter;
 // Loads and saves may come from the shut-down and from a detached saver.
 std::mutex configurationFileMutex;
 
-constexpr uint16_t kAppendIndex = 9999;
 
 void putLE(uint8_t* at, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -160,7 +160,7 @@ std::vector<std::wstring> readList(Section section, const std::string& name) {
     const size_t count = getRecordValueCount(section, name);
     for (size_t i = 0; i < count; ++i) {
         std::wstring value;
-        if (getRecordWString(section, name, value, static_cast<uint16_t>(i))) values.push_back(value);
+        if (getRecordWString(section, name, value, static_cast<uint32_t>(i))) values.push_back(value);
     }
     return values;
 }
@@ -210,12 +210,13 @@ template <typename Section>
 void readTriggersAndExtensions(Section section) {
     std::lock_guard lock(watchFolderMutex);
     for (auto& [key, entry] : watchFolderMap) {
-        std::string text;
         const std::string name = scheduleEntryName(key);
-        for (size_t i = 0; getRecordString(section, name, text, static_cast<uint16_t>(i)); ++i) {
+        const size_t count = getRecordValueCount(section, name);
+        for (size_t i = 0; i < count; ++i) {
+            std::string text;
             ScheduleTrigger trigger;
-            if (decodeTrigger(text, key, trigger)) entry.scheduleTriggers.push_back(trigger);
-            text.clear();
+            if (getRecordString(section, name, text, static_cast<uint32_t>(i)) && decodeTrigger(text, key, trigger))
+                entry.scheduleTriggers.push_back(trigger);
         }
     }
     for (const std::wstring& value : readList(section, "ei")) {
@@ -280,14 +281,14 @@ void writeUserSection() {
     const UserLists lists = collectUserLists();
     addRecordSection(appDataRecord, "user");
     auto section = getRecordSection(appDataRecord, "user");
-    for (const char* name : {"fi", "ei", "ai"}) removeRecordValue(section, name, kAppendIndex);
-    for (const auto& value : lists.folders) setRecordWString(section, "fi", value, kAppendIndex);
-    for (const auto& value : lists.extensions) setRecordWString(section, "ei", value, kAppendIndex);
+    for (const char* name : {"fi", "ei", "ai"}) removeRecordValue(section, name, kRecordAppend);
+    for (const auto& value : lists.folders) setRecordWString(section, "fi", value, kRecordAppend);
+    for (const auto& value : lists.extensions) setRecordWString(section, "ei", value, kRecordAppend);
     // Shared names are emptied first, so folders that share one keep all triggers.
-    for (const auto& [name, values] : lists.schedules) removeRecordValue(section, name, kAppendIndex);
+    for (const auto& [name, values] : lists.schedules) removeRecordValue(section, name, kRecordAppend);
     for (const auto& [name, values] : lists.schedules)
-        for (const std::string& value : values) setRecordString(section, name, value, kAppendIndex);
-    for (const auto& value : lists.applications) setRecordWString(section, "ai", value, kAppendIndex);
+        for (const std::string& value : values) setRecordString(section, name, value, kRecordAppend);
+    for (const auto& value : lists.applications) setRecordWString(section, "ai", value, kRecordAppend);
 }
 
 }  // namespace
@@ -310,6 +311,9 @@ bool loadAppConfiguration() {
             keepDamagedFile(userFilePath);
         for (const std::wstring& key : watchFolderKeys()) loadFolderFileList(key);
     }
+    // The records need the watch folders, and the engine adds to them from
+    // its first run: loaded in between, none of its additions is replaced.
+    loadVersionRecords();
     if (engineStarter) engineStarter();
     loadNotificationsFile();
     loadBackupSetNotesFile();

@@ -23,6 +23,9 @@ const char* const kNotificationsSection = "notifications";
 const char* const kNotesSection = "bsnotes";
 const char* const kFileListSection = "md";
 const char* const kListEntry = "ni";
+// One value per "ni" value, at the same index: "1" when the user confirmed the
+// notification. Files without it read as nothing confirmed.
+const char* const kConfirmedEntry = "nc";
 const std::wstring kFieldSep = L"[|]";
 const std::wstring kLineSep = L"[||]";
 const char* const kFileListEntry = "mi";
@@ -143,7 +146,11 @@ bool saveNotificationsFile() {
     if (!ensureConfigurationFolder()) return false;
     const std::vector<AppLogEntry> entries = appLogSnapshot().entries;
     RecordSectionHandle section = emptiedListSection(kNotificationsSection, kListEntry);
-    for (const AppLogEntry& entry : entries) setRecordWString(section, kListEntry, notificationLine(entry), kRecordAppend);
+    removeRecordValue(section, kConfirmedEntry, kRecordAppend);
+    for (const AppLogEntry& entry : entries) {
+        setRecordWString(section, kListEntry, notificationLine(entry), kRecordAppend);
+        setRecordString(section, kConfirmedEntry, entry.confirmed ? "1" : "0", kRecordAppend);
+    }
     return saveDataRecordFile(appDataRecord, kNotificationsSection, configurationFilePath(L"Notifications.dat"),
                               kDataFilePassPhrase);
 }
@@ -159,10 +166,13 @@ bool loadNotificationsFile() {
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
         AppLogEntry entry;
-        if (getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i)) && parseNotificationLine(line, entry))
-            entries.push_back(entry);
+        if (!getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i)) || !parseNotificationLine(line, entry))
+            continue;
+        std::string confirmed;
+        entry.confirmed = getRecordString(section, kConfirmedEntry, confirmed, static_cast<uint32_t>(i)) && confirmed == "1";
+        entries.push_back(entry);
     }
-    replaceAppLogEntries(entries);
+    mergeAppLogEntries(entries);
     return true;
 }
 

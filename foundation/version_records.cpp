@@ -1,5 +1,6 @@
 #include "foundation/version_records.h"
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
 #include "foundation/foreground_history.h"
+#include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -150,6 +152,29 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
     }
 }
 
+// An archived copy's number or archive time: the text after " ~ " up to the
+// extension. The plain copy (no stamp) is the first a file gets. Numbers and
+// time stamps both grow with their text.
+std::wstring archiveStamp(const std::wstring& archivedPath) {
+    std::wstring name = lastPathComponent(archivedPath);
+    if (const size_t dot = name.rfind(L'.'); dot != std::wstring::npos) name.resize(dot);
+    const size_t cut = name.rfind(kArchiveNameSeparator);
+    if (cut == std::wstring::npos) return L"";
+    const std::wstring stamp = name.substr(cut + kArchiveNameSeparator.size());
+    bool digit = false;
+    for (wchar_t c : stamp) {
+        if (c >= L'0' && c <= L'9') digit = true;
+        else if (c != L'_' && c != L' ' && c != L'.') return L"";  // part of the file's own name
+    }
+    return digit ? stamp : L"";
+}
+
+// Archive order: oldest first.
+bool archivedBefore(const std::wstring& a, const std::wstring& b) {
+    const std::wstring stampA = archiveStamp(a), stampB = archiveStamp(b);
+    return stampA != stampB ? stampA < stampB : a < b;
+}
+
 std::wstring metadataFolderPath() { return dataFolderPath() + L"/FileMetaData"; }
 
 }  // namespace
@@ -221,7 +246,9 @@ bool isSameAsNewestVersion(const std::wstring& sourcePath, const std::wstring& /
 void selectGroupVersions(FileVersionMap& group, GroupSelection mode) {
     for (auto& [path, record] : group) record.selected = false;
     if (group.empty() || mode == GroupSelection::Clear) return;
-    auto chosen = mode == GroupSelection::First ? group.begin() : std::prev(group.end());
+    const auto before = [](const auto& a, const auto& b) { return archivedBefore(a.first, b.first); };
+    auto chosen = mode == GroupSelection::First ? std::min_element(group.begin(), group.end(), before)
+                                                : std::max_element(group.begin(), group.end(), before);
     chosen->second.selected = true;
 }
 

@@ -208,14 +208,12 @@ int runNormalStart() {
     setCurrentStep("loadAppConfiguration");
     wireEngine();
     installQuestionWindowHook();
-    loadAppConfiguration();
+    loadAppConfiguration();  // the version records too, before the engine starts
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
     if (!loadAppResource("IDR_ABOUT_INFO").empty()) writeLogLine("About Info - Ok", "");
     loadStyleFiles();
     fillIdentityValues();
-    setCurrentStep("loadVersionRecords");
-    loadVersionRecords();
     g_readyToSave.store(true);
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();

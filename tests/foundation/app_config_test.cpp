@@ -8,7 +8,7 @@
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
-#include "foundation/data_packet.h"
+#include "foundation/version_records.h"
 #include "platform/text.h"
 #include "test_env.h"
 
@@ -428,4 +428,91 @@ TEST(AppConfig, NamesHoldingTheSeparatorsSurvive) {
     }
     std::lock_guard lock(statisticsMutex);
     EXPECT_EQ(applicationStatsMap.at(L"/opt/[||]app").displayName, L"A[||]");
+}
+
+TEST(AppConfig, ListsOfTenThousandValuesAndMoreAreRewritten) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        for (int i = 0; i < 10100; ++i)
+            applicationStatsMap[L"/opt/app" + std::to_wstring(i)] = ApplicationRecord{L"A", 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        for (int i = 0; i < 10100; i += 2) applicationStatsMap.erase(L"/opt/app" + std::to_wstring(i));
+        for (auto& [key, record] : applicationStatsMap) record.displayName = L"B";
+    }
+    ASSERT_TRUE(updateWatchFolderList(L"/data/many", WatchFolderEntry{}, false));
+    ASSERT_TRUE(saveAppConfiguration());
+    // 70,000 triggers of one folder, past every 16-bit index.
+    ScheduleRecord record;
+    ticksToMillis(sampleTrigger(1), record);
+    const std::string text = base64Convert(std::string(record.begin(), record.end()));
+    auto section = getRecordSection(appDataRecord, "user");
+    for (int i = 0; i < 70000; ++i) setRecordString(section, scheduleEntryName(L"/data/many"), text, kRecordAppend);
+    ASSERT_TRUE(saveDataRecordFile(appDataRecord, "user", userFilePath, kDataFilePassPhrase));
+
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        ASSERT_EQ(applicationStatsMap.size(), 5050u);
+        for (const auto& [key, record] : applicationStatsMap) ASSERT_EQ(record.displayName, L"B") << wideToUtf8(key);
+    }
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 70000u);
+        watchFolderMap.at(L"/data/many").scheduleTriggers.resize(69999);
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    std::lock_guard lock(watchFolderMutex);
+    EXPECT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 69999u);
+}
+
+TEST(AppConfig, DamageNoticeSurvivesLoadingTheNotifications) {
+    const std::string config = freshStart();
+    replaceAppLogEntries({});
+    appendAppLogEntryAt(L"kept from the last run", 1, false, 17000000000000000);
+    ASSERT_TRUE(loadAppConfiguration());
+    ASSERT_TRUE(saveAppConfiguration());
+    ASSERT_TRUE(writeTestFile(config + "Config.dat", "not a data file"));
+    forgetInMemory();
+    replaceAppLogEntries({});
+    ASSERT_TRUE(loadAppConfiguration());
+    size_t kept = 0, damaged = 0;
+    for (const AppLogEntry& entry : appLogSnapshot().entries) {
+        kept += entry.key.find(L"kept from the last run") != std::wstring::npos;
+        damaged += entry.key.find(L"Unable to read configuration file") != std::wstring::npos;
+    }
+    EXPECT_EQ(kept, 1u);
+    EXPECT_EQ(damaged, 1u);
+    EXPECT_NE(appLogPendingKinds() & 8, 0u);
+}
+
+TEST(AppConfig, VersionRecordsAreLoadedBeforeTheEngineStarts) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    WatchFolderEntry entry;
+    entry.archivePath = L"/arch/w";
+    ASSERT_TRUE(updateWatchFolderList(L"/data/w", entry, false));
+    ASSERT_TRUE(addVersionRecord(L"/data/w/a.txt", L"/arch/w/a.txt", L"app", true));
+    ASSERT_TRUE(saveAppConfiguration());
+    ASSERT_TRUE(saveVersionRecords());
+    forgetInMemory();
+    {
+        std::lock_guard lock(versionRecordMutex);
+        versionRecordMap.clear();
+    }
+    size_t recordsAtStart = 0;
+    setEngineStarter([&] {
+        std::lock_guard lock(versionRecordMutex);
+        recordsAtStart = versionRecordMap.size();
+    });
+    ASSERT_TRUE(loadAppConfiguration());
+    setEngineStarter(nullptr);
+    EXPECT_EQ(recordsAtStart, 1u);
 }

@@ -278,3 +278,20 @@ TEST(VersionRecords, NamesHoldingTheSeparatorsKeepEveryRecord) {
         EXPECT_EQ(versions.begin()->second.owner, L"app[||]x");
     }
 }
+
+TEST(VersionRecords, LastVersionIsTheNewestCopyNotThePlainName) {
+    FileVersionMap group;
+    for (const wchar_t* name : {L"/a/f.txt", L"/a/f ~ 0001.txt", L"/a/f ~ 0002.txt", L"/a/g ~ x.txt"})
+        group[name] = FileVersionRecord{name, L"", true, false};
+    selectGroupVersions(group, GroupSelection::Last);
+    EXPECT_TRUE(group[L"/a/f ~ 0002.txt"].selected);
+    EXPECT_FALSE(group[L"/a/f.txt"].selected);
+    selectGroupVersions(group, GroupSelection::First);
+    EXPECT_TRUE(group[L"/a/f.txt"].selected);
+
+    FileVersionMap stamped;
+    for (const wchar_t* name : {L"/a/n", L"/a/n ~ 2026_01_09_ 7_05_03.042.", L"/a/n ~ 2026_01_09_17_05_03.042."})
+        stamped[name] = FileVersionRecord{name, L"", true, false};
+    selectGroupVersions(stamped, GroupSelection::Last);
+    EXPECT_TRUE(stamped[L"/a/n ~ 2026_01_09_17_05_03.042."].selected);
+}

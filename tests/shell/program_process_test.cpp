@@ -129,10 +129,10 @@ TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
     ProgramHome home;
     ASSERT_EQ(home.run({"install"}).exitCode, 0);
 
-    home.env["VARNHOLT_FAIL_STEP"] = "loadVersionRecords:unknown";
+    home.env["VARNHOLT_FAIL_STEP"] = "Updating Notify Icon:unknown";
     ProcessRun run = home.run({});
     EXPECT_EQ(run.exitCode, 179);
-    EXPECT_NE(run.errors.find("Unknown error!: Error: catch all region: loadVersionRecords"), std::string::npos)
+    EXPECT_NE(run.errors.find("Unknown error!: Error: catch all region: Updating Notify Icon"), std::string::npos)
         << run.errors;
 
     home.env["VARNHOLT_FAIL_STEP"] = "Build Glyphs:exception";
