@@ -113,7 +113,8 @@ void setFolderType(const std::wstring& path, int32_t type);
 void setFolderCollisionOption(const std::wstring& path, int32_t option);
 
 // The archive folder of a watch folder: the archive path + "/" + the folder's
-// last component, unless the archive path already ends in that component.
+// last component, unless the archive path already ends in that component;
+// numbered ("name(1)") where another watch folder archives under that name.
 std::wstring archiveFolderFor(const std::wstring& folderPath, const std::wstring& archivePath);
 // Creates the folder's archive folder, stores it as the entry's archive path
 // and rebuilds the change watcher.

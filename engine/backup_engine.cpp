@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "engine/copy_queue.h"
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
+#include "engine/version_deletion.h"
 #include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
@@ -532,10 +534,13 @@ uint64_t reportChecklist(BackupRun& run, const std::map<std::wstring, BackupChec
     return saved;
 }
 
-// The copies of a discarded set are deleted, never anything outside the archive.
+// The copies of a discarded set are deleted, never anything outside the
+// archive, nor a copy that a version record or a saved set still names.
 void deleteCopies(const BackupRun& run, const std::map<std::wstring, BackupChecklistItem>& checklist) {
+    const std::set<std::wstring> inUse = archivedCopiesInUse(L"");
     for (const auto& [path, item] : checklist) {
         if (item.archivePath.empty() || !pathIsInside(item.archivePath, run.archivePath)) continue;
+        if (inUse.count(pathKey(item.archivePath))) continue;
         if (isExistingFile(item.archivePath)) removeFile(item.archivePath);
     }
 }

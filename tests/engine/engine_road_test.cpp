@@ -58,9 +58,8 @@ protected:
         timings().watcherStopMs = 500;
         const std::string root = makeTestFolder("road");
         watch = utf8ToWide(root + "/Watch");
-        // The archive lies inside the watched folder: its copies must never
-        // come back as changes.
-        archive = watch + L"/Archive";
+        // An archive inside its watch folder is refused: it lies beside it.
+        archive = utf8ToWide(root + "/Archive");
         fs::create_directories(wideToUtf8(watch) + "/sub");
         fs::create_directories(wideToUtf8(archive));
     }
