@@ -123,6 +123,11 @@ protected:
 
 private:
     bool overwriteStep(bool res);
+    void startListing();
+    void handlePathEditionKeys();
+    void drawComposer();
+    void drawSearchBar();
+    void enterSiblingFolder(const FileInfos& entry);
     std::unique_ptr<DialogState> state_;
 };
 
