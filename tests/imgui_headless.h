@@ -22,6 +22,8 @@ public:
         int width = 0;
         int height = 0;
         io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+        // Keys are their own indices in KeysDown[].
+        for (int key = 0; key < ImGuiKey_COUNT; ++key) io.KeyMap[key] = key;
     }
     ~HeadlessImGui() { ImGui::DestroyContext(context_); }
     HeadlessImGui(const HeadlessImGui&) = delete;
@@ -43,6 +45,33 @@ public:
         frame(draw, pos, true);
         frame(draw, pos, false);
         frame(draw);  // the mouse leaves
+    }
+
+    // Hover, press, release, press and release at `pos`: a double click.
+    void doubleClick(const std::function<void()>& draw, ImVec2 pos) {
+        frame(draw, pos, false);
+        frame(draw, pos, true);
+        frame(draw, pos, false);
+        frame(draw, pos, true);
+        frame(draw, pos, false);
+        frame(draw);
+    }
+
+    // Text typed into the focused field (one frame).
+    void type(const std::function<void()>& draw, const char* utf8) {
+        ImGui::GetIO().AddInputCharactersUTF8(utf8);
+        frame(draw);
+    }
+
+    // A key pressed in one frame and released in the next, with Ctrl held when `ctrl`.
+    void pressKey(const std::function<void()>& draw, ImGuiKey key, bool ctrl = false) {
+        ImGuiIO& io = ImGui::GetIO();
+        io.KeyCtrl = ctrl;
+        io.KeysDown[io.KeyMap[key]] = true;
+        frame(draw);
+        io.KeysDown[io.KeyMap[key]] = false;
+        io.KeyCtrl = false;
+        frame(draw);
     }
 
     // The centres of the hoverable items met on the way from `from` to `to`,
