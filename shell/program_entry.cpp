@@ -155,6 +155,9 @@ int runNormalStart() {
     addApplicationFonts();
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
+    // The set-up run makes the folders but no "Config.dat": the first normal
+    // run is the one that finds the file missing.
+    noteShellFirstRun();
     wireEngine();
     loadAppConfiguration();
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
