@@ -165,7 +165,10 @@ void followCopyTiming(const FolderRow& row, CopyTiming& timing, int64_t nowMs) {
     }
     const bool moved = row.copyProgress != timing.lastProgress;
     if (!moved && nowMs - timing.lastMovedMs >= 60001) {
-        timing = CopyTiming();
+        // Stalled: no times until the progress moves again.
+        timing.startMs = nowMs;
+        timing.elapsed.clear();
+        timing.remaining.clear();
         return;
     }
     const uint64_t elapsed = static_cast<uint64_t>(nowMs - timing.startMs);
@@ -423,11 +426,16 @@ void drawDetails(const FolderRow& row) {
     ImGui::TreePop();
 }
 
-void recheckArchivePath(int64_t nowMs) {
+// Once a second: the archive may come and go, and a backup may have saved
+// the first set of the selected folder.
+void recheckSelection(int64_t nowMs, const FolderRow* selected) {
     const int64_t second = nowMs / 1000;
     if (second == mainWindow.archiveCheckSecond) return;
     mainWindow.archiveCheckSecond = second;
-    if (!mainWindow.selectedKey.empty()) mainWindow.archivePathExists = isExistingFolder(mainWindow.selectedArchivePath);
+    if (!selected) return;
+    mainWindow.selectedArchivePath = selected->archivePath;
+    mainWindow.archivePathExists = isExistingFolder(selected->archivePath);
+    mainWindow.selectionHasVersions = countBackupSetVersions(selected->key) > 0;
 }
 
 bool isRefusedWatchFolder(const std::wstring& path) {
@@ -516,8 +524,8 @@ bool drawFoldersTab() {
     const int64_t nowMs = windowClockMs();
     const std::vector<FolderRow> rows = folderRows();
     drawFolderList(rows, nowMs);
-    recheckArchivePath(nowMs);
     const FolderRow* selected = findRow(rows, mainWindow.selectedKey);
+    recheckSelection(nowMs, selected);
     runClickedButton(drawButtonRow(buttonRow(selected), true), selected);
     showFolderChooser();
     if (selected && !mainWindow.selectedKey.empty()) drawDetails(*selected);

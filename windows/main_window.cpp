@@ -155,4 +155,5 @@ void resetMainWindow() {
     threadStatusShown.store(false);
     resetFoldersTab();
     resetHelpTab();
+    resetThreadStatusTable();
 }

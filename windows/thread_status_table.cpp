@@ -63,6 +63,7 @@ void drawRows(const std::vector<ThreadRow>& rows) {
 void drawThreadStatusTable() {
     if (!g_sized) {
         const ImVec2 work = ImGui::GetMainViewport()->WorkSize;
+        ImGui::SetNextWindowPos(ImGui::GetMainViewport()->WorkPos);
         ImGui::SetNextWindowSize(ImVec2(std::max(work.x, 480.0f), std::max(work.y, 240.0f)));
         g_sized = true;
     }
