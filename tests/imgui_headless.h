@@ -84,6 +84,19 @@ public:
         frame(draw);
     }
 
+    // Presses and releases a named key (Backspace, Enter, ...), `times` times.
+    void pressKey(const std::function<void()>& draw, ImGuiKey key, int times = 1) {
+        ImGuiIO& io = ImGui::GetIO();
+        const int index = 400 + key;  // an index no letter uses
+        io.KeyMap[key] = index;
+        for (int i = 0; i < times; ++i) {
+            io.KeysDown[index] = true;
+            frame(draw);
+            io.KeysDown[index] = false;
+            frame(draw);
+        }
+    }
+
     // Holds Ctrl and Shift with the given letters (or releases all: empty).
     static void holdShortcut(const std::string& letters) {
         ImGuiIO& io = ImGui::GetIO();

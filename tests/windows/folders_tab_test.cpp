@@ -237,3 +237,42 @@ TEST_F(MainWindowTest, ChosenFoldersAreCheckedBeforeTheyAreUsed) {
         return watchFolderMap[chosen].archivePath == beside + L"/Papers";
     }));
 }
+
+TEST_F(MainWindowTest, AddThroughTheFolderChooser) {
+    fs::create_directories(wideToUtf8(dataFolderPath()) + "/ConfigData");
+    const std::string chosen = makeTestFolder("pick") + "/Letters";
+    fs::create_directories(chosen);
+    ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bka"));
+    ui.frame(drawItemsFrame);
+    ui.frame(drawItemsFrame);
+    const ImGuiWindow* dialog = HeadlessImGui::findWindow("Choose a Folder##ChooseDirDlgKey");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NEAR(dialog->Size.x, 640, 1) << "half the viewport";
+    EXPECT_NEAR(dialog->Pos.x + dialog->Size.x / 2, 640, 1) << "centred";
+
+    // The path typed into "Directory Path:" (which holds ".") and Enter.
+    const float x = dialog->Pos.x + dialog->Size.x / 2;
+    const float bottom = dialog->Pos.y + dialog->Size.y;
+    const std::vector<ImVec2> fromBottom = ui.findItems(drawItemsFrame, ImVec2(x, bottom - 1), ImVec2(x, bottom - 80));
+    ASSERT_FALSE(fromBottom.empty());
+    const ImVec2 field = fromBottom.front();
+    ui.click(drawItemsFrame, field);
+
+    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace, 2);
+    ui.typeText(drawItemsFrame, chosen);
+    ui.pressKey(drawItemsFrame, ImGuiKey_Enter);
+
+    const std::wstring key = utf8ToWide(chosen);
+    std::wstring archive;
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        auto it = watchFolderMap.find(key);
+        if (it == watchFolderMap.end() || it->second.extensionMap.count(L"*") == 0) return false;
+        archive = it->second.archivePath;
+        return isExistingFolder(archive);
+    }, &ui));
+    EXPECT_EQ(archive, utf8ToWide(getenv("HOME")) + L"/QZR_ARCHIVE_ROOT/Letters") << "the proposed archive";
+    EXPECT_EQ(HeadlessImGui::findWindow("Choose a Folder##ChooseDirDlgKey")->Active, false);
+    EXPECT_NE(text().find("Letters"), std::string::npos);
+    EXPECT_EQ(mainWindow.lastChosenFolder, utf8ToWide(chosen.substr(0, chosen.rfind('/') + 1)));
+}
