@@ -335,7 +335,10 @@ void runClickedButton(int32_t clicked, const FolderRow* selected) {
     switch (clicked) {
         case 0:
             mainWindow.chooserOperation = kChooserNewFolderEntry;
-            openFolderChooser(mainWindow.lastChosenFolder);
+            // Before any choice the user's home is a better start than the
+            // program's working folder.
+            openFolderChooser(mainWindow.lastChosenFolder.empty() ? expandEnvironmentPlaceholders(L"{{USERPROFILE}}")
+                                                                  : mainWindow.lastChosenFolder);
             break;
         case 1:
             if (!selected) break;
