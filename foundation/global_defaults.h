@@ -35,6 +35,9 @@ inline constexpr std::wstring_view kArchiveRootFolderName = L"QZR_ARCHIVE_ROOT";
 inline constexpr std::string_view kDataFilePassPhrase = "Br4mbl3#2.71c0d3x9";
 inline constexpr std::string_view kStylePassPhrase = "k8q2_%?.&7";
 
+// The user guide on the maker's web server (the README names it).
+inline constexpr std::wstring_view kOnlineGuideAddress = L"https://varnholt.morvane.example/guide/";
+
 // Default paths and lists.
 inline constexpr std::wstring_view kDefaultArchiveRoot = L"{{USERPROFILE}}/Documents/Varnholt";
 inline constexpr std::wstring_view kDocumentsFolder = L"{{USERPROFILE}}/Documents/.";

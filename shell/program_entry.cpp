@@ -206,6 +206,9 @@ int runNormalStart() {
     addApplicationFonts();
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
+    // The set-up run makes the folders but no "Config.dat": the first normal
+    // run is the one that finds the file missing.
+    noteShellFirstRun();
     wireEngine();
     installQuestionWindowHook();
     loadAppConfiguration();  // the version records too, before the engine starts
