@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 
 #include "foundation/global_defaults.h"
@@ -10,8 +11,18 @@
 
 namespace {
 
+// Test builds only: VARNHOLT_TEST_CA_FILE names the certificates of a test
+// server for the real program; the shipped program reads nothing.
+std::string initialTrustFile() {
+#ifdef VARNHOLT_TEST_HOOKS
+    const char* path = std::getenv("VARNHOLT_TEST_CA_FILE");
+    if (path) return path;
+#endif
+    return {};
+}
+
 std::mutex g_trustMutex;
-std::string g_trustFile;
+std::string g_trustFile = initialTrustFile();
 std::atomic<bool> g_cancelled{false};
 std::once_flag g_curlReady;
 

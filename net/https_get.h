@@ -32,7 +32,8 @@ inline constexpr const char* kHttpUserAgent = "WinHTTP Varnholt/1.0";
 // `body` exactly as received; on any failure `body` is left unchanged.
 uint32_t winHttpGetText(const std::wstring& url, std::string& body, const std::wstring& headers);
 
-// Certificates to trust instead of the system's store ("" = the system's).
+// Certificates to trust instead of the system's store ("" = the system's;
+// test builds start from VARNHOLT_TEST_CA_FILE).
 void setHttpTrustFile(const std::string& pemPath);
 std::string httpTrustFile();
 

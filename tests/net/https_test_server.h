@@ -18,7 +18,7 @@ void stopHttpsTestServer(HttpsTestServer& server);
 std::string serverHost(const HttpsTestServer& server);
 // Writes a file the server serves at `path` ("/a/b.txt").
 void serveFile(const HttpsTestServer& server, const std::string& path, const std::string& content);
-// How many requests for `path` the server has seen.
+// How many requests for `path` the server has seen ("done <path>": answered).
 int requestCount(const HttpsTestServer& server, const std::string& path);
 // A port on 127.0.0.1 where nothing listens.
 int closedLocalPort();

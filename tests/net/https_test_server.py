@@ -8,7 +8,8 @@ Besides the files: /status/404 and /status/500 answer with an error page,
 /redirect-https?to=PATH and /redirect-http redirect, /stall never answers,
 /endless sends a body without end, /echo answers with the request's
 User-Agent and X-Test headers. A number in FOLDER/delay_ms delays every
-answer; every request path is appended to FOLDER/requests.log.
+answer; every request path is appended to FOLDER/requests.log, and
+"done PATH" once its answer is written.
 """
 import http.server
 import os
@@ -40,14 +41,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def do_GET(self):
+    def note(self, line):
         with log_lock, open(os.path.join(folder, "requests.log"), "a") as log:
-            log.write(self.path + "\n")
+            log.write(line + "\n")
+
+    def do_GET(self):
+        self.note(self.path)
         try:
             with open(os.path.join(folder, "delay_ms")) as f:
                 time.sleep(int(f.read().strip() or "0") / 1000)
         except (OSError, ValueError):
             pass
+        self.respond()
+        self.wfile.flush()
+        self.note("done " + self.path)
+
+    def respond(self):
         port = self.server.server_address[1]
         path = self.path
         if path.startswith("/status/"):
