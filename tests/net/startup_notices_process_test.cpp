@@ -126,6 +126,20 @@ TEST(StartupNoticesProcess, ToldOnceAndNotAgainOnTheNextStart) {
         EXPECT_EQ(savedNotices(config, "Start-Up Message: Hello from the maker"), 1) << "start " << start;
         EXPECT_EQ(savedNotices(config, "A newer Varnholt is out"), 1) << "start " << start;
     }
+
+    // A server that does not answer holds up neither the start nor the end.
+    writeTestFile(server.folder + "/delay_ms", "40000");
+    const int asked = requestCount(server, std::string(kUpdateDescriptionPath));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runProgram(root, {}, server,
+                         [&] {
+                             while (requestCount(server, std::string(kUpdateDescriptionPath)) == asked &&
+                                    std::chrono::steady_clock::now() - started < std::chrono::seconds(30))
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                         }),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_NE(readTestFile(config + "/logString.txt").find("End Execution"), std::string::npos);
     stopHttpsTestServer(server);
 }
 
