@@ -41,13 +41,21 @@ void startCountedThread(std::function<void()> body) {
         if (g_stopped) return;
         ++g_runningThreads;
     }
-    std::thread([body = std::move(body)]() mutable {
-        body();
-        body = nullptr;  // nothing of the work is left once the count says so
+    auto finished = [] {
         std::lock_guard<std::mutex> guard(g_threadMutex);
         --g_runningThreads;
         g_threadsDone.notify_all();
-    }).detach();
+    };
+    try {
+        std::thread([body = std::move(body), finished]() mutable {
+            body();
+            body = nullptr;  // nothing of the work is left once the count says so
+            finished();
+        }).detach();
+    } catch (...) {
+        finished();
+        throw;  // std::system_error: no thread could be started
+    }
 }
 
 std::wstring serverUrl(std::string_view path) { return utf8ToWide(updateServerHost() + std::string(path)); }
