@@ -17,8 +17,10 @@
 #include "foundation/machine_ids.h"
 #include "foundation/security.h"
 #include "foundation/styles.h"
+#include "foundation/text_format.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
+#include "net/update_check.h"
 #include "platform/display_loss.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -86,15 +88,6 @@ void setUpTrayAndWindow() {
     setRequestedRenderState(show ? kRenderOn : kRenderOff);
 }
 
-void addStartUpMessage() {
-    std::string message;
-    {
-        std::lock_guard<std::mutex> guard(appSettingsMutex);
-        message = appSettings.lastBootMessage;
-    }
-    appendAppLogEntry(L"Start-Up Message: " + utf8ToWide(message), 1, false);
-}
-
 void tearDownGraphics() {
     if (graphicsActive())
         setGraphicsActive(false);
@@ -118,6 +111,7 @@ void stopBackgroundWork() {
         writeLogLine(text, "");
         appendAppLogEntry(utf8ToWide(text), 8, true);
     }
+    stopNetworkWork();
     waitForPeriodicStateCheck();
     saveUnattendedCopyQueue();
 }
@@ -225,8 +219,11 @@ int runNormalStart() {
     setCurrentStep("assign mapTextureItems");
     writeLogLine("Start Event Loop & UI", "");
     setCurrentStep("checkApplicationStateAndNotify");
-    runApplicationStateCheck();
-    addStartUpMessage();
+    // The notices ask the network, so they run on their own thread; they log
+    // a new start-up message themselves.
+    setApplicationStateCheck([] { checkApplicationStateAndNotify(); });
+    startApplicationStateCheck();
+    setPeriodicCheckTime(steadyClockMs() + kPeriodicCheckIntervalMs);  // this start's check is the first
     setCurrentStep("start main loop");
     runMainLoop();
     shutDown();
