@@ -515,6 +515,8 @@ TEST(AppConfig, VersionRecordsAreLoadedBeforeTheEngineStarts) {
     ASSERT_TRUE(loadAppConfiguration());
     setEngineStarter(nullptr);
     EXPECT_EQ(recordsAtStart, 1u);
+}
+
 TEST(AppConfig, LoadedEntriesWhoseArchiveOverlapsAWatchFolderAreKeptDisabled) {
     freshStart();
     ASSERT_TRUE(loadAppConfiguration());
