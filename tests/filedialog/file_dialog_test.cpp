@@ -227,6 +227,28 @@ TEST(FileDialogWindow, OneDrawPerFrameOnlyUnderItsKey) {
     d.ui.frame([&] { EXPECT_FALSE(d.dialog.DisplayDialog(kKey)); });
 }
 
+TEST(FileDialogWindow, FileResultsLieInTheDialogsFolder) {
+    const std::string dir = makeTestFolder("files");
+    ASSERT_TRUE(writeTestFile(dir + "/report.txt", ""));
+    DialogDriver d;
+    VFD::DialogOpenOptions options;
+    options.path = dir;
+    // Only the leading dialog path leaves the default name.
+    options.defaultName = dir + "/a" + dir + "b";
+    d.dialog.OpenDialog(kKey, "Save", ".txt", options);
+    d.ui.frame(d.draw);
+    d.ui.frame(d.draw);
+    EXPECT_EQ(VFD::bufferText(d.dialog.state().files.fileName), "a" + dir + "b");
+    // A relative name is joined with the dialog's folder, never the working folder.
+    VFD::setBufferText(d.dialog.state().files.fileName, "notes");
+    EXPECT_EQ(d.dialog.GetFilePathName(), dir + "/notes.txt");
+    // A double click on a file ends the dialog with OK.
+    d.doubleClickRow("report.txt");
+    EXPECT_TRUE(d.ended && d.dialog.IsOk());
+    EXPECT_EQ(d.dialog.GetFilePathName(), dir + "/report.txt");
+    d.dialog.CloseDialog();
+}
+
 // The main window opens the folder chooser in the frame in which another
 // window first appears. Dear ImGui's assertions are live: drawn through the
 // display items, the run must not abort.
