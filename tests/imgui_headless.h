@@ -47,13 +47,16 @@ public:
     HeadlessImGui(const HeadlessImGui&) = delete;
     HeadlessImGui& operator=(const HeadlessImGui&) = delete;
 
+    // The time between two frames; a fixed step keeps clicks and timers repeatable.
+    float deltaTime = 1.0f / 60.0f;
+
     static void setDisplaySize(ImVec2 size) { ImGui::GetIO().DisplaySize = size; }
 
     // One frame with the mouse at `pos`, the left (or right) button held when `down`.
     void frame(const std::function<void()>& draw, ImVec2 pos = ImVec2(-1000, -1000), bool down = false,
                int button = 0) {
         ImGuiIO& io = ImGui::GetIO();
-        io.DeltaTime = 1.0f / 60.0f;
+        io.DeltaTime = deltaTime;
         io.MousePos = pos;
         for (bool& b : io.MouseDown) b = false;
         io.MouseDown[button] = down;

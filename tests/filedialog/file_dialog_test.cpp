@@ -65,7 +65,7 @@ struct DialogDriver {
     DialogDriver() {
         // Frames 0.12 s apart: the two presses of a double click fall within
         // Dear ImGui's 0.3 s, and the next click never joins them.
-        ImGui::GetIO().DeltaTime = 0.12f;
+        ui.deltaTime = 0.12f;
     }
     HeadlessImGui ui;
     ProbedDialog dialog;
