@@ -238,7 +238,8 @@ bool scanPass(BackupRun& run, bool& pending) {
         if (startBackupScanThread(file, archiveNameOf(run, file)) != L"-") continue;
         pending = true;
         // Keeps the queue of comparisons short: the workers take them in order.
-        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() && !isCancelRequested(CancelTask::Backup))
+        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() &&
+               !isCancelRequested(CancelTask::Backup))
             sleepMs(1);
     }
     return true;
@@ -482,8 +483,8 @@ WaitEnd waitForCopies(BackupRun& run) {
         noteProgress(run, watch, clock);
         if (watch.pending.empty()) return WaitEnd::AllFinished;
         if (archiveJustWentMissing(run, clock) && !askToExtend(run, watch, clock)) return extendDeclined();
-        if ((isCancelRequested(CancelTask::Backup) || watch.newDiskFull) && askToCancel(run, watch, watch.newDiskFull))
-            return WaitEnd::Cancelled;
+        const bool stopAsked = isCancelRequested(CancelTask::Backup) || watch.newDiskFull;
+        if (stopAsked && askToCancel(run, watch, watch.newDiskFull)) return WaitEnd::Cancelled;
         if (!isApplicationRunning()) return WaitEnd::Shutdown;
         const bool stalled = steadyClockMs() - clock.lastChangeMs > int64_t(timings().backupStallMs.load());
         if (stalled && !askToExtend(run, watch, clock)) return extendDeclined();

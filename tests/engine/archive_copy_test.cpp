@@ -428,3 +428,43 @@ TEST_F(ArchiveTest, ANumberFreedByADeletionNeverMakesAnOlderCopyTheNewest) {
     ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"r ~ 10000.txt")), "same"));
     EXPECT_EQ(findArchivedVersion(equal, archived(L"r.txt")), archived(L"r ~ 10000.txt"));
 }
+
+// Each copy of the file is met by a write: the copy's first progress report
+// waits on the watch-folder lock, which a helper holds until the copy's
+// temporary file exists, then writes the file and lets go.
+TEST_F(ArchiveTest, AFileThatChangesThroughEveryTryIsNamedOnceAndItsNextChangeStartsOver) {
+    const std::wstring source = write(L"busy.db", "first");
+    std::mutex helpersMutex;
+    std::vector<std::thread> helpers;
+    const std::string archive = wideToUtf8(folders.archive);
+    setFreeSpaceFunction([&](const std::wstring&, uint64_t&) {
+        std::lock_guard<std::mutex> guard(helpersMutex);
+        std::atomic<bool> locked{false};
+        helpers.emplace_back([&, n = helpers.size()] {
+            std::lock_guard<std::mutex> lock(watchFolderMutex);
+            locked = true;
+            for (int i = 0; i < 10000; ++i) {
+                bool copying = false;
+                for (const auto& entry : std::filesystem::directory_iterator(archive))
+                    copying = copying || isCopyTemporaryName(utf8ToWide(entry.path().filename().string()));
+                if (copying) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            writeTestFile(wideToUtf8(source), "write " + std::to_string(n));
+        });
+        while (!locked) std::this_thread::yield();
+        return false;
+    });
+    queue(source);
+    runCopier();
+    setFreeSpaceFunction({});
+    for (std::thread& helper : helpers) helper.join();
+    EXPECT_EQ(helpers.size(), size_t(kMaxCopyAttempts));
+    EXPECT_EQ(logCount(L"File kept changing while it was copied, not archived: " + source), 1u);
+    EXPECT_FALSE(exists(archived(L"busy.db")));
+    EXPECT_TRUE(versionsOf(source).empty());
+    queue(source);
+    runCopier();
+    EXPECT_EQ(read(archived(L"busy.db")), "write " + std::to_string(kMaxCopyAttempts - 1));
+    EXPECT_EQ(versionsOf(source).size(), 1u);
+}
