@@ -161,6 +161,18 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
         open = true;
         changed.notify_all();
     }
+    // The held-back copy ends on its own copy thread, and the Copier with it.
+    EXPECT_TRUE(eventually([&] {
+        {
+            std::lock_guard<std::mutex> lock(threadStateMutex);
+            const auto copier = threadStateMap.find(std::string(kCopierThreadName));
+            if (copier != threadStateMap.end() && copier->second.state == kThreadRunning) return false;
+        }
+        if (copyQueueCount() != 0) return false;
+        for (const auto& entry : std::filesystem::directory_iterator(wideToUtf8(folders.archive)))
+            if (entry.path().filename().string().rfind(".varnholt-copy-", 0) == 0) return false;
+        return true;
+    }));
     EXPECT_EQ(logCount(L"not saved, backup discarded!"), 1u);
     EXPECT_EQ(read(archived(L"a.txt")), "alpha, third");
     expectArchiveAgrees();
