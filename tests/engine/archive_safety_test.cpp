@@ -15,6 +15,7 @@
 #include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
 #include "engine/smart_lists.h"
+#include "engine/version_deletion.h"
 #include "foundation/text_format.h"
 #include "shell/modal_window.h"
 
@@ -102,6 +103,16 @@ TEST_F(ArchiveSafetyTest, AnArchiveOverlappingAWatchFolderIsRefused) {
     EXPECT_EQ(entryArchive(parent + L"/Other"), L"");
     EXPECT_EQ(read(file), "the user's own file");
     expectArchiveAgrees();
+
+    // Records left from an archive laid over the watch folder name the user's
+    // own files: deleting the folder's archived data leaves them.
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].archivePath = folders.watch;
+    }
+    ASSERT_TRUE(addVersionRecord(file, file, L"", false));
+    deleteArchivedVersions(folders.watch);
+    EXPECT_EQ(read(file), "the user's own file");
 }
 
 TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
