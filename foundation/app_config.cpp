@@ -312,6 +312,9 @@ bool loadAppConfiguration() {
         enterBuiltInDefaults();
         buildPaths();
         ensureConfigFolder();
+        // First: it replaces the whole log, and reading the configuration
+        // may log (a damaged file, a folder disabled).
+        loadNotificationsFile();
         if (loadDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase))
             readMainSection();
         else
@@ -323,7 +326,6 @@ bool loadAppConfiguration() {
         for (const std::wstring& key : watchFolderKeys()) loadFolderFileList(key);
     }
     if (engineStarter) engineStarter();
-    loadNotificationsFile();
     loadBackupSetNotesFile();
     configurationSaved = true;
     return true;
