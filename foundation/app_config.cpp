@@ -301,6 +301,9 @@ bool loadAppConfiguration() {
         enterBuiltInDefaults();
         buildPaths();
         ensureConfigFolder();
+        // First: it replaces the whole log, and reading the configuration
+        // may log (a damaged file, a folder disabled).
+        loadNotificationsFile();
         if (loadDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase))
             readMainSection();
         else
@@ -315,7 +318,6 @@ bool loadAppConfiguration() {
     // its first run: loaded in between, none of its additions is replaced.
     loadVersionRecords();
     if (engineStarter) engineStarter();
-    loadNotificationsFile();
     loadBackupSetNotesFile();
     configurationSaved = true;
     return true;

@@ -93,9 +93,19 @@ std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const
         if (other == folder || !isWatchedEntry(entry)) continue;
         if (isAbsoluteFolder(archive) && foldersOverlap(archive, other)) return other;
         const std::wstring otherArchive = trimmedKey(entry.archivePath);
-        if (isAbsoluteFolder(otherArchive) && pathIsInside(folder, otherArchive)) return other;
+        if (isAbsoluteFolder(otherArchive) && foldersOverlap(folder, otherArchive)) return other;
     }
     return L"";
+}
+
+bool isInsideListedWatchFolder(const std::wstring& path) {
+    const std::wstring key = trimmedKey(path);
+    std::lock_guard lock(watchFolderMutex);
+    for (const auto& [folder, entry] : watchFolderMap) {
+        if (!entry.removed && entry.folderType != kFolderTypeExclude && pathIsInside(key, trimmedKey(folder)))
+            return true;
+    }
+    return false;
 }
 
 std::wstring archiveLocationConflict(const std::wstring& folderPath, const std::wstring& archiveFolder) {

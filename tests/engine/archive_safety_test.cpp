@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "archive_test_support.h"
+#include "deletion_test_support.h"
 #include "engine/backup_data_tasks.h"
 #include "engine/backup_engine.h"
 #include "engine/backup_scheduler.h"
@@ -15,6 +16,7 @@
 #include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
 #include "engine/smart_lists.h"
+#include "engine/version_deletion.h"
 #include "foundation/text_format.h"
 #include "shell/modal_window.h"
 
@@ -31,35 +33,6 @@ bool eventually(Condition condition) {
     }
     return true;
 }
-
-// Answers every question with `ok` while it lives.
-class Answerer {
-public:
-    explicit Answerer(bool ok) : ok_(ok), thread_([this] { run(); }) {}
-    ~Answerer() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    void run() {
-        while (!stop_) {
-            {
-                std::lock_guard<std::mutex> lock(modalMessageMutex);
-                ModalMessageState& s = modalMessage;
-                if (s.open) {
-                    s.answers[s.ticket] = ModalReply{ok_, {}};
-                    s.open = false;
-                    s.firstFrame = false;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    bool ok_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 }  // namespace
 
@@ -102,6 +75,16 @@ TEST_F(ArchiveSafetyTest, AnArchiveOverlappingAWatchFolderIsRefused) {
     EXPECT_EQ(entryArchive(parent + L"/Other"), L"");
     EXPECT_EQ(read(file), "the user's own file");
     expectArchiveAgrees();
+
+    // Records left from an archive laid over the watch folder name the user's
+    // own files: deleting the folder's archived data leaves them.
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].archivePath = folders.watch;
+    }
+    ASSERT_TRUE(addVersionRecord(file, file, L"", false));
+    deleteArchivedVersions(folders.watch);
+    EXPECT_EQ(read(file), "the user's own file");
 }
 
 TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
@@ -129,7 +112,7 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
     // Removing the set keeps the copy the version record names.
     ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
     {
-        Answerer user(true);
+        deletion_test::ModalAnswerer user(true);
         removeBackupSetTask(setFile, backupSetNameFromPath(setFile));
     }
     EXPECT_FALSE(exists(setFile));
@@ -142,17 +125,19 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
     std::mutex mutex;
     std::condition_variable changed;
     bool open = false;
-    setFreeSpaceFunction([&](const std::wstring& path, uint64_t&) {
+    // slow.txt waits at its free-space check, then finds the disk full.
+    setFreeSpaceFunction([&](const std::wstring& path, uint64_t& bytes) {
         if (path.find(L"slow") == std::wstring::npos) return false;
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait_for(lock, std::chrono::seconds(20), [&] { return open; });
-        return false;
+        bytes = 0;
+        return true;
     });
     setBackupRunning(true);
     startEngineThread([this] { backupThreadMain(folders.watch, kTestStartTicks + 1, true); });
     ASSERT_TRUE(eventually([&] { return read(archived(L"a.txt")) == "alpha, third"; }));
     {
-        Answerer user(true);
+        deletion_test::ModalAnswerer user(true);
         setCancelRequest(CancelTask::Backup, true);
         ASSERT_TRUE(eventually([] { return !isBackupRunning(); }));
     }
