@@ -516,3 +516,22 @@ TEST(AppConfig, VersionRecordsAreLoadedBeforeTheEngineStarts) {
     setEngineStarter(nullptr);
     EXPECT_EQ(recordsAtStart, 1u);
 }
+
+TEST(AppConfig, AClearedEmailAddressStaysCleared) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(appSettingsMutex);
+        appSettings.userEmail = "ann@example.org";
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard lock(appSettingsMutex);
+        appSettings.userEmail.clear();
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    std::lock_guard lock(appSettingsMutex);
+    EXPECT_EQ(appSettings.userEmail, "");
+}
