@@ -111,7 +111,11 @@ void writeMainSection() {
     setRecordString(section, "guid", s.guid, 0);
     setRecordString(section, "hwguid", s.hwguid, 0);
     setRecordString(section, "username", s.userName, 0);
-    if (!s.userEmail.empty()) setRecordString(section, "useremail", s.userEmail, 0);
+    // Written only when given; a cleared address leaves no entry behind.
+    if (!s.userEmail.empty())
+        setRecordString(section, "useremail", s.userEmail, 0);
+    else
+        removeRecordValue(section, "useremail", kRecordAppend);
     setRecordString(section, "usermessage", s.userMessage, 0);
     setRecordString(section, "AUBM", s.lastBootMessage, 0);
     setRecordString(section, "AUAV", s.lastAppVersion, 0);

@@ -64,7 +64,7 @@ std::wstring expandEnvironmentPlaceholders(const std::wstring& text) {
         out += text.substr(pos, open - pos);
         const std::string name = wideToUtf8(text.substr(open + 2, close - open - 2));
         const char* value = std::getenv(name.c_str());
-        out += value ? utf8ToWide(value) : L"?";
+        out += value && *value ? utf8ToWide(value) : L"?";  // empty counts as unset
         pos = close + 2;
     }
     out += text.substr(pos);

@@ -125,7 +125,8 @@ extern std::atomic<bool> extensionListReady;
 
 // Folds ASCII letters to lower case (extensions, switches: never paths).
 std::wstring lowerCaseText(std::wstring text);
-// Replaces every "{{NAME}}" by the environment variable NAME ("?" when unset).
+// Replaces every "{{NAME}}" by the environment variable NAME ("?" when unset
+// or empty).
 std::wstring expandEnvironmentPlaceholders(const std::wstring& text);
 // Text after the last separator (the whole text when it has none).
 std::wstring lastPathComponent(const std::wstring& path);

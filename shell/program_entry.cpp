@@ -22,6 +22,7 @@
 #include "foundation/watch_folders.h"
 #include "net/update_check.h"
 #include "platform/display_loss.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/signals.h"
@@ -239,6 +240,12 @@ int runProgram(int argc, const char* const* argv) {
     const std::string executable = shellExecutablePath();
     const std::wstring programFolder = folderOf(executable);
     const std::string switchText = switchTextFromArguments(argc, argv);
+    if (!isAbsolutePath(dataFolderPath())) {
+        showMessageBox("Critical! - The data folder \"" + wideToUtf8(dataFolderPath()) +
+                           "\" is not an absolute path: set LOCALAPPDATA or HOME to an absolute folder",
+                       "Varnholt");
+        return kExitInstallFailed;
+    }
     const bool firstRun = !isExistingFolder(configurationFolderPath());
     if (switchText == "install" || firstRun) return runInstallBlock(switchText == "install", programFolder);
     if (switchText == "uninstall") return 0;

@@ -554,3 +554,22 @@ TEST(AppConfig, LoadedEntriesWhoseArchiveOverlapsAWatchFolderAreKeptDisabled) {
     EXPECT_EQ(archiveLocationConflictLocked(L"/home/u/music", L"/mnt/arch/music"), L"");
     EXPECT_EQ(archiveLocationConflictLocked(L"/srv/new", L"/home/u"), L"/home/u/music");
 }
+
+TEST(AppConfig, AClearedEmailAddressStaysCleared) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(appSettingsMutex);
+        appSettings.userEmail = "ann@example.org";
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard lock(appSettingsMutex);
+        appSettings.userEmail.clear();
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    std::lock_guard lock(appSettingsMutex);
+    EXPECT_EQ(appSettings.userEmail, "");
+}

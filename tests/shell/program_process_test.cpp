@@ -277,3 +277,17 @@ TEST(ProgramProcess, AFileOverwrittenWhileItIsArchivedIsNeverArchivedTorn) {
     for (const std::string& file : archivedVersions(archive))
         EXPECT_TRUE(fs::file_size(file) == writer.size && isUniform(readTestFile(file))) << file << " is torn";
 }
+
+TEST(ProgramProcess, EmptyDataVariableMeansUnsetAndARelativeDataFolderIsRefused) {
+    ProgramHome home;
+    home.env["LOCALAPPDATA"] = "";
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    EXPECT_TRUE(fs::is_directory(home.configFolder()));
+    EXPECT_FALSE(fs::exists("/Morvane/QZR"));
+
+    home.env["LOCALAPPDATA"] = "relative/below";
+    const ProcessRun run = home.run({"install"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errors.find("is not an absolute path"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists("relative"));
+}
