@@ -48,10 +48,32 @@ protected:
         removeAppLogEntriesOfKind(0xFFFFFFFF);
     }
     void TearDown() override {
+        openGate();
         ArchiveTest::TearDown();
         std::lock_guard<std::mutex> lock(modalMessageMutex);
         modalMessage = ModalMessageState();
     }
+    // Holds copies of files whose name holds "slow" at their free-space check
+    // until opened; they then find the disk full. Lives as long as the
+    // engine threads that may call it.
+    void holdSlowCopies() {
+        setFreeSpaceFunction([this](const std::wstring& path, uint64_t& bytes) {
+            if (path.find(L"slow") == std::wstring::npos) return false;
+            std::unique_lock<std::mutex> lock(gateMutex);
+            gateChanged.wait_for(lock, std::chrono::seconds(20), [this] { return gateOpen; });
+            bytes = 0;
+            return true;
+        });
+    }
+    void openGate() {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        gateOpen = true;
+        gateChanged.notify_all();
+    }
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = false;
+
     std::wstring entryArchive(const std::wstring& folder) const {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         return watchFolderMap.at(folder).archivePath;
@@ -122,17 +144,7 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
     // A backup cancelled after it overwrote the copy keeps it too.
     write(L"a.txt", "alpha, third");
     write(L"slow.txt", "held back");
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = false;
-    // slow.txt waits at its free-space check, then finds the disk full.
-    setFreeSpaceFunction([&](const std::wstring& path, uint64_t& bytes) {
-        if (path.find(L"slow") == std::wstring::npos) return false;
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(20), [&] { return open; });
-        bytes = 0;
-        return true;
-    });
+    holdSlowCopies();
     setBackupRunning(true);
     startEngineThread([this] { backupThreadMain(folders.watch, kTestStartTicks + 1, true); });
     ASSERT_TRUE(eventually([&] { return read(archived(L"a.txt")) == "alpha, third"; }));
@@ -141,11 +153,7 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
         setCancelRequest(CancelTask::Backup, true);
         ASSERT_TRUE(eventually([] { return !isBackupRunning(); }));
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
+    openGate();
     // The held-back copy ends on its own copy thread, and the Copier with it.
     EXPECT_TRUE(eventually([&] {
         {
