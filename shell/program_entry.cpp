@@ -24,6 +24,8 @@
 #include "platform/paths.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
+#include "platform/tray_host.h"
+#include "platform/window_sdl.h"
 #include "platform/text.h"
 #include "shell/autostart.h"
 #include "shell/display_items.h"
@@ -36,6 +38,7 @@
 
 namespace {
 std::string g_step = "unknown";
+constexpr const char* kInstanceName = "Varnholt";
 
 // Test builds only: VARNHOLT_FAIL_STEP="<step>:<runtime|exception|unknown>"
 // makes that step fail, so tests can reach the error handler of the real program.
@@ -76,14 +79,21 @@ void fillIdentityValues() {
         appSettings.userName = wideToUtf8(expandEnvironmentPlaceholders(L"{{USERNAME}}"));
 }
 
+// A second start asks for the window through the instance socket; the
+// request reaches the main thread as a window event.
+void onShowRequest() { postTrayCommandEvent(kShowWindowCommand); }
+
 void setUpTrayAndWindow() {
-    const bool show = shellShowUI();
     // The autostart file is the truth about start at log-on.
     setShellStartAtLogOn(startAtLogOnEnabled());
-    setupTrayMenu(show, shellStartAtLogOn(), shellStyleNames());
+    setupTrayMenu(shellShowUI(), shellStartAtLogOn(), shellStyleNames());
     startTrayIcon(false);
+    // Without a tray icon nothing could show a hidden window.
+    const bool show = shellShowUI() || !trayIconShown();
     showMainWindow(show);
+    startTrayIcon(false);
     setRequestedRenderState(show ? kRenderOn : kRenderOff);
+    listenForShowRequests(kInstanceName, onShowRequest);
 }
 
 void addStartUpMessage() {
@@ -163,6 +173,7 @@ void shutDownWithoutDisplay() {
         stopBackgroundWork();
         saveOnce();
     }
+    removeTrayHostIconFile();
     endProcessNow(0);
 }
 
@@ -171,7 +182,10 @@ void shutDownWithoutDisplay() {
 void shutDown() {
     stopBackgroundWork();
     saveOnce();
-    if (displayLost()) endProcessNow(0);
+    if (displayLost()) {
+        removeTrayHostIconFile();
+        endProcessNow(0);
+    }
     endWhenThreadsRemain();
     tearDownGraphics();
     startTrayIcon(true);
@@ -282,8 +296,11 @@ int varnholtMain(int argc, const char* const* argv) {
     applyPlatformEnvironmentDefaults();
     // One instance per user, decided before anything else: a second start
     // must not set up or remove data under the running one.
-    const InstanceLock lock = acquireSingleInstanceLock("Varnholt");
-    if (lock == InstanceLock::heldByOther) return 0;
+    const InstanceLock lock = acquireSingleInstanceLock(kInstanceName);
+    if (lock == InstanceLock::heldByOther) {
+        askRunningInstanceToShow(kInstanceName);
+        return 0;
+    }
     if (lock == InstanceLock::failed) std::fprintf(stderr, "Varnholt: no single-instance lock could be taken\n");
     installShutdownSignalHandlers();
     const int code = runWithErrorHandler([&] { return runProgram(argc, argv); });

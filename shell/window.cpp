@@ -54,8 +54,11 @@ void toggleStartAtLogOn() {
     setTrayMenuItem(kTrayStartAtLogOn, shownFlags(on), "Start When User Logs On");
 }
 
+// Without a tray icon a hidden window could not be brought back: closing
+// then ends the program (with all its saves).
 void onWindowClose() {
-    if (g_exitRequested.load()) {
+    if (g_exitRequested.load() || !trayIconShown()) {
+        g_exitRequested.store(true);
         destroyMainWindow();
         return;
     }
@@ -116,6 +119,7 @@ void runTrayCommand(int command) {
         case kTrayStyles + 3:
         case kTrayStyles + 4: setShellStyleIndex(command - kTrayStyles); return;
         case kTrayStartAtLogOn: toggleStartAtLogOn(); break;
+        case kShowWindowCommand: showMainWindow(true); break;
         case kTrayExit:
             g_exitRequested.store(true);
             destroyMainWindow();

@@ -8,6 +8,7 @@
 #include "foundation/version_records.h"
 #include "platform/text.h"
 #include "program_home.h"
+#include "x_window.h"
 
 namespace {
 using namespace programtest;
@@ -33,10 +34,20 @@ void expectSavedFiles(const ProgramHome& home) {
     EXPECT_TRUE(std::filesystem::is_regular_file(home.dataFolder() + "/FileMetaData/abc.md"));
 }
 
+template <typename Condition>
+bool waitUntil(Condition condition, int timeoutMs = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 // Starts the program on its own X server and waits for its main loop.
-pid_t startOnDisplay(ProgramHome& home, XServer& x, const std::string& errorFile) {
+pid_t startOnDisplay(ProgramHome& home, XServer& x, const std::string& errorFile, bool install = true) {
     useDisplay(home, x);
-    if (home.run({"install"}).exitCode != 0) return -1;
+    if (install && home.run({"install"}).exitCode != 0) return -1;
     const pid_t pid = home.start({}, errorFile);
     if (pid > 0 && !home.waitForTrace("Start Event Loop & UI")) return -1;
     return pid;
@@ -62,4 +73,42 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         expectSavedFiles(home);
     }
+}
+
+TEST(DesktopProcess, WithoutTrayHostTheWindowNeverHidesAndClosingEnds) {
+    ProgramHome home;
+    XServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    // A configuration that says the window was hidden last time.
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    const std::wstring configFile = utf8ToWide(home.configFolder() + "/Config.dat");
+    {
+        const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+        const pid_t first = home.start({}, errorFile);
+        const ProcessGuard guard{first};
+        ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI"));
+        kill(first, SIGTERM);
+        ASSERT_EQ(ProgramHome::wait(first, errorFile).exitCode, 0);
+        DataRecord config;
+        ASSERT_TRUE(loadDataRecordFile(config, "main", configFile, kDataFilePassPhrase));
+        setRecordString(getRecordSection(config, "main"), "ShowUI", "0", 0);
+        ASSERT_TRUE(saveDataRecordFile(config, "main", configFile, kDataFilePassPhrase));
+    }
+
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = startOnDisplay(home, x, errorFile, false);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0) << readTestFile(errorFile);
+    XWindowFinder finder(x.display);
+    ASSERT_TRUE(finder.connected());
+    EXPECT_TRUE(waitUntil([&] { return finder.viewable(); })) << "no tray host: the window must show";
+
+    // A second start asks the running one for its window and ends.
+    EXPECT_EQ(home.run({}).exitCode, 0);
+    EXPECT_EQ(kill(pid, 0), 0);
+
+    finder.close();
+    const ProcessRun run = ProgramHome::wait(pid, errorFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    expectSavedFiles(home);
 }
