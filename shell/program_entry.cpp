@@ -255,7 +255,15 @@ int runProgram(int argc, const char* const* argv) {
     const std::wstring programFolder = folderOf(executable);
     const std::string switchText = switchTextFromArguments(argc, argv);
     const bool firstRun = !isExistingFolder(configurationFolderPath());
-    if (switchText == "install" || firstRun) return runInstallBlock(switchText == "install", programFolder);
+    if (switchText == "install") return runInstallBlock(true, programFolder);
+    if (firstRun) {
+        const int code = runInstallBlock(false, programFolder);
+        // Without this line a first start ends without a trace of what it did.
+        if (code == 0)
+            std::printf("Varnholt set up its data folder %s; start it again to run it.\n",
+                        wideToUtf8(dataFolderPath()).c_str());
+        return code;
+    }
     if (switchText == "uninstall") return 0;
     return runNormalStart();
 }

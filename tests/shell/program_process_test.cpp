@@ -51,6 +51,12 @@ TEST(ProgramProcess, FirstRunSetUpEndsWithoutWindow) {
         ProgramHome home;
         const ProcessRun run = home.run(args);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
+        // A first start says what it did; the installer's "install" stays quiet.
+        if (args.empty())
+            EXPECT_EQ(run.output, "Varnholt set up its data folder " + home.dataFolder() +
+                                      "; start it again to run it.\n");
+        else
+            EXPECT_EQ(run.output, "");
         EXPECT_TRUE(isPrivateFolder(home.configFolder()));
         EXPECT_TRUE(isPrivateFolder(home.dataFolder() + "/FileMetaData"));
         EXPECT_FALSE(fs::exists(home.traceLog()));  // no normal start happened
