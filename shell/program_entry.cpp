@@ -102,6 +102,9 @@ void addStartUpMessage() {
         std::lock_guard<std::mutex> guard(appSettingsMutex);
         message = appSettings.lastBootMessage;
     }
+    // An empty message would add a line at every start and keep the
+    // Notifications tab up for nothing.
+    if (message.empty()) return;
     appendAppLogEntry(L"Start-Up Message: " + utf8ToWide(message), 1, false);
 }
 

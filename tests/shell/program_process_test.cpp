@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/app_log.h"
+#include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
@@ -124,6 +126,13 @@ TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
     ASSERT_TRUE(loadDataRecordFile(log, "notifications",
                                    utf8ToWide(home.configFolder() + "/Notifications.dat"), kDataFilePassPhrase));
     EXPECT_TRUE(fs::exists(home.dataFolder() + "/FileMetaData/abc.md"));
+
+    // No start-up message was stored: none is added to the log.
+    setenv("LOCALAPPDATA", (home.root + "/home/.local/share").c_str(), 1);
+    ASSERT_TRUE(loadNotificationsFile());
+    unsetenv("LOCALAPPDATA");
+    for (const AppLogEntry& entry : appLogSnapshot().entries)
+        EXPECT_EQ(entry.key.find(L"Start-Up Message"), std::wstring::npos);
 }
 
 TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
