@@ -309,6 +309,11 @@ void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::stri
 #endif
 }
 
+std::vector<TrayHostItem> publishedTrayHostMenu() {
+    std::lock_guard<std::mutex> guard(g_host.mutex);
+    return g_host.items;
+}
+
 void stopTrayHost() {
     std::unique_lock<std::mutex> lock(g_host.mutex);
     if (!g_host.running) return;

@@ -31,6 +31,8 @@ bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
                    TrayCommandHandler handler, int secondaryCommand);
 // Replaces the shown menu and tooltip.
 void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::string& tip);
+// The menu last published (what the icon shows, or would show).
+std::vector<TrayHostItem> publishedTrayHostMenu();
 // Ends the tray thread and removes the icon; joins unless called on it.
 void stopTrayHost();
 bool trayHostRunning();

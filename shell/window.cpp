@@ -36,10 +36,20 @@ void updateWindowEntries(bool shown) {
     setTrayMenuItem(kTrayTools, kTrayEnabled | (shown ? kTrayVisible : 0), "Tools");
 }
 
-void updateNotificationEntry() {
+// The pending state the menu shows: -1 before the first publication.
+std::atomic<int> g_menuPending{-1};
+
+// Returns true when the entry changed.
+bool updateNotificationEntry() {
     const bool pending = shellHasPendingNotifications();
     setTrayMenuItem(kTrayNewNotifications, kTrayEnabled | (pending ? kTrayVisible : 0),
                     "** You Have New Notifications **");
+    return g_menuPending.exchange(pending ? 1 : 0) != (pending ? 1 : 0);
+}
+
+// The "new notifications" entry follows the log, not only the menu's use.
+void followPendingNotifications() {
+    if (trayIconAdded() && updateNotificationEntry()) startTrayIcon(false);
 }
 
 // Start at log-on follows the file on disk; a failed write is reported and
@@ -103,6 +113,7 @@ bool pumpWindowEvents() {
     if ((shutdownSignalReceived() || displayLost()) && !g_quitRequested.load()) endSessionNow();
     WindowEvent event;
     while (pollWindowEvent(event)) handleWindowEvent(event);
+    followPendingNotifications();
     return !g_quitRequested.load();
 }
 
@@ -112,12 +123,12 @@ void runTrayCommand(int command) {
         case kTrayShowUI: showMainWindow(!shellShowUI()); break;
         case kTrayAbout: startShellVersionCheck(); [[fallthrough]];
         case kTrayNewNotifications: showMainWindow(true); break;
-        case kTrayTools: requestShellWizardsTab(); return;
+        case kTrayTools: requestShellWizardsTab(); break;
         case kTrayStyles:
         case kTrayStyles + 1:
         case kTrayStyles + 2:
         case kTrayStyles + 3:
-        case kTrayStyles + 4: setShellStyleIndex(command - kTrayStyles); return;
+        case kTrayStyles + 4: setShellStyleIndex(command - kTrayStyles); break;
         case kTrayStartAtLogOn: toggleStartAtLogOn(); break;
         case kShowWindowCommand: showMainWindow(true); break;
         case kTrayExit:
@@ -160,6 +171,7 @@ bool takeSettledResize(int64_t nowMs) {
 void resetWindowState() {
     g_exitRequested = false;
     g_quitRequested = false;
+    g_menuPending = -1;
     std::lock_guard<std::mutex> guard(g_resizeMutex);
     g_resizePending = false;
     g_resizeDeadlineMs = 0;
