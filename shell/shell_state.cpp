@@ -5,6 +5,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "engine/backup_data_tasks.h"
+#include "engine/backup_scheduler.h"
+#include "engine/restore_state.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
@@ -69,6 +72,10 @@ void shellLogEntry(const std::string& text, int kind) {
 bool shellEngineRunning() { return isApplicationRunning(); }
 void stopShellEngine() { setApplicationRunning(false); }
 bool waitForShellEngine() { return waitForEngineThreads(timings().shutdownGraceMs.load()); }
+
+bool shellTaskRunning() {
+    return isAnyOperationInProgress() || isBackupRunning() || restoreActive.load() || deletionRunning.load();
+}
 
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }

@@ -33,6 +33,10 @@ void stopShellEngine();
 // of timings(); true when none is left.
 bool waitForShellEngine();
 
+// A backup, restore, deletion or other task runs: its progress changes the
+// window without any input.
+bool shellTaskRunning();
+
 // Main window: show its "Wizards/Help" tab next frame.
 void requestShellWizardsTab();
 bool takeShellWizardsTabRequest();

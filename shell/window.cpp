@@ -19,6 +19,7 @@ int64_t resizeSettleMs = 125;
 namespace {
 std::atomic<bool> g_exitRequested{false};
 std::atomic<bool> g_quitRequested{false};
+std::atomic<bool> g_inputSeen{false};
 
 std::mutex g_resizeMutex;
 bool g_resizePending = false;
@@ -77,6 +78,7 @@ void onWindowClose() {
 }
 
 void handleWindowEvent(const WindowEvent& event) {
+    g_inputSeen.store(true);
     forwardEventToImGui(event.raw);
     switch (event.kind) {
         case WindowEventKind::close: onWindowClose(); break;
@@ -150,6 +152,8 @@ void endSessionNow() {
     g_exitRequested.store(true);
     destroyMainWindow();
 }
+
+bool takeWindowInput() { return g_inputSeen.exchange(false); }
 
 bool quitRequested() { return g_quitRequested.load(); }
 bool exitRequested() { return g_exitRequested.load(); }
