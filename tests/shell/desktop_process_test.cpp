@@ -7,6 +7,7 @@
 #include "foundation/global_defaults.h"
 #include "foundation/version_records.h"
 #include "platform/text.h"
+#include "fake_tray_watcher.h"
 #include "program_home.h"
 #include "x_window.h"
 
@@ -110,4 +111,40 @@ TEST(DesktopProcess, WithoutTrayHostTheWindowNeverHidesAndClosingEnds) {
     const ProcessRun run = ProgramHome::wait(pid, errorFile);
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     expectSavedFiles(home);
+}
+
+// The panel comes up after the program: the tray icon appears then, and from
+// then on closing the window hides it. The icon file lies in the private
+// runtime folder and never goes through a planted link.
+TEST(DesktopProcess, LatePanelGetsTheIconAndIconFileIsPrivate) {
+    ProgramHome home;
+    XServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    SessionBus bus(home.root);
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
+    home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+    const std::string elsewhere = makeTestFolder("elsewhere");
+    std::filesystem::create_directory_symlink(elsewhere, home.root + "/run/varnholt-icons");
+
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = startOnDisplay(home, x, errorFile);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0) << readTestFile(errorFile);
+    XWindowFinder finder(x.display);
+    ASSERT_TRUE(waitUntil([&] { return finder.viewable(); }));
+
+    FakeTrayWatcher watcher(bus.address);
+    ASSERT_TRUE(watcher.owned());
+    // Closing hides the window once the program has seen the tray host.
+    ASSERT_TRUE(waitUntil([&] {
+        finder.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return finder.hidden();
+    }));
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));  // nothing written through the link
+
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    const ProcessRun run = ProgramHome::wait(pid, errorFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }

@@ -36,6 +36,14 @@ bool XWindowFinder::viewable() {
     return window && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
 }
 
+bool XWindowFinder::hidden() {
+    Display* display = static_cast<Display*>(display_);
+    if (!display) return false;
+    const Window window = findByTitle(display, DefaultRootWindow(display));
+    XWindowAttributes attributes;
+    return window && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsUnmapped;
+}
+
 void XWindowFinder::close() {
     Display* display = static_cast<Display*>(display_);
     if (!display) return;
