@@ -2,6 +2,8 @@
 // does to it at log-out.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
@@ -54,12 +56,23 @@ pid_t startOnDisplay(ProgramHome& home, XServer& x, const std::string& errorFile
 }
 }  // namespace
 
+// The tray's GTK thread has an X connection of its own: it meets the lost
+// display too, and must not end the process on its own terms either.
 TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
-    for (bool sigtermFirst : {false, true}) {
-        SCOPED_TRACE(sigtermFirst ? "SIGTERM, then the display goes" : "the display goes");
+    for (int run = 0; run < 3; ++run) {
+        const bool sigtermFirst = run == 1;
+        const bool withTray = run == 2;
+        SCOPED_TRACE(sigtermFirst ? "SIGTERM, then the display goes" : withTray ? "with a tray" : "the display goes");
         ProgramHome home;
         XServer x;
         ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+        SessionBus bus(home.root);
+        std::unique_ptr<FakeTrayWatcher> watcher;
+        if (withTray) {
+            ASSERT_FALSE(bus.address.empty());
+            home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+            watcher = std::make_unique<FakeTrayWatcher>(bus.address);
+        }
         const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
         const pid_t pid = startOnDisplay(home, x, errorFile);
         const ProcessGuard guard{pid};
