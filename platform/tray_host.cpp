@@ -141,6 +141,8 @@ gboolean rebuildMenu(gpointer) {
     GtkWidget* secondary = nullptr;
     appendItems(menu, items, &secondary, secondaryCommand);
     gtk_widget_show_all(menu);
+    // The old target dies with the old menu.
+    app_indicator_set_secondary_activate_target(g_indicator, nullptr);
     app_indicator_set_menu(g_indicator, GTK_MENU(menu));
     if (secondary) app_indicator_set_secondary_activate_target(g_indicator, secondary);
     app_indicator_set_title(g_indicator, tip.c_str());
