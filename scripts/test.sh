@@ -9,12 +9,12 @@ jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
 
 echo "== build and test"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TEST_HOOKS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --timeout 600
 
 echo "== build and test with address and undefined-behaviour sanitizers"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNHOLT_SANITIZE=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNHOLT_SANITIZE=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -j"$jobs" --timeout 900

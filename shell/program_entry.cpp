@@ -27,6 +27,8 @@
 #include "platform/paths.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
+#include "platform/tray_host.h"
+#include "platform/window_sdl.h"
 #include "platform/text.h"
 #include "shell/autostart.h"
 #include "shell/display_items.h"
@@ -39,6 +41,7 @@
 
 namespace {
 std::string g_step = "unknown";
+constexpr const char* kInstanceName = "Varnholt";
 
 // Test builds only: VARNHOLT_FAIL_STEP="<step>:<runtime|exception|unknown>"
 // makes that step fail, so tests can reach the error handler of the real program.
@@ -79,14 +82,21 @@ void fillIdentityValues() {
         appSettings.userName = wideToUtf8(expandEnvironmentPlaceholders(L"{{USERNAME}}"));
 }
 
+// A second start asks for the window through the instance socket; the
+// request reaches the main thread as a window event.
+void onShowRequest() { postTrayCommandEvent(kShowWindowCommand); }
+
 void setUpTrayAndWindow() {
-    const bool show = shellShowUI();
     // The autostart file is the truth about start at log-on.
     setShellStartAtLogOn(startAtLogOnEnabled());
-    setupTrayMenu(show, shellStartAtLogOn(), shellStyleNames());
+    setupTrayMenu(shellShowUI(), shellStartAtLogOn(), shellStyleNames());
     startTrayIcon(false);
+    // Without a tray icon nothing could show a hidden window.
+    const bool show = shellShowUI() || !trayIconShown();
     showMainWindow(show);
+    startTrayIcon(false);
     setRequestedRenderState(show ? kRenderOn : kRenderOff);
+    listenForShowRequests(kInstanceName, onShowRequest);
 }
 
 void tearDownGraphics() {
@@ -158,6 +168,7 @@ void shutDownWithoutDisplay() {
         stopBackgroundWork();
         saveOnce();
     }
+    removeTrayHostIconFile();
     endProcessNow(0);
 }
 
@@ -166,7 +177,10 @@ void shutDownWithoutDisplay() {
 void shutDown() {
     stopBackgroundWork();
     saveOnce();
-    if (displayLost()) endProcessNow(0);
+    if (displayLost()) {
+        removeTrayHostIconFile();
+        endProcessNow(0);
+    }
     endWhenThreadsRemain();
     tearDownGraphics();
     startTrayIcon(true);
@@ -247,7 +261,15 @@ int runProgram(int argc, const char* const* argv) {
         return kExitInstallFailed;
     }
     const bool firstRun = !isExistingFolder(configurationFolderPath());
-    if (switchText == "install" || firstRun) return runInstallBlock(switchText == "install", programFolder);
+    if (switchText == "install") return runInstallBlock(true, programFolder);
+    if (firstRun) {
+        const int code = runInstallBlock(false, programFolder);
+        // Without this line a first start ends without a trace of what it did.
+        if (code == 0)
+            std::printf("Varnholt set up its data folder %s; start it again to run it.\n",
+                        wideToUtf8(dataFolderPath()).c_str());
+        return code;
+    }
     if (switchText == "uninstall") return 0;
     return runNormalStart();
 }
@@ -288,8 +310,11 @@ int varnholtMain(int argc, const char* const* argv) {
     applyPlatformEnvironmentDefaults();
     // One instance per user, decided before anything else: a second start
     // must not set up or remove data under the running one.
-    const InstanceLock lock = acquireSingleInstanceLock("Varnholt");
-    if (lock == InstanceLock::heldByOther) return 0;
+    const InstanceLock lock = acquireSingleInstanceLock(kInstanceName);
+    if (lock == InstanceLock::heldByOther) {
+        askRunningInstanceToShow(kInstanceName);
+        return 0;
+    }
     if (lock == InstanceLock::failed) std::fprintf(stderr, "Varnholt: no single-instance lock could be taken\n");
     installShutdownSignalHandlers();
     const int code = runWithErrorHandler([&] { return runProgram(argc, argv); });
