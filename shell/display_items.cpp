@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "shell/modal_window.h"
+#include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
 
 std::map<std::wstring, DisplayItem> displayItemMap;

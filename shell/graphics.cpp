@@ -13,7 +13,6 @@
 #include "shell/fonts.h"
 
 std::map<std::string, TextureItem> mapTextureItems;
-float clearColor[4] = {0.45f, 0.55f, 0.60f, 1.00f};
 
 namespace {
 SDL_GLContext g_glContext = nullptr;
@@ -132,6 +131,11 @@ bool initImGuiBackends() {
 void forwardEventToImGui(const void* sdlEvent) {
     if (g_backendsRunning && sdlEvent)
         ImGui_ImplSDL2_ProcessEvent(static_cast<const SDL_Event*>(sdlEvent));
+}
+
+int letterKeyIndex(char letter) {
+    if (letter < 'A' || letter > 'Z') return -1;
+    return SDL_SCANCODE_A + (letter - 'A');
 }
 
 void newGraphicsFrame() {

@@ -33,6 +33,13 @@ void stopShellEngine();
 // of timings(); true when none is left.
 bool waitForShellEngine();
 
+// First run: "Config.dat" did not exist when the configuration was loaded,
+// so the main window greets a new user.
+bool shellFirstRun();
+void setShellFirstRun(bool firstRun);
+// Sets the flag from whether "Config.dat" exists now (before the load).
+void noteShellFirstRun();
+
 // Main window: show its "Wizards/Help" tab next frame.
 void requestShellWizardsTab();
 bool takeShellWizardsTabRequest();
