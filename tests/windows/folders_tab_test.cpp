@@ -53,6 +53,16 @@ TEST_F(MainWindowTest, StateSweepDrawsEveryStateAtEverySize) {
     EXPECT_NE(shown.find("Add a watch folder by clicking on the \"Add\" button below."), std::string::npos) << shown;
     EXPECT_NE(shown.find("Versions may be restored using the context menu ( Right Click )"), std::string::npos);
     EXPECT_EQ(shown.find("Hello and Welcome,"), std::string::npos);
+    // A first run is one without "Config.dat" (the set-up run made the folders).
+    const std::string config = wideToUtf8(configurationFolderPath());
+    fs::create_directories(config);
+    fs::remove(config + "/Config.dat");
+    noteShellFirstRun();
+    EXPECT_TRUE(shellFirstRun());
+    ASSERT_TRUE(writeTestFile(config + "/Config.dat", "saved"));
+    noteShellFirstRun();
+    EXPECT_FALSE(shellFirstRun());
+    fs::remove(config + "/Config.dat");
     setShellFirstRun(true);
     shown = text();
     EXPECT_NE(shown.find("Hello and Welcome,"), std::string::npos) << shown;
