@@ -129,6 +129,8 @@ void completeEntry(FileInfos& entry);
 // ---- selection and results ----
 void selectEntry(DialogState& state, const std::string& name, bool ctrl, bool shift);
 std::string resultingFileName(const DialogState& state, int resultMode);
+// A name adjusted to the selected filter's extension by the result mode.
+std::string adjustFileName(const DialogState& state, const std::string& text, int resultMode);
 // In folder mode: the folder OK would return (may not exist); "" when none.
 std::string resultFolder(const DialogState& state);
 bool isSelected(const DialogState& state, const std::string& name);

@@ -46,10 +46,13 @@ void addExpression(FilterInfos& filter, const std::string& text) {
 void addExtension(FilterInfos& filter, const std::string& extension) {
     if (extension.find('*') != std::string::npos) {
         std::string regex = "((";
-        for (char c : extension) {
+        for (size_t i = 0; i < extension.size(); ++i) {
+            const char c = extension[i];
             if (c == '.') regex += "[.]";
-            else if (c == '*') regex += ".*";
-            else regex += c;
+            // A run of "*" is one ".*": each more makes the search backtrack
+            // exponentially over a name.
+            else if (c == '*' && (i == 0 || extension[i - 1] != '*')) regex += ".*";
+            else if (c != '*') regex += c;
         }
         addExpression(filter, regex + "$))");
         return;

@@ -381,8 +381,12 @@ bool isSelected(const DialogState& state, const std::string& name) {
 }
 
 std::string resultingFileName(const DialogState& state, int resultMode) {
-    const std::string text = bufferText(state.files.fileName);
-    if (state.files.folderMode || text.empty()) return {};
+    if (state.files.folderMode) return {};
+    return adjustFileName(state, bufferText(state.files.fileName), resultMode);
+}
+
+std::string adjustFileName(const DialogState& state, const std::string& text, int resultMode) {
+    if (text.empty()) return {};
     const FilterInfos& filter = state.filters.selected;
     const std::string& extension = filter.firstExtension();
     if (extension.empty() || resultMode == 2) return text;

@@ -2,7 +2,7 @@
 // Headless Dear ImGui for tests: a context without renderer, frames drawn by a
 // callback with a fixed delta time, mouse clicks as hover, press and release
 // frames, typed text, held keys, buttons clicked by their table key, the text
-// a frame drew, and the seams of the windows (clock, shell opener, data folder).
+// a frame drew, and the seams of the windows (clock, shell opener).
 #include <imgui.h>
 #include <imgui_internal.h>
 #include <stdlib.h>
@@ -37,6 +37,8 @@ public:
         int width = 0;
         int height = 0;
         io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+        // Keys are their own indices in KeysDown[].
+        for (int key = 0; key < ImGuiKey_COUNT; ++key) io.KeyMap[key] = key;
     }
     ~HeadlessImGui() {
         ImGui::DestroyContext(context_);
@@ -51,7 +53,6 @@ public:
     void frame(const std::function<void()>& draw, ImVec2 pos = ImVec2(-1000, -1000), bool down = false,
                int button = 0) {
         ImGuiIO& io = ImGui::GetIO();
-        io.DeltaTime = 1.0f / 60.0f;
         io.MousePos = pos;
         for (bool& b : io.MouseDown) b = false;
         io.MouseDown[button] = down;
@@ -68,6 +69,33 @@ public:
         frame(draw);  // the mouse leaves
     }
 
+    // Hover, press, release, press and release at `pos`: a double click.
+    void doubleClick(const std::function<void()>& draw, ImVec2 pos) {
+        frame(draw, pos, false);
+        frame(draw, pos, true);
+        frame(draw, pos, false);
+        frame(draw, pos, true);
+        frame(draw, pos, false);
+        frame(draw);
+    }
+
+    // Text typed into the focused field (one frame).
+    void type(const std::function<void()>& draw, const char* utf8) {
+        ImGui::GetIO().AddInputCharactersUTF8(utf8);
+        frame(draw);
+    }
+
+    // A key pressed in one frame and released in the next, with Ctrl held when `ctrl`.
+    void pressKey(const std::function<void()>& draw, ImGuiKey key, bool ctrl = false) {
+        ImGuiIO& io = ImGui::GetIO();
+        io.KeyCtrl = ctrl;
+        io.KeysDown[io.KeyMap[key]] = true;
+        frame(draw);
+        io.KeysDown[io.KeyMap[key]] = false;
+        io.KeyCtrl = false;
+        frame(draw);
+    }
+
     // Clicks the button a button row drew for `key` in the last frame (after
     // one frame that draws it); false when the row did not draw it.
     bool clickButton(const std::function<void()>& draw, const std::string& key) {
@@ -76,25 +104,6 @@ public:
         if (!lastButtonRect(key, rect) || rect.frame != ImGui::GetFrameCount()) return false;
         click(draw, ImVec2((rect.minX + rect.maxX) / 2, (rect.minY + rect.maxY) / 2));
         return true;
-    }
-
-    // Types `text` into the focused field, one frame.
-    void typeText(const std::function<void()>& draw, const std::string& text) {
-        ImGui::GetIO().AddInputCharactersUTF8(text.c_str());
-        frame(draw);
-    }
-
-    // Presses and releases a named key (Backspace, Enter, ...), `times` times.
-    void pressKey(const std::function<void()>& draw, ImGuiKey key, int times = 1) {
-        ImGuiIO& io = ImGui::GetIO();
-        const int index = 400 + key;  // an index no letter uses
-        io.KeyMap[key] = index;
-        for (int i = 0; i < times; ++i) {
-            io.KeysDown[index] = true;
-            frame(draw);
-            io.KeysDown[index] = false;
-            frame(draw);
-        }
     }
 
     // Holds Ctrl and Shift with the given letters (or releases all: empty).

@@ -156,6 +156,10 @@ TEST(FileDialogModel, FilterGrammar) {
     parseFilters(m, ".*,Archives{.tar.gz,.zip},Plain{.txt}");
     ASSERT_EQ(m.filters.size(), 3u);
     EXPECT_EQ(m.filters[0].extensions[0], "(([.].*$))");
+    FilterManager stars;
+    parseFilters(stars, (".*" + std::string(60, '*') + "cp").c_str());
+    ASSERT_EQ(stars.filters.size(), 1u);
+    EXPECT_EQ(stars.filters[0].extensions[0], "(([.].*cp$))");  // one ".*": no exponential search
     EXPECT_EQ(m.filters[1].greatestDotCount, 2u);
     auto entry = [](const std::string& name, size_t dots) {
         FileInfos e;

@@ -268,8 +268,9 @@ TEST_F(MainWindowTest, AddThroughTheFolderChooser) {
     const ImVec2 field = fromBottom.front();
     ui.click(drawItemsFrame, field);
 
-    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace, 2);
-    ui.typeText(drawItemsFrame, chosen);
+    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace);
+    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace);
+    ui.type(drawItemsFrame, chosen.c_str());
     ui.pressKey(drawItemsFrame, ImGuiKey_Enter);
 
     const std::wstring key = utf8ToWide(chosen);
