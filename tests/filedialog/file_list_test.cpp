@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filedialog/dialog_state.h"
+#include "platform/file_system.h"
 #include "test_env.h"
 
 using namespace VFD;
@@ -307,6 +308,17 @@ TEST(FileDialogModel, PathComposerAndResults) {
     state.files.currentPath.clear();  // the drive list
     setBufferText(state.files.fileName, ".");
     EXPECT_EQ(resultFolder(state), "");
+
+    // The drive list: "/" and the mounted local file systems, each enterable.
+    setMountTableOverride("/dev/sda1 / ext4 rw 0 0\n/dev/sdb " + dir + " ext4 rw 0 0\nproc /proc proc rw 0 0\n");
+    ASSERT_TRUE(showDriveList(state));
+    setMountTableOverride(std::nullopt);
+    EXPECT_EQ(names(state.files.filteredList), (std::vector<std::string>{"/", dir}));
+    EXPECT_TRUE(state.files.currentPath.empty());
+    ASSERT_TRUE(enterFolder(state, *state.files.filteredList[1]));
+    openCurrentPath(state);
+    EXPECT_EQ(state.files.currentPath, dir);
+    EXPECT_FALSE(state.files.showDrives);
 
     FileSystemDirent fs;
     const ParsedPath p = fs.SplitFullPath("/work/report.txt");
