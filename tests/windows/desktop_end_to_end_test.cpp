@@ -246,6 +246,13 @@ TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
     pauseMs(500);
     desktop.screenshot("desktop-folder-added.png");
 
+    // Ctrl+Shift+S+T shows the workers' table over the window.
+    desktop.run("xdotool keydown ctrl keydown shift keydown s keydown t");
+    pauseMs(400);
+    desktop.run("xdotool keyup t keyup s keyup shift keyup ctrl");
+    pauseMs(500);
+    desktop.screenshot("desktop-thread-status.png");
+
     // SIGTERM saves the configuration: User.dat holds the folder.
     ASSERT_EQ(kill(program, SIGTERM), 0);
     EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
