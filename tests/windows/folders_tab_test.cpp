@@ -160,6 +160,18 @@ TEST_F(MainWindowTest, BackupRunsWhenIdleWithArchiveAndCancelStopsIt) {
     EXPECT_EQ(getUIButtonValue("bkrf"), kButtonDisabled) << "no backup set yet";
     EXPECT_EQ(getUIButtonValue("bkcncl"), kButtonDisabled);
 
+    // A folder whose backup state is not idle starts nothing.
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].backupState = kBackupStatePreparing;
+    }
+    ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkbuf"));
+    EXPECT_FALSE(isBackupRunning());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].backupState = kBackupStateIdle;
+    }
+
     // A whole backup: the set it saves enables Restore.
     ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkbuf"));
     EXPECT_EQ(getUIButtonValue("bkbuf"), kButtonDisabled);
