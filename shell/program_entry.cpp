@@ -8,6 +8,7 @@
 
 #include "engine/copy_queue.h"
 #include "engine/engine_wiring.h"
+#include "engine/unclean_end.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -125,6 +126,7 @@ void shutDown() {
     stopBackgroundWork();
     tearDownGraphics();
     saveEverything();
+    closeRunMarker();
     startTrayIcon(true);
     closeWindowSystem();
 }
@@ -155,6 +157,7 @@ int runNormalStart() {
     addApplicationFonts();
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
+    const bool uncleanEnd = openRunMarker();
     wireEngine();
     loadAppConfiguration();
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
@@ -164,6 +167,7 @@ int runNormalStart() {
     fillIdentityValues();
     setCurrentStep("loadVersionRecords");
     loadVersionRecords();
+    if (uncleanEnd) startUncleanEndRecovery();
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");
