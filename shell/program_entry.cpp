@@ -10,6 +10,7 @@
 
 #include "engine/copy_queue.h"
 #include "engine/engine_wiring.h"
+#include "engine/unclean_end.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -111,13 +112,17 @@ void tearDownGraphics() {
 // user's files with defaults). g_saved makes the saves run once.
 std::atomic<bool> g_readyToSave{false};
 std::atomic<bool> g_saved{false};
+// Every engine thread ended within the shut-down wait: nothing was left in
+// flight, so the run counts as ended cleanly once the saves are done.
+std::atomic<bool> g_engineStopped{false};
 
 // Stops the engine and waits (bounded) for its workers and the state check.
 // A wait that runs out is logged; the saves still run, since every store
 // they read is guarded by its own mutex.
 void stopBackgroundWork() {
     stopShellEngine();
-    if (!waitForShellEngine()) {
+    g_engineStopped.store(waitForShellEngine());
+    if (!g_engineStopped.load()) {
         const std::string text = "Critical! - Engine threads still running when the shut-down wait ran out";
         writeLogLine(text, "");
         appendAppLogEntry(utf8ToWide(text), 8, true);
@@ -142,7 +147,9 @@ void saveEverything() {
 }
 
 void saveOnce() {
-    if (g_readyToSave.load() && !g_saved.exchange(true)) saveEverything();
+    if (!g_readyToSave.load() || g_saved.exchange(true)) return;
+    saveEverything();
+    if (g_engineStopped.load()) closeRunMarker();
 }
 
 // Ends the process without running static destructors: after a lost display
@@ -218,6 +225,7 @@ int runNormalStart() {
     // The set-up run makes the folders but no "Config.dat": the first normal
     // run is the one that finds the file missing.
     noteShellFirstRun();
+    const bool uncleanEnd = openRunMarker();
     wireEngine();
     installQuestionWindowHook();
     loadAppConfiguration();  // the version records too, before the engine starts
@@ -227,6 +235,7 @@ int runNormalStart() {
     loadStyleFiles();
     fillIdentityValues();
     g_readyToSave.store(true);
+    if (uncleanEnd) startUncleanEndRecovery();
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");
