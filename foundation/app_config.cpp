@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/machine_ids.h"
 #include "foundation/version_records.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -85,6 +86,7 @@ void readMainSection() {
     getRecordUInt32(section, "cbES", s.extensionFilter);
     getRecordString(section, "guid", s.guid, 0);
     getRecordString(section, "hwguid", s.hwguid, 0);
+    s.hwguid = withoutRawMachineId(s.hwguid);
     getRecordString(section, "username", s.userName, 0);
     getRecordString(section, "useremail", s.userEmail, 0);
     getRecordString(section, "usermessage", s.userMessage, 0);

@@ -126,7 +126,7 @@ TEST(AppConfig, RoundTripOfEveryKeyListAndTrigger) {
     wanted.applicationChoice = 2;
     wanted.extensionFilter = 4;
     wanted.guid = "0f8e6b2a-1234-4abc-9def-001122334455";
-    wanted.hwguid = "{3d1219c7-c4c5-404a-aa1f-6d2a48adfda4}";
+    wanted.hwguid = "{00000000-1111-4222-8333-444444444444}";
     wanted.userName = "Ann \xC3\xA9";
     wanted.userEmail = "ann@example.org";
     wanted.userMessage = "line one\nline two";
