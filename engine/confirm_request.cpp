@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/engine_hooks.h"
 #include "foundation/global_defaults.h"
 #include "foundation/texts.h"
 
@@ -33,7 +34,7 @@ void pause(uint32_t ms) {
 bool showModalMessage(const std::string& title, const std::string& heading, const std::string& body,
                       uint8_t buttonMask, uint64_t* ticket) {
     if ((buttonMask & 3) == 0) return false;
-    std::lock_guard<std::mutex> lock(modalMessageMutex);
+    std::unique_lock<std::mutex> lock(modalMessageMutex);
     ModalMessageState& s = modalMessage;
     if (s.open || s.firstFrame) return false;
     s.heading = indentHeading(heading);
@@ -49,6 +50,8 @@ bool showModalMessage(const std::string& title, const std::string& heading, cons
     s.ticket = ++s.lastTicket;
     s.open = true;
     if (ticket) *ticket = s.ticket;
+    lock.unlock();
+    if (const EngineHooks hooks = engineHooks(); hooks.questionPosted) hooks.questionPosted();
     return true;
 }
 

@@ -35,6 +35,9 @@ inline constexpr std::wstring_view kArchiveRootFolderName = L"QZR_ARCHIVE_ROOT";
 inline constexpr std::string_view kDataFilePassPhrase = "Br4mbl3#2.71c0d3x9";
 inline constexpr std::string_view kStylePassPhrase = "k8q2_%?.&7";
 
+// The user guide on the maker's web server (the README names it).
+inline constexpr std::wstring_view kOnlineGuideAddress = L"https://varnholt.morvane.example/guide/";
+
 // Default paths and lists.
 inline constexpr std::wstring_view kDefaultArchiveRoot = L"{{USERPROFILE}}/Documents/Varnholt";
 inline constexpr std::wstring_view kDocumentsFolder = L"{{USERPROFILE}}/Documents/.";
@@ -136,6 +139,8 @@ struct Timings {
     std::atomic<uint32_t> backupStepMs{1000};    // a backup's pause between its shown states
     std::atomic<uint32_t> backupStallMs{60000};  // a backup's copy wait without progress before it asks
     std::atomic<uint32_t> restorePaceMs{2000};   // a restore's pacing budget and its pause at the end
+    std::atomic<uint32_t> httpConnectMs{60000};  // an HTTPS request's connection and TLS handshake
+    std::atomic<uint32_t> httpTotalMs{120000};   // an HTTPS request from start to the last byte
 };
 Timings& timings();
 // Puts every timing back to the product's value.

@@ -2,7 +2,21 @@
 
 #include <imgui.h>
 
+#include <map>
+#include <mutex>
+#include <string>
+
 namespace {
+
+std::mutex buttonRectMutex;
+std::map<std::string, ButtonRect> buttonRects;
+
+void recordButtonRect(const std::string& key) {
+    const ImVec2 min = ImGui::GetItemRectMin();
+    const ImVec2 max = ImGui::GetItemRectMax();
+    std::lock_guard<std::mutex> lock(buttonRectMutex);
+    buttonRects[key] = ButtonRect{min.x, min.y, max.x, max.y, ImGui::GetFrameCount()};
+}
 
 ImVec4 hsvColor(const double* hsv) {
     ImVec4 rgb(0, 0, 0, 1.0f);
@@ -33,6 +47,7 @@ bool drawRowItem(const UIButtonRowItem& item, bool applyStates) {
     bool pressed = false;
     if (entry.state != kButtonHidden) {
         pressed = ImGui::Button(entry.currentLabel.c_str()) && entry.state != kButtonDisabled;
+        recordButtonRect(item.key);
         if (item.offsetAfter != 0) ImGui::SameLine(static_cast<float>(item.offsetAfter));
     }
     ImGui::PopStyleColor(4);
@@ -52,6 +67,14 @@ int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyState
         ImGui::PopID();
     }
     return result;
+}
+
+bool lastButtonRect(const std::string& key, ButtonRect& out) {
+    std::lock_guard<std::mutex> lock(buttonRectMutex);
+    auto it = buttonRects.find(key);
+    if (it == buttonRects.end()) return false;
+    out = it->second;
+    return true;
 }
 
 int32_t drawTableButtonWithLabels(const std::string& key, const char* label1, const char* /*label2*/) {

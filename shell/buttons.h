@@ -18,6 +18,14 @@ struct UIButtonRowItem {
 
 // Draws the row; returns the index of the button pressed this frame, or -1.
 int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyStates);
+// Where a row last drew the key's button, in screen pixels, and in which
+// Dear ImGui frame (tests click buttons by key). False when never drawn.
+struct ButtonRect {
+    float minX = 0, minY = 0, maxX = 0, maxY = 0;
+    int frame = -1;
+};
+bool lastButtonRect(const std::string& key, ButtonRect& out);
+
 // Draws one table button with its enabled colours and the given label whatever
 // its state: 1 pressed, 0 not, -1 for a missing key (nothing drawn).
 int32_t drawTableButtonWithLabels(const std::string& key, const char* label1, const char* label2);

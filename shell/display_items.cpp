@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "shell/modal_window.h"
+#include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
 
 std::map<std::wstring, DisplayItem> displayItemMap;
@@ -35,6 +36,9 @@ const DisplayItemRow kDisplayItemRows[] = {
     {8, L"IG_009", drawUserMessageWindow, isUserMessageWindowOpen},
     {9, L"IG_008", drawStyleEditorWindow, isStyleEditorWindowOpen},
 };
+
+// The main window opens the folder chooser and its option popups as modal popups.
+bool opensModalPopups(int32_t id) { return id == 0; }
 
 std::map<std::wstring, DisplayItem>::iterator findItem(int32_t id) {
     return std::find_if(displayItemMap.begin(), displayItemMap.end(),
@@ -73,8 +77,12 @@ int setDisplayItemDrawFunction(int32_t id, DrawFunction draw) {
 
 bool drawDisplayItems() {
     std::lock_guard<std::mutex> guard(displayItemMutex);
-    for (const auto& [name, item] : displayItemMap)
-        if (item.visible && item.draw) item.draw();
+    // Windows that open modal popups come last: a window that first appears
+    // after a modal popup's first frame trips a Dear ImGui assertion.
+    for (const bool modalPass : {false, true}) {
+        for (const auto& [name, item] : displayItemMap)
+            if (item.visible && item.draw && opensModalPopups(item.id) == modalPass) item.draw();
+    }
     return true;
 }
 

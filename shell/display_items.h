@@ -32,8 +32,9 @@ bool registerDisplayItem(int32_t id, const std::wstring& name);
 // 1 when an item has the id, 0 (nothing changed) otherwise.
 int setDisplayItemVisible(int32_t id, bool visible);
 int setDisplayItemDrawFunction(int32_t id, DrawFunction draw);
-// Calls the draw function of every visible item in name order. The draw
-// functions run under displayItemMutex and must not call the functions above.
+// Calls the draw function of every visible item in name order, the main
+// window (which opens modal popups) last. The draw functions run under
+// displayItemMutex and must not call the functions above.
 bool drawDisplayItems();
 
 // A window opens (its id goes to the back) or closes (its id leaves).

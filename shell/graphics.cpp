@@ -133,6 +133,11 @@ void forwardEventToImGui(const void* sdlEvent) {
         ImGui_ImplSDL2_ProcessEvent(static_cast<const SDL_Event*>(sdlEvent));
 }
 
+int letterKeyIndex(char letter) {
+    if (letter < 'A' || letter > 'Z') return -1;
+    return SDL_SCANCODE_A + (letter - 'A');
+}
+
 void newGraphicsFrame() {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();

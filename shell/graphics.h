@@ -49,6 +49,10 @@ bool initImGuiBackends();
 // Hands one window event (an SDL_Event) to Dear ImGui while the back ends run.
 void forwardEventToImGui(const void* sdlEvent);
 
+// The index in ImGuiIO::KeysDown of a letter key 'A' to 'Z' (the back end
+// indexes keys by their scancode); -1 for anything else.
+int letterKeyIndex(char letter);
+
 // Starts a frame: back ends first, then ImGui::NewFrame.
 void newGraphicsFrame();
 // Clears with the clear colour and draws the rendered ImGui data into the

@@ -17,8 +17,10 @@
 #include "foundation/machine_ids.h"
 #include "foundation/security.h"
 #include "foundation/styles.h"
+#include "foundation/text_format.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
+#include "net/update_check.h"
 #include "platform/display_loss.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -96,18 +98,6 @@ void setUpTrayAndWindow() {
     listenForShowRequests(kInstanceName, onShowRequest);
 }
 
-void addStartUpMessage() {
-    std::string message;
-    {
-        std::lock_guard<std::mutex> guard(appSettingsMutex);
-        message = appSettings.lastBootMessage;
-    }
-    // An empty message would add a line at every start and keep the
-    // Notifications tab up for nothing.
-    if (message.empty()) return;
-    appendAppLogEntry(L"Start-Up Message: " + utf8ToWide(message), 1, false);
-}
-
 void tearDownGraphics() {
     if (graphicsActive())
         setGraphicsActive(false);
@@ -131,6 +121,7 @@ void stopBackgroundWork() {
         writeLogLine(text, "");
         appendAppLogEntry(utf8ToWide(text), 8, true);
     }
+    stopNetworkWork();
     waitForPeriodicStateCheck();
     saveUnattendedCopyQueue();
 }
@@ -223,15 +214,17 @@ int runNormalStart() {
     addApplicationFonts();
     ImGui::StyleColorsDark();
     setCurrentStep("loadAppConfiguration");
+    // The set-up run makes the folders but no "Config.dat": the first normal
+    // run is the one that finds the file missing.
+    noteShellFirstRun();
     wireEngine();
-    loadAppConfiguration();
+    installQuestionWindowHook();
+    loadAppConfiguration();  // the version records too, before the engine starts
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
     if (!loadAppResource("IDR_ABOUT_INFO").empty()) writeLogLine("About Info - Ok", "");
     loadStyleFiles();
     fillIdentityValues();
-    setCurrentStep("loadVersionRecords");
-    loadVersionRecords();
     g_readyToSave.store(true);
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
@@ -240,8 +233,11 @@ int runNormalStart() {
     setCurrentStep("assign mapTextureItems");
     writeLogLine("Start Event Loop & UI", "");
     setCurrentStep("checkApplicationStateAndNotify");
-    runApplicationStateCheck();
-    addStartUpMessage();
+    // The notices ask the network, so they run on their own thread; they log
+    // a new start-up message themselves.
+    setApplicationStateCheck([] { checkApplicationStateAndNotify(); });
+    startApplicationStateCheck();
+    setPeriodicCheckTime(steadyClockMs() + kPeriodicCheckIntervalMs);  // this start's check is the first
     setCurrentStep("start main loop");
     runMainLoop();
     shutDown();

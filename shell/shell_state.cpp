@@ -11,13 +11,17 @@
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
+#include "foundation/data_files.h"
+#include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/styles.h"
 #include "foundation/watch_folders.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace {
 std::atomic<bool> g_wizardsTab{false};
+std::atomic<bool> g_firstRun{false};
 std::atomic<int> g_versionChecks{0};
 
 std::mutex g_pathMutex;
@@ -77,6 +81,14 @@ bool shellTaskRunning() {
     return isAnyOperationInProgress() || isBackupRunning() || restoreActive.load() || deletionRunning.load();
 }
 
+bool shellFirstRun() { return g_firstRun.load(); }
+void setShellFirstRun(bool firstRun) { g_firstRun.store(firstRun); }
+void noteShellFirstRun() {
+    const std::wstring configFile =
+        configurationFolderPath() + kPathSeparatorText + utf8ToWide(std::string(kConfigFileName));
+    g_firstRun.store(!isExistingFile(configFile));
+}
+
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }
 
@@ -104,6 +116,7 @@ void resetShellState() {
     removeAppLogEntriesOfKind(0xFFFFFFFFu);
     setApplicationRunning(true);
     g_wizardsTab = false;
+    g_firstRun = false;
     g_versionChecks = 0;
     std::lock_guard<std::mutex> guard(g_pathMutex);
     g_executablePath.clear();

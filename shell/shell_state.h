@@ -37,6 +37,13 @@ bool waitForShellEngine();
 // window without any input.
 bool shellTaskRunning();
 
+// First run: "Config.dat" did not exist when the configuration was loaded,
+// so the main window greets a new user.
+bool shellFirstRun();
+void setShellFirstRun(bool firstRun);
+// Sets the flag from whether "Config.dat" exists now (before the load).
+void noteShellFirstRun();
+
 // Main window: show its "Wizards/Help" tab next frame.
 void requestShellWizardsTab();
 bool takeShellWizardsTabRequest();

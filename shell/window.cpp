@@ -4,6 +4,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "engine/engine_hooks.h"
 #include "platform/display_loss.h"
 #include "platform/signals.h"
 #include "platform/window_sdl.h"
@@ -124,7 +125,8 @@ void runTrayCommand(int command) {
     switch (command) {
         case kTrayShowUI: showMainWindow(!shellShowUI()); break;
         case kTrayAbout: startShellVersionCheck(); [[fallthrough]];
-        case kTrayNewNotifications: showMainWindow(true); break;
+        case kTrayNewNotifications:
+        case kTrayQuestionPosted: showMainWindow(true); break;
         case kTrayTools: requestShellWizardsTab(); break;
         case kTrayStyles:
         case kTrayStyles + 1:
@@ -140,6 +142,12 @@ void runTrayCommand(int command) {
         default: break;
     }
     startTrayIcon(false);
+}
+
+void installQuestionWindowHook() {
+    EngineHooks hooks = engineHooks();
+    hooks.questionPosted = [] { postTrayCommandEvent(kTrayQuestionPosted); };
+    setEngineHooks(hooks);
 }
 
 void destroyMainWindow() {

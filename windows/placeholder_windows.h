@@ -3,13 +3,14 @@
 // draws. Windows not written yet have an empty stand-in in
 // placeholder_windows.cpp; a window's own file replaces its pair there.
 // The open flags are read every frame by the main loop.
+#include <string>
 
-// IG_000: the main window; open whenever the window is shown.
-void drawMainWindow();
-bool isMainWindowOpen();
-// IG_001: backup-set restoration window.
+// IG_000: the main window is windows/main_window.h.
+// IG_001: backup-set restoration window. The stand-in closes itself on its
+// first frame, so an opening does not block the main window's buttons.
 void drawBackupSetRestoreWindow();
 bool isBackupSetRestoreWindowOpen();
+void openBackupSetRestoreWindow();
 // IG_002: restore view of the items of one file.
 void restoreItemsView();
 bool isRestoreItemsViewOpen();
@@ -30,6 +31,18 @@ void closeAboutWindow();
 // IG_009 (id 8): user-message window.
 void drawUserMessageWindow();
 bool isUserMessageWindowOpen();
-// IG_008 (id 9): style editor.
+// IG_008 (id 9): style editor; the stand-in closes itself like IG_001's.
 void drawStyleEditorWindow();
 bool isStyleEditorWindowOpen();
+void openStyleEditorWindow();
+
+// The main window's tabs written elsewhere: each draws its tab item inside
+// the tab bar and returns true while it is the selected tab.
+bool drawApplicationsTab();
+bool drawNotificationsTab();
+
+// The folder entry's options popup, drawn by the Folders tab for the
+// selected row after a right click.
+void updateFolderEntry(const std::wstring& folderKey);
+// Asks whether to remove the folder entry and removes it; thread body.
+void confirmRemoveFolderEntry(const std::wstring& folderKey);

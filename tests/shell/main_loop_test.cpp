@@ -101,7 +101,7 @@ TEST_F(MainLoopFixture, DisplayItemsRegisterAndDrawInNameOrder) {
     EXPECT_EQ(displayItemMap.size(), 10u);
     setDisplayItemDrawFunction(6, nullptr);  // no draw function: skipped
     drawDisplayItems();
-    EXPECT_EQ(g_drawn, (std::vector<int>{0, 1, 2, 3, 5, 7, 9, 8}));
+    EXPECT_EQ(g_drawn, (std::vector<int>{1, 2, 3, 5, 7, 9, 8, 0}));  // the main window's modal popups last
 
     // A second registration under another name keeps function and flag.
     registerDisplayItem(1, L"IG_100");
@@ -110,7 +110,7 @@ TEST_F(MainLoopFixture, DisplayItemsRegisterAndDrawInNameOrder) {
     EXPECT_TRUE(displayItemMap.at(L"IG_100").visible);
     g_drawn.clear();
     drawDisplayItems();
-    EXPECT_EQ(g_drawn, (std::vector<int>{0, 2, 3, 5, 7, 9, 8, 1}));
+    EXPECT_EQ(g_drawn, (std::vector<int>{2, 3, 5, 7, 9, 8, 1, 0}));
 }
 
 TEST_F(MainLoopFixture, OnlyTheWindowAtTheBackOfTheQueueComesToTheFront) {

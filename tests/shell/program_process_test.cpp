@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -17,6 +18,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
+#include "platform/file_copy.h"
 #include "platform/text.h"
 #include "program_home.h"
 #include "test_env.h"
@@ -142,10 +144,10 @@ TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
     ProgramHome home;
     ASSERT_EQ(home.run({"install"}).exitCode, 0);
 
-    home.env["VARNHOLT_FAIL_STEP"] = "loadVersionRecords:unknown";
+    home.env["VARNHOLT_FAIL_STEP"] = "Updating Notify Icon:unknown";
     ProcessRun run = home.run({});
     EXPECT_EQ(run.exitCode, 179);
-    EXPECT_NE(run.errors.find("Unknown error!: Error: catch all region: loadVersionRecords"), std::string::npos)
+    EXPECT_NE(run.errors.find("Unknown error!: Error: catch all region: Updating Notify Icon"), std::string::npos)
         << run.errors;
 
     home.env["VARNHOLT_FAIL_STEP"] = "Build Glyphs:exception";
@@ -199,4 +201,94 @@ TEST(ProgramProcess, ShutDownReportsARunOutWaitAndAFailedSave) {
                         "Critical! - Engine threads still running when the shut-down wait ran out"),
               saving);
     EXPECT_TRUE(fs::is_directory(config));
+}
+
+namespace {
+
+// A file rewritten in place over and over, each pass filled with one byte,
+// so any state the file really had is uniform and a torn copy is not.
+struct InPlaceWriter {
+    std::string path;
+    size_t size = 0;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    void pass(char fill) const {
+        const int fd = open(path.c_str(), O_WRONLY);
+        const std::string block(1 << 20, fill);
+        for (size_t at = 0; fd >= 0 && at < size; at += block.size())
+            if (pwrite(fd, block.data(), block.size(), static_cast<off_t>(at)) < 0) break;
+        close(fd);
+    }
+    void start() {
+        thread = std::thread([this] {
+            for (char fill = 'b'; !stop; fill = fill == 'y' ? 'b' : static_cast<char>(fill + 1)) pass(fill);
+        });
+    }
+    void finish(char fill) {
+        stop = true;
+        thread.join();
+        pass(fill);
+    }
+};
+
+bool isUniform(const std::string& content) {
+    return !content.empty() && content.find_first_not_of(content[0]) == std::string::npos;
+}
+
+// The archived versions of the folder (the copy's temporary files left out).
+std::vector<std::string> archivedVersions(const std::string& archive) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(archive))
+        if (entry.is_regular_file() && entry.path().filename().string().rfind(".varnholt-copy-", 0) != 0)
+            files.push_back(entry.path());
+    return files;
+}
+
+}  // namespace
+
+TEST(ProgramProcess, AFileOverwrittenWhileItIsArchivedIsNeverArchivedTorn) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "the timings switch exists in test builds only";
+#endif
+    ProgramHome home;
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    const std::string watch = home.root + "/watch";
+    const std::string archive = home.root + "/archive/watch";
+    fs::create_directories(watch);
+    fs::create_directories(archive);
+    DataRecord user;
+    addRecordSection(user, "user");
+    const RecordSectionHandle section = getRecordSection(user, "user");
+    setRecordWString(section, "fi", utf8ToWide("I[||]" + watch + "[||]p[||]u[||]" + archive + "[||]s"), 9999);
+    setRecordWString(section, "ei", utf8ToWide("t[||]" + watch + "[||]*[||]*"), 9999);
+    ASSERT_TRUE(saveDataRecordFile(user, "user", utf8ToWide(home.configFolder() + "/" + std::string(kUserFileName)),
+                                   kDataFilePassPhrase));
+    home.env["VARNHOLT_TEST_TIMINGS"] = "settleMs=300,pollMs=20,busyPassMs=50,idlePassMs=100,shutdownGraceMs=500";
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = home.start({}, errorFile);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
+
+    // Two copy chunks, rewritten in place for a while, then a last time with 'z'.
+    InPlaceWriter writer;
+    writer.path = watch + "/disk.img";
+    writer.size = kCopyChunkBytes + (8 << 20);
+    ASSERT_TRUE(writeTestFile(writer.path, std::string(writer.size, 'a')));
+    writer.start();
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the writer's own work, not a product timing
+    writer.finish('z');
+
+    bool finalArchived = false;
+    for (int i = 0; i < 1200 && !finalArchived; ++i) {
+        for (const std::string& file : archivedVersions(archive))
+            if (fs::file_size(file) == writer.size && readTestFile(file).find_first_not_of('z') == std::string::npos)
+                finalArchived = true;
+        if (!finalArchived) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(finalArchived);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
+    for (const std::string& file : archivedVersions(archive))
+        EXPECT_TRUE(fs::file_size(file) == writer.size && isUniform(readTestFile(file))) << file << " is torn";
 }

@@ -1,0 +1,248 @@
+// The real program as a person uses it: on an X server of its own (Xvfb),
+// driven with xdotool, photographed with ImageMagick's import.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "foundation/data_packet.h"
+#include "foundation/data_record.h"
+#include "platform/text.h"
+#include "test_env.h"
+
+namespace {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+void pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+template <typename Condition>
+bool waitFor(Condition condition, int seconds = 60) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        if (condition()) return true;
+        pauseMs(50);
+    }
+    return condition();
+}
+
+bool onPath(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string buildFolder() { return fs::path(getenv("VARNHOLT_BINARY")).parent_path(); }
+
+// Starts a program with `env` as its whole environment; stderr into `errorFile`.
+pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+            const std::string& errorFile, int keepFd = -1) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int fd = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    dup2(fd, 1);
+    for (int other = 3; other < 1024; ++other)
+        if (other != keepFd) close(other);
+    std::vector<std::string> envText;
+    for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (auto& e : envText) envp.push_back(e.data());
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
+}
+
+int waitExit(pid_t pid, int seconds) {
+    int status = 0;
+    if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1000;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+}
+
+// An X server on a free display, found by the server itself (-displayfd).
+struct XServer {
+    pid_t pid = -1;
+    std::string display;
+    XServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        const std::string log = makeTestFolder("xvfb") + "/xvfb.log";
+        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                    {{"PATH", getenv("PATH")}}, log, fds[1]);
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
+        close(fds[0]);
+        if (!number.empty()) display = ":" + number;
+    }
+    ~XServer() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitExit(pid, 20);
+        }
+    }
+};
+
+struct Desktop {
+    std::string display;
+    // Runs a tool on the display; its standard output.
+    std::string run(const std::string& command) const {
+        std::string text;
+        FILE* pipe = popen(("DISPLAY=" + display + " " + command + " 2>/dev/null").c_str(), "r");
+        if (!pipe) return text;
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+        pclose(pipe);
+        return text;
+    }
+    void screenshot(const std::string& name) const { run("import -window root " + buildFolder() + "/" + name); }
+    // Held over a few frames: the library sees a key only while it is down
+    // at the start of a frame.
+    void pressKey(const std::string& key) const {
+        run("xdotool keydown " + key);
+        pauseMs(200);
+        run("xdotool keyup " + key);
+        pauseMs(200);
+    }
+    void click(int x, int y) const {
+        run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
+        pauseMs(300);
+        run("xdotool click 1");
+        pauseMs(300);
+    }
+};
+
+struct Rgb {
+    int width = 0, height = 0;
+    std::string pixels;
+};
+
+Rgb screenPixels(const Desktop& desktop) {
+    Rgb image;
+    const std::string ppm = desktop.run("import -window root -depth 8 ppm:-");
+    std::istringstream in(ppm);
+    std::string magic;
+    int maxValue = 0;
+    in >> magic >> image.width >> image.height >> maxValue;
+    in.get();
+    if (magic != "P6" || maxValue != 255) return Rgb();
+    image.pixels = ppm.substr(static_cast<size_t>(in.tellg()));
+    if (image.pixels.size() < static_cast<size_t>(image.width) * image.height * 3) return Rgb();
+    return image;
+}
+
+// The centre of the pixels of one colour (each channel within 6), or -1, -1.
+std::pair<int, int> centreOfColour(const Rgb& image, int r, int g, int b) {
+    int minX = image.width, minY = image.height, maxX = -1, maxY = -1;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
+            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
+            minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
+        }
+    if (maxX < 0) return {-1, -1};
+    return {(minX + maxX) / 2, (minY + maxY) / 2};
+}
+
+bool hasFileNamed(const std::string& folder, const std::string& prefix) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import", "pdfinfo"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
+
+    // The first start sets up the data folder with the guide the build made.
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    const std::string guide = configFolder + "/guide.pdf";
+    EXPECT_EQ(readTestFile(guide), readTestFile(buildFolder() + "/guide.pdf"));
+    EXPECT_EQ(std::system(("pdfinfo " + guide + " >/dev/null 2>&1").c_str()), 0);
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    const pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+
+    // " Add " is the one red button of the Folders tab.
+    std::pair<int, int> add{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
+        return add.first >= 0;
+    })) << readTestFile(errors);
+    desktop.screenshot("desktop-main-window.png");
+    desktop.click(add.first, add.second);
+
+    // The chooser: centred at half the window's size; "Directory Path:" is
+    // the last row, holding ".".
+    pauseMs(1000);
+    desktop.screenshot("desktop-folder-chooser.png");
+    const std::string folder = makeTestFolder("picked") + "/Letters";
+    fs::create_directories(folder);
+    desktop.click(640, 600 - 45);
+    desktop.pressKey("End");
+    desktop.pressKey("BackSpace");
+    desktop.run("xdotool type --delay 15 '" + folder + "'");
+    pauseMs(300);
+    desktop.screenshot("desktop-path-typed.png");
+    desktop.pressKey("Return");
+
+    // Written into the folder, the file reaches the proposed archive.
+    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
+    int round = 0;
+    EXPECT_TRUE(waitFor([&] {
+        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
+        return hasFileNamed(archive, "note");
+    }, 120)) << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-folder-added.png");
+
+    // SIGTERM saves the configuration: User.dat holds the folder.
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    DataRecord saved;
+    ASSERT_TRUE(loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase));
+    EXPECT_NE(serializeRecordSection(getRecordSection(saved, "user")).find(folder), std::string::npos);
+}
