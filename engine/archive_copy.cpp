@@ -1,14 +1,17 @@
 #include "engine/archive_copy.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
 #include <thread>
 
+#include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
+#include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -28,10 +31,17 @@ std::map<std::wstring, std::wstring> g_archiveContext;
 std::mutex g_copyStepMutex;
 bool g_batchFlag = true;
 
+constexpr size_t kCancelTaskCount = 3;
 std::mutex g_cancelMutex;
-bool g_cancelFlag = false;
-std::atomic<int> g_cancelMirror{0};
+std::array<bool, kCancelTaskCount> g_cancelFlags{};
+std::array<std::atomic<int>, kCancelTaskCount> g_cancelMirrors{};
+std::array<int, kCancelTaskCount> g_cancelTasksRunning{};
 std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
+
+// Files whose archive was gone when they were copied, per watch folder:
+// source path -> application.
+std::mutex g_awaitingMutex;
+std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingArchive;
 
 std::mutex g_freeSpaceMutex;
 FreeSpaceFunction g_freeSpace;
@@ -142,6 +152,35 @@ void archiveOneChange(const ChangedFile& change) {
     copyQueue.try_emplace(change.path, std::move(item));
 }
 
+// At least four digits: " ~ 0042", " ~ 1000", " ~ 12345".
+std::wstring versionNumberText(uint64_t n) {
+    std::wstring text = std::to_wstring(n);
+    return text.size() < 4 ? std::wstring(4 - text.size(), L'0') + text : text;
+}
+
+// One past the highest number taken by a numbered version of base.extension.
+// Never a number freed by a deletion below it: the numbers keep the order in
+// which the versions were made, which is how the newest is found.
+uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extension) {
+    const size_t slash = base.rfind(kPathSeparator);
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
+    const std::wstring prefix = base.substr(slash + 1) + std::wstring(kArchiveNameSeparator);
+    const std::wstring suffix = L"." + extension;
+    std::vector<FolderEntry> entries;
+    if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return 0;
+    uint64_t next = 0;
+    for (const FolderEntry& entry : entries) {
+        const std::wstring& name = entry.name;
+        if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+            !name.ends_with(suffix))
+            continue;
+        uint64_t number = 0;
+        const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
+    }
+    return next;
+}
+
 // The name of a taken archive name under the collision option. The
 // extension is looked for in the file name only, so a dotted folder never
 // splits the path.
@@ -154,11 +193,10 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
     const std::wstring separator(kArchiveNameSeparator);
     if (option == kCollisionAppendVersion) {
         std::wstring candidate;
-        for (uint32_t n = 0; n < 1000; ++n) {
-            candidate = base + separator + formatZeroPadded(n, 4) + L"." + extension;
-            if (!isExistingFile(candidate)) break;
+        for (uint64_t n = nextVersionNumber(base, extension);; ++n) {
+            candidate = base + separator + versionNumberText(n) + L"." + extension;
+            if (!isExistingFile(candidate)) return candidate;
         }
-        return candidate;
     }
     if (option == kCollisionAppendTimeStamp) return base + separator + formatArchiveTimestamp() + L"." + extension;
     // Overwrite and Single Backup replace the plain name itself.
@@ -226,7 +264,7 @@ bool readFreeSpaceForCopy(const std::wstring& path, uint64_t& bytes) {
     return function ? function(path, bytes) : getDiskFreeSpace(path, bytes);
 }
 
-enum class CopyOutcome { Copied, NotCopied, DiskFull };
+enum class CopyOutcome { Copied, NotCopied, DiskFull, SourceChanged };
 
 // Copy status written for the backup's files.
 int32_t copyStatusOf(CopyOutcome outcome) {
@@ -234,10 +272,22 @@ int32_t copyStatusOf(CopyOutcome outcome) {
     return outcome == CopyOutcome::DiskFull ? 3 : 2;
 }
 
+// Creates the target's folders below the archive root, one by one, never the
+// root itself: a root that is gone (a drive unplugged) makes every mkdir fail
+// instead of growing a new archive under the empty mount point.
+bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target) {
+    if (!isExistingFolder(root) || !pathIsInside(target, root)) return false;
+    for (size_t cut = target.find(kPathSeparator, root.size() + 1); cut != std::wstring::npos;
+         cut = target.find(kPathSeparator, cut + 1)) {
+        const std::wstring prefix = target.substr(0, cut);
+        if (!isExistingFolder(prefix) && !makeFolder(prefix, kDefaultFolderMode)) return false;
+    }
+    return true;
+}
+
 CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& target, bool batchFlag,
                             const std::atomic<int>* cancel) {
     const std::wstring& source = item.sourcePath;
-    makeDirectoryPath(target);
     uint64_t size = 0;
     const bool sizeKnown = getFileSize(source, size);
     if (batchFlag && item.applicationName != kBackupNameUpper && isSameAsNewestVersion(source)) {
@@ -246,8 +296,9 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
     }
     uint64_t freeBytes = 0;
     if (readFreeSpaceForCopy(target, freeBytes) && size >= freeBytes) return CopyOutcome::DiskFull;
-    if (copyFileWithProgress(source, target, onCopyProgress, cancel) != CopyResult::Copied)
-        return CopyOutcome::NotCopied;
+    const CopyResult result = copyFileWithProgress(source, target, onCopyProgress, cancel);
+    if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
+    if (result != CopyResult::Copied) return CopyOutcome::NotCopied;
     uint64_t sourceSize = 0;
     uint64_t targetSize = 0;
     const bool equal = getFileSize(source, sourceSize) && getFileSize(target, targetSize) && sourceSize == targetSize;
@@ -255,9 +306,12 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
 }
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
+    // Nothing was written: a backup's file stays queued for its next try.
+    if (outcome == CopyOutcome::SourceChanged) return;
     const BackupCopyHooks hooks = backupCopyHooks();
+    // The backup's own files belong to its set; every other copy is a version,
+    // whichever backup runs meanwhile.
     if (hooks.setCopyStatus && hooks.setCopyStatus(item.sourcePath, copyStatusOf(outcome))) return;
-    if (isBackupSetFilling()) return;
     addVersionRecord(item.sourcePath, target, item.applicationName, false);
 }
 
@@ -265,6 +319,43 @@ void failItem(CopyQueueItem& item) {
     item.state = kCopyStateFailed;
     markVersionRecordsTouched();
     advanceQueueItem(item);
+}
+
+// Marks the folder's archive missing (problem flag 0x2), as the Storage
+// Checker does, which prepares the archive again once it is back.
+void markArchiveMissing(const std::wstring& folderKey) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const auto it = watchFolderMap.find(folderKey);
+    if (it == watchFolderMap.end() || (it->second.problemFlags & kProblemArchiveMissing)) return;
+    it->second.problemFlags |= kProblemArchiveMissing;
+    setWatchListChanged(true);
+}
+
+// The archive is gone: the item leaves its batch without an attempt counted
+// and waits for the archive's return (takeFilesAwaitingArchive).
+void awaitArchive(CopyQueueItem& item, const std::wstring& folderKey) {
+    {
+        std::lock_guard<std::mutex> lock(g_awaitingMutex);
+        g_awaitingArchive[folderKey][item.sourcePath] = item.applicationName;
+    }
+    markArchiveMissing(folderKey);
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
+}
+
+// A file written while it was copied is tried again once it has settled: it
+// goes back into the queue with its attempts counted, so the next batch
+// copies it after the settle time while this batch goes on with the others.
+void retryInNextBatch(CopyQueueItem& item) {
+    CopyQueueItem retry = item;
+    retry.state = kCopyStateToCopy;
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        const auto [queued, inserted] = copyQueue.try_emplace(item.sourcePath, retry);
+        if (!inserted) queued->second.attemptCount = std::max(queued->second.attemptCount, retry.attemptCount);
+    }
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
 }
 
 void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel) {
@@ -275,11 +366,32 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     if (!buildArchiveTarget(item, source, target)) return failItem(item);
     item.state = kCopyStateStarted;
     if (!isRegularFile(item.sourcePath)) return failItem(item);
+    const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
+    std::wstring root;
+    if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target)) {
+        if (!root.empty() && !isExistingFolder(root)) return awaitArchive(item, folderKey);
+        return failItem(item);
+    }
     const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel);
     item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
     recordCopyOutcome(item, target, outcome);
     markVersionRecordsTouched();
+    const bool givenUpBefore = item.finished != 0;
     advanceQueueItem(item);
+    if (outcome != CopyOutcome::SourceChanged) return;
+    if (item.finished) {
+        if (!givenUpBefore)
+            appendAppLogEntry(L"File kept changing while it was copied, not archived: " + item.sourcePath, 4, false);
+        return;
+    }
+    retryInNextBatch(item);
+}
+
+// A backup item of a cancelled backup leaves the batch uncopied and unreported.
+void dropCancelledItem(CopyQueueItem& item) {
+    if (item.state != kCopyStateToCopy) return;
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
 }
 
 bool isItemDone(const CopyQueueItem* item) {
@@ -345,19 +457,22 @@ void copyFileToArchive(CopyWorkList& list) {
         std::lock_guard<std::mutex> lock(g_copyStepMutex);
         batchFlag = g_batchFlag;
     }
-    const std::atomic<int>* cancel = list.cancel ? list.cancel : cancelMirror();
-    const auto cancelled = [cancel] { return cancel->load() != 0; };
+    const std::atomic<int>* backupCancel = list.cancel ? list.cancel : cancelMirror(CancelTask::Backup);
     bool done = false;
-    while (!done && !cancelled()) {
+    while (!done) {
         if (!isApplicationRunning()) return void(list.busy = false);
         done = true;
         for (CopyQueueItem* item : list.items) {
             if (!isApplicationRunning()) return void(list.busy = false);
-            if (cancelled()) break;
-            if (item->state == kCopyStateToCopy) copyOneItem(*item, batchFlag, cancel);
+            const bool backupItem = item->applicationName == kBackupNameUpper;
+            if (backupItem && backupCancel->load() != 0) {
+                dropCancelledItem(*item);
+            } else if (item->state == kCopyStateToCopy) {
+                copyOneItem(*item, batchFlag, backupItem ? backupCancel : nullptr);
+            }
             if (!isItemDone(item)) done = false;
         }
-        if (!done && !cancelled() && !pauseBeforeRetry()) return void(list.busy = false);
+        if (!done && !pauseBeforeRetry()) return void(list.busy = false);
     }
     list.items.clear();
     list.busy = false;
@@ -391,23 +506,37 @@ CopyProgressAnswer onCopyProgress(const CopyProgress& progress) {
     return CopyProgressAnswer::Continue;
 }
 
-bool setCancelRequest(bool value) {
+bool setCancelRequest(CancelTask task, bool value) {
+    const size_t index = static_cast<size_t>(task);
     std::lock_guard<std::mutex> lock(g_cancelMutex);
-    const bool changed = g_cancelFlag != value;
-    g_cancelFlag = value;
-    g_cancelMirror = value ? 1 : 0;
-    // A request stops the batches running now; later batches start clear.
-    if (value)
+    const bool changed = g_cancelFlags[index] != value;
+    g_cancelFlags[index] = value;
+    g_cancelMirrors[index] = value ? 1 : 0;
+    // A backup's request stops the batches running now; later batches start clear.
+    if (value && task == CancelTask::Backup)
         for (const auto& batchCancel : g_batchCancels) *batchCancel = 1;
     return changed;
 }
 
-bool isCancelRequested() {
+bool isCancelRequested(CancelTask task) {
     std::lock_guard<std::mutex> lock(g_cancelMutex);
-    return g_cancelFlag;
+    return g_cancelFlags[static_cast<size_t>(task)];
 }
 
-const std::atomic<int>* cancelMirror() { return &g_cancelMirror; }
+const std::atomic<int>* cancelMirror(CancelTask task) { return &g_cancelMirrors[static_cast<size_t>(task)]; }
+
+bool beginCancellableTask(CancelTask task) {
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    return ++g_cancelTasksRunning[static_cast<size_t>(task)] == 1;
+}
+
+void endCancellableTask(CancelTask task) {
+    const size_t index = static_cast<size_t>(task);
+    std::lock_guard<std::mutex> lock(g_cancelMutex);
+    if (g_cancelTasksRunning[index] > 0 && --g_cancelTasksRunning[index] > 0) return;
+    g_cancelFlags[index] = false;
+    g_cancelMirrors[index] = 0;
+}
 
 std::atomic<int>* acquireBatchCancel() {
     std::lock_guard<std::mutex> lock(g_cancelMutex);
@@ -443,6 +572,24 @@ std::wstring fillingBackupSetFolder() {
         first = currentBackupSet.files.begin()->first;
     }
     return findWatchFolderOfFile(first);
+}
+
+std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey) {
+    std::vector<ChangedFile> files;
+    std::lock_guard<std::mutex> lock(g_awaitingMutex);
+    const auto it = g_awaitingArchive.find(folderKey);
+    if (it == g_awaitingArchive.end()) return files;
+    for (const auto& [source, application] : it->second) files.push_back({source, application});
+    g_awaitingArchive.erase(it);
+    return files;
+}
+
+std::vector<ChangedFile> filesAwaitingArchive() {
+    std::vector<ChangedFile> files;
+    std::lock_guard<std::mutex> lock(g_awaitingMutex);
+    for (const auto& [folder, sources] : g_awaitingArchive)
+        for (const auto& [source, application] : sources) files.push_back({source, application});
+    return files;
 }
 
 void clearArchiveContext() {

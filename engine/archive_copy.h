@@ -37,10 +37,10 @@ bool buildArchiveTarget(CopyQueueItem& item, std::wstring& source, std::wstring&
 struct CopyWorkList {
     std::vector<CopyQueueItem*> items;
     std::atomic<bool> busy{false};        // set while the copy thread runs
-    const std::atomic<int>* cancel = nullptr;  // the batch's cancel variable
+    const std::atomic<int>* cancel = nullptr;  // the batch's cancel variable (its backup items)
 };
-// The copy thread's body: passes over the list until every item is done,
-// the batch is cancelled or the application stops.
+// The copy thread's body: passes over the list until every item is done or
+// the application stops. A cancelled batch drops its backup items only.
 void copyFileToArchive(CopyWorkList& list);
 
 // Progress of the copies, keyed by pathKey. One global set; each watch
@@ -67,15 +67,21 @@ ProgressSet progressSnapshot();
 // The progress routine of the archive copies and the restores.
 CopyProgressAnswer onCopyProgress(const CopyProgress& progress);
 
-// The cancel request of the " Cancel " buttons. Setting it stops every copy
-// in progress (the archive copies and whatever uses cancelMirror()); a copy
-// batch that starts after the request is not stopped by it.
-bool setCancelRequest(bool value);
-bool isCancelRequested();
-// The cancel variable for copyFileWithProgress of the restore tasks.
-const std::atomic<int>* cancelMirror();
-// The cancel variable of a new copy batch, stopped by later requests only;
-// release it when the batch ends.
+// The tasks that a " Cancel " button stops. Each kind has a request of its
+// own, so a stop never reaches another task, nor the archiving of ordinary
+// changes: a backup's request stops the backup's own copies only (in the copy
+// batches running when it is made), a restore's the restore's copies.
+enum class CancelTask { Backup, Restore, Deletion };
+bool setCancelRequest(CancelTask task, bool value);
+bool isCancelRequested(CancelTask task);
+// The cancel variable for copyFileWithProgress of the task's copies.
+const std::atomic<int>* cancelMirror(CancelTask task);
+// Counts the running tasks of a kind: true for the only one running. The
+// last one to end clears its kind's request, never another kind's.
+bool beginCancellableTask(CancelTask task);
+void endCancellableTask(CancelTask task);
+// The cancel variable of a new copy batch, stopped by later backup requests
+// only; release it when the batch ends.
 std::atomic<int>* acquireBatchCancel();
 void releaseBatchCancel(std::atomic<int>* cancel);
 
@@ -83,6 +89,12 @@ void releaseBatchCancel(std::atomic<int>* cancel);
 // version is not copied again (backup items excepted).
 bool copyBatchFlag();
 void setCopyBatchFlag(bool value);
+
+// Files whose copy found the folder's archive gone: handed out (and
+// forgotten) once the archive is back, to be archived again; listed for the
+// copy queue saved at shut-down.
+std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey);
+std::vector<ChangedFile> filesAwaitingArchive();
 
 // Watch folder -> archive root, fixed the first time a folder is met.
 void clearArchiveContext();
@@ -101,7 +113,8 @@ void setFolderType(const std::wstring& path, int32_t type);
 void setFolderCollisionOption(const std::wstring& path, int32_t option);
 
 // The archive folder of a watch folder: the archive path + "/" + the folder's
-// last component, unless the archive path already ends in that component.
+// last component, unless the archive path already ends in that component;
+// numbered ("name(1)") where another watch folder archives under that name.
 std::wstring archiveFolderFor(const std::wstring& folderPath, const std::wstring& archivePath);
 // Creates the folder's archive folder, stores it as the entry's archive path
 // and rebuilds the change watcher.

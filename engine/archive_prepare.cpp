@@ -45,18 +45,32 @@ bool isListedFolder(const std::wstring& folderKey) {
 std::wstring archiveFolderFor(const std::wstring& folderPath, const std::wstring& archivePath) {
     const std::wstring name = lastPathComponent(trimmed(pathKey(folderPath)));
     const std::wstring archive = trimmed(archivePath);
-    if (lastPathComponent(pathKey(archive)) == name) return archive;
-    return archive + kPathSeparatorText + name;
+    // An archive path that already names this folder's archive folder is kept
+    // unless another watch folder archives there; two watch folders of the
+    // same name never share one.
+    const bool named = isArchiveFolderNameOf(lastPathComponent(pathKey(archive)), name);
+    if (named && !archiveBelongsToOtherFolder(folderPath, archive)) return archive;
+    const size_t slash = archive.rfind(kPathSeparator);
+    const std::wstring base = !named ? archive : slash == 0 ? kPathSeparatorText : archive.substr(0, slash);
+    return named && slash == std::wstring::npos ? L"" : uniqueArchiveFolder(folderPath, base);
 }
 
 void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& archivePath) {
     const std::wstring folderKey = pathKey(folderPath);
     const std::wstring archiveFolder = archiveFolderFor(folderPath, archivePath);
     if (!isAbsolutePath(archiveFolder) || !isListedFolder(folderKey)) return;
+    if (const std::wstring conflict = archiveLocationConflict(folderPath, archiveFolder); !conflict.empty()) {
+        appendAppLogEntry(L"Archive path refused for " + folderPath + L": " + archiveFolder +
+                              L" overlaps the watch folder " + conflict,
+                          4, false);
+        return;
+    }
     if (!isExistingFolder(archiveFolder) && !makeDirectoryPath(archiveFolder + kPathSeparatorText)) return;
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
     importBackupSets(folderPath);
     indexArchivedVersions(folderPath);
+    // The files whose copy found the archive gone are archived now.
+    archiveChangedFile(takeFilesAwaitingArchive(folderKey));
     const EngineHooks hooks = engineHooks();
     if (hooks.startWatchFolderThreads) hooks.startWatchFolderThreads();
     if (!configurationSaved && hooks.saveAppConfiguration) startEngineThread([save = hooks.saveAppConfiguration] { save(); });

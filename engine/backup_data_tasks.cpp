@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -24,7 +25,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 std::atomic<bool> deletionRunning{false};
 
@@ -83,7 +84,8 @@ void forgetSetNote(const std::wstring& setFilePath) {
     if (backupSetNotesMap.erase(setFilePath) > 0) configurationSaved = false;
 }
 
-// Deletes the set's copies inside `bound`; returns the archive root found
+// Deletes the set's copies inside `bound` that no version record or other set
+// names; returns the archive root found
 // from its first copied entry (kept only when it lies within the bound).
 std::wstring deleteSetCopies(const BackupSetRecord& set, std::wstring bound, const std::wstring& key,
                              const std::wstring& setFilePath) {
@@ -96,9 +98,11 @@ std::wstring deleteSetCopies(const BackupSetRecord& set, std::wstring bound, con
     }
     if (bound.empty()) bound = root;
     if (!root.empty() && !pathIsInside(root, bound)) root.clear();
+    const std::set<std::wstring> inUse = archivedCopiesInUse(setFilePath);
     size_t deleted = 0;
     for (const auto& [source, entry] : set.files) {
-        if (!entry.copied || !deleteArchivedCopy(entry.archivePath, bound)) continue;
+        if (!entry.copied || inUse.count(pathKey(entry.archivePath))) continue;
+        if (!deleteArchivedCopy(entry.archivePath, bound)) continue;
         setRemovalProgress(key, setFilePath, ++deleted, set.files.size());
     }
     setRemovalProgress(key, setFilePath, deleted, set.files.size());
@@ -167,8 +171,8 @@ void forgetDeletedVersions(const VersionSelection& selection) {
 }
 
 void endDeletion() {
-    setCancelRequest(false);  // a stop asked of the deletion must not outlive it
-    restoreActive = false;
+    endCancellableTask(CancelTask::Deletion);  // a stop asked of the deletion must not outlive it
+    releaseRestoreActive();
     deletionRunning = false;
 }
 
@@ -196,7 +200,8 @@ void deleteBackupDataTask(VersionSelection selection) {
     bool idle = false;
     if (!deletionRunning.compare_exchange_strong(idle, true)) return;
     restoreProgress = 0.0;
-    restoreActive = true;
+    holdRestoreActive();
+    beginCancellableTask(CancelTask::Deletion);
     size_t total = 0;
     for (const auto& [source, versions] : selection)
         for (const auto& [key, version] : versions) total += isChosen(version) ? 1 : 0;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "engine/copy_queue.h"
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
+#include "engine/version_deletion.h"
 #include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
@@ -24,7 +26,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 namespace {
 
@@ -104,6 +106,7 @@ struct BackupRun {
     double progress = 0.0;
     int64_t waitStartMs = 0;
     bool cancelled = false;  // OK at the cancel question: the set is discarded
+    bool timedOut = false;   // Cancel at the extend question: the copies did not finish
     Pinger ping;
 };
 
@@ -213,7 +216,7 @@ bool loadFolder(BackupRun& run, const std::wstring& folderKey) {
 // Waits until the queued comparisons are done; false on a stop or shut-down.
 bool waitForScans(BackupRun& run) {
     while (backupScanCounts().running > 0) {
-        if (!isApplicationRunning() || isCancelRequested()) return false;
+        if (!isApplicationRunning() || isCancelRequested(CancelTask::Backup)) return false;
         run.ping();
         sleepMs(1);
     }
@@ -229,13 +232,14 @@ bool scanPass(BackupRun& run, bool& pending) {
         if (!isApplicationRunning()) return false;
         if (i % 64 == 0) setBackupProgress(run, static_cast<double>(backupScanCounts().finished) / total);
         run.ping();
-        if (isCancelRequested()) return false;
+        if (isCancelRequested(CancelTask::Backup)) return false;
         const std::wstring& file = run.files[i];
         if (!run.eligible[i]) continue;
         if (startBackupScanThread(file, archiveNameOf(run, file)) != L"-") continue;
         pending = true;
         // Keeps the queue of comparisons short: the workers take them in order.
-        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() && !isCancelRequested())
+        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() &&
+               !isCancelRequested(CancelTask::Backup))
             sleepMs(1);
     }
     return true;
@@ -249,7 +253,10 @@ bool scanFolder(BackupRun& run) {
     while (pending) {
         if (!scanPass(run, pending) || (pending && !waitForScans(run))) {
             resetBackupScan();  // drops the comparisons still queued
-            if (isApplicationRunning()) logIncomplete(run);
+            if (isApplicationRunning())
+                logIncomplete(run);
+            else
+                setBackupResult(run, kBackupResultInterrupted);
             endEarly(run);
             return false;
         }
@@ -296,11 +303,12 @@ bool selectFiles(BackupRun& run) {
         const std::wstring& file = run.files[i];
         if (!isApplicationRunning()) {
             dropRunState(run);
+            setBackupResult(run, kBackupResultInterrupted);
             endEarly(run);
             return false;
         }
         run.ping();
-        if (isCancelRequested()) {
+        if (isCancelRequested(CancelTask::Backup)) {
             setBackupState(run, kBackupStateIdle);
             pauseStep();
             setBackupResult(run, kBackupResultUserCancelled);
@@ -408,10 +416,11 @@ enum class WaitEnd { AllFinished, Cancelled, TimedOut, Shutdown };
 bool askToCancel(BackupRun& run, const CopyWatch& watch, bool diskFull) {
     const std::string title = std::string(diskFull ? kDiskFullTitlePrefix : "") + kBackupInterruptedTemplate.title;
     if (ask(run, kBackupInterruptedTemplate, title, watch)) {
-        setCancelRequest(true);
+        setCancelRequest(CancelTask::Backup, true);
         return true;
     }
-    setCancelRequest(false);
+    if (!isApplicationRunning()) return false;
+    setCancelRequest(CancelTask::Backup, false);
     requeueUnfinished(watch);
     return false;
 }
@@ -423,15 +432,20 @@ struct WaitClock {
     bool archiveMissing = false;
 };
 
-// Copying takes long or the archive is gone: OK waits on, Cancel ends.
+// Copying takes long or the archive is gone: OK waits on, Cancel ends. A
+// question given up at shut-down is no answer: the wait ends as interrupted.
 bool askToExtend(BackupRun& run, const CopyWatch& watch, WaitClock& clock) {
     if (ask(run, kSlowBackupTemplate, kSlowBackupTemplate.title, watch)) {
         clock.lastChangeMs = steadyClockMs();
         return true;
     }
+    if (!isApplicationRunning()) return false;
     run.report.push_back(reportLine(kReportError, "Copy process timed-out!"));
+    run.timedOut = true;
     return false;
 }
+
+WaitEnd extendDeclined() { return isApplicationRunning() ? WaitEnd::TimedOut : WaitEnd::Shutdown; }
 
 void noteProgress(BackupRun& run, const CopyWatch& watch, WaitClock& clock) {
     const double ratio = copyRatio();
@@ -468,12 +482,12 @@ WaitEnd waitForCopies(BackupRun& run) {
         if (watch.newDiskFull) setBackupResult(run, kBackupResultDiskFull);
         noteProgress(run, watch, clock);
         if (watch.pending.empty()) return WaitEnd::AllFinished;
-        if (archiveJustWentMissing(run, clock) && !askToExtend(run, watch, clock)) return WaitEnd::TimedOut;
-        if ((isCancelRequested() || watch.newDiskFull) && askToCancel(run, watch, watch.newDiskFull))
-            return WaitEnd::Cancelled;
+        if (archiveJustWentMissing(run, clock) && !askToExtend(run, watch, clock)) return extendDeclined();
+        const bool stopAsked = isCancelRequested(CancelTask::Backup) || watch.newDiskFull;
+        if (stopAsked && askToCancel(run, watch, watch.newDiskFull)) return WaitEnd::Cancelled;
         if (!isApplicationRunning()) return WaitEnd::Shutdown;
         const bool stalled = steadyClockMs() - clock.lastChangeMs > int64_t(timings().backupStallMs.load());
-        if (stalled && !askToExtend(run, watch, clock)) return WaitEnd::TimedOut;
+        if (stalled && !askToExtend(run, watch, clock)) return extendDeclined();
         sleepMs(timings().shortPollMs.load());
     }
 }
@@ -521,10 +535,13 @@ uint64_t reportChecklist(BackupRun& run, const std::map<std::wstring, BackupChec
     return saved;
 }
 
-// The copies of a discarded set are deleted, never anything outside the archive.
+// The copies of a discarded set are deleted, never anything outside the
+// archive, nor a copy that a version record or a saved set still names.
 void deleteCopies(const BackupRun& run, const std::map<std::wstring, BackupChecklistItem>& checklist) {
+    const std::set<std::wstring> inUse = archivedCopiesInUse(L"");
     for (const auto& [path, item] : checklist) {
         if (item.archivePath.empty() || !pathIsInside(item.archivePath, run.archivePath)) continue;
+        if (inUse.count(pathKey(item.archivePath))) continue;
         if (isExistingFile(item.archivePath)) removeFile(item.archivePath);
     }
 }
@@ -574,9 +591,13 @@ void closeBackup(BackupRun& run) {
     dropRunState(run);
     // An archive that is gone (a drive unplugged) is never made again here.
     if (isExistingFolder(run.archivePath)) storeBackupSetFile(run.key);
+    // A run whose copies timed out did not succeed, whatever was copied.
     const int32_t result = backupResultOf(run);
-    if (result != kBackupResultDiskFull)
-        setBackupResult(run, run.cancelled ? kBackupResultUserCancelled : kBackupResultSuccess);
+    if (result == kBackupResultDiskFull) return;
+    if (run.cancelled)
+        setBackupResult(run, kBackupResultUserCancelled);
+    else
+        setBackupResult(run, run.timedOut ? kBackupResultInterrupted : kBackupResultSuccess);
 }
 
 // Clears the archive copy's batch flag for the run and puts it back after.
@@ -647,7 +668,8 @@ void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool re
     setBackupRunning(true);
     getThreadState(kBackupThreadName, kRegisterPingMs, kRegisterTimeoutMs);
     setThreadState(kBackupThreadName, kThreadRunning);
-    setCancelRequest(false);
+    beginCancellableTask(CancelTask::Backup);
+    setCancelRequest(CancelTask::Backup, false);
     try {
         runBackup(folderKey, startTicks, recursive);
     } catch (const std::exception& error) {
@@ -660,8 +682,8 @@ void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool re
             pauseStep();
         }
     }
-    // A stop left set would cancel every later archive copy.
-    setCancelRequest(false);
+    // A stop left set would cancel the next backup's copies.
+    endCancellableTask(CancelTask::Backup);
     setThreadState(kBackupThreadName, kThreadStopped);
     setBackupRunning(false);
     g_backupActive = false;

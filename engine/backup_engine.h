@@ -29,11 +29,11 @@ inline constexpr int32_t kCopyStatusDiskFull = 3;
 inline constexpr int32_t kCopyStatusCopied = 4;
 
 // The thread body the Backup button and the scheduler start, after they set
-// the backup running flag: registers "Backup Procedure", clears the cancel
-// request, runs the backup, and at its end clears the cancel request again
-// (so a stop left over never cancels later archive copies) and the running
-// flag. A second call while a backup runs returns at once and leaves the
-// flag to the running one.
+// the backup running flag: registers "Backup Procedure", clears the backup's
+// cancel request, runs the backup, and at its end clears that request again
+// (so a stop left over never cancels the next backup's copies) and the
+// running flag; never another task's request. A second call while a backup
+// runs returns at once and leaves the flag to the running one.
 void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool recursive);
 
 // The backup itself. False when it ended without a report (unknown folder,

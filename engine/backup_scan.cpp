@@ -64,7 +64,17 @@ struct NewestCopy {
 };
 
 void offerCopy(NewestCopy& newest, const std::wstring& path, bool stamped) {
-    if (newest.path.empty() || (stamped && (!newest.stamped || path > newest.path))) newest = {path, stamped};
+    if (newest.path.empty() || (stamped && (!newest.stamped || isNewerArchiveCopy(path, newest.path))))
+        newest = {path, stamped};
+}
+
+// The digits of a stamp without their leading zeros; false when it is not all digits.
+bool versionDigits(const std::wstring& stamp, std::wstring& digits) {
+    if (stamp.empty() || !std::all_of(stamp.begin(), stamp.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+        return false;
+    const size_t first = stamp.find_first_not_of(L'0');
+    digits = first == std::wstring::npos ? L"" : stamp.substr(first);
+    return true;
 }
 
 // Files grouped by archive name (folder + "/" + plain name), each group in
@@ -78,7 +88,7 @@ CopiesByName groupCopiesByName(const std::vector<std::wstring>& files) {
         splitArchivePath(file, parts);
         groups[joinPath(parts.folder, parts.plainName)].push_back(file);
     }
-    for (auto& group : groups) std::sort(group.second.begin(), group.second.end(), std::greater<std::wstring>());
+    for (auto& group : groups) std::sort(group.second.begin(), group.second.end(), isNewerArchiveCopy);
     return groups;
 }
 
@@ -179,6 +189,28 @@ bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts) {
     parts.stamp = separator == std::wstring::npos ? L"" : rest.substr(separator + kArchiveNameSeparator.size());
     if (separator != std::wstring::npos) rest.resize(separator);
     parts.plainName = rest + L"." + parts.extension;
+    return true;
+}
+
+bool isNewerArchiveCopy(const std::wstring& a, const std::wstring& b) {
+    ArchivePathParts partsA, partsB;
+    splitArchivePath(a, partsA);
+    splitArchivePath(b, partsB);
+    if (partsA.folder != partsB.folder || partsA.plainName != partsB.plainName) return a > b;
+    std::wstring digitsA, digitsB;
+    const bool numberedA = versionDigits(partsA.stamp, digitsA);
+    const bool numberedB = versionDigits(partsB.stamp, digitsB);
+    // One order for a whole group: a time stamp counts newer than any number.
+    if (numberedA != numberedB) return !numberedA;
+    if (!numberedA) return a > b;
+    if (digitsA.size() != digitsB.size()) return digitsA.size() > digitsB.size();
+    return digitsA != digitsB ? digitsA > digitsB : a > b;
+}
+
+bool archiveVersionNumber(const std::wstring& stamp, uint64_t& number) {
+    std::wstring digits;
+    if (!versionDigits(stamp, digits) || digits.size() > 18) return false;
+    number = digits.empty() ? 0 : std::stoull(digits);
     return true;
 }
 

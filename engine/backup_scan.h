@@ -21,11 +21,20 @@ struct ArchivePathParts {
 // names never cut a path. Always true.
 bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts);
 
+// True when the copy `a` is newer than `b`, two copies of one archive name:
+// numbered versions by their number, so " ~ 1000" follows " ~ 0999" and
+// " ~ 10000" follows " ~ 9999"; a time stamp counts newer than a number, two
+// other stamps compare by their text.
+bool isNewerArchiveCopy(const std::wstring& a, const std::wstring& b);
+// The number of a numbered version's stamp ("0042" gives 42); false for any
+// other stamp.
+bool archiveVersionNumber(const std::wstring& stamp, uint64_t& number);
+
 // The file's last-write time in whole seconds, as 100-ns ticks since 1970.
 bool getFileWriteTicks(const std::wstring& path, int64_t& ticks);
 
 // The archived copies of `archiveName` in its folder: stamped copies with the
-// same plain name, greatest path first, then the exact copy when it exists.
+// same plain name, newest first, then the exact copy when it exists.
 // Fills `copies` (path keys) and returns their number.
 size_t scanFolderExtensions(const std::wstring& archiveName, std::vector<std::wstring>& copies);
 

@@ -23,7 +23,9 @@ namespace {
 std::set<std::wstring> setCopyPaths;  // path keys of archived copies listed by imported sets
 std::mutex setCopyPathsMutex;
 
-std::set<std::wstring> restoringPaths;
+// Each path with the number of restores that registered it, so one that ends
+// never releases a path another restore is still writing.
+std::map<std::wstring, size_t> restoringPaths;
 std::mutex restoringPathsMutex;
 
 struct WatchFolderArchive {
@@ -80,6 +82,16 @@ std::vector<std::wstring> listFolderFiles(const std::wstring& folder) {
     return kept;
 }
 
+// True when the set file lists files of the watch folder alone (or none): the
+// archive's ".backupsets" folder may hold another folder's sets, which are not
+// ours to prune, and files that are no sets at all.
+bool isSetOfFolder(const std::wstring& setFile, const std::wstring& folderKey) {
+    BackupSetRecord set;
+    if (!loadBackupSetFile(setFile, set)) return false;
+    return std::all_of(set.files.begin(), set.files.end(),
+                       [&](const auto& item) { return pathIsInside(pathKey(item.second.sourcePath), folderKey); });
+}
+
 }  // namespace
 
 std::wstring backupStagingFolder() {
@@ -122,7 +134,8 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
     }
     const std::wstring targetFolder = trimTrailingSeparators(target);
     for (const std::wstring& file : listFolderFiles(targetFolder)) {
-        if (folderOf(file) != targetFolder || !wanted.count(lastPathComponent(file))) deleteFile(file);
+        const bool stale = folderOf(file) != targetFolder || !wanted.count(lastPathComponent(file));
+        if (stale && isSetOfFolder(file, folder.key)) deleteFile(file);
     }
     return allCopied;
 }
@@ -173,14 +186,19 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
 
 bool addRestoringPaths(const std::vector<std::wstring>& paths) {
     std::lock_guard<std::mutex> lock(restoringPathsMutex);
-    for (const std::wstring& path : paths) restoringPaths.insert(pathKey(path));
+    for (const std::wstring& path : paths) ++restoringPaths[pathKey(path)];
     return true;
 }
 
 bool removeRestoringPaths(const std::vector<std::wstring>& paths) {
     std::lock_guard<std::mutex> lock(restoringPathsMutex);
     size_t removed = 0;
-    for (const std::wstring& path : paths) removed += restoringPaths.erase(pathKey(path));
+    for (const std::wstring& path : paths) {
+        const auto found = restoringPaths.find(pathKey(path));
+        if (found == restoringPaths.end()) continue;
+        ++removed;
+        if (--found->second == 0) restoringPaths.erase(found);
+    }
     return removed > 0;
 }
 

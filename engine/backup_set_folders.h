@@ -26,7 +26,9 @@ std::wstring archiveBackupSetFolder(const std::wstring& archivePath);
 // Mirrors the watch folder's staging subfolder into its archive's
 // ".backupsets" folder: every staged file is copied there under its plain name
 // (the first of two with the same plain name wins), each replacing the old
-// file atomically, then every other file there is deleted. False when the
+// file atomically, then every other set file there that lists this folder's
+// files alone is deleted (another folder's sets, and files that are no sets,
+// stay). False when the
 // folder is not a watch folder, nothing is staged, or a copy failed (the
 // archive's older file of that name is then kept).
 bool storeBackupSetFile(const std::wstring& watchFolderPath);
@@ -41,7 +43,8 @@ bool isBackupSetCopyPath(const std::wstring& archivePath);
 // imported set lists; returns how many it added.
 size_t indexArchivedVersions(const std::wstring& watchFolderPath);
 
-// Paths a restore task is writing; the change handling skips them.
+// Paths a restore task is writing; the change handling skips them. A path
+// registered by two restores stays until both removed it.
 bool addRestoringPaths(const std::vector<std::wstring>& paths);
 // Removes the given paths; true when something was removed.
 bool removeRestoringPaths(const std::vector<std::wstring>& paths);

@@ -16,7 +16,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 BackupSetRecord currentBackupSet;
 BackupSetRecord editedBackupSet;
@@ -34,17 +34,17 @@ const std::wstring kEmptyField = L" ";
 // field 2 as a bullet line.
 std::string joinReportLine(int32_t kind, const std::string& text) { return joinReportFields(kind, "", text, ""); }
 
+bool isWritten(const BackupSetEntry& entry) { return entry.copied || entry.listedCopied; }
+
 // Fields of one "bi" line; an empty field is stored as one blank.
 std::wstring makeSetLine(const BackupSetEntry& entry, const std::wstring& summary) {
-    std::vector<std::wstring> fields = {entry.sourcePath, entry.archivePath, entry.copied ? L"+" : L"-",
+    std::vector<std::wstring> fields = {entry.sourcePath, entry.archivePath, isWritten(entry) ? L"+" : L"-",
                                         entry.restore ? L"R" : L"0"};
     if (!summary.empty()) fields.push_back(summary);
     for (std::wstring& field : fields) {
         if (field.empty()) field = kEmptyField;
     }
-    std::wstring line;
-    joinWString(fields, std::wstring(kLineSeparatorW), line);
-    return line;
+    return joinListFields(fields);
 }
 
 std::wstring readField(const std::vector<std::wstring>& fields, size_t index) {
@@ -53,12 +53,12 @@ std::wstring readField(const std::vector<std::wstring>& fields, size_t index) {
 }
 
 BackupSetEntry parseSetLine(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    splitWString(line, std::wstring(kLineSeparatorW), fields);
+    const std::vector<std::wstring> fields = splitListFields(line);
     BackupSetEntry entry;
     entry.sourcePath = readField(fields, 0);
     entry.archivePath = readField(fields, 1);
-    entry.copied = readField(fields, 2) == L"+" && isExistingFile(entry.archivePath);
+    entry.listedCopied = readField(fields, 2) == L"+";
+    entry.copied = entry.listedCopied && isExistingFile(entry.archivePath);
     entry.restore = readField(fields, 3) == L"R";
     entry.summary = readField(fields, 4);
     return entry;
@@ -119,7 +119,7 @@ bool saveBackupSetFile(const std::wstring& filePath, const BackupSetRecord& set)
     std::wstring summary = backupSetSummary(set);
     uint32_t index = 0;
     for (const auto& [key, entry] : set.files) {
-        if (!entry.copied) continue;
+        if (!isWritten(entry)) continue;
         setRecordWString(section, kLineEntry, makeSetLine(entry, summary), index++);
         summary.clear();
     }
@@ -194,7 +194,7 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
         {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             if (backupSetEditActive) return;  // another edit started meanwhile
-            editedBackupSet = std::move(loaded);
+            editedBackupSet = loaded;
             backupSetEditActive = true;
         }
         while (backupSetEditActive && isApplicationRunning()) {
@@ -205,7 +205,8 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             edited = editedBackupSet;
         }
-        saveBackupSetFile(filePath, edited);
+        // Only an edit is written back; an unedited set gains nothing by it.
+        if (edited.files != loaded.files || edited.note != loaded.note) saveBackupSetFile(filePath, edited);
     } catch (const std::exception&) {
         appendAppLogEntry(L"BOOM in threadLoadAndEditRestoreFileSet", 8, false);
     }

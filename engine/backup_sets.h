@@ -20,7 +20,12 @@ struct BackupSetEntry {
     bool copied = false;
     bool restore = false;      // marked for restoring
     bool backedUp = false;     // selected by the backup that made the set
+    // Read from a file as copied: kept as such on a save even while its copy
+    // cannot be reached (an archive offline), so the set never loses it.
+    bool listedCopied = false;
     std::wstring summary;      // only in the entry read from a file's first line
+
+    bool operator==(const BackupSetEntry&) const = default;
 };
 
 struct BackupSetRecord {
@@ -49,7 +54,8 @@ std::wstring backupSetFileName(const std::wstring& setName);
 // and "-" read back as "/" and ":".
 std::wstring backupSetNameFromPath(const std::wstring& filePath);
 
-// Writes the set by atomic replacement, creating missing folders. False (the
+// Writes the set by atomic replacement, creating missing folders: one line
+// per entry copied or read as copied. False (the
 // old file kept, and "Backupset file not written" logged as an error) when it
 // could not be written.
 bool saveBackupSetFile(const std::wstring& filePath, const BackupSetRecord& set);
@@ -72,6 +78,6 @@ bool saveCurrentBackupSet(const std::wstring& filePath);
 
 // Thread body of the restoration window: loads the file into editedBackupSet,
 // waits while backupSetEditActive stays set (and the application runs), then
-// writes the edited set back to the same file. Returns at once while another
+// writes the edited set back to the same file when it was edited. Returns at once while another
 // edit is active.
 void threadLoadAndEditRestoreFileSet(std::wstring filePath);

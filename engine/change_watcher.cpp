@@ -41,6 +41,8 @@ struct WatcherRun {
     std::atomic<bool> stopRequested{false};
     std::vector<DirWatchPtr> watches;  // guarded by g_stateMutex
     size_t liveThreads = 0;            // guarded by g_stateMutex
+    // Per watch: the read mark taken before its last wait that found the queue empty.
+    std::map<const DirWatch*, uint64_t> drainedMarks;  // guarded by g_stateMutex
 };
 using WatcherRunPtr = std::shared_ptr<WatcherRun>;
 
@@ -65,6 +67,7 @@ std::vector<std::wstring> g_excluded;             // no change is recorded insid
 std::wstring g_foregroundApplication;
 
 std::atomic<bool> g_holdForTests{false};
+std::atomic<uint64_t> g_readMark{0};
 
 std::wstring withoutTrailingSeparators(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
@@ -187,10 +190,16 @@ struct WatcherThreadExit {
         std::lock_guard<std::mutex> lock(g_stateMutex);
         auto& watches = run->watches;
         watches.erase(std::remove(watches.begin(), watches.end(), watch), watches.end());
+        run->drainedMarks.erase(watch.get());
         --run->liveThreads;
         --g_liveThreads;
     }
 };
+
+void noteQueueDrained(WatcherRun& run, const DirWatch& watch, uint64_t readMark) {
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    run.drainedMarks[&watch] = readMark;
+}
 
 bool keepWatching(const WatcherRun& run) { return !run.stopRequested.load() && isApplicationRunning(); }
 
@@ -205,11 +214,13 @@ void watchUntilStopped(WatcherRun& run, DirWatch& watch, const std::wstring& fol
             continue;
         }
         const int64_t waitStart = currentTimeTicks();
+        const uint64_t readMark = g_readMark.load();
         DirChangeBatch batch;
         const DirWaitResult result = waitDirChanges(watch, timeoutMs, batch);
         if (result == DirWaitResult::Stopped) return;
         if (result == DirWaitResult::TimedOut) {
             safeSince = waitStart;  // the queue was empty when the wait began
+            noteQueueDrained(run, watch, readMark);
             timeoutMs = static_cast<int>(timings().pollMs.load());
             continue;
         }
@@ -410,6 +421,21 @@ std::wstring queryPathAttributes(const std::wstring& path) {
 void setChangeWatcherForegroundApplication(const std::wstring& application) {
     std::lock_guard<std::mutex> lock(g_watchedMutex);
     g_foregroundApplication = application;
+}
+
+uint64_t changeWatcherReadMark() { return ++g_readMark; }
+
+bool changeWatcherHasReadThrough(uint64_t mark) {
+    WatcherRunPtr run;
+    {
+        std::lock_guard<std::mutex> lock(g_runMutex);
+        run = g_currentRun;
+    }
+    if (!run) return true;
+    std::lock_guard<std::mutex> lock(g_stateMutex);
+    size_t drained = 0;
+    for (const auto& [watch, drainedMark] : run->drainedMarks) drained += drainedMark >= mark ? 1 : 0;
+    return drained >= run->liveThreads;
 }
 
 size_t liveChangeWatcherThreadCount() {

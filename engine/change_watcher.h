@@ -55,6 +55,12 @@ std::wstring queryPathAttributes(const std::wstring& path);
 // The application that was last in the foreground; copied into new records.
 void setChangeWatcherForegroundApplication(const std::wstring& application);
 
+// A mark taken after some files were written, for changeWatcherHasReadThrough.
+uint64_t changeWatcherReadMark();
+// True when every watcher thread has found its kernel queue empty since `mark`
+// was taken, so every change made before it is recorded (or no watcher runs).
+bool changeWatcherHasReadThrough(uint64_t mark);
+
 // Number of watcher threads alive now (all runs, a stopping one included).
 size_t liveChangeWatcherThreadCount();
 

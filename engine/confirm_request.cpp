@@ -3,8 +3,12 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/engine_hooks.h"
 #include "foundation/global_defaults.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
+
+std::mutex modalMessageMutex;
+ModalMessageState modalMessage;
 
 std::mutex backupPathMapMutex;
 std::map<std::wstring, BackupPathList> backupPathMap;
@@ -30,7 +34,7 @@ void pause(uint32_t ms) {
 bool showModalMessage(const std::string& title, const std::string& heading, const std::string& body,
                       uint8_t buttonMask, uint64_t* ticket) {
     if ((buttonMask & 3) == 0) return false;
-    std::lock_guard<std::mutex> lock(modalMessageMutex);
+    std::unique_lock<std::mutex> lock(modalMessageMutex);
     ModalMessageState& s = modalMessage;
     if (s.open || s.firstFrame) return false;
     s.heading = indentHeading(heading);
@@ -46,6 +50,8 @@ bool showModalMessage(const std::string& title, const std::string& heading, cons
     s.ticket = ++s.lastTicket;
     s.open = true;
     if (ticket) *ticket = s.ticket;
+    lock.unlock();
+    if (const EngineHooks hooks = engineHooks(); hooks.questionPosted) hooks.questionPosted();
     return true;
 }
 
@@ -75,6 +81,11 @@ void withdrawModalMessage(uint64_t ticket) {
     } else {
         s.open = false;  // never drawn: nothing to take down
     }
+}
+
+bool isModalMessageOpen() {
+    std::lock_guard<std::mutex> lock(modalMessageMutex);
+    return modalMessage.open || modalMessage.firstFrame;
 }
 
 ModalReply askModalQuestion(const std::string& title, const std::string& heading, const std::string& body,

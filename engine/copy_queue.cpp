@@ -99,12 +99,16 @@ bool loadCopyQueue() {
 
 bool saveCopyQueue() {
     const std::wstring path = copyQueueFilePath();
-    std::vector<std::wstring> values;
+    // The files waiting for their archive's return are kept as well.
+    std::map<std::wstring, std::wstring> files;
+    for (const ChangedFile& file : filesAwaitingArchive()) files[file.path] = file.applicationName;
     {
         std::lock_guard<std::mutex> lock(copyQueueMutex);
-        for (const auto& [source, item] : copyQueue)
-            values.push_back(item.sourcePath + std::wstring(kFieldSeparatorW) + item.applicationName);
+        for (const auto& [source, item] : copyQueue) files[item.sourcePath] = item.applicationName;
     }
+    std::vector<std::wstring> values;
+    for (const auto& [source, application] : files)
+        values.push_back(source + std::wstring(kFieldSeparatorW) + application);
     if (values.empty()) return !isExistingFile(path) || removeFile(path);
     const std::wstring folder = configurationFolderPath();
     if (!isExistingFolder(folder) && !makeDirectoryPath(folder + kPathSeparatorText)) return false;
@@ -116,7 +120,7 @@ bool saveCopyQueue() {
 }
 
 bool saveUnattendedCopyQueue() {
-    if (liveEngineThreadCount() != 0 || copyQueueCount() == 0) return false;
+    if (liveEngineThreadCount() != 0 || (copyQueueCount() == 0 && filesAwaitingArchive().empty())) return false;
     return saveCopyQueue();
 }
 

@@ -27,6 +27,10 @@ struct EngineHooks {
     BackupThreadMain backupThreadMain;
     // Background save of the configuration when the system is idle.
     std::function<bool()> saveAppConfiguration;
+    // A task posted a question: the shell shows its window, so that a question
+    // asked while it is hidden (a scheduled backup at night) can be answered.
+    // Called on the task's thread.
+    std::function<void()> questionPosted;
 };
 
 // A copy of the hooks, taken under their mutex.

@@ -1,5 +1,6 @@
 #include "engine/file_watcher_pass.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -128,7 +129,29 @@ size_t countQueuedChangesInFolders() {
     return counted;
 }
 
+namespace {
+
+std::atomic<uint64_t> g_cyclesStarted{0};
+std::atomic<uint64_t> g_cyclesEnded{0};
+
+struct CycleCount {
+    CycleCount() { ++g_cyclesStarted; }
+    ~CycleCount() { ++g_cyclesEnded; }
+};
+
+}  // namespace
+
+uint64_t fileWatcherCycleMark() { return g_cyclesStarted.load(); }
+
+bool fileWatcherHandledChangesSince(uint64_t mark) {
+    if (g_cyclesEnded.load() > mark) return true;
+    const uint64_t started = g_cyclesStarted.load();
+    const uint64_t ended = g_cyclesEnded.load();
+    return started == ended && !hasPendingChanges() && g_cyclesStarted.load() == started;
+}
+
 size_t runFileWatcherCycle() {
+    const CycleCount counted;
     std::vector<ChangeRecord> records;
     if (collectFolderChanges(records) == 0) return 0;
     attributeChangeRecords(records);

@@ -6,6 +6,7 @@
 // pass ends as soon as a collection comes back empty; the supervisor starts
 // it again when changes are pending.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ bool addChangedFiles(WatchFolderEntry& entry, const std::vector<std::wstring>& p
 // Counts every queued item not counted yet in its watch folder's changes and
 // progress set; returns how many were counted.
 size_t countQueuedChangesInFolders();
+
+// A mark of the cycles begun so far, for fileWatcherHandledChangesSince.
+uint64_t fileWatcherCycleMark();
+// True when every change recorded before `mark` was taken has been handed to
+// the archiving: a cycle begun after it has ended, or none runs and no change
+// is pending.
+bool fileWatcherHandledChangesSince(uint64_t mark);
 
 // One cycle of the pass: collect, attribute, count, archive. Returns the
 // number of records collected (0 ends the pass).

@@ -9,3 +9,11 @@ extern std::atomic<double> restoreProgress;      // 0.0 to 1.0; kept after a tas
 extern std::atomic<bool> restoreActive;          // a restore (or a deletion) runs
 extern std::atomic<bool> restoreWorkBusy;        // a restore of selected files runs, or a restore list is built
 extern std::atomic<int64_t> restoreStartTicks;   // 100-ns ticks when a backup-set restore started
+
+// Each running task holds the flags it sets; a flag is cleared when its last
+// holder lets go, so a task that ends never clears a flag that another task
+// still running set.
+void holdRestoreActive();
+void releaseRestoreActive();
+void holdRestoreWorkBusy();
+void releaseRestoreWorkBusy();

@@ -7,11 +7,16 @@
 #include <utility>
 
 #include "engine/archive_copy.h"
+#include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
+#include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
+#include "engine/file_watcher_pass.h"
 #include "engine/restore_state.h"
+#include "engine/smart_lists.h"
 #include "engine/thread_registry.h"
+#include "engine/version_deletion.h"
 #include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/file_metadata.h"
@@ -21,7 +26,7 @@
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 namespace {
 
@@ -93,18 +98,19 @@ CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
 RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName, CopyBatch* batch) {
     for (;;) {
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-        if (isCancelRequested()) {
+        if (isCancelRequested(CancelTask::Restore)) {
             const bool stop = askToStop(displayName);
             if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
             if (stop) return RestoreStep::StoppedByUser;
-            setCancelRequest(false);
+            setCancelRequest(CancelTask::Restore, false);
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         makeDirectoryPath(item.destination);
-        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress, cancelMirror(), batch);
+        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress,
+                                                       cancelMirror(CancelTask::Restore), batch);
         if (result == CopyResult::Copied) return RestoreStep::Copied;
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-        if (result != CopyResult::Cancelled || !isCancelRequested()) return RestoreStep::Failed;
+        if (result != CopyResult::Cancelled || !isCancelRequested(CancelTask::Restore)) return RestoreStep::Failed;
     }
 }
 
@@ -122,6 +128,35 @@ void pauseWhileRunning(uint32_t ms) {
     while (isApplicationRunning() && steadyClockMs() < end) {
         const int64_t left = end - steadyClockMs();
         std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<int64_t>(left, 0, 50)));
+    }
+}
+
+// Waits, at most the settle time, until the watcher has read the changes made
+// before `readMark` and the File Watcher pass has handed them on.
+void waitUntilWatcherSawWrites(uint64_t readMark) {
+    const int64_t end = steadyClockMs() + timings().settleMs.load();
+    const auto waitUntil = [end](const auto& done) {
+        while (isApplicationRunning() && steadyClockMs() < end && !done())
+            std::this_thread::sleep_for(std::chrono::milliseconds(timings().shortPollMs.load()));
+    };
+    waitUntil([readMark] { return changeWatcherHasReadThrough(readMark); });
+    const uint64_t cycleMark = fileWatcherCycleMark();
+    waitUntil([cycleMark] { return fileWatcherHandledChangesSince(cycleMark); });
+}
+
+// The paths a restore wrote stay registered until the watcher has seen the
+// writes: a change of a restored file still queued in the kernel or in the
+// watcher would otherwise come back as a new version of it.
+void releaseRestoringPathsAfterWatch(std::vector<std::wstring> paths) {
+    if (paths.empty()) return;
+    const uint64_t readMark = changeWatcherReadMark();
+    try {
+        startEngineThread([paths, readMark] {
+            waitUntilWatcherSawWrites(readMark);
+            removeRestoringPaths(paths);
+        });
+    } catch (...) {
+        removeRestoringPaths(paths);
     }
 }
 
@@ -212,12 +247,15 @@ std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstri
 }
 
 void endSelectedRestore(const std::vector<std::wstring>& destinations, const SelectedOutcome& outcome) {
-    removeRestoringPaths(destinations);
+    if (isApplicationRunning())
+        releaseRestoringPathsAfterWatch(destinations);
+    else
+        removeRestoringPaths(destinations);
     restoreProgress = shareOf(outcome.copies, outcome.total);
-    restoreActive = false;
-    restoreWorkBusy = false;
+    releaseRestoreActive();
+    releaseRestoreWorkBusy();
     setOperationInProgress(EngineOperation::Restore, false);
-    setCancelRequest(false);
+    endCancellableTask(CancelTask::Restore);
 }
 
 // ---- restore of a backup set ----
@@ -236,6 +274,35 @@ bool listArchiveFolder(const std::wstring& folder, BackupSetRecord& set) {
         BackupSetEntry entry;
         entry.sourcePath = L"." + path.substr(base.size());
         entry.archivePath = record.path;
+        entry.copied = true;
+        entry.restore = true;
+        set.files.emplace(entry.sourcePath, std::move(entry));
+    }
+    return true;
+}
+
+// The "All Recent Files" entry stands for its watch folder: the newest copy
+// of each file in the folder's archive, as entries relative to the folder.
+bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
+    WatchFolderArchiveInfo folder;
+    if (!findHoldingWatchFolder(watchFolder, folder) || folder.key != pathKey(withoutTrailingSeparator(watchFolder)))
+        return false;
+    const std::wstring archive = pathKey(folder.archivePath);
+    if (archive.empty() || archive.front() != kPathSeparator) return false;
+    std::vector<std::wstring> copies;
+    scanWatchFolder(folder.key, copies);
+    set = BackupSetRecord{};
+    set.name = std::wstring(kAllRecentFilesName);
+    for (const std::wstring& copy : copies) {
+        const std::wstring copyFolder = parentOf(copy);
+        if (isCopyTemporaryName(lastComponent(copy)) || !pathIsInside(copyFolder, archive)) continue;
+        ArchivePathParts parts;
+        splitArchivePath(copy, parts);
+        std::wstring plain = parts.plainName;
+        if (parts.fileName.find(L'.') == std::wstring::npos) plain.pop_back();  // a name without "."
+        BackupSetEntry entry;
+        entry.sourcePath = L"." + copyFolder.substr(archive.size()) + kPathSeparatorText + plain;
+        entry.archivePath = copy;
         entry.copied = true;
         entry.restore = true;
         set.files.emplace(entry.sourcePath, std::move(entry));
@@ -266,15 +333,7 @@ size_t applyEditedMarks(BackupSetRecord& set, bool listed) {
         std::count_if(set.files.begin(), set.files.end(), [](const auto& file) { return file.second.restore; }));
 }
 
-std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring& sourceFolder) {
-    std::vector<RestoreItem> items;
-    for (const auto& [key, entry] : set.files)
-        if (copiedAndMarked(entry))
-            items.push_back({entry.archivePath, resolveRestoreDestination(entry.sourcePath, sourceFolder)});
-    return items;
-}
-
-// True when a relative path ("/a/b") has a ".." component.
+// True when a path ("/a/b", or the rest of a relative one) has a ".." component.
 bool leavesFolder(const std::wstring& rest) {
     size_t start = 0;
     while (start <= rest.size()) {
@@ -286,10 +345,45 @@ bool leavesFolder(const std::wstring& rest) {
     return false;
 }
 
+// The entries to copy back. A set read from an archive may come from another
+// machine: an entry whose destination is not below the source folder is never
+// written, only listed in `outside`.
+std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring& sourceFolder,
+                                  std::vector<std::wstring>& outside) {
+    const std::wstring folder = pathKey(withoutTrailingSeparator(sourceFolder));
+    std::vector<RestoreItem> items;
+    for (const auto& [key, entry] : set.files) {
+        if (!copiedAndMarked(entry)) continue;
+        const std::wstring destination = resolveRestoreDestination(entry.sourcePath, sourceFolder);
+        const std::wstring destinationKey = pathKey(destination);
+        if (folder.empty() || destinationKey == folder || !pathIsInside(destinationKey, folder) ||
+            leavesFolder(destinationKey)) {
+            outside.push_back(entry.sourcePath);
+            continue;
+        }
+        items.push_back({entry.archivePath, destination});
+    }
+    return items;
+}
+
+// The report lines naming the entries that were not restored for lying
+// outside the source folder.
+std::wstring outsideReport(const std::vector<std::wstring>& outside) {
+    if (outside.empty()) return L"";
+    std::wstring text = std::wstring(kLineSeparatorW) +
+                        utf8ToWide(joinReportFields(2, "", std::to_string(outside.size()) + " outside the folder, not restored:", ""));
+    for (const std::wstring& path : outside)
+        text += std::wstring(kLineSeparatorW) + utf8ToWide(joinReportFields(3, "", wideToUtf8(path), ""));
+    return text;
+}
+
 void endSetRestoreQuietly(const std::vector<std::wstring>& destinations) {
-    removeRestoringPaths(destinations);
-    restoreActive = false;
-    setCancelRequest(false);
+    if (isApplicationRunning())
+        releaseRestoringPathsAfterWatch(destinations);
+    else
+        removeRestoringPaths(destinations);
+    releaseRestoreActive();
+    endCancellableTask(CancelTask::Restore);
 }
 
 }  // namespace
@@ -325,8 +419,9 @@ void paceRestoreCopy(RestorePacing& pacing, double progress) {
 
 void restoreSelectedFilesTask(RestoreSelection selection) {
     restoreProgress = 0.0;
-    restoreActive = true;
-    restoreWorkBusy = true;
+    holdRestoreActive();
+    holdRestoreWorkBusy();
+    beginCancellableTask(CancelTask::Restore);
     setOperationInProgress(EngineOperation::Restore, true);
 
     const std::wstring first = markSelection(selection);
@@ -375,19 +470,20 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
 void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     // A second restore waits here, before it touches the state the first one shows.
     std::lock_guard<std::mutex> serial(g_setRestoreMutex);
-    setCancelRequest(false);
+    // A stop left over is cleared, never one meant for a restore still running.
+    if (beginCancellableTask(CancelTask::Restore)) setCancelRequest(CancelTask::Restore, false);
     restoreProgress = 0.0;
-    restoreActive = true;
+    holdRestoreActive();
     restoreStartTicks = currentTimeTicks();
 
     BackupSetRecord set;
     bool listed = false;
     if (!loadBackupSetFile(setFilePath, set)) {
-        listed = listArchiveFolder(setFilePath, set);
-        if (!listed) return void(restoreActive = false);
+        listed = listRecentFiles(setFilePath, set) || listArchiveFolder(setFilePath, set);
+        if (!listed) return endSetRestoreQuietly({});
     }
     const std::string displayName = wideToUtf8(lastComponent(sourceFolder));
-    const size_t total = applyEditedMarks(set, listed);
+    size_t total = applyEditedMarks(set, listed);
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
         endSetRestoreQuietly({});
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
@@ -396,7 +492,9 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
 
     const int64_t startMs = steadyClockMs();
     restoreStartTicks = currentTimeTicks();
-    const std::vector<RestoreItem> items = setItems(set, sourceFolder);
+    std::vector<std::wstring> outside;
+    const std::vector<RestoreItem> items = setItems(set, sourceFolder, outside);
+    total -= std::min(total, outside.size());
     std::vector<std::wstring> archives;
     std::vector<std::wstring> destinations;
     splitItems(items, archives, destinations);
@@ -422,7 +520,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
         paceRestoreCopy(pacing, restoreProgress);
     }
     finishCopyBatch(batch);
-    restoreActive = false;
+    releaseRestoreActive();
 
     std::wstring logText = kSetFailedText + set.name + L"\"";
     const bool restored = total > 0 && copies >= total;
@@ -433,8 +531,12 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
                                                      {kPlaceholderDuration, wideToUtf8(duration)},
                                                      {kPlaceholderFileCount, std::to_string(copies)}});
     }
-    endSetRestoreQuietly(destinations);
-    appendAppLogEntry(logText, restored ? 2 : 8, false);
+    if (isApplicationRunning())
+        releaseRestoringPathsAfterWatch(destinations);
+    else
+        removeRestoringPaths(destinations);
+    endCancellableTask(CancelTask::Restore);
+    appendAppLogEntry(logText + outsideReport(outside), restored ? 2 : 8, false);
 }
 
 void startRestoreSelectedFiles(RestoreSelection selection) {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/restore_state.h"
@@ -108,7 +109,8 @@ SetStatistics measureSet(BackupSetRecord& set, bool refresh) {
 
 // Writes the summary into a set file that has none. The file is read again
 // under the backup-set mutex, so an edit saved meanwhile is kept; a set with
-// no copy left is not written (it would lose its entries).
+// no copy in reach (its archive offline) is not written, as its summary would
+// count every file missing.
 void writeSummaryBack(const std::wstring& setFilePath) {
     std::lock_guard<std::mutex> lock(backupSetMutex);
     BackupSetRecord set;
@@ -138,13 +140,17 @@ void readSizes(SizeWork& work) {
     }
 }
 
+// The files the synthetic entry restores: the newest copy of each file in the
+// folder's archive, one per file however many versions it has.
 std::vector<std::wstring> archivedFilesOf(const std::wstring& path) {
     WatchFolderArchiveInfo folder;
-    std::wstring root = path;
-    if (findHoldingWatchFolder(path, folder) && isAbsolutePath(folder.archivePath)) root = folder.archivePath;
-    ArchivedFileList list;
     std::vector<std::wstring> files;
-    if (!collectArchivedFiles(root, list)) return files;
+    if (findHoldingWatchFolder(path, folder) && isAbsolutePath(folder.archivePath)) {
+        scanWatchFolder(folder.key, files);
+        return files;
+    }
+    ArchivedFileList list;
+    if (!collectArchivedFiles(path, list)) return files;
     for (const auto& item : list.files) files.push_back(item.second.path);
     return files;
 }
@@ -256,10 +262,9 @@ void buildSmartList(std::wstring key, bool refresh) {
 
 void restoreListBuildJob(std::wstring watchFolderPath) {
     restoreListBuilding = true;
-    bool expected = false;
-    const bool holdsBusy = restoreWorkBusy.compare_exchange_strong(expected, true);
+    holdRestoreWorkBusy();
     restoreListBuildResult = buildSmartRestoreList(watchFolderPath);
-    if (holdsBusy) restoreWorkBusy = false;
+    releaseRestoreWorkBusy();
     restoreListBuilding = false;
 }
 

@@ -73,6 +73,23 @@ RecordPaths folderRecordPaths(const std::wstring& folderKey, bool erase) {
 
 }  // namespace
 
+std::set<std::wstring> archivedCopiesInUse(const std::wstring& exceptSetFile) {
+    std::set<std::wstring> inUse;
+    {
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        for (const auto& [source, versions] : versionRecordMap)
+            for (const auto& [path, record] : versions) inUse.insert(pathKey(path));
+    }
+    const std::wstring except = pathKey(exceptSetFile);
+    for (const std::wstring& file : listBackupSetFiles(backupStagingFolder())) {
+        BackupSetRecord set;
+        if (pathKey(file) == except || !loadBackupSetFile(file, set)) continue;
+        for (const auto& [source, entry] : set.files)
+            if (!entry.archivePath.empty()) inUse.insert(pathKey(entry.archivePath));
+    }
+    return inUse;
+}
+
 bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& out) {
     const std::wstring key = pathKey(trimTrailingSeparators(path));
     std::lock_guard<std::mutex> lock(watchFolderMutex);
@@ -94,6 +111,9 @@ bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archive
 }
 
 bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder) {
+    // Records made while an archive lay over a watch folder name the user's
+    // own files: those are never deleted as copies.
+    if (isInsideListedWatchFolder(path)) return false;
     return isInsideArchiveFolder(path, archiveFolder) && isExistingFile(path) && removeFile(path);
 }
 

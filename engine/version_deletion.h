@@ -5,6 +5,7 @@
 // the archived copies they name). Also the guards every deletion of archived
 // data goes through.
 #include <cstddef>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,16 @@ bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& ou
 // folder not the root, and no component of the path is "." or "..", so a
 // deletion bounded by it never reaches outside the archive.
 bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archiveFolder);
-// Deletes the file when it is an existing file inside the archive folder.
+// Deletes the file when it is an existing file inside the archive folder and
+// not inside a listed watch folder.
 bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder);
+
+// The archived copies that must outlive the removal of one set: every copy a
+// version record lists and every copy a set file other than `exceptSetFile`
+// names (staged sets of every watch folder). Under Overwrite and Single
+// Backup one plain-named copy is at once a version and the copy of each set,
+// so a set removed or a backup cancelled deletes only copies not in here.
+std::set<std::wstring> archivedCopiesInUse(const std::wstring& exceptSetFile);
 
 // The set files (".backup") of a staging subfolder and its sub-folders.
 std::vector<std::wstring> listBackupSetFiles(const std::wstring& stagingSubfolder);

@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/version_records.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -31,8 +32,6 @@ std::function<void()> engineStarter;
 // Loads and saves may come from the shut-down and from a detached saver.
 std::mutex configurationFileMutex;
 
-const std::wstring kFieldSeparator = L"[||]";
-constexpr uint16_t kAppendIndex = 9999;
 
 void putLE(uint8_t* at, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -44,17 +43,6 @@ uint64_t getLE(const uint8_t* at, int width) {
     return value;
 }
 
-std::vector<std::wstring> splitFields(const std::wstring& text) {
-    std::vector<std::wstring> fields;
-    splitWString(text, kFieldSeparator, fields);
-    return fields;
-}
-
-std::wstring joinFields(const std::vector<std::wstring>& fields) {
-    std::wstring text;
-    joinWString(fields, kFieldSeparator, text);
-    return text;
-}
 
 std::vector<std::wstring> watchFolderKeys() {
     std::vector<std::wstring> keys;
@@ -172,7 +160,7 @@ std::vector<std::wstring> readList(Section section, const std::string& name) {
     const size_t count = getRecordValueCount(section, name);
     for (size_t i = 0; i < count; ++i) {
         std::wstring value;
-        if (getRecordWString(section, name, value, static_cast<uint16_t>(i))) values.push_back(value);
+        if (getRecordWString(section, name, value, static_cast<uint32_t>(i))) values.push_back(value);
     }
     return values;
 }
@@ -206,7 +194,7 @@ bool decodeTrigger(const std::string& text, const std::wstring& key, ScheduleTri
 template <typename Section>
 void readFolderList(Section section) {
     for (const std::wstring& value : readList(section, "fi")) {
-        const std::vector<std::wstring> f = splitFields(value);
+        const std::vector<std::wstring> f = splitListFields(value);
         if (f.size() != 6 || f[1].empty()) continue;
         WatchFolderEntry entry;
         entry.folderType = folderTypeFromLetter(f[0]);
@@ -222,16 +210,17 @@ template <typename Section>
 void readTriggersAndExtensions(Section section) {
     std::lock_guard lock(watchFolderMutex);
     for (auto& [key, entry] : watchFolderMap) {
-        std::string text;
         const std::string name = scheduleEntryName(key);
-        for (size_t i = 0; getRecordString(section, name, text, static_cast<uint16_t>(i)); ++i) {
+        const size_t count = getRecordValueCount(section, name);
+        for (size_t i = 0; i < count; ++i) {
+            std::string text;
             ScheduleTrigger trigger;
-            if (decodeTrigger(text, key, trigger)) entry.scheduleTriggers.push_back(trigger);
-            text.clear();
+            if (getRecordString(section, name, text, static_cast<uint32_t>(i)) && decodeTrigger(text, key, trigger))
+                entry.scheduleTriggers.push_back(trigger);
         }
     }
     for (const std::wstring& value : readList(section, "ei")) {
-        const std::vector<std::wstring> f = splitFields(value);
+        const std::vector<std::wstring> f = splitListFields(value);
         if (f.size() != 4) continue;
         auto it = watchFolderMap.find(pathKey(f[1]));
         if (it == watchFolderMap.end()) continue;
@@ -243,7 +232,7 @@ template <typename Section>
 void readApplicationList(Section section) {
     std::lock_guard lock(statisticsMutex);
     for (const std::wstring& value : readList(section, "ai")) {
-        const std::vector<std::wstring> f = splitFields(value);
+        const std::vector<std::wstring> f = splitListFields(value);
         if (f.size() != 3 || f[1].empty()) continue;
         ApplicationRecord& record = applicationStatsMap[f[1]];
         record.monitorFocus = f[0] == L"a";
@@ -275,16 +264,16 @@ UserLists collectUserLists() {
             std::vector<std::string>& triggers = lists.schedules[scheduleEntryName(key)];
             for (const ScheduleTrigger& trigger : entry.scheduleTriggers) triggers.push_back(encodeTrigger(trigger, key));
             if (entry.removed) continue;
-            lists.folders.push_back(joinFields({folderTypeLetter(entry.folderType), key,
+            lists.folders.push_back(joinListFields({folderTypeLetter(entry.folderType), key,
                                                 entry.preserveHierarchy ? L"p" : L"0", entry.thirdFlag ? L"u" : L"0",
                                                 entry.archivePath, collisionLetter(entry.collisionOption)}));
             for (const auto& [extension, item] : entry.extensionMap)
-                lists.extensions.push_back(joinFields({item.included ? L"t" : L"0", key, extension, item.text}));
+                lists.extensions.push_back(joinListFields({item.included ? L"t" : L"0", key, extension, item.text}));
         }
     }
     std::lock_guard lock(statisticsMutex);
     for (const auto& [key, record] : applicationStatsMap)
-        lists.applications.push_back(joinFields({record.monitorFocus ? L"a" : L"0", key, record.displayName}));
+        lists.applications.push_back(joinListFields({record.monitorFocus ? L"a" : L"0", key, record.displayName}));
     return lists;
 }
 
@@ -292,14 +281,14 @@ void writeUserSection() {
     const UserLists lists = collectUserLists();
     addRecordSection(appDataRecord, "user");
     auto section = getRecordSection(appDataRecord, "user");
-    for (const char* name : {"fi", "ei", "ai"}) removeRecordValue(section, name, kAppendIndex);
-    for (const auto& value : lists.folders) setRecordWString(section, "fi", value, kAppendIndex);
-    for (const auto& value : lists.extensions) setRecordWString(section, "ei", value, kAppendIndex);
+    for (const char* name : {"fi", "ei", "ai"}) removeRecordValue(section, name, kRecordAppend);
+    for (const auto& value : lists.folders) setRecordWString(section, "fi", value, kRecordAppend);
+    for (const auto& value : lists.extensions) setRecordWString(section, "ei", value, kRecordAppend);
     // Shared names are emptied first, so folders that share one keep all triggers.
-    for (const auto& [name, values] : lists.schedules) removeRecordValue(section, name, kAppendIndex);
+    for (const auto& [name, values] : lists.schedules) removeRecordValue(section, name, kRecordAppend);
     for (const auto& [name, values] : lists.schedules)
-        for (const std::string& value : values) setRecordString(section, name, value, kAppendIndex);
-    for (const auto& value : lists.applications) setRecordWString(section, "ai", value, kAppendIndex);
+        for (const std::string& value : values) setRecordString(section, name, value, kRecordAppend);
+    for (const auto& value : lists.applications) setRecordWString(section, "ai", value, kRecordAppend);
 }
 
 }  // namespace
@@ -312,6 +301,9 @@ bool loadAppConfiguration() {
         enterBuiltInDefaults();
         buildPaths();
         ensureConfigFolder();
+        // First: it replaces the whole log, and reading the configuration
+        // may log (a damaged file, a folder disabled).
+        loadNotificationsFile();
         if (loadDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase))
             readMainSection();
         else
@@ -322,8 +314,10 @@ bool loadAppConfiguration() {
             keepDamagedFile(userFilePath);
         for (const std::wstring& key : watchFolderKeys()) loadFolderFileList(key);
     }
+    // The records need the watch folders, and the engine adds to them from
+    // its first run: loaded in between, none of its additions is replaced.
+    loadVersionRecords();
     if (engineStarter) engineStarter();
-    loadNotificationsFile();
     loadBackupSetNotesFile();
     configurationSaved = true;
     return true;

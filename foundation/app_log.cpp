@@ -130,6 +130,13 @@ void replaceAppLogEntries(const std::vector<AppLogEntry>& entries) {
     settleMask(log);
 }
 
+void mergeAppLogEntries(const std::vector<AppLogEntry>& entries) {
+    AppLog& log = appLog();
+    std::lock_guard lock(log.mutex);
+    for (const AppLogEntry& e : entries) log.entries.emplace(e.key, e);
+    settleMask(log);
+}
+
 AppLogState appLogSnapshot() {
     AppLog& log = appLog();
     std::lock_guard lock(log.mutex);

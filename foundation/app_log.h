@@ -36,8 +36,11 @@ void removeAppLogEntriesOfKind(uint32_t kindMask);
 
 // Marks one entry (un)confirmed; false when no entry has the key.
 bool setAppLogEntryConfirmed(const std::wstring& key, bool confirmed);
-// Replaces the whole log, as when it is loaded from its file.
+// Replaces the whole log.
 void replaceAppLogEntries(const std::vector<AppLogEntry>& entries);
+// Adds entries loaded from the log file; an entry of the live log with the
+// same key stays as it is, so nothing logged before the load is lost.
+void mergeAppLogEntries(const std::vector<AppLogEntry>& entries);
 
 AppLogState appLogSnapshot();
 uint32_t appLogPendingKinds();

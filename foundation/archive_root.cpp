@@ -14,6 +14,14 @@ bool isFolder(const std::wstring& path) {
 
 std::wstring archiveRootOf(const std::wstring& root) { return root + std::wstring(kArchiveRootFolderName) + kPathSeparatorText; }
 
+// The folder's own archive folder below a drive's archive root: never one that
+// another watch folder archives into, nor one that overlaps a watch folder.
+std::wstring proposalOn(const std::wstring& path, const std::wstring& root) {
+    const std::wstring proposal = uniqueArchiveFolder(path, archiveRootOf(root));
+    if (proposal.empty() || !archiveLocationConflict(path, proposal).empty()) return L"";
+    return proposal;
+}
+
 }  // namespace
 
 ArchiveDriveList listArchiveDrives() {
@@ -28,13 +36,16 @@ ArchiveDriveList listArchiveDrives() {
 std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDriveList& drives) {
     const std::wstring key = pathKey(path);
     if (key.find(kPathSeparator) == std::wstring::npos) return L"";
-    const std::wstring name = lastPathComponent(key);
-    if (name.empty()) return L"";
-    for (const auto& [freeBytes, root] : drives)
-        if (isFolder(archiveRootOf(root))) return archiveRootOf(root) + name;
-    for (const auto& [freeBytes, root] : drives)
-        if (makeFolder(archiveRootOf(root), kDefaultFolderMode) && isFolder(archiveRootOf(root)))
-            return archiveRootOf(root) + name;
+    if (lastPathComponent(key).empty()) return L"";
+    for (const auto& [freeBytes, root] : drives) {
+        const std::wstring proposal = proposalOn(path, root);
+        if (!proposal.empty() && isFolder(archiveRootOf(root))) return proposal;
+    }
+    for (const auto& [freeBytes, root] : drives) {
+        const std::wstring proposal = proposalOn(path, root);
+        if (!proposal.empty() && makeFolder(archiveRootOf(root), kDefaultFolderMode) && isFolder(archiveRootOf(root)))
+            return proposal;
+    }
     return L"";
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Proposes an archive path for a new watch folder: a "QZR_ARCHIVE_ROOT"
 // folder at the root of a local drive, preferring the drive with the most
-// free space, followed by the watch folder's own name.
+// free space, followed by the watch folder's own name ("name(1)", ... when
+// another watch folder archives under the plain name). A proposal never
+// overlaps a watch folder.
 #include <cstdint>
 #include <functional>
 #include <map>

@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -22,18 +23,13 @@ const char* const kNotificationsSection = "notifications";
 const char* const kNotesSection = "bsnotes";
 const char* const kFileListSection = "md";
 const char* const kListEntry = "ni";
+// One value per "ni" value, at the same index: "1" when the user confirmed the
+// notification. Files without it read as nothing confirmed.
+const char* const kConfirmedEntry = "nc";
 const std::wstring kFieldSep = L"[|]";
 const std::wstring kLineSep = L"[||]";
 const char* const kFileListEntry = "mi";
-
-// Reads value `index` of a wide-text entry through the one text converter, so
-// that a file name that is not valid UTF-8 comes back byte for byte.
-bool readWideValue(RecordSectionHandle section, const char* name, uint32_t index, std::wstring& out) {
-    std::string bytes;
-    if (!getRecordValue(section, name, bytes, kRecordWideText, index)) return false;
-    out = utf8ToWide(bytes);
-    return true;
-}
+const std::wstring kEscapedLineSep(L"[|\0|]", 5);
 
 // The section of `appDataRecord` that holds one data file, with its list emptied.
 RecordSectionHandle emptiedListSection(const char* sectionName, const char* entryName) {
@@ -150,7 +146,11 @@ bool saveNotificationsFile() {
     if (!ensureConfigurationFolder()) return false;
     const std::vector<AppLogEntry> entries = appLogSnapshot().entries;
     RecordSectionHandle section = emptiedListSection(kNotificationsSection, kListEntry);
-    for (const AppLogEntry& entry : entries) setRecordWString(section, kListEntry, notificationLine(entry), kRecordAppend);
+    removeRecordValue(section, kConfirmedEntry, kRecordAppend);
+    for (const AppLogEntry& entry : entries) {
+        setRecordWString(section, kListEntry, notificationLine(entry), kRecordAppend);
+        setRecordString(section, kConfirmedEntry, entry.confirmed ? "1" : "0", kRecordAppend);
+    }
     return saveDataRecordFile(appDataRecord, kNotificationsSection, configurationFilePath(L"Notifications.dat"),
                               kDataFilePassPhrase);
 }
@@ -166,10 +166,13 @@ bool loadNotificationsFile() {
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
         AppLogEntry entry;
-        if (readWideValue(section, kListEntry, static_cast<uint32_t>(i), line) && parseNotificationLine(line, entry))
-            entries.push_back(entry);
+        if (!getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i)) || !parseNotificationLine(line, entry))
+            continue;
+        std::string confirmed;
+        entry.confirmed = getRecordString(section, kConfirmedEntry, confirmed, static_cast<uint32_t>(i)) && confirmed == "1";
+        entries.push_back(entry);
     }
-    replaceAppLogEntries(entries);
+    mergeAppLogEntries(entries);
     return true;
 }
 
@@ -196,7 +199,7 @@ bool loadBackupSetNotesFile() {
     std::map<std::wstring, std::string> notes;
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
-        if (!readWideValue(section, kListEntry, static_cast<uint32_t>(i), line)) continue;
+        if (!getRecordWString(section, kListEntry, line, static_cast<uint32_t>(i))) continue;
         std::vector<std::wstring> fields;
         splitWString(line, kFieldSep, fields);
         // The note may hold the separator: it is everything after the key.
@@ -245,7 +248,7 @@ bool loadFolderFileList(const std::wstring& folderPath) {
     const size_t count = getRecordValueCount(section, kFileListEntry);
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
-        if (!readWideValue(section, kFileListEntry, static_cast<uint32_t>(i), line)) continue;
+        if (!getRecordWString(section, kFileListEntry, line, static_cast<uint32_t>(i))) continue;
         std::vector<std::wstring> fields;
         splitWString(line, kLineSep, fields);
         uint32_t key = 0;
@@ -284,6 +287,24 @@ double measureFolderFileList(const std::wstring& folderKey) {
     }
     it->second.existingShare = static_cast<double>(flagged) / static_cast<double>(it->second.fileMap.size());
     return it->second.existingShare;
+}
+
+std::wstring joinListFields(const std::vector<std::wstring>& fields) {
+    std::wstring text;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        std::wstring field = fields[i];
+        replaceAllW(field, kLineSep, kEscapedLineSep);
+        if (i > 0) text += kLineSep;
+        text += field;
+    }
+    return text;
+}
+
+std::vector<std::wstring> splitListFields(const std::wstring& text) {
+    std::vector<std::wstring> fields;
+    splitWString(text, kLineSep, fields);
+    for (std::wstring& field : fields) replaceAllW(field, kEscapedLineSep, kLineSep);
+    return fields;
 }
 
 bool joinWString(const std::vector<std::wstring>& list, const std::wstring& separator, std::wstring& out) {

@@ -31,6 +31,13 @@ bool loadFolderFileList(const std::wstring& folderPath);
 // Share of a watch folder's known files that still exist (also stored in the entry).
 double measureFolderFileList(const std::wstring& folderKey);
 
+// The fields of one list value of the configuration and the version records,
+// joined by "[||]". A field that holds "[||]" itself keeps it as "[|", NUL,
+// "|]": no name holds a NUL, so earlier files never contain it and such a
+// field splits back whole.
+std::wstring joinListFields(const std::vector<std::wstring>& fields);
+std::vector<std::wstring> splitListFields(const std::wstring& text);
+
 bool joinWString(const std::vector<std::wstring>& list, const std::wstring& separator, std::wstring& out);
 bool splitWString(const std::wstring& text, const std::wstring& separator, std::vector<std::wstring>& out);
 bool splitString(const std::string& text, const std::string& separator, std::vector<std::string>& out);

@@ -35,20 +35,6 @@ bool readFixed(RecordSectionHandle section, const std::string& name, uint32_t ty
     return true;
 }
 
-// Old files hold one byte per character; their bytes are seldom valid UTF-8.
-std::wstring decodeStoredWide(const std::string& bytes) {
-    std::wstring wide = utf8ToWide(bytes);
-    for (wchar_t c : wide) {
-        if (c >= 0xD800 && c <= 0xDFFF) {  // an escaped invalid byte: widen them all
-            std::wstring widened;
-            widened.reserve(bytes.size());
-            for (unsigned char b : bytes) widened += static_cast<wchar_t>(b);
-            return widened;
-        }
-    }
-    return wide;
-}
-
 }  // namespace
 
 bool addRecordSection(DataRecord& document, const std::string& name) {
@@ -177,7 +163,7 @@ bool getRecordWString(RecordSectionHandle section, const std::string& name, std:
                       uint32_t index) {
     std::string bytes;
     if (!getRecordValue(section, name, bytes, kRecordWideText, index)) return false;
-    out = decodeStoredWide(bytes);
+    out = utf8ToWide(bytes);
     return true;
 }
 

@@ -80,7 +80,8 @@ bool getRecordValue(RecordSectionHandle section, const std::string& name, std::s
                     uint32_t typeCode, uint32_t index);
 bool getRecordString(RecordSectionHandle section, const std::string& name, std::string& out,
                      uint32_t index);
-// UTF-8; bytes that are not valid UTF-8 (older files) widen one byte per character.
+// UTF-8; a byte that is not valid UTF-8 comes back as the converter keeps it
+// (U+DC80 + byte), so any file name survives a save and a load unchanged.
 bool getRecordWString(RecordSectionHandle section, const std::string& name, std::wstring& out,
                       uint32_t index);
 bool getRecordInt32(RecordSectionHandle section, const std::string& name, int32_t& out);

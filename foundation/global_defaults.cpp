@@ -33,6 +33,8 @@ void resetTimings() {
     g_timings.backupStepMs = product.backupStepMs.load();
     g_timings.backupStallMs = product.backupStallMs.load();
     g_timings.restorePaceMs = product.restorePaceMs.load();
+    g_timings.httpConnectMs = product.httpConnectMs.load();
+    g_timings.httpTotalMs = product.httpTotalMs.load();
 }
 
 int applyTestTimingsFromEnvironment() {
@@ -50,6 +52,7 @@ int applyTestTimingsFromEnvironment() {
         {"shutdownGraceMs", &g_timings.shutdownGraceMs}, {"watcherStopMs", &g_timings.watcherStopMs},
         {"progressHoldMs", &g_timings.progressHoldMs},   {"backupStepMs", &g_timings.backupStepMs},
         {"backupStallMs", &g_timings.backupStallMs}, {"restorePaceMs", &g_timings.restorePaceMs},
+        {"httpConnectMs", &g_timings.httpConnectMs}, {"httpTotalMs", &g_timings.httpTotalMs},
     };
     int set = 0;
     std::string text = value;

@@ -139,6 +139,8 @@ struct Timings {
     std::atomic<uint32_t> backupStepMs{1000};    // a backup's pause between its shown states
     std::atomic<uint32_t> backupStallMs{60000};  // a backup's copy wait without progress before it asks
     std::atomic<uint32_t> restorePaceMs{2000};   // a restore's pacing budget and its pause at the end
+    std::atomic<uint32_t> httpConnectMs{60000};  // an HTTPS request's connection and TLS handshake
+    std::atomic<uint32_t> httpTotalMs{120000};   // an HTTPS request from start to the last byte
 };
 Timings& timings();
 // Puts every timing back to the product's value.

@@ -10,8 +10,8 @@
 #include "foundation/global_defaults.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "shell/graphics.h"
 
+float clearColor[4] = {0.45f, 0.55f, 0.60f, 1.00f};
 std::map<std::string, StyleRecord> styleMap;
 std::mutex styleMapMutex;
 

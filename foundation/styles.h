@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/buttons.h"
+#include "foundation/button_table.h"
 
 inline constexpr int kStyleCount = 4;
 inline constexpr int kStyleColourCount = ImGuiCol_COUNT;  // 53
@@ -34,6 +34,10 @@ struct StyleRecord {
     float FrameBorderSize = 0.0f;
     float PopupBorderSize = 0.0f;
 };
+
+// Background colour of a frame (red, green, blue, alpha); applying a style
+// sets it to the style's colour, the graphics clear each frame with it.
+extern float clearColor[4];
 
 // Style name -> record.
 extern std::map<std::string, StyleRecord> styleMap;

@@ -1,5 +1,6 @@
 #include "foundation/version_records.h"
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
 #include "foundation/foreground_history.h"
+#include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -27,7 +29,6 @@ using VersionMap = std::map<std::wstring, FileVersionMap>;
 const char* const kSection = "abc";
 const char* const kItemEntry = "item";
 const wchar_t* const kRootName = L"root";
-const std::wstring kLineSeparator = L"[||]";
 
 // A watch folder as the records need it: its key and its archive path.
 struct FolderArchive {
@@ -122,9 +123,7 @@ void fillItems(RecordSectionHandle section, const VersionMap& map, const std::ve
             if (first || folder->key != lastFolder) fields.push_back(folder->key);
             first = false;
             lastFolder = folder->key;
-            std::wstring line;
-            joinWString(fields, kLineSeparator, line);
-            setRecordWString(section, kItemEntry, line, kRecordAppend);
+            setRecordWString(section, kItemEntry, joinListFields(fields), kRecordAppend);
         }
     }
 }
@@ -135,10 +134,9 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
     std::wstring currentArchive;
     const size_t count = getRecordValueCount(section, kItemEntry);
     for (size_t i = 0; i < count; ++i) {
-        std::string bytes;
-        if (!getRecordValue(section, kItemEntry, bytes, kRecordWideText, static_cast<uint32_t>(i))) continue;
-        std::vector<std::wstring> fields;
-        splitWString(utf8ToWide(bytes), kLineSeparator, fields);
+        std::wstring line;
+        if (!getRecordWString(section, kItemEntry, line, static_cast<uint32_t>(i))) continue;
+        const std::vector<std::wstring> fields = splitListFields(line);
         if (fields.size() >= 4) {
             currentFolder = fields[3];
             const FolderArchive* folder = folderForSavedKey(folders, currentFolder);
@@ -152,6 +150,29 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
         if (source.empty() || archived.empty()) continue;
         insertVersion(map, source, archived, fields[0]);
     }
+}
+
+// An archived copy's number or archive time: the text after " ~ " up to the
+// extension. The plain copy (no stamp) is the first a file gets. Numbers and
+// time stamps both grow with their text.
+std::wstring archiveStamp(const std::wstring& archivedPath) {
+    std::wstring name = lastPathComponent(archivedPath);
+    if (const size_t dot = name.rfind(L'.'); dot != std::wstring::npos) name.resize(dot);
+    const size_t cut = name.rfind(kArchiveNameSeparator);
+    if (cut == std::wstring::npos) return L"";
+    const std::wstring stamp = name.substr(cut + kArchiveNameSeparator.size());
+    bool digit = false;
+    for (wchar_t c : stamp) {
+        if (c >= L'0' && c <= L'9') digit = true;
+        else if (c != L'_' && c != L' ' && c != L'.') return L"";  // part of the file's own name
+    }
+    return digit ? stamp : L"";
+}
+
+// Archive order: oldest first.
+bool archivedBefore(const std::wstring& a, const std::wstring& b) {
+    const std::wstring stampA = archiveStamp(a), stampB = archiveStamp(b);
+    return stampA != stampB ? stampA < stampB : a < b;
 }
 
 std::wstring metadataFolderPath() { return dataFolderPath() + L"/FileMetaData"; }
@@ -225,7 +246,9 @@ bool isSameAsNewestVersion(const std::wstring& sourcePath, const std::wstring& /
 void selectGroupVersions(FileVersionMap& group, GroupSelection mode) {
     for (auto& [path, record] : group) record.selected = false;
     if (group.empty() || mode == GroupSelection::Clear) return;
-    auto chosen = mode == GroupSelection::First ? group.begin() : std::prev(group.end());
+    const auto before = [](const auto& a, const auto& b) { return archivedBefore(a.first, b.first); };
+    auto chosen = mode == GroupSelection::First ? std::min_element(group.begin(), group.end(), before)
+                                                : std::max_element(group.begin(), group.end(), before);
     chosen->second.selected = true;
 }
 

@@ -43,8 +43,8 @@ bool isSameAsNewestVersion(const std::wstring& sourcePath, const std::wstring& u
 
 // Marks in the restore and delete views, one file's versions at a time.
 enum class GroupSelection { First = 0, Last = 1, Clear = 2 };
-// Marks exactly one version of the group (its first or last, in key order),
-// or clears every mark. The caller holds whatever lock guards `group`.
+// Marks exactly one version of the group (its oldest or newest copy: the
+// plain copy first, then by number or archive time), or clears every mark. The caller holds whatever lock guards `group`.
 void selectGroupVersions(FileVersionMap& group, GroupSelection mode);
 // The same for the given source files of versionRecordMap, under its mutex.
 void selectGroupVersions(const std::vector<std::wstring>& sourceKeys, GroupSelection mode);

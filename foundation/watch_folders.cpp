@@ -1,8 +1,10 @@
 #include "foundation/watch_folders.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
+#include "foundation/app_log.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -32,6 +34,23 @@ WatchFolderEntry* findFolder(const std::wstring& key) {
     auto it = watchFolderMap.find(key);
     return it == watchFolderMap.end() ? nullptr : &it->second;
 }
+
+std::wstring trimmedKey(const std::wstring& path) {
+    std::wstring key = pathKey(path);
+    while (key.size() > 1 && key.back() == kPathSeparator) key.pop_back();
+    return key;
+}
+
+bool isWatchedEntry(const WatchFolderEntry& entry) {
+    return !entry.removed && (entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents);
+}
+
+// One of the two folders holds the other (or they are the same).
+bool foldersOverlap(const std::wstring& a, const std::wstring& b) {
+    return !a.empty() && !b.empty() && (pathIsInside(a, b) || pathIsInside(b, a));
+}
+
+bool isAbsoluteFolder(const std::wstring& path) { return !path.empty() && path.front() == kPathSeparator; }
 
 }  // namespace
 
@@ -65,10 +84,74 @@ std::wstring lastPathComponent(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const std::wstring& archiveFolder) {
+    const std::wstring folder = trimmedKey(folderPath);
+    const std::wstring archive = trimmedKey(archiveFolder);
+    if (isAbsoluteFolder(archive) && foldersOverlap(archive, folder)) return folder;
+    for (const auto& [key, entry] : watchFolderMap) {
+        const std::wstring other = trimmedKey(key);
+        if (other == folder || !isWatchedEntry(entry)) continue;
+        if (isAbsoluteFolder(archive) && foldersOverlap(archive, other)) return other;
+        const std::wstring otherArchive = trimmedKey(entry.archivePath);
+        if (isAbsoluteFolder(otherArchive) && foldersOverlap(folder, otherArchive)) return other;
+    }
+    return L"";
+}
+
+bool isInsideListedWatchFolder(const std::wstring& path) {
+    const std::wstring key = trimmedKey(path);
+    std::lock_guard lock(watchFolderMutex);
+    for (const auto& [folder, entry] : watchFolderMap) {
+        if (!entry.removed && entry.folderType != kFolderTypeExclude && pathIsInside(key, trimmedKey(folder)))
+            return true;
+    }
+    return false;
+}
+
+std::wstring archiveLocationConflict(const std::wstring& folderPath, const std::wstring& archiveFolder) {
+    std::lock_guard lock(watchFolderMutex);
+    return archiveLocationConflictLocked(folderPath, archiveFolder);
+}
+
+bool archiveBelongsToOtherFolder(const std::wstring& folderPath, const std::wstring& archiveFolder) {
+    const std::wstring folder = trimmedKey(folderPath);
+    const std::wstring archive = trimmedKey(archiveFolder);
+    std::lock_guard lock(watchFolderMutex);
+    for (const auto& [key, entry] : watchFolderMap) {
+        if (trimmedKey(key) == folder) continue;
+        const std::wstring otherArchive = trimmedKey(entry.archivePath);
+        if (isAbsoluteFolder(otherArchive) && foldersOverlap(archive, otherArchive)) return true;
+    }
+    return false;
+}
+
+bool isArchiveFolderNameOf(const std::wstring& component, const std::wstring& name) {
+    if (component == name) return true;
+    if (component.size() < name.size() + 3 || component.compare(0, name.size(), name) != 0) return false;
+    if (component[name.size()] != L'(' || component.back() != L')') return false;
+    const std::wstring digits = component.substr(name.size() + 1, component.size() - name.size() - 2);
+    return std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+std::wstring uniqueArchiveFolder(const std::wstring& folderPath, const std::wstring& base) {
+    constexpr int kMostNumbers = 1000;
+    const std::wstring name = lastPathComponent(trimmedKey(folderPath));
+    std::wstring folder = base;
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    if (name.empty() || folder.empty()) return L"";
+    const std::wstring prefix = folder == kPathSeparatorText ? folder : folder + kPathSeparatorText;
+    for (int number = 0; number < kMostNumbers; ++number) {
+        const std::wstring suffix = number == 0 ? L"" : L"(" + std::to_wstring(number) + L")";
+        const std::wstring candidate = prefix + name + suffix;
+        if (!archiveBelongsToOtherFolder(folderPath, candidate)) return candidate;
+    }
+    return L"";
+}
+
 bool updateWatchFolderList(const std::wstring& path, const WatchFolderEntry& entry, bool secondMap) {
     const std::wstring key = pathKey(path);
     const std::wstring name = lastPathComponent(key);
-    std::lock_guard lock(watchFolderMutex);
+    std::unique_lock lock(watchFolderMutex);
     auto& target = secondMap ? defaultFolderMap : watchFolderMap;
     if (auto it = target.find(key); it != target.end()) {
         if (it->second.removed) {
@@ -89,8 +172,16 @@ bool updateWatchFolderList(const std::wstring& path, const WatchFolderEntry& ent
     copy.archivePath = expandEnvironmentPlaceholders(entry.archivePath);
     copy.selected = false;
     copy.removed = false;
+    std::wstring conflict;
+    if (!secondMap && isWatchedEntry(copy)) conflict = archiveLocationConflictLocked(key, copy.archivePath);
+    if (!conflict.empty()) copy.folderType = kFolderTypeDisable;
     target.emplace(key, std::move(copy));
     configurationSaved = false;
+    lock.unlock();
+    if (!conflict.empty())
+        appendAppLogEntry(L"Watch folder disabled, its archive and a watch folder overlap: " + path + L" (archive " +
+                              entry.archivePath + L", watch folder " + conflict + L")",
+                          4, false);
     return true;
 }
 

@@ -134,7 +134,9 @@ std::wstring lastPathComponent(const std::wstring& path);
 // never call them while holding it.
 
 // Adds a folder to watchFolderMap (defaultFolderMap when secondMap). True when
-// stored or a removed entry was revived; false when the folder is present.
+// stored or a removed entry was revived; false when the folder is present. A
+// new entry whose archive location breaks archiveLocationConflict is kept but
+// disabled, with a line in the application log.
 bool updateWatchFolderList(const std::wstring& path, const WatchFolderEntry& entry, bool secondMap);
 // Problem flags of the watch folder that holds `path` (0 when none).
 uint32_t getWatchFolderProblems(const std::wstring& path);
@@ -145,6 +147,33 @@ void scanWatchFolderExtensions(const std::wstring& folderKey, bool recursive);
 void selectAllFolderExtensions(const std::wstring& folderKey, bool value);
 void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value);
 void removeSelectedExtensions(const std::wstring& folderKey);
+
+// The watch folder that keeps `archiveFolder` from being the archive of the
+// watch folder `folderPath`, empty when none does. An archive that is, holds
+// or lies inside a watch folder (this one included) would take the user's own
+// files for archived copies, and deleting archived data would delete them; a
+// watch folder inside another folder's archive is refused for the same
+// reason, and so is a watch folder holding another folder's archive. Only
+// watched entries count (not removed, excluded or disabled ones); an empty
+// archive folder checks the second rule alone.
+std::wstring archiveLocationConflict(const std::wstring& folderPath, const std::wstring& archiveFolder);
+// The same with watchFolderMutex already held by the caller.
+std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const std::wstring& archiveFolder);
+
+// True when `path` lies in a folder the list names for watching, a disabled
+// one included: what lies there is the user's own file, never an archived copy.
+bool isInsideListedWatchFolder(const std::wstring& path);
+
+// True when `archiveFolder` is, holds or lies inside the archive path of a
+// listed watch folder other than `folderPath` (removed entries included: their
+// copies are still there).
+bool archiveBelongsToOtherFolder(const std::wstring& folderPath, const std::wstring& archiveFolder);
+// The archive folder of `folderPath` below `base`: base + "/" + the folder's
+// last component (its path key), or that name followed by "(1)", "(2)", ... when
+// the plainer name belongs to another watch folder. Empty when none is free.
+std::wstring uniqueArchiveFolder(const std::wstring& folderPath, const std::wstring& base);
+// True when `component` is `name` or `name` followed by "(N)".
+bool isArchiveFolderNameOf(const std::wstring& component, const std::wstring& name);
 
 // Collects the extensions of the files in `folder` into `entry` (the caller
 // owns the entry, so no watch-folder lock is taken) and into extensionMap.

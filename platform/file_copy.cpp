@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,6 +131,36 @@ void syncFolder(const std::wstring& folder) {
     if (dir.fd >= 0) ::fsync(dir.fd);
 }
 
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool timeBefore(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Reads the source's state before the copy. File times come from the coarse
+// clock, so a write in the same tick as the last one leaves them as they
+// were: a source changed in the current tick is read again once the clock
+// has moved on (a millisecond or so), after which every write shows.
+bool statBeforeCopy(int fd, struct stat& st) {
+    for (int waited = 0;; ++waited) {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        if (::fstat(fd, &st) != 0) return false;
+        // A time ahead of the clock (a server's) is taken as it is.
+        if (timeBefore(st.st_ctim, now) || waited >= 50) return true;
+        ::usleep(1000);
+    }
+}
+
+bool sourceChangedSince(int fd, const struct stat& before) {
+    struct stat after {};
+    if (::fstat(fd, &after) != 0) return true;
+    return after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
+           !sameTime(after.st_ctim, before.st_ctim);
+}
+
 // Flushes the copy with the source's times and mode (never world-writable).
 // fdatasync is enough: it makes the data and the size durable, which is what
 // the name must never point past; the times ride along with the folder sync.
@@ -148,7 +179,7 @@ CopyResult copyInto(const std::wstring& source, const std::wstring& target, cons
     Descriptor in{::open(wideToUtf8(source).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
     struct stat st {};
     if (in.fd < 0) return errno == ENOENT || errno == ENOTDIR ? CopyResult::SourceMissing : CopyResult::Failed;
-    if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) return CopyResult::SourceMissing;
+    if (!statBeforeCopy(in.fd, st) || !S_ISREG(st.st_mode)) return CopyResult::SourceMissing;
     if (!replace && readFileAttributes(target) != kInvalidFileAttributes) return CopyResult::TargetExists;
     ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -157,6 +188,7 @@ CopyResult copyInto(const std::wstring& source, const std::wstring& target, cons
     if (out.fd < 0) return CopyResult::Failed;
     CopyResult result =
         copyData(in.fd, out.fd, static_cast<uint64_t>(st.st_size), source, target, progress, cancel);
+    if (result == CopyResult::Copied && sourceChangedSince(in.fd, st)) result = CopyResult::SourceChanged;
     if (result == CopyResult::Copied && !finishTemporary(out.fd, st)) result = CopyResult::Failed;
     ::close(out.fd);
     out.fd = -1;

@@ -29,6 +29,7 @@ enum class CopyResult {
     Cancelled,      // the cancel flag was set or the routine answered Cancel
     SourceMissing,  // the source does not exist or is not a regular file
     TargetExists,   // only when an existing target must not be replaced
+    SourceChanged,  // the source was written during the copy: the copy is discarded
     Failed,         // anything else: no rights, target folder missing, disk full, ...
 };
 
@@ -43,6 +44,9 @@ struct CopyBatch {
 void finishCopyBatch(CopyBatch& batch);
 
 // Copies source to target, replacing an existing target only on success.
+// A source whose size, modification time or change time differs after the
+// copy from before it was written meanwhile: the copy may hold a mix of old
+// and new content, a state the file never had, so it is discarded.
 // The routine (may be empty) is called once before the first chunk and after
 // every chunk; a non-zero *cancel (may be null) stops the copy before the next
 // chunk. Both paths must be absolute. Without a batch the target's folder is

@@ -1,7 +1,10 @@
 #include "platform/tray_host.h"
 
+#include "platform/display_loss.h"
+
 #include <stdlib.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -17,7 +20,11 @@ namespace {
 struct TrayHostState {
     std::mutex mutex;
     std::condition_variable wake;
-    std::thread thread;
+    // The tray thread is detached (no joinable thread object may outlive
+    // main); stopTrayHost waits for `ended` instead of joining.
+    std::condition_variable endedSignal;
+    std::thread::id threadId;
+    bool ended = true;
     bool running = false;
     bool stopRequested = false;
     bool real = false;
@@ -150,6 +157,7 @@ std::string writeIconFile() {
 
 bool runGtkHost() {
     if (!sessionHasTrayHost() || !gtk_init_check(nullptr, nullptr)) return false;
+    reinstallDisplayLossHandler();  // GDK put in its own, which calls _exit(1)
     const std::string folder = writeIconFile();
     g_indicator = app_indicator_new("varnholt", "varnholt-tray",
                                     APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
@@ -169,12 +177,24 @@ bool runGtkHost() {
 }
 #endif
 
-void trayThreadMain() {
+void runTrayThread() {
 #ifdef VARNHOLT_HAVE_APPINDICATOR
     if (runGtkHost()) return;
 #endif
     runNullHost();
 }
+
+void trayThreadMain() {
+    runTrayThread();
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        g_host.ended = true;
+    }
+    g_host.endedSignal.notify_all();
+}
+
+// How long the end of the program waits for the tray thread to let GTK go.
+constexpr auto kTrayStopWait = std::chrono::seconds(3);
 }  // namespace
 
 bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
@@ -188,7 +208,10 @@ bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
     g_host.secondaryCommand = secondaryCommand;
     g_host.stopRequested = false;
     g_host.real = false;
-    g_host.thread = std::thread(trayThreadMain);
+    g_host.ended = false;
+    std::thread thread(trayThreadMain);
+    g_host.threadId = thread.get_id();
+    thread.detach();
     g_host.running = true;
     return true;
 }
@@ -209,24 +232,16 @@ void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::stri
 }
 
 void stopTrayHost() {
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> guard(g_host.mutex);
-        if (!g_host.running) return;
-        g_host.stopRequested = true;
-        g_host.running = false;
+    std::unique_lock<std::mutex> lock(g_host.mutex);
+    if (!g_host.running) return;
+    g_host.stopRequested = true;
+    g_host.running = false;
 #ifdef VARNHOLT_HAVE_APPINDICATOR
-        if (g_host.real) g_idle_add(quitGtk, nullptr);
+    if (g_host.real) g_idle_add(quitGtk, nullptr);
 #endif
-        thread = std::move(g_host.thread);
-    }
     g_host.wake.notify_all();
-    if (thread.joinable()) {
-        if (thread.get_id() == std::this_thread::get_id())
-            thread.detach();
-        else
-            thread.join();
-    }
+    if (g_host.threadId == std::this_thread::get_id()) return;
+    g_host.endedSignal.wait_for(lock, kTrayStopWait, [] { return g_host.ended; });
 }
 
 bool trayHostRunning() {

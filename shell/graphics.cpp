@@ -13,7 +13,6 @@
 #include "shell/fonts.h"
 
 std::map<std::string, TextureItem> mapTextureItems;
-float clearColor[4] = {0.45f, 0.55f, 0.60f, 1.00f};
 
 namespace {
 SDL_GLContext g_glContext = nullptr;

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include "foundation/styles.h"  // clearColor, the frame's background colour
+
 // One registered picture. The bytes stay in the executable; the GL texture
 // exists only while the graphics are active.
 struct TextureItem {
@@ -21,10 +23,6 @@ struct TextureItem {
 
 // Registered pictures by name ("about_intro", "about_info"). Main thread only.
 extern std::map<std::string, TextureItem> mapTextureItems;
-
-// Background colour of a frame (red, green, blue, alpha); the main window
-// replaces it with its style's window colour.
-extern float clearColor[4];
 
 // The bytes of an embedded resource ("IDR_ABOUT_TEXTURE", "IDR_FONT_ARIAL",
 // ...); empty when the executable lacks it.

@@ -4,6 +4,7 @@
 #include <imgui.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -30,7 +31,9 @@ std::mutex g_checkMutex;
 std::function<void()> g_stateCheck;
 int64_t g_checkTimeMs = 0;
 bool g_checkRunning = false;
-std::thread g_checkThread;
+// The check runs on a detached thread (no joinable thread object may outlive
+// main); shut-down waits for this to signal that it ended.
+std::condition_variable g_checkEnded;
 
 bool deactivate(RenderState& r) {
     if (!g_graphics.setActive(false)) return false;
@@ -76,8 +79,7 @@ void startPeriodicCheckWhenDue(int64_t nowMs) {
     if (g_checkRunning || g_checkTimeMs >= nowMs) return;
     // Marked running here, so one due time starts one thread, not one per frame.
     g_checkRunning = true;
-    if (g_checkThread.joinable()) g_checkThread.join();
-    g_checkThread = std::thread(runPeriodicStateCheck);
+    std::thread(runPeriodicStateCheck).detach();
 }
 
 void drawFrame(int64_t nowMs) {
@@ -157,18 +159,18 @@ void runApplicationStateCheck() {
 
 void runPeriodicStateCheck() {
     runApplicationStateCheck();
-    std::lock_guard<std::mutex> guard(g_checkMutex);
-    g_checkRunning = false;
-    g_checkTimeMs = g_clock() + kPeriodicCheckIntervalMs;
+    {
+        std::lock_guard<std::mutex> guard(g_checkMutex);
+        g_checkRunning = false;
+        g_checkTimeMs = g_clock() + kPeriodicCheckIntervalMs;
+    }
+    g_checkEnded.notify_all();
 }
 
 void waitForPeriodicStateCheck() {
-    std::thread running;
-    {
-        std::lock_guard<std::mutex> guard(g_checkMutex);
-        running = std::move(g_checkThread);
-    }
-    if (running.joinable()) running.join();
+    std::unique_lock<std::mutex> lock(g_checkMutex);
+    g_checkEnded.wait_for(lock, std::chrono::milliseconds(timings().shutdownGraceMs.load()),
+                          [] { return !g_checkRunning; });
 }
 
 void setPeriodicCheckTime(int64_t dueMs) {

@@ -5,9 +5,6 @@
 
 #include "shell/buttons.h"
 
-std::mutex modalMessageMutex;
-ModalMessageState modalMessage;
-
 namespace {
 
 // What one frame draws, copied out under the mutex so the drawing runs without it.
@@ -168,9 +165,4 @@ void drawModalMessage() {
         ImGui::PopStyleVar();
     }
     if (commitFrame(f, pressed)) leaveFrontQueue();
-}
-
-bool isModalMessageOpen() {
-    std::lock_guard<std::mutex> lock(modalMessageMutex);
-    return modalMessage.open || modalMessage.firstFrame;
 }

@@ -2,7 +2,9 @@
 
 #include <imgui.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <stdexcept>
 
@@ -15,8 +17,11 @@
 #include "foundation/machine_ids.h"
 #include "foundation/security.h"
 #include "foundation/styles.h"
+#include "foundation/text_format.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
+#include "net/update_check.h"
+#include "platform/display_loss.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/signals.h"
@@ -83,15 +88,6 @@ void setUpTrayAndWindow() {
     setRequestedRenderState(show ? kRenderOn : kRenderOff);
 }
 
-void addStartUpMessage() {
-    std::string message;
-    {
-        std::lock_guard<std::mutex> guard(appSettingsMutex);
-        message = appSettings.lastBootMessage;
-    }
-    appendAppLogEntry(L"Start-Up Message: " + utf8ToWide(message), 1, false);
-}
-
 void tearDownGraphics() {
     if (graphicsActive())
         setGraphicsActive(false);
@@ -99,32 +95,79 @@ void tearDownGraphics() {
         ImGui::DestroyContext();
 }
 
-// Stops the engine and waits (bounded) for its workers and the state check,
-// so no thread outlives the data it uses.
+// Set once the configuration, styles and version records are loaded: only
+// then may the shut-down write them (a save before that would replace the
+// user's files with defaults). g_saved makes the saves run once.
+std::atomic<bool> g_readyToSave{false};
+std::atomic<bool> g_saved{false};
+
+// Stops the engine and waits (bounded) for its workers and the state check.
+// A wait that runs out is logged; the saves still run, since every store
+// they read is guarded by its own mutex.
 void stopBackgroundWork() {
     stopShellEngine();
-    waitForShellEngine();
+    if (!waitForShellEngine()) {
+        const std::string text = "Critical! - Engine threads still running when the shut-down wait ran out";
+        writeLogLine(text, "");
+        appendAppLogEntry(utf8ToWide(text), 8, true);
+    }
+    stopNetworkWork();
     waitForPeriodicStateCheck();
     saveUnattendedCopyQueue();
 }
 
+void traceSaveResult(bool saved) { writeLogLine(saved ? "Done." : "Failed.", ""); }
+
+// A failed save traces "Failed." and leaves the old file in place (every
+// data file is written to a new file and renamed over the old one).
 void saveEverything() {
     writeLogLine("Saving Configuration", "");
-    saveAppConfiguration();
-    writeLogLine("Done.", "");
+    traceSaveResult(saveAppConfiguration());
     writeLogLine("Saving Styles", "");
-    saveStyleFiles();
-    writeLogLine("Done.", "");
+    traceSaveResult(saveStyleFiles() == kStyleCount);
     writeLogLine("Saving Version Records", "");
-    saveVersionRecords();
-    writeLogLine("Done.", "");
+    traceSaveResult(saveVersionRecords());
     writeLogLine("End Execution", "");
 }
 
+void saveOnce() {
+    if (g_readyToSave.load() && !g_saved.exchange(true)) saveEverything();
+}
+
+// Ends the process without running static destructors: after a lost display
+// or with engine threads still running, they would touch the display or pull
+// data from under those threads.
+[[noreturn]] void endProcessNow(int code) {
+    std::fflush(nullptr);
+    _exit(code);
+}
+
+// Engine threads that outlived the grace get a second one after the saves;
+// main must not return while they run.
+void endWhenThreadsRemain() {
+    if (waitForShellEngine()) return;
+    writeLogLine("Engine threads did not stop; ending without clean-up", "");
+    endProcessNow(0);
+}
+
+// The X connection is gone (log-out): the normal shut-down without a single
+// display or GL call, then the end of the process.
+void shutDownWithoutDisplay() {
+    if (!g_saved.load()) {
+        stopBackgroundWork();
+        saveOnce();
+    }
+    endProcessNow(0);
+}
+
+// Everything is saved before the first display or GL call: the display may
+// go away at any moment during a log-out.
 void shutDown() {
     stopBackgroundWork();
+    saveOnce();
+    if (displayLost()) endProcessNow(0);
+    endWhenThreadsRemain();
     tearDownGraphics();
-    saveEverything();
     startTrayIcon(true);
     closeWindowSystem();
 }
@@ -134,6 +177,7 @@ void shutDown() {
 void releaseAfterFailure() {
     try {
         stopBackgroundWork();
+        endWhenThreadsRemain();
         startTrayIcon(true);
         tearDownGraphics();
         closeWindowSystem();
@@ -144,6 +188,7 @@ void releaseAfterFailure() {
 int runNormalStart() {
     setCurrentStep("InitInstance");
     if (!initInstance()) throw std::runtime_error("InitInstance Failed");
+    installDisplayLossHandler(shutDownWithoutDisplay);
     setCurrentStep("load textures and fonts");
     loadTexturesAndFonts();
     setCurrentStep("CreateDeviceD3D");
@@ -159,14 +204,14 @@ int runNormalStart() {
     // run is the one that finds the file missing.
     noteShellFirstRun();
     wireEngine();
-    loadAppConfiguration();
+    installQuestionWindowHook();
+    loadAppConfiguration();  // the version records too, before the engine starts
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
     if (!loadAppResource("IDR_ABOUT_INFO").empty()) writeLogLine("About Info - Ok", "");
     loadStyleFiles();
     fillIdentityValues();
-    setCurrentStep("loadVersionRecords");
-    loadVersionRecords();
+    g_readyToSave.store(true);
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");
@@ -174,8 +219,11 @@ int runNormalStart() {
     setCurrentStep("assign mapTextureItems");
     writeLogLine("Start Event Loop & UI", "");
     setCurrentStep("checkApplicationStateAndNotify");
-    runApplicationStateCheck();
-    addStartUpMessage();
+    // The notices ask the network, so they run on their own thread; they log
+    // a new start-up message themselves.
+    setApplicationStateCheck([] { checkApplicationStateAndNotify(); });
+    startApplicationStateCheck();
+    setPeriodicCheckTime(steadyClockMs() + kPeriodicCheckIntervalMs);  // this start's check is the first
     setCurrentStep("start main loop");
     runMainLoop();
     shutDown();

@@ -22,6 +22,9 @@ inline constexpr int kTrayStyles = 70;
 inline constexpr int kTrayStartAtLogOn = 90;
 inline constexpr int kTrayAbout = 104;
 inline constexpr int kTrayExit = 105;
+// Not an entry: posted the same way when a task asks a question, so the main
+// thread shows the window.
+inline constexpr int kTrayQuestionPosted = 200;
 
 struct TrayMenuEntry {
     int id = 0;

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <mutex>
 
+#include "engine/engine_hooks.h"
+#include "platform/display_loss.h"
 #include "platform/signals.h"
 #include "platform/window_sdl.h"
 #include "shell/autostart.h"
@@ -96,7 +98,7 @@ void showMainWindow(bool show) {
 }
 
 bool pumpWindowEvents() {
-    if (shutdownSignalReceived() && !g_quitRequested.load()) endSessionNow();
+    if ((shutdownSignalReceived() || displayLost()) && !g_quitRequested.load()) endSessionNow();
     WindowEvent event;
     while (pollWindowEvent(event)) handleWindowEvent(event);
     return !g_quitRequested.load();
@@ -107,7 +109,8 @@ void runTrayCommand(int command) {
     switch (command) {
         case kTrayShowUI: showMainWindow(!shellShowUI()); break;
         case kTrayAbout: startShellVersionCheck(); [[fallthrough]];
-        case kTrayNewNotifications: showMainWindow(true); break;
+        case kTrayNewNotifications:
+        case kTrayQuestionPosted: showMainWindow(true); break;
         case kTrayTools: requestShellWizardsTab(); return;
         case kTrayStyles:
         case kTrayStyles + 1:
@@ -122,6 +125,12 @@ void runTrayCommand(int command) {
         default: break;
     }
     startTrayIcon(false);
+}
+
+void installQuestionWindowHook() {
+    EngineHooks hooks = engineHooks();
+    hooks.questionPosted = [] { postTrayCommandEvent(kTrayQuestionPosted); };
+    setEngineHooks(hooks);
 }
 
 void destroyMainWindow() {

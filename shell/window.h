@@ -26,6 +26,10 @@ bool pumpWindowEvents();
 // Runs a tray menu command (the ids of shell/tray.h) on the main thread.
 void runTrayCommand(int command);
 
+// Fills the engine's question hook: a task's question shows the window
+// (through the main thread's event queue).
+void installQuestionWindowHook();
+
 // The window is closed for good: stops the engine and asks the main loop to end.
 void destroyMainWindow();
 // The session ends (a signal): logs the notice and closes for good.

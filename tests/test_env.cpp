@@ -57,6 +57,10 @@ int main(int argc, char** argv) {
     tzset();
     setenv("VARNHOLT_BINARY", VARNHOLT_BINARY_PATH, 0);
     setenv("VARNHOLT_NO_MSGBOX", "1", 1);
+    // The maker's server is never asked from a test: a closed local port.
+    setenv("VARNHOLT_UPDATE_BASE", "127.0.0.1:1", 1);
+    // Requests to the local test server never go through a proxy.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     unsetenv("DBUS_SESSION_BUS_ADDRESS");

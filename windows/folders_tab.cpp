@@ -23,7 +23,7 @@
 #include "shell/buttons.h"
 #include "shell/fonts.h"
 #include "shell/shell_state.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 #include "windows/folder_chooser.h"
 #include "windows/folder_choice.h"
 #include "windows/main_window.h"
@@ -355,7 +355,7 @@ void runClickedButton(int32_t clicked, const FolderRow* selected) {
             setUIButtonState("bkrf", kButtonDisabled);
             startRestoreListJob(selected->key);
             break;
-        case 4: setCancelRequest(true); break;
+        case 4: setCancelRequest(CancelTask::Backup, true); break;
         default: break;
     }
 }

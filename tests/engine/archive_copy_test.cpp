@@ -1,9 +1,12 @@
+#include <cstdio>
 #include <regex>
 #include <thread>
 
 #include "archive_test_support.h"
+#include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
+#include "engine/storage_checker.h"
 #include "platform/file_copy.h"
 
 TEST_F(ArchiveTest, ChangedFileReachesArchiveWithSubFoldersAndNumberedVersions) {
@@ -194,7 +197,7 @@ TEST_F(ArchiveTest, ArchiveNamesUnderEveryCollisionOption) {
     ASSERT_TRUE(buildArchiveTarget(item, builtSource, target));
     EXPECT_EQ(target, archived(L"Docs/Work/report ~ 0000.docx"));
 
-    // All thousand numbers taken: the last one is reused.
+    // All thousand four-digit numbers taken: the numbers go on.
     for (int n = 0; n < 1000; ++n) {
         char name[64];
         std::snprintf(name, sizeof name, "/Docs/Work/report ~ %04d.docx", n);
@@ -202,7 +205,7 @@ TEST_F(ArchiveTest, ArchiveNamesUnderEveryCollisionOption) {
     }
     item.finalTargetPath.clear();
     ASSERT_TRUE(buildArchiveTarget(item, builtSource, target));
-    EXPECT_EQ(target, archived(L"Docs/Work/report ~ 0999.docx"));
+    EXPECT_EQ(target, archived(L"Docs/Work/report ~ 1000.docx"));
 
     // A started item is left as it is; a folder no longer listed has no name.
     item.state = kCopyStateStarted;
@@ -241,41 +244,44 @@ TEST_F(ArchiveTest, DiskFullCopiesNothingAndFailsTheItem) {
     EXPECT_EQ(statuses.back(), 4);
 }
 
-TEST_F(ArchiveTest, StaleCancelRequestNeverStopsLaterCopies) {
-    setCancelRequest(true);  // left set by a task that ended
-    EXPECT_TRUE(isCancelRequested());
-    EXPECT_EQ(cancelMirror()->load(), 1);
+TEST_F(ArchiveTest, ABackupsStopDropsOnlyItsOwnItemsAndStopsNoLaterCopy) {
+    setCancelRequest(CancelTask::Backup, true);  // left set by a backup that ended
     const std::wstring source = write(L"later.txt", "x");
     queue(source);
     runCopier();
     EXPECT_TRUE(exists(archived(L"later.txt")));
+    EXPECT_TRUE(setCancelRequest(CancelTask::Backup, false));
 
-    // A request made while a batch exists stops that batch only.
+    // A backup's request stops the batches running now, a restore's none.
     std::atomic<int>* running = acquireBatchCancel();
-    EXPECT_FALSE(setCancelRequest(true));
+    setCancelRequest(CancelTask::Restore, true);
+    EXPECT_EQ(running->load(), 0);
+    setCancelRequest(CancelTask::Backup, true);
     EXPECT_EQ(running->load(), 1);
     std::atomic<int>* next = acquireBatchCancel();
     EXPECT_EQ(next->load(), 0);
     releaseBatchCancel(running);
     releaseBatchCancel(next);
-    EXPECT_TRUE(setCancelRequest(false));
-    EXPECT_EQ(cancelMirror()->load(), 0);
 
-    // A cancelled batch copies nothing and ends.
+    // A cancelled batch drops the backup's items; an ordinary change is copied.
     const std::wstring dropped = write(L"dropped.txt", "x");
-    queue(dropped);
-    CopyQueueItem item;
+    const std::wstring edited = write(L"edited.txt", "x");
+    queue(dropped, L"BACKUP");
+    queue(edited);
+    CopyQueueItem backupItem, changeItem;
     {
         std::lock_guard<std::mutex> lock(copyQueueMutex);
-        item = copyQueue.at(dropped);
+        backupItem = copyQueue.at(dropped);
+        changeItem = copyQueue.at(edited);
     }
     std::atomic<int> cancelled{1};
     CopyWorkList list;
-    list.items.push_back(&item);
+    list.items = {&backupItem, &changeItem};
     list.cancel = &cancelled;
     copyFileToArchive(list);
-    EXPECT_EQ(item.state, kCopyStateToCopy);
     EXPECT_FALSE(exists(archived(L"dropped.txt")));
+    EXPECT_EQ(changeItem.state, kCopyStateCopied);
+    EXPECT_TRUE(exists(archived(L"edited.txt")));
 }
 
 TEST_F(ArchiveTest, ProgressSetsReachOneNearCompletion) {
@@ -353,13 +359,112 @@ TEST_F(ArchiveTest, ArchivePreparationAndConsistencyScan) {
     EXPECT_EQ(expandPathPlaceholders(L"{{VARNHOLT_SET_NAME}}/a/{{VARNHOLT_UNSET_NAME}}/b"), L"/v/a/?/b");
 }
 
-TEST_F(ArchiveTest, BackupSetBeingFilledTakesTheCopiesInsteadOfTheVersionRecords) {
-    const std::wstring source = write(L"s.txt", "x");
+TEST_F(ArchiveTest, VersionsArchivedWhileABackupRunsAreRecordedButTheBackupsOwnCopiesAreNot) {
+    const std::wstring edited = write(L"edited.txt", "x");
+    const std::wstring backedUp = write(L"s.txt", "x");
     startCurrentBackupSet(L"set");
-    addCurrentBackupSetFile(folders.watch + L"/other.txt");
-    queue(source, L"BACKUP");
+    addCurrentBackupSetFile(L"/elsewhere/other.txt");
+    BackupCopyHooks hooks;
+    hooks.setCopyStatus = [backedUp](const std::wstring& source, int32_t) { return source == backedUp; };
+    setBackupCopyHooks(hooks);
+    queue(edited);
+    queue(backedUp, L"BACKUP");
     runCopier();
+    EXPECT_TRUE(exists(archived(L"edited.txt")));
+    EXPECT_EQ(versionsOf(edited).size(), 1u);
     EXPECT_TRUE(exists(archived(L"s.txt")));
-    EXPECT_TRUE(versionsOf(source).empty());
+    EXPECT_TRUE(versionsOf(backedUp).empty());
     clearCurrentBackupSet();
+}
+
+TEST_F(ArchiveTest, AMissingArchiveIsNeverMadeAgainAndItsFilesWaitForItsReturn) {
+    const std::wstring root = utf8ToWide(makeTestFolder("unplugged"));
+    const std::wstring watch = root + L"/Docs";
+    const std::wstring archive = root + L"/drive/Docs";
+    std::filesystem::create_directories(wideToUtf8(watch));
+    std::filesystem::create_directories(wideToUtf8(archive));
+    addFolder(watch, archive, kCollisionAppendVersion);
+    const std::wstring source = watch + L"/a.txt";
+    ASSERT_TRUE(writeTestFile(wideToUtf8(source), "one"));
+    queue(source);
+    std::filesystem::remove_all(wideToUtf8(root + L"/drive"));  // the drive is unplugged
+    runCopier();
+    EXPECT_FALSE(exists(root + L"/drive"));
+    EXPECT_TRUE(versionsOf(source).empty());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        EXPECT_TRUE(watchFolderMap.at(watch).problemFlags & kProblemArchiveMissing);
+    }
+    // The waiting file outlives a restart.
+    EXPECT_TRUE(saveCopyQueue());
+    EXPECT_TRUE(exists(copyQueueFilePath()));
+    std::filesystem::remove(wideToUtf8(copyQueueFilePath()));
+
+    // The drive comes back: the Storage Checker prepares the archive and the file is archived.
+    std::filesystem::create_directories(wideToUtf8(archive));
+    installArchiveHooks();
+    std::set<std::wstring> logged;
+    checkWatchFolderStorage(logged);
+    for (int i = 0; i < 10000 && !queued(source); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(queued(source));
+    runCopier();
+    EXPECT_EQ(read(archive + L"/a.txt"), "one");
+    EXPECT_EQ(versionsOf(source).size(), 1u);
+}
+
+TEST_F(ArchiveTest, ANumberFreedByADeletionNeverMakesAnOlderCopyTheNewest) {
+    const std::wstring source = write(L"n.txt", "new");
+    ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"n.txt")), "plain"));
+    ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"n ~ 0000.txt")), "old 0"));
+    ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"n ~ 0002.txt")), "old 2"));  // 0001 was deleted
+    queue(source);
+    runCopier();
+    EXPECT_FALSE(exists(archived(L"n ~ 0001.txt")));
+    EXPECT_EQ(read(archived(L"n ~ 0003.txt")), "new");
+    EXPECT_EQ(findArchivedVersion(source, archived(L"n.txt")), archived(L"n ~ 0003.txt"));
+    // Past four digits the highest number is still the newest.
+    const std::wstring equal = write(L"r.txt", "same");
+    ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"r ~ 9999.txt")), "older"));
+    ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"r ~ 10000.txt")), "same"));
+    EXPECT_EQ(findArchivedVersion(equal, archived(L"r.txt")), archived(L"r ~ 10000.txt"));
+}
+
+// Each copy of the file is met by a write: the copy's first progress report
+// waits on the watch-folder lock, which a helper holds until the copy's
+// temporary file exists, then writes the file and lets go.
+TEST_F(ArchiveTest, AFileThatChangesThroughEveryTryIsNamedOnceAndItsNextChangeStartsOver) {
+    const std::wstring source = write(L"busy.db", "first");
+    std::mutex helpersMutex;
+    std::vector<std::thread> helpers;
+    const std::string archive = wideToUtf8(folders.archive);
+    setFreeSpaceFunction([&](const std::wstring&, uint64_t&) {
+        std::lock_guard<std::mutex> guard(helpersMutex);
+        std::atomic<bool> locked{false};
+        helpers.emplace_back([&, n = helpers.size()] {
+            std::lock_guard<std::mutex> lock(watchFolderMutex);
+            locked = true;
+            for (int i = 0; i < 10000; ++i) {
+                bool copying = false;
+                for (const auto& entry : std::filesystem::directory_iterator(archive))
+                    copying = copying || isCopyTemporaryName(utf8ToWide(entry.path().filename().string()));
+                if (copying) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            writeTestFile(wideToUtf8(source), "write " + std::to_string(n));
+        });
+        while (!locked) std::this_thread::yield();
+        return false;
+    });
+    queue(source);
+    runCopier();
+    setFreeSpaceFunction({});
+    for (std::thread& helper : helpers) helper.join();
+    EXPECT_EQ(helpers.size(), size_t(kMaxCopyAttempts));
+    EXPECT_EQ(logCount(L"File kept changing while it was copied, not archived: " + source), 1u);
+    EXPECT_FALSE(exists(archived(L"busy.db")));
+    EXPECT_TRUE(versionsOf(source).empty());
+    queue(source);
+    runCopier();
+    EXPECT_EQ(read(archived(L"busy.db")), "write " + std::to_string(kMaxCopyAttempts - 1));
+    EXPECT_EQ(versionsOf(source).size(), 1u);
 }

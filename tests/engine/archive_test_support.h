@@ -3,15 +3,21 @@
 // main road (queue a change, run the Copier) for the archiving tests.
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/archive_copy.h"
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
+#include "engine/version_deletion.h"
 #include "engine/copy_queue.h"
 #include "engine_test_support.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
+#include "foundation/file_helpers.h"
 #include "foundation/version_records.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "test_env.h"
 
@@ -53,7 +59,8 @@ protected:
         clearArchiveContext();
         setFreeSpaceFunction({});
         setBackupCopyHooks({});
-        setCancelRequest(false);
+        for (CancelTask task : {CancelTask::Backup, CancelTask::Restore, CancelTask::Deletion})
+            setCancelRequest(task, false);
         setCopyBatchFlag(true);
         std::filesystem::remove(wideToUtf8(copyQueueFilePath()));
     }
@@ -99,6 +106,34 @@ protected:
         size_t count = 0;
         for (const AppLogEntry& entry : appLogSnapshot().entries) count += entry.key.find(text) != std::wstring::npos;
         return count;
+    }
+
+    // The archive, the version records and the folder's staged sets agree:
+    // every copy they name exists inside the archive, every copy a set lists
+    // as copied is there, and every file of the archive is named by them.
+    void expectArchiveAgrees() const {
+        std::set<std::wstring> named;
+        {
+            std::lock_guard<std::mutex> lock(versionRecordMutex);
+            for (const auto& [source, versions] : versionRecordMap) {
+                EXPECT_FALSE(pathIsInside(source, folders.archive)) << wideToUtf8(source);
+                for (const auto& [path, record] : versions) named.insert(path);
+            }
+        }
+        for (const std::wstring& setFile : listBackupSetFiles(backupStagingSubfolder(folders.watch))) {
+            BackupSetRecord set;
+            EXPECT_TRUE(loadBackupSetFile(setFile, set)) << wideToUtf8(setFile);
+            for (const auto& [source, entry] : set.files) {
+                EXPECT_EQ(entry.copied, entry.listedCopied) << wideToUtf8(entry.archivePath);
+                if (entry.copied) named.insert(entry.archivePath);
+            }
+        }
+        for (const std::wstring& path : named) {
+            EXPECT_TRUE(pathIsInside(path, folders.archive) && isExistingFile(path)) << wideToUtf8(path);
+        }
+        std::vector<std::wstring> files;
+        listFilesRecursive(folders.archive, files, true);
+        for (const std::wstring& file : files) EXPECT_TRUE(named.count(file)) << "unnamed " << wideToUtf8(file);
     }
 
     ArchiveFixtureFolders folders;

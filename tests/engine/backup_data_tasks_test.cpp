@@ -15,7 +15,7 @@ protected:
         resetDeletionState();
         deletionRunning = false;
         restoreActive = false;
-        setCancelRequest(false);
+        setCancelRequest(CancelTask::Deletion, false);
     }
     void TearDown() override { resetDeletionState(); }
 };
@@ -134,13 +134,13 @@ TEST_F(BackupDataTasks, CancelledDeletionKeepsEverything) {
     const std::wstring copy = makeFile(folder.archive + L"/a ~ 0001.txt");
     addRecord(folder.source + L"/a.txt", copy);
     ModalAnswerer user(false);
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Deletion, true);
     deleteBackupDataTask(chosen(folder.source + L"/a.txt", {copy}));
     EXPECT_TRUE(exists(copy));
     EXPECT_TRUE(logHas(L"User cancelled the delete operation"));
     EXPECT_FALSE(restoreActive.load());
     EXPECT_FALSE(deletionRunning.load());
-    EXPECT_FALSE(isCancelRequested());
+    EXPECT_FALSE(isCancelRequested(CancelTask::Deletion));
     ASSERT_EQ(user.titles().size(), 1u);
     EXPECT_NE(user.titles()[0].find("Confirm Backup Data Deletion:"), std::string::npos);
     EXPECT_EQ(user.bodies()[0].rfind(wideToUtf8(folder.source) + "\nSuggestion", 0), 0u);

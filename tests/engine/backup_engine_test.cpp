@@ -161,8 +161,8 @@ protected:
         EXPECT_FALSE(hasBackupPathEntry(std::wstring(kCopyStatusListBackup)));
         EXPECT_FALSE(isBackupRunning());
         // A stop left set would cancel every later archive copy.
-        EXPECT_FALSE(isCancelRequested());
-        EXPECT_EQ(cancelMirror()->load(), 0);
+        EXPECT_FALSE(isCancelRequested(CancelTask::Backup));
+        EXPECT_EQ(cancelMirror(CancelTask::Backup)->load(), 0);
         EXPECT_EQ(threadEntry(std::string(kBackupProcedureThreadName)).state, kThreadStopped);
         EXPECT_TRUE(copyBatchFlag());
     }
@@ -255,7 +255,7 @@ TEST_F(BackupEngineTest, StopAnsweredCancelContinuesAndOkDiscardsTheCopies) {
     write(L"b.txt", "bravo");
     startBackup();
     ASSERT_TRUE(eventually([&] { return entry().backupState == kBackupStateCopying; }));
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Backup, true);
     const std::string asked = answerQuestion("Cancel the Backup Operation, Are You Sure?", false);
     EXPECT_EQ(asked.find("DISK IS FULL"), std::string::npos);
     EXPECT_NE(asked.find("Unprocessed Count: 2\n"), std::string::npos) << asked;
@@ -283,7 +283,7 @@ TEST_F(BackupEngineTest, StopAnsweredCancelContinuesAndOkDiscardsTheCopies) {
                d->second.resultCode == 2;
     }));
     EXPECT_TRUE(exists(archived(L"c.txt")));
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Backup, true);
     answerQuestion("Cancel the Backup Operation, Are You Sure?", true);
     ASSERT_TRUE(eventually(backupDone));
     gate.release();
@@ -361,20 +361,40 @@ TEST_F(BackupEngineTest, StalledCopyAsksToExtendAndCancelTimesOut) {
     EXPECT_EQ(lines[1], line("Copy process timed-out!", 3));
     EXPECT_NE(lines[2].find("is incomplete at 0%"), std::string::npos) << lines[2];
     EXPECT_EQ(lines[3], line("Copy Failure -> " + wideToUtf8(folders.watch) + "/a.txt", 3));
-    expectIdleAfterRun(kBackupResultSuccess);
+    expectIdleAfterRun(kBackupResultInterrupted);
+}
+
+TEST_F(BackupEngineTest, AQuestionShowsTheWindowAndAShutDownWhileItWaitsRecordsInterrupted) {
+    timings().settleMs = 30000;  // the Copier never starts within the test
+    timings().backupStallMs = 50;
+    std::atomic<int> shown{0};
+    EngineHooks hooks = engineHooks();
+    hooks.questionPosted = [&shown] { ++shown; };
+    setEngineHooks(hooks);
+    write(L"a.txt", "alpha");
+    startBackup();
+    ASSERT_TRUE(eventually([] {
+        std::lock_guard<std::mutex> lock(modalMessageMutex);
+        return modalMessage.open;
+    }));
+    EXPECT_EQ(shown.load(), 1);
+    setApplicationRunning(false);
+    ASSERT_TRUE(eventually(backupDone));
+    EXPECT_EQ(entry().backupResult, kBackupResultInterrupted);
+    EXPECT_TRUE(reportLines().empty());
 }
 
 TEST_F(BackupEngineTest, StopBeforeCopyingQueuesNothing) {
     write(L"a.txt", "alpha");
     setBackupRunning(true);
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Backup, true);
     EXPECT_FALSE(runBackup(folders.watch, kTestStartTicks, true));
     EXPECT_EQ(logCount(L"Backup operation for folder \"Docs\" is incomplete at 0%"), 1u);
     EXPECT_EQ(entry().backupState, kBackupStateIdle);
     EXPECT_EQ(copyQueueCount(), 0u);
     EXPECT_TRUE(currentBackupSetSnapshot().files.empty());
     EXPECT_TRUE(reportLines().empty());
-    setCancelRequest(false);
+    setCancelRequest(CancelTask::Backup, false);
     // The scheduler reaches the engine through its hook.
     ASSERT_TRUE(engineHooks().backupThreadMain);
     // Copy results of files outside any backup find no checklist item.
@@ -408,5 +428,5 @@ TEST_F(BackupEngineTest, ArchiveGoneDuringTheCopyWaitIsAnErrorAndAsksToExtend) {
     // The set is staged, but the mirror never makes the vanished archive again.
     EXPECT_TRUE(exists(stagedSetFile()));
     EXPECT_FALSE(exists(folders.archive));
-    expectIdleAfterRun(kBackupResultSuccess);
+    expectIdleAfterRun(kBackupResultInterrupted);
 }

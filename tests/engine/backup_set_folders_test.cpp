@@ -83,12 +83,21 @@ TEST(BackupSetFolders, MirrorReplacesTheArchiveSetFolder) {
     const std::wstring target = archiveBackupSetFolder(folder.archive);
     ASSERT_TRUE(writeTestFile(wideToUtf8(target).substr(0, wideToUtf8(target).size() - 1) + "x", ""));  // ".backupsetsx" beside
     fs::create_directories(wideToUtf8(target) + "old");
-    ASSERT_TRUE(writeTestFile(wideToUtf8(target) + "removed.backup", "stale"));
-    ASSERT_TRUE(writeTestFile(wideToUtf8(target) + "old/deeper.backup", "stale"));
+    // Stale sets of this folder go; another watch folder's set sharing the
+    // archive, and a file that is no set, stay.
+    BackupSetRecord ours, theirs;
+    ours.files[L"a"].sourcePath = folder.source + L"/a.txt";
+    theirs.files[L"a"].sourcePath = L"/other/docs/a.txt";
+    ours.files[L"a"].copied = theirs.files[L"a"].copied = true;
+    ASSERT_TRUE(saveBackupSetFile(target + L"removed.backup", ours));
+    ASSERT_TRUE(saveBackupSetFile(target + L"old/deeper.backup", ours));
+    ASSERT_TRUE(saveBackupSetFile(target + L"theirs.backup", theirs));
+    ASSERT_TRUE(writeTestFile(wideToUtf8(target) + "notes.txt", "not a set"));
 
     ASSERT_TRUE(storeBackupSetFile(folder.source + L"/"));
     EXPECT_EQ(fileNames(target), (std::set<std::string>{"2024_01_02 03-04-05.006 - File Set.backup",
-                                                         "2024_02_02 03-04-05.006 - File Set.backup"}));
+                                                         "2024_02_02 03-04-05.006 - File Set.backup",
+                                                         "theirs.backup", "notes.txt"}));
     const std::wstring staged = backupSetStagingFilePath(folder.source, L"2024/01/02 03:04:05.006 - File Set");
     EXPECT_EQ(readTestFile(wideToUtf8(target) + "2024_01_02 03-04-05.006 - File Set.backup"),
               readTestFile(wideToUtf8(staged)));
@@ -97,7 +106,8 @@ TEST(BackupSetFolders, MirrorReplacesTheArchiveSetFolder) {
     // A set removed from staging leaves the archive at the next mirror.
     fs::remove(wideToUtf8(staged));
     ASSERT_TRUE(storeBackupSetFile(folder.source));
-    EXPECT_EQ(fileNames(target), (std::set<std::string>{"2024_02_02 03-04-05.006 - File Set.backup"}));
+    EXPECT_EQ(fileNames(target),
+              (std::set<std::string>{"2024_02_02 03-04-05.006 - File Set.backup", "theirs.backup", "notes.txt"}));
 }
 
 TEST(BackupSetFolders, MirrorKeepsOneOfTwoPlainNamesAndReportsAFailedCopy) {

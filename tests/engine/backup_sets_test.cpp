@@ -256,3 +256,40 @@ TEST(BackupSets, EditThreadLoadsWaitsWithoutTheLockAndWritesBack) {
     EXPECT_EQ(read.note, "at shut-down");
     resetTimings();
 }
+
+TEST(BackupSets, ASetOpenedWhileItsArchiveIsOfflineKeepsEveryEntry) {
+    timings().pollMs = 2;
+    const std::string folder = makeTestFolder("bs");
+    std::filesystem::create_directories(folder + "/archive");
+    BackupSetRecord set;
+    set.files[L"/s/a"] = entry(L"/s/a", makeCopy(folder + "/archive", "a", 3), true, false);
+    set.files[L"/s/b"] = entry(L"/s/b", makeCopy(folder + "/archive", "b", 4), true, true);
+    const std::wstring path = wide(folder) + L"/offline.backup";
+    ASSERT_TRUE(saveBackupSetFile(path, set));
+    const std::string stored = readTestFile(wideToUtf8(path));
+    std::filesystem::rename(folder + "/archive", folder + "/unplugged");
+
+    const auto edit = [&](bool change) {
+        std::thread editor(threadLoadAndEditRestoreFileSet, path);
+        for (int i = 0; i < 5000 && !backupSetEditActive; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(backupSetEditActive);
+        if (change) {
+            std::lock_guard<std::mutex> lock(backupSetMutex);
+            editedBackupSet.files[L"/s/a"].restore = true;
+        }
+        backupSetEditActive = false;
+        editor.join();
+    };
+    edit(false);  // looked at only: never written
+    EXPECT_EQ(readTestFile(wideToUtf8(path)), stored);
+    edit(true);  // edited offline: every entry is written, still copied
+    EXPECT_EQ(readLines(path).size(), 2u);
+
+    std::filesystem::rename(folder + "/unplugged", folder + "/archive");
+    BackupSetRecord read;
+    ASSERT_TRUE(loadBackupSetFile(path, read));
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_TRUE(read.files[L"/s/a"].copied && read.files[L"/s/a"].restore);
+    EXPECT_TRUE(read.files[L"/s/b"].copied && read.files[L"/s/b"].restore);
+    resetTimings();
+}

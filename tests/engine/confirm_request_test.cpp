@@ -6,9 +6,10 @@
 #include <chrono>
 #include <thread>
 
+#include "foundation/button_table.h"
 #include "foundation/global_defaults.h"
 #include "imgui_headless.h"
-#include "shell/buttons.h"
+#include "shell/modal_window.h"
 
 namespace {
 

@@ -9,12 +9,16 @@
 #include "archive_test_support.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
+#include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
+#include "engine/file_watcher_pass.h"
 #include "engine/restore_state.h"
+#include "engine/smart_lists.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 class RestoreTest : public ArchiveTest {
 protected:
@@ -83,7 +87,19 @@ protected:
             if (entry.key.find(text) != std::wstring::npos) return entry.kind;
         return 0;
     }
-    static bool restoreIdle() { return !restoreActive && !restoreWorkBusy && !isCancelRequested(); }
+    // The paths of an ended restore are released once the watcher saw the writes.
+    static bool released(const std::wstring& path) {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (isRestoringPath(path) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+        return !isRestoringPath(path);
+    }
+    template <typename Condition>
+    static bool eventuallyTrue(Condition done) {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+        return done();
+    }
+    static bool restoreIdle() { return !restoreActive && !restoreWorkBusy && !isCancelRequested(CancelTask::Restore); }
 
     std::wstring saveSet(const std::wstring& name, const std::vector<BackupSetEntry>& entries) {
         BackupSetRecord set;
@@ -140,7 +156,7 @@ TEST_F(RestoreTest, SelectedVersionsAreCopiedToTheirSourcePathsInTheirOwnCase) {
     EXPECT_FALSE(exists(source(L"y.txt")));
     EXPECT_EQ(restoreProgress.load(), 1.0);
     EXPECT_TRUE(restoreIdle());
-    EXPECT_FALSE(isRestoringPath(source(L"x.txt")));
+    EXPECT_TRUE(released(source(L"x.txt")));
     EXPECT_EQ(logKind(L"Active backup files restoration finished.\"Watch\"[||]3[|] [|]all selected files restored, 3 copied.[|] "), 1u);
     EXPECT_EQ(logCount(L"1[|]6[|]" + folders.watch + L"[|]Open \"Watch\""), 1u);
     EXPECT_EQ(logCount(L"not copied:"), 0u);
@@ -175,7 +191,7 @@ TEST_F(RestoreTest, CancelAtTheFirstQuestionWritesNothingAndClearsAnOldRequest) 
     RestoreSelection selection;
     selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "restored")].selected = true;
     write(L"a.txt", "current");
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
 
     std::thread task(restoreSelectedFilesTask, selection);
     answer("Confirm Source File Overwrite:", false);
@@ -193,7 +209,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
     selection[source(L"b.txt")][version(L"b.txt", L"b ~ 0001.txt", "b restored")].selected = true;
     write(L"a.txt", "a current");
     // Left from an earlier task: this task asks before its first file.
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
 
     std::thread task(restoreSelectedFilesTask, selection);
     answer("Confirm Source File Overwrite:", true);
@@ -210,6 +226,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
     EXPECT_EQ(logCount(L"all selected files restored, 2 copied."), 1u);
     EXPECT_TRUE(restoreIdle());
     // Once the task ended its files are archived again when they change.
+    ASSERT_TRUE(released(source(L"a.txt")));
     queue(source(L"a.txt"));
     EXPECT_TRUE(queued(source(L"a.txt")));
 }
@@ -217,7 +234,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
 TEST_F(RestoreTest, AStopRequestAnsweredOkStopsAndLeavesNoRequestBehind) {
     RestoreSelection selection;
     selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "a restored")].selected = true;
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
 
     std::thread task(restoreSelectedFilesTask, selection);
     answer("Confirm Source File Overwrite:", true);
@@ -229,7 +246,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredOkStopsAndLeavesNoRequestBehind) {
     EXPECT_EQ(logCount(L"restoration finished"), 0u);
     EXPECT_EQ(restoreProgress.load(), 0.0);
     EXPECT_TRUE(restoreIdle());
-    EXPECT_FALSE(isRestoringPath(source(L"a.txt")));
+    EXPECT_TRUE(released(source(L"a.txt")));
 }
 
 TEST_F(RestoreTest, BackupSetRestoresRelativeEntriesRecreatesFoldersAndReportsSuccess) {
@@ -256,7 +273,7 @@ TEST_F(RestoreTest, BackupSetRestoresRelativeEntriesRecreatesFoldersAndReportsSu
     EXPECT_EQ(restoreProgress.load(), 1.0);
     EXPECT_EQ(logKind(L"Restore operation completed for folder  \"Watch\" + 00:00:00 "), 2u);
     EXPECT_TRUE(restoreIdle());
-    EXPECT_FALSE(isRestoringPath(source(L"B.txt")));
+    EXPECT_TRUE(released(source(L"B.txt")));
 }
 
 TEST_F(RestoreTest, BackupSetWithNothingSelectedFailsAndTheEditedMarksDecide) {
@@ -289,7 +306,7 @@ TEST_F(RestoreTest, BackupSetStopAndCancelLeaveNoRequestAndFolderListingRestores
     const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
     std::thread stopped(restoreBackupSetTask, setPath, folders.watch);
     question("Confirm Source File Overwrite:");
-    setCancelRequest(true);  // the window's Cancel, pressed before the first file
+    setCancelRequest(CancelTask::Restore, true);  // the window's Cancel, pressed before the first file
     answer("Confirm Source File Overwrite:", true);
     answer("Cancel File Restoration!:", true);
     stopped.join();
@@ -324,7 +341,7 @@ TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
     const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
     std::thread first(restoreBackupSetTask, setPath, folders.watch);
     question("Confirm Source File Overwrite:");
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
     // The second waits for the first and so cannot clear the request it meets.
     std::thread second(restoreBackupSetTask, setPath, folders.watch);
     answer("Confirm Source File Overwrite:", true);
@@ -339,6 +356,20 @@ TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
     EXPECT_TRUE(restoreIdle());
 }
 
+TEST_F(RestoreTest, ARestoreThatEndsLeavesAnotherTasksStopAndFlagsAlone) {
+    const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
+    setCancelRequest(CancelTask::Backup, true);  // a running backup was asked to stop
+    holdRestoreActive();                         // a deletion runs
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", false);
+    task.join();
+    EXPECT_TRUE(isCancelRequested(CancelTask::Backup));
+    EXPECT_TRUE(restoreActive);
+    releaseRestoreActive();
+    EXPECT_FALSE(restoreActive);
+    setCancelRequest(CancelTask::Backup, false);
+}
+
 TEST_F(RestoreTest, BackupSetRestoreEndsQuietlyAtShutDown) {
     const std::wstring setPath = saveSet(L"Set", {
         setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true),
@@ -346,7 +377,7 @@ TEST_F(RestoreTest, BackupSetRestoreEndsQuietlyAtShutDown) {
     });
     std::thread task(restoreBackupSetTask, setPath, folders.watch);
     question("Confirm Source File Overwrite:");
-    setCancelRequest(true);
+    setCancelRequest(CancelTask::Restore, true);
     answer("Confirm Source File Overwrite:", true);
     question("Cancel File Restoration!:");
     setApplicationRunning(false);  // the program shuts down meanwhile
@@ -357,6 +388,83 @@ TEST_F(RestoreTest, BackupSetRestoreEndsQuietlyAtShutDown) {
     EXPECT_EQ(logCount(L"restore"), 0u);
     EXPECT_EQ(logCount(L"Restore"), 0u);
     EXPECT_FALSE(isRestoringPath(source(L"a.txt")));
+}
+
+TEST_F(RestoreTest, AllRecentFilesRestoresTheNewestCopyOfEachFileThroughItsListEntry) {
+    version(L"a.txt", L"a.txt", "a oldest");
+    version(L"a.txt", L"a ~ 0001.txt", "a newest");
+    version(L"sub/b", L"sub/b", "b, no extension");
+    write(L"a.txt", "a damaged");
+    BackupSetRecord empty;
+    ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
+    SetListEntry all;
+    ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
+    buildSmartList(all.displayName, true);
+    ASSERT_TRUE(findSetListEntry(all.displayName, all));
+    EXPECT_EQ(all.fileCount, 2u);  // one per file, not per version
+
+    std::thread task(restoreBackupSetTask, all.setFilePath, restoreListFolder);
+    answer("Confirm Source File Overwrite:", true);
+    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 2\n"), std::string::npos);
+    task.join();
+    EXPECT_EQ(read(source(L"a.txt")), "a newest");
+    EXPECT_EQ(read(source(L"sub/b")), "b, no extension");
+    EXPECT_FALSE(exists(source(L"a ~ 0001.txt")));
+    expectArchiveAgrees();
+}
+
+TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
+    const std::wstring elsewhere = fs::path(wideToUtf8(folders.watch)).parent_path().wstring() + L"/elsewhere.txt";
+    const std::wstring setPath = saveSet(L"Foreign", {
+        setEntry(L"./in.txt", archiveFile(L"in.txt", "in"), true),
+        setEntry(source(L"abs.txt"), archiveFile(L"abs.txt", "abs"), true),
+        setEntry(elsewhere, archiveFile(L"elsewhere.txt", "not yours"), true),
+        setEntry(L"./../up.txt", archiveFile(L"up.txt", "not yours"), true),
+    });
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Restore Successful!:", true);
+    task.join();
+    EXPECT_EQ(read(source(L"in.txt")), "in");
+    EXPECT_EQ(read(source(L"abs.txt")), "abs");
+    EXPECT_FALSE(exists(elsewhere));
+    EXPECT_EQ(logCount(L"2 outside the folder, not restored:"), 1u);
+    EXPECT_EQ(logCount(L"[||]3[|] [|]" + elsewhere), 1u);
+    EXPECT_EQ(logCount(L"[||]3[|] [|]./../up.txt"), 1u);
+}
+
+TEST_F(RestoreTest, AFailedSetRestoreKeepsItsPathsUntilTheWatcherSawTheWrites) {
+    write(L"blocker", "a file where the set wants a folder");
+    const std::wstring setPath = backupSetStagingFilePath(folders.watch, L"Failing");
+    BackupSetRecord set;
+    set.files[L"./a.txt"] = setEntry(L"./a.txt", archiveFile(L"a.txt", "a restored"), true);
+    set.files[L"./blocker/b.txt"] = setEntry(L"./blocker/b.txt", archiveFile(L"blocker/b.txt", "b"), true);
+    ASSERT_TRUE(saveBackupSetFile(setPath, set));
+
+    startWatchFolderThreads();
+    const uint64_t opened = changeWatcherReadMark();
+    ASSERT_TRUE(eventuallyTrue([&] { return changeWatcherHasReadThrough(opened); }));
+    std::atomic<bool> stop{false};
+    std::thread pass([&] {
+        while (!stop) {
+            runFileWatcherCycle();
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    task.join();
+    EXPECT_EQ(logKind(L"FAILED to restore set  \"Failing\""), 8u);
+    EXPECT_EQ(read(source(L"a.txt")), "a restored");
+    EXPECT_TRUE(released(source(L"a.txt")));
+    const uint64_t cycle = fileWatcherCycleMark();
+    EXPECT_TRUE(eventuallyTrue([&] { return fileWatcherHandledChangesSince(cycle); }));
+    stop = true;
+    pass.join();
+    stopChangeWatcher();
+    EXPECT_FALSE(queued(source(L"a.txt")));  // no new version of what was restored
+    expectArchiveAgrees();
 }
 
 TEST(RestoreDestination, RelativePathsStayInsideTheSourceFolder) {

@@ -173,11 +173,11 @@ TEST_F(SmartLists, RestoreButtonJobAndOpening) {
     restoreListBuildJob(data.source);
     EXPECT_EQ(restoreListBuildResult.load(), 0);
     stageSet(data, L"s", {makeFile(data.archive + L"/a")});
-    restoreWorkBusy = true;  // a restore holds it: the job leaves it set
+    holdRestoreWorkBusy();  // a restore holds it: the job leaves it set
     restoreListBuildJob(data.source);
     EXPECT_EQ(restoreListBuildResult.load(), 1);
     EXPECT_TRUE(restoreWorkBusy.load());
-    restoreWorkBusy = false;
+    releaseRestoreWorkBusy();
     restoreListBuildJob(data.source);
     EXPECT_FALSE(restoreWorkBusy.load());
     EXPECT_FALSE(restoreListBuilding.load());

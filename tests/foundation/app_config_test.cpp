@@ -8,7 +8,7 @@
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
-#include "foundation/data_packet.h"
+#include "foundation/version_records.h"
 #include "platform/text.h"
 #include "test_env.h"
 
@@ -365,4 +365,192 @@ TEST(AppConfig, MalformedListValuesAreSkipped) {
     ASSERT_EQ(odd.extensionMap.size(), 1u);
     EXPECT_EQ(odd.extensionMap.at(L"pdf").text, L"text");
     EXPECT_TRUE(odd.scheduleTriggers.empty());
+}
+
+TEST(AppConfig, NamesWithInvalidBytesAndNonLatinTextSurvive) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    // Bytes of names that are not valid UTF-8, as the text converter keeps them.
+    const std::wstring e9 = utf8ToWide("\xE9"), ff = utf8ToWide("\xFF"), b80 = utf8ToWide("\x80");
+    const std::wstring folder = L"/data/caf" + e9 + L" \u65E5\u672C";
+    WatchFolderEntry entry;
+    entry.archivePath = L"/arch/\u0141" + ff;
+    ASSERT_TRUE(updateWatchFolderList(folder, entry, false));
+    {
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap.at(folder).extensionMap[L"\u00e9" + b80] = ExtensionEntry{L"\u65E5", true, false};
+    }
+    {
+        std::lock_guard lock(statisticsMutex);
+        applicationStatsMap[L"/opt/" + e9 + L"\u65E5"] = ApplicationRecord{L"\u65E5" + e9, 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.count(folder), 1u);
+        EXPECT_EQ(watchFolderMap.at(folder).archivePath, entry.archivePath);
+        ASSERT_EQ(watchFolderMap.at(folder).extensionMap.count(L"\u00e9" + b80), 1u);
+        EXPECT_EQ(watchFolderMap.at(folder).extensionMap.at(L"\u00e9" + b80).text, L"\u65E5");
+    }
+    std::lock_guard lock(statisticsMutex);
+    ASSERT_EQ(applicationStatsMap.count(L"/opt/" + e9 + L"\u65E5"), 1u);
+    EXPECT_EQ(applicationStatsMap.at(L"/opt/" + e9 + L"\u65E5").displayName, L"\u65E5" + e9);
+}
+
+TEST(AppConfig, NamesHoldingTheSeparatorsSurvive) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    const std::wstring names[] = {L"/data/a[||]b", L"/data/c[|]d", L"/data/e|f[||]"};
+    for (const std::wstring& name : names) {
+        WatchFolderEntry entry;
+        entry.archivePath = name + L"/[||]arch";
+        ASSERT_TRUE(updateWatchFolderList(name, entry, false));
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap.at(name).extensionMap[L"x[||]y"] = ExtensionEntry{L"t[||]", true, false};
+    }
+    {
+        std::lock_guard lock(statisticsMutex);
+        applicationStatsMap[L"/opt/[||]app"] = ApplicationRecord{L"A[||]", 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.size(), 3u);
+        for (const std::wstring& name : names) {
+            ASSERT_EQ(watchFolderMap.count(name), 1u) << wideToUtf8(name);
+            EXPECT_EQ(watchFolderMap.at(name).archivePath, name + L"/[||]arch");
+            EXPECT_EQ(watchFolderMap.at(name).extensionMap.at(L"x[||]y").text, L"t[||]");
+        }
+    }
+    std::lock_guard lock(statisticsMutex);
+    EXPECT_EQ(applicationStatsMap.at(L"/opt/[||]app").displayName, L"A[||]");
+}
+
+TEST(AppConfig, ListsOfTenThousandValuesAndMoreAreRewritten) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        for (int i = 0; i < 10100; ++i)
+            applicationStatsMap[L"/opt/app" + std::to_wstring(i)] = ApplicationRecord{L"A", 0, 0, 0, true, true, false, 0, 0.0};
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        for (int i = 0; i < 10100; i += 2) applicationStatsMap.erase(L"/opt/app" + std::to_wstring(i));
+        for (auto& [key, record] : applicationStatsMap) record.displayName = L"B";
+    }
+    ASSERT_TRUE(updateWatchFolderList(L"/data/many", WatchFolderEntry{}, false));
+    ASSERT_TRUE(saveAppConfiguration());
+    // 70,000 triggers of one folder, past every 16-bit index.
+    ScheduleRecord record;
+    ticksToMillis(sampleTrigger(1), record);
+    const std::string text = base64Convert(std::string(record.begin(), record.end()));
+    auto section = getRecordSection(appDataRecord, "user");
+    for (int i = 0; i < 70000; ++i) setRecordString(section, scheduleEntryName(L"/data/many"), text, kRecordAppend);
+    ASSERT_TRUE(saveDataRecordFile(appDataRecord, "user", userFilePath, kDataFilePassPhrase));
+
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(statisticsMutex);
+        ASSERT_EQ(applicationStatsMap.size(), 5050u);
+        for (const auto& [key, record] : applicationStatsMap) ASSERT_EQ(record.displayName, L"B") << wideToUtf8(key);
+    }
+    {
+        std::lock_guard lock(watchFolderMutex);
+        ASSERT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 70000u);
+        watchFolderMap.at(L"/data/many").scheduleTriggers.resize(69999);
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    std::lock_guard lock(watchFolderMutex);
+    EXPECT_EQ(watchFolderMap.at(L"/data/many").scheduleTriggers.size(), 69999u);
+}
+
+TEST(AppConfig, DamageNoticeSurvivesLoadingTheNotifications) {
+    const std::string config = freshStart();
+    replaceAppLogEntries({});
+    appendAppLogEntryAt(L"kept from the last run", 1, false, 17000000000000000);
+    ASSERT_TRUE(loadAppConfiguration());
+    ASSERT_TRUE(saveAppConfiguration());
+    ASSERT_TRUE(writeTestFile(config + "Config.dat", "not a data file"));
+    forgetInMemory();
+    replaceAppLogEntries({});
+    ASSERT_TRUE(loadAppConfiguration());
+    size_t kept = 0, damaged = 0;
+    for (const AppLogEntry& entry : appLogSnapshot().entries) {
+        kept += entry.key.find(L"kept from the last run") != std::wstring::npos;
+        damaged += entry.key.find(L"Unable to read configuration file") != std::wstring::npos;
+    }
+    EXPECT_EQ(kept, 1u);
+    EXPECT_EQ(damaged, 1u);
+    EXPECT_NE(appLogPendingKinds() & 8, 0u);
+}
+
+TEST(AppConfig, VersionRecordsAreLoadedBeforeTheEngineStarts) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    WatchFolderEntry entry;
+    entry.archivePath = L"/arch/w";
+    ASSERT_TRUE(updateWatchFolderList(L"/data/w", entry, false));
+    ASSERT_TRUE(addVersionRecord(L"/data/w/a.txt", L"/arch/w/a.txt", L"app", true));
+    ASSERT_TRUE(saveAppConfiguration());
+    ASSERT_TRUE(saveVersionRecords());
+    forgetInMemory();
+    {
+        std::lock_guard lock(versionRecordMutex);
+        versionRecordMap.clear();
+    }
+    size_t recordsAtStart = 0;
+    setEngineStarter([&] {
+        std::lock_guard lock(versionRecordMutex);
+        recordsAtStart = versionRecordMap.size();
+    });
+    ASSERT_TRUE(loadAppConfiguration());
+    setEngineStarter(nullptr);
+    EXPECT_EQ(recordsAtStart, 1u);
+}
+
+TEST(AppConfig, LoadedEntriesWhoseArchiveOverlapsAWatchFolderAreKeptDisabled) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    const auto disabledLines = [] {
+        size_t count = 0;
+        for (const AppLogEntry& entry : appLogSnapshot().entries)
+            count += entry.key.find(L"Watch folder disabled, its archive and a watch folder overlap: ") != std::wstring::npos;
+        return count;
+    };
+    const size_t linesBefore = disabledLines();
+    const auto put = [](const std::wstring& folder, const std::wstring& archive) {
+        WatchFolderEntry entry;
+        entry.archivePath = archive;
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap[folder] = entry;
+    };
+    put(L"/home/u/docs", L"/home/u/docs/archive");  // archive inside its own folder
+    put(L"/home/u/music", L"/mnt/arch/music");
+    put(L"/home/u/photos", L"/home");               // archive holding watch folders
+    put(L"/mnt", L"/srv/arch");                     // watch folder holding an archive
+    put(L"/mnt/arch/music/inner", L"/mnt/arch/x");  // watch folder inside an archive
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+
+    std::lock_guard lock(watchFolderMutex);
+    ASSERT_EQ(watchFolderMap.size(), 5u);
+    EXPECT_EQ(watchFolderMap.at(L"/mnt").folderType, kFolderTypeDisable);
+    EXPECT_EQ(watchFolderMap.at(L"/home/u/docs").folderType, kFolderTypeDisable);
+    EXPECT_EQ(watchFolderMap.at(L"/home/u/docs").archivePath, L"/home/u/docs/archive");
+    EXPECT_EQ(watchFolderMap.at(L"/home/u/music").folderType, kFolderTypeDescendents);
+    EXPECT_EQ(watchFolderMap.at(L"/home/u/photos").folderType, kFolderTypeDisable);
+    EXPECT_EQ(watchFolderMap.at(L"/mnt/arch/music/inner").folderType, kFolderTypeDisable);
+    EXPECT_EQ(disabledLines() - linesBefore, 4u);
+    EXPECT_EQ(archiveLocationConflictLocked(L"/home/u/music", L"/mnt/arch/music"), L"");
+    EXPECT_EQ(archiveLocationConflictLocked(L"/srv/new", L"/home/u"), L"/home/u/music");
 }

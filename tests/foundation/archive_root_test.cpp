@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "foundation/archive_root.h"
+#include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "test_env.h"
@@ -64,4 +65,22 @@ TEST(ArchiveRoot, UsesInjectedMountPoints) {
     EXPECT_EQ(drives.begin()->second, utf8ToWide(mount) + L"/");
     EXPECT_EQ(prepareArchiveFolder(L"/src/Photos"), utf8ToWide(mount) + L"/QZR_ARCHIVE_ROOT/Photos");
     setMountTableOverride(std::nullopt);
+}
+
+TEST(ArchiveRoot, ProposalsAreUniquePerWatchFolder) {
+    const std::wstring drive = driveRoot("shared");
+    ArchiveDriveList drives{{100, drive}};
+    const std::wstring first = prepareArchiveFolderOn(L"/home/u/Documents", drives);
+    EXPECT_EQ(first, drive + L"QZR_ARCHIVE_ROOT/Documents");
+    {
+        std::lock_guard lock(watchFolderMutex);
+        watchFolderMap[L"/home/u/Documents"].archivePath = first;
+    }
+    // Another folder of the same name never gets the first one's archive.
+    EXPECT_EQ(prepareArchiveFolderOn(L"/mnt/d/Documents", drives), drive + L"QZR_ARCHIVE_ROOT/Documents(1)");
+    EXPECT_EQ(prepareArchiveFolderOn(L"/home/u/Documents", drives), first);
+    // A proposal inside a watch folder is none.
+    EXPECT_EQ(prepareArchiveFolderOn(drive + L"QZR_ARCHIVE_ROOT", drives), L"");
+    std::lock_guard lock(watchFolderMutex);
+    watchFolderMap.clear();
 }

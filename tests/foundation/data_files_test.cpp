@@ -184,10 +184,36 @@ TEST(DataFiles, NotificationNumberOfTheWrongWidthSkipsTheValue) {
     std::filesystem::create_directories(wideToUtf8(configurationFolderPath()));
     ASSERT_TRUE(saveDataRecordFile(appDataRecord, "notifications", configurationFilePath(L"Notifications.dat"),
                                    kDataFilePassPhrase));
+    replaceAppLogEntries({});
     ASSERT_TRUE(loadNotificationsFile());
     const std::vector<AppLogEntry> entries = appLogSnapshot().entries;
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].key, L"whole");
     EXPECT_EQ(entries[0].kind, 2u);
     EXPECT_EQ(entries[0].time, 0x0007060504030201);
+}
+
+TEST(DataFiles, ConfirmedNotificationsStayConfirmedAfterARestart) {
+    replaceAppLogEntries({});
+    appendAppLogEntryAt(L"seen", 4, false, 17000000000000000);
+    appendAppLogEntryAt(L"new", 2, false, 17000000000010000);
+    ASSERT_TRUE(setAppLogEntryConfirmed(appLogSnapshot().entries[0].key, true));
+    ASSERT_TRUE(saveNotificationsFile());
+    replaceAppLogEntries({});
+    ASSERT_TRUE(loadNotificationsFile());
+    std::vector<AppLogEntry> entries = appLogSnapshot().entries;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].confirmed, 1);
+    EXPECT_EQ(entries[1].confirmed, 0);
+    EXPECT_EQ(appLogPendingKinds(), 2u);
+
+    // A file written without the flags reads every entry as new.
+    removeRecordValue(getRecordSection(appDataRecord, "notifications"), "nc", kRecordAppend);
+    ASSERT_TRUE(saveDataRecordFile(appDataRecord, "notifications", configurationFilePath(L"Notifications.dat"),
+                                   kDataFilePassPhrase));
+    removeRecordSection("notifications");
+    replaceAppLogEntries({});
+    ASSERT_TRUE(loadNotificationsFile());
+    EXPECT_EQ(appLogSnapshot().entries.size(), 2u);
+    EXPECT_EQ(appLogPendingKinds(), 6u);
 }

@@ -6,6 +6,7 @@
 
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -176,7 +177,7 @@ TEST(DataRecord, TypedTextCarriesTypeAndFirstValue) {
     EXPECT_THROW(setRecordTypedText(to, "bad", "!!!!"), std::out_of_range);
 }
 
-TEST(DataRecord, WideTextIsUtf8AndOldBytesStillRead) {
+TEST(DataRecord, WideTextIsUtf8AndInvalidBytesComeBackUnchanged) {
     DataRecord document;
     RecordSectionHandle s = freshSection(document);
     const std::wstring latin = L"\u00DCber";
@@ -195,10 +196,14 @@ TEST(DataRecord, WideTextIsUtf8AndOldBytesStillRead) {
     ASSERT_TRUE(getRecordWString(back, "beyond", out, 0));
     EXPECT_EQ(out, beyond);
 
-    // Files written one byte per character read through the widening fallback.
-    setRecordValue(s, "old", "\xDC" "ber \xE9t\xE9", kRecordWideText, 0);
-    ASSERT_TRUE(getRecordWString(s, "old", out, 0));
-    EXPECT_EQ(out, L"\u00DCber \u00E9t\u00E9");
+    // An invalid byte keeps its own escape and leaves the other characters alone.
+    const std::string mixed = "caf\xE9 \xE6\x97\xA5";
+    setRecordValue(s, "mixed", mixed, kRecordWideText, 0);
+    ASSERT_TRUE(getRecordWString(s, "mixed", out, 0));
+    EXPECT_EQ(out, L"caf" + utf8ToWide("\xE9") + L" \u65E5");
+    setRecordWString(s, "again", out, 0);
+    ASSERT_TRUE(getRecordValue(s, "again", raw, kRecordWideText, 0));
+    EXPECT_EQ(raw, mixed);
     EXPECT_FALSE(getRecordWString(s, "missing", out, 0));
 }
 

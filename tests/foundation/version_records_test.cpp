@@ -259,3 +259,39 @@ TEST(VersionRecordsSelection, GroupMarksOneVersionOrClearsAll) {
     EXPECT_TRUE(versionRecordMap[L"/a/f.txt"][L"/a/f ~ 0000.txt"].selected);
     EXPECT_EQ(versionRecordMap.count(L"/a/missing.txt"), 0u);
 }
+
+TEST(VersionRecords, NamesHoldingTheSeparatorsKeepEveryRecord) {
+    resetState();
+    const Folder folder = makeWatchFolder("w[||]f");
+    const std::wstring names[] = {L"/a[||]b.txt", L"/c[|]d.txt", L"/e|f.txt", L"/z.txt"};
+    for (const std::wstring& name : names) {
+        const std::wstring archived = makeFile(folder.archive + name, "v");
+        ASSERT_TRUE(addVersionRecord(folder.path + name, archived, L"app[||]x", false));
+    }
+    ASSERT_TRUE(saveVersionRecords());
+    ASSERT_TRUE(loadVersionRecords());
+    ASSERT_EQ(versionCount(), 4u);
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (const std::wstring& name : names) {
+        const auto& versions = versionRecordMap.at(folder.path + name);
+        EXPECT_EQ(versions.begin()->first, folder.archive + name);
+        EXPECT_EQ(versions.begin()->second.owner, L"app[||]x");
+    }
+}
+
+TEST(VersionRecords, LastVersionIsTheNewestCopyNotThePlainName) {
+    FileVersionMap group;
+    for (const wchar_t* name : {L"/a/f.txt", L"/a/f ~ 0001.txt", L"/a/f ~ 0002.txt", L"/a/g ~ x.txt"})
+        group[name] = FileVersionRecord{name, L"", true, false};
+    selectGroupVersions(group, GroupSelection::Last);
+    EXPECT_TRUE(group[L"/a/f ~ 0002.txt"].selected);
+    EXPECT_FALSE(group[L"/a/f.txt"].selected);
+    selectGroupVersions(group, GroupSelection::First);
+    EXPECT_TRUE(group[L"/a/f.txt"].selected);
+
+    FileVersionMap stamped;
+    for (const wchar_t* name : {L"/a/n", L"/a/n ~ 2026_01_09_ 7_05_03.042.", L"/a/n ~ 2026_01_09_17_05_03.042."})
+        stamped[name] = FileVersionRecord{name, L"", true, false};
+    selectGroupVersions(stamped, GroupSelection::Last);
+    EXPECT_TRUE(stamped[L"/a/n ~ 2026_01_09_17_05_03.042."].selected);
+}

@@ -5,6 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/file_copy.h"
@@ -152,17 +155,59 @@ TEST(FileCopy, SourceVanishingDuringCopy) {
     const std::string folder = makeTestFolder("vanish");
     const std::string source = folder + "/s.bin", target = folder + "/t.bin";
     writeLargeFile(source, 24);
-    // The open source stays readable after its name is removed: the copy completes.
+    // Removing the name changes the source's change time: the copy is not kept.
     auto removeSource = [&](const CopyProgress& p) {
         if (p.bytesCopied == 0) std::filesystem::remove(source);
         return CopyProgressAnswer::Continue;
     };
-    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), removeSource), CopyResult::Copied);
-    uint64_t size = 0;
-    EXPECT_TRUE(readFileSize(wide(target), size));
-    EXPECT_EQ(size, 24u << 20);
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), removeSource), CopyResult::SourceChanged);
     EXPECT_EQ(copyFileWithProgress(wide(source), wide(target)), CopyResult::SourceMissing);
     EXPECT_TRUE(isCopyTemporaryName(L"/x/.varnholt-copy-0123456789abcdef.tmp"));
     EXPECT_FALSE(isCopyTemporaryName(L"/x/report.tmp"));
-    EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"t.bin"}));
+    EXPECT_TRUE(folderNames(folder).empty());
+}
+
+// A writer thread rewrites the source while the copy is between two chunks:
+// in place, or truncated and written again. Either copy is discarded and the
+// target keeps its old content (a restore never leaves the user's file
+// half-written); once the writer is done the final content is copied.
+TEST(FileCopy, ASourceWrittenDuringTheCopyIsNeverCopiedTorn) {
+    const std::string folder = makeTestFolder("torn");
+    const std::string source = folder + "/s.bin", target = folder + "/t.bin";
+    const size_t size = kCopyChunkBytes + (1 << 20);  // two chunks: the writer runs between them
+    ASSERT_TRUE(writeTestFile(source, std::string(size, 'a')));
+    ASSERT_TRUE(writeTestFile(target, "user's file"));
+    for (const bool truncate : {false, true}) {
+        const char fill = truncate ? 'c' : 'b';
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool asked = false, written = false;
+        std::thread writer([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return asked; });
+            const int fd = ::open(source.c_str(), O_WRONLY | (truncate ? O_TRUNC : 0));
+            const std::string block(1 << 20, fill);
+            for (size_t at = 0; fd >= 0 && at < size; at += block.size())
+                EXPECT_EQ(::pwrite(fd, block.data(), block.size(), static_cast<off_t>(at)), ssize_t(block.size()));
+            ::close(fd);
+            written = true;
+            changed.notify_all();
+        });
+        auto midway = [&](const CopyProgress& p) {
+            if (p.bytesCopied == 0 || p.bytesCopied >= p.totalBytes) return CopyProgressAnswer::Continue;
+            std::unique_lock<std::mutex> lock(mutex);
+            asked = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return written; });
+            return CopyProgressAnswer::Continue;
+        };
+        EXPECT_EQ(copyFileWithProgress(wide(source), wide(target), midway), CopyResult::SourceChanged) << truncate;
+        writer.join();
+        EXPECT_TRUE(written);
+        EXPECT_EQ(readTestFile(target), "user's file");
+        EXPECT_EQ(folderNames(folder), (std::vector<std::string>{"s.bin", "t.bin"}));
+    }
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(folder + "/final.bin")), CopyResult::Copied);
+    EXPECT_TRUE(sameContent(source, folder + "/final.bin"));
+    EXPECT_EQ(readTestFile(folder + "/final.bin").find_first_not_of('c'), std::string::npos);
 }

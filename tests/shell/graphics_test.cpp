@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "engine/confirm_request.h"
+#include "engine/engine_hooks.h"
 #include "platform/window_sdl.h"
 #include "shell/bitmap.h"
 #include "shell/fonts.h"
@@ -185,6 +187,17 @@ TEST(Graphics, RealWindowDrawsHidesAndDrawsAgain) {
     ASSERT_TRUE(postTrayCommandEvent(71));
     EXPECT_TRUE(pumpWindowEvents());
     EXPECT_EQ(shellStyleIndex(), 1);
+    // A task's question shows the hidden window.
+    installQuestionWindowHook();
+    ASSERT_TRUE(showModalMessage("question", "", "x\n", 3));
+    EXPECT_TRUE(pumpWindowEvents());
+    EXPECT_TRUE(shellShowUI());
+    setEngineHooks({});
+    {
+        std::lock_guard<std::mutex> lock(modalMessageMutex);
+        modalMessage = ModalMessageState();
+    }
+    showMainWindow(false);
     startTrayIcon(true);
 
     // Resizes settle once, after the last one.

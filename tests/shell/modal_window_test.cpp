@@ -5,7 +5,7 @@
 #include "engine/confirm_request.h"
 #include "imgui_headless.h"
 #include "shell/buttons.h"
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 namespace {
 
@@ -45,6 +45,19 @@ ModalReply answerOf(uint64_t ticket) {
 }
 
 }  // namespace
+
+// An engine task may ask before any window drew (or while the window is
+// hidden): the question still has its OK and Cancel.
+TEST(ModalWindow, QuestionBeforeAnyWindowDrewHasItsButtons) {
+    HeadlessImGui ui;
+    resetModal();
+    uint64_t ticket = 0;
+    ASSERT_TRUE(showModalMessage("Question", "h", "b\n", 3, &ticket));
+    const std::vector<ImVec2> buttons = modalButtons(ui);
+    ASSERT_EQ(buttons.size(), 2u);
+    ui.click(drawModalFrame, buttons[1]);
+    EXPECT_TRUE(answerOf(ticket).confirmed);
+}
 
 TEST(ModalWindow, ButtonsAndOptionsAnswer) {
     HeadlessImGui ui;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -15,107 +16,16 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
+#include "platform/file_copy.h"
 #include "platform/text.h"
+#include "program_home.h"
 #include "test_env.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-struct ProcessRun {
-    int exitCode = -1000;  // as the shell sees it (0..255); -1000 when it did not end
-    std::string errors;    // what it wrote to stderr
-};
-
-struct ProgramHome {
-    std::string root = makeTestFolder("program");
-    std::map<std::string, std::string> env;
-
-    ProgramHome() {
-        fs::create_directories(root + "/home/.config");
-        fs::create_directories(root + "/home/.local/share");
-        fs::create_directories(root + "/run");
-        chmod((root + "/run").c_str(), 0700);
-        env = {{"HOME", root + "/home"},
-               {"XDG_CONFIG_HOME", root + "/home/.config"},
-               {"XDG_DATA_HOME", root + "/home/.local/share"},
-               {"XDG_RUNTIME_DIR", root + "/run"},
-               {"SDL_VIDEODRIVER", "offscreen"},
-               {"VARNHOLT_NO_MSGBOX", "1"},
-               {"TZ", "UTC"}};
-        for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-            if (const char* value = getenv(name)) env[name] = value;
-    }
-    std::string dataFolder() const { return root + "/home/.local/share/Morvane/QZR"; }
-    std::string configFolder() const { return dataFolder() + "/ConfigData"; }
-    std::string traceLog() const { return configFolder() + "/logString.txt"; }
-
-    pid_t start(const std::vector<std::string>& args, const std::string& errorFile) const {
-        std::vector<std::string> envText;
-        for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
-        const char* binary = getenv("VARNHOLT_BINARY");
-        if (!binary) return -1;
-        const pid_t pid = fork();
-        if (pid != 0) return pid;
-        const int fd = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        std::vector<char*> argv{const_cast<char*>(binary)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& e : envText) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        execve(binary, argv.data(), envp.data());
-        _exit(127);
-    }
-
-    static ProcessRun wait(pid_t pid, const std::string& errorFile, int timeoutMs = 60000) {
-        ProcessRun run;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                return run;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-        run.errors = readTestFile(errorFile);
-        return run;
-    }
-
-    ProcessRun run(const std::vector<std::string>& args) const {
-        const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
-        return wait(start(args, errorFile), errorFile);
-    }
-
-    std::vector<std::string> traceLines() const {
-        std::vector<std::string> lines;
-        std::string text = readTestFile(traceLog()), line;
-        for (char c : text) {
-            if (c != '\n') {
-                line += c;
-                continue;
-            }
-            const size_t mark = line.find(": ");
-            lines.push_back(line.rfind("ANCHOR: ", 0) == 0 ? "ANCHOR: "
-                                                            : line.substr(mark == std::string::npos ? 0 : mark + 2));
-            line.clear();
-        }
-        return lines;
-    }
-
-    bool waitForTrace(const std::string& text, int timeoutMs = 60000) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (const std::string& line : traceLines())
-                if (line == text) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-};
+using programtest::ProcessGuard;
+using programtest::ProcessRun;
+using programtest::ProgramHome;
 
 bool isPrivateFolder(const std::string& path) {
     struct stat st {};
@@ -177,6 +87,7 @@ TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
     ASSERT_EQ(home.run({"install"}).exitCode, 0);
     const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
     const pid_t pid = home.start({}, errorFile);
+    const ProcessGuard guard{pid};
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
 
@@ -218,10 +129,10 @@ TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
     ProgramHome home;
     ASSERT_EQ(home.run({"install"}).exitCode, 0);
 
-    home.env["VARNHOLT_FAIL_STEP"] = "loadVersionRecords:unknown";
+    home.env["VARNHOLT_FAIL_STEP"] = "Updating Notify Icon:unknown";
     ProcessRun run = home.run({});
     EXPECT_EQ(run.exitCode, 179);
-    EXPECT_NE(run.errors.find("Unknown error!: Error: catch all region: loadVersionRecords"), std::string::npos)
+    EXPECT_NE(run.errors.find("Unknown error!: Error: catch all region: Updating Notify Icon"), std::string::npos)
         << run.errors;
 
     home.env["VARNHOLT_FAIL_STEP"] = "Build Glyphs:exception";
@@ -245,4 +156,124 @@ TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("Critical! - Unable to create application data storage area"), std::string::npos)
         << run.errors;
+}
+
+TEST(ProgramProcess, ShutDownReportsARunOutWaitAndAFailedSave) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "the timings switch exists in test builds only";
+#endif
+    ProgramHome home;
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    // Workers that sleep a second between looks cannot stop within 1 ms.
+    home.env["VARNHOLT_TEST_TIMINGS"] = "shutdownGraceMs=1,pollMs=1000,shortPollMs=1000";
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = home.start({}, errorFile);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
+    // A folder where the configuration file was: its save cannot replace it.
+    const std::string config = home.configFolder() + "/Config.dat";
+    fs::remove(config);
+    ASSERT_TRUE(fs::create_directory(config));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    const ProcessRun run = ProgramHome::wait(pid, errorFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    const auto lines = home.traceLines();
+    const auto saving = std::find(lines.begin(), lines.end(), "Saving Configuration");
+    ASSERT_NE(saving, lines.end());
+    EXPECT_EQ(*(saving + 1), "Failed.");
+    EXPECT_NE(std::find(lines.begin(), saving,
+                        "Critical! - Engine threads still running when the shut-down wait ran out"),
+              saving);
+    EXPECT_TRUE(fs::is_directory(config));
+}
+
+namespace {
+
+// A file rewritten in place over and over, each pass filled with one byte,
+// so any state the file really had is uniform and a torn copy is not.
+struct InPlaceWriter {
+    std::string path;
+    size_t size = 0;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    void pass(char fill) const {
+        const int fd = open(path.c_str(), O_WRONLY);
+        const std::string block(1 << 20, fill);
+        for (size_t at = 0; fd >= 0 && at < size; at += block.size())
+            if (pwrite(fd, block.data(), block.size(), static_cast<off_t>(at)) < 0) break;
+        close(fd);
+    }
+    void start() {
+        thread = std::thread([this] {
+            for (char fill = 'b'; !stop; fill = fill == 'y' ? 'b' : static_cast<char>(fill + 1)) pass(fill);
+        });
+    }
+    void finish(char fill) {
+        stop = true;
+        thread.join();
+        pass(fill);
+    }
+};
+
+bool isUniform(const std::string& content) {
+    return !content.empty() && content.find_first_not_of(content[0]) == std::string::npos;
+}
+
+// The archived versions of the folder (the copy's temporary files left out).
+std::vector<std::string> archivedVersions(const std::string& archive) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(archive))
+        if (entry.is_regular_file() && entry.path().filename().string().rfind(".varnholt-copy-", 0) != 0)
+            files.push_back(entry.path());
+    return files;
+}
+
+}  // namespace
+
+TEST(ProgramProcess, AFileOverwrittenWhileItIsArchivedIsNeverArchivedTorn) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "the timings switch exists in test builds only";
+#endif
+    ProgramHome home;
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    const std::string watch = home.root + "/watch";
+    const std::string archive = home.root + "/archive/watch";
+    fs::create_directories(watch);
+    fs::create_directories(archive);
+    DataRecord user;
+    addRecordSection(user, "user");
+    const RecordSectionHandle section = getRecordSection(user, "user");
+    setRecordWString(section, "fi", utf8ToWide("I[||]" + watch + "[||]p[||]u[||]" + archive + "[||]s"), 9999);
+    setRecordWString(section, "ei", utf8ToWide("t[||]" + watch + "[||]*[||]*"), 9999);
+    ASSERT_TRUE(saveDataRecordFile(user, "user", utf8ToWide(home.configFolder() + "/" + std::string(kUserFileName)),
+                                   kDataFilePassPhrase));
+    home.env["VARNHOLT_TEST_TIMINGS"] = "settleMs=300,pollMs=20,busyPassMs=50,idlePassMs=100,shutdownGraceMs=500";
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = home.start({}, errorFile);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
+
+    // Two copy chunks, rewritten in place for a while, then a last time with 'z'.
+    InPlaceWriter writer;
+    writer.path = watch + "/disk.img";
+    writer.size = kCopyChunkBytes + (8 << 20);
+    ASSERT_TRUE(writeTestFile(writer.path, std::string(writer.size, 'a')));
+    writer.start();
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the writer's own work, not a product timing
+    writer.finish('z');
+
+    bool finalArchived = false;
+    for (int i = 0; i < 1200 && !finalArchived; ++i) {
+        for (const std::string& file : archivedVersions(archive))
+            if (fs::file_size(file) == writer.size && readTestFile(file).find_first_not_of('z') == std::string::npos)
+                finalArchived = true;
+        if (!finalArchived) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(finalArchived);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
+    for (const std::string& file : archivedVersions(archive))
+        EXPECT_TRUE(fs::file_size(file) == writer.size && isUniform(readTestFile(file))) << file << " is torn";
 }

@@ -281,8 +281,7 @@ TEST_F(MainWindowTest, AddThroughTheFolderChooser) {
     const ImVec2 field = fromBottom.front();
     ui.click(drawItemsFrame, field);
 
-    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace);
-    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace);
+    ui.pressKeyTimes(drawItemsFrame, ImGuiKey_Backspace, 2);
     ui.type(drawItemsFrame, chosen.c_str());
     ui.pressKey(drawItemsFrame, ImGuiKey_Enter);
 

@@ -1,4 +1,4 @@
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/texts.h"
+#include "foundation/texts.h"
 
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
