@@ -3,7 +3,6 @@
 #include <array>
 #include <random>
 
-#include "platform/atomic_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -212,6 +211,71 @@ bool saveDataRecordFile(DataRecord& document, const std::string& sectionName, co
     std::string text;
     if (!packDataRecord(getRecordSection(document, sectionName), passPhrase, text)) return false;
     return writeFileAtomically(wideToUtf8(path), text);
+}
+
+namespace {
+
+constexpr size_t kStreamChunkBytes = 3 * 16384;  // whole base64 groups
+
+// The entry's header (name, marker, type, block length) takes 12 bytes for a
+// four-letter name: whole base64 groups, so it can be rewritten in place.
+std::string streamHeader(const RecordStreamWriter& writer) {
+    std::string header;
+    appendLittleEndian(header, writer.entryName.size(), 2);
+    header += writer.entryName;
+    header += '\x01';
+    header += static_cast<char>(writer.typeCode & 0xFF);
+    appendLittleEndian(header, writer.blockLength, 4);
+    return header;
+}
+
+void flushRecordStream(RecordStreamWriter& writer, bool all) {
+    const size_t whole = all ? writer.pending.size() : writer.pending.size() / 3 * 3;
+    if (!appendAtomicFile(writer.file, base64Convert(std::string_view(writer.pending).substr(0, whole))))
+        writer.failed = true;
+    writer.pending.erase(0, whole);
+}
+
+}  // namespace
+
+bool beginRecordStream(RecordStreamWriter& writer, const std::wstring& path, const std::string& entryName,
+                       uint32_t typeCode) {
+    writer.entryName = entryName;
+    writer.typeCode = typeCode;
+    writer.pending.clear();
+    writer.blockLength = 0;
+    writer.anyValue = false;
+    writer.failed = streamHeader(writer).size() % 3 != 0 || !isTextType(typeCode);
+    return beginAtomicFile(writer.file, wideToUtf8(path)) && !writer.failed;
+}
+
+void appendRecordStreamText(RecordStreamWriter& writer, std::string_view value) {
+    if (writer.failed) return;
+    if (value.size() > kMaxRecordTextBytes) {
+        writer.failed = true;
+        return;
+    }
+    if (!writer.anyValue) writer.pending = streamHeader(writer);
+    writer.anyValue = true;
+    appendLittleEndian(writer.pending, value.size(), 2);
+    writer.pending += value;
+    writer.blockLength += 2 + value.size();
+    if (writer.pending.size() >= kStreamChunkBytes) flushRecordStream(writer, false);
+}
+
+bool finishRecordStream(RecordStreamWriter& writer) {
+    if (!writer.failed && writer.anyValue) {
+        flushRecordStream(writer, true);
+        // The block length is known only now.
+        if (writer.blockLength > 0xFFFFFFFFu ||
+            !writeAtomicFileAt(writer.file, 0, base64Convert(streamHeader(writer))))
+            writer.failed = true;
+    }
+    if (writer.failed) {
+        abandonAtomicFile(writer.file);
+        return false;
+    }
+    return finishAtomicFile(writer.file);
 }
 
 bool loadDataRecordFile(DataRecord& document, const std::string& sectionName, const std::wstring& path,

@@ -9,6 +9,7 @@
 
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"  // the pass phrases
+#include "platform/atomic_file.h"
 
 // Longest text value (and entry name) a file can hold: lengths are 16 bits.
 inline constexpr size_t kMaxRecordTextBytes = 65535;
@@ -31,6 +32,24 @@ bool saveDataRecordFile(DataRecord& document, const std::string& sectionName, co
 // Creates the section when missing, then reads the file into it.
 bool loadDataRecordFile(DataRecord& document, const std::string& sectionName, const std::wstring& path,
                         std::string_view passPhrase);
+
+// Writes a section of one text entry to `path` value by value, in bounded
+// memory, by atomic replacement: the same file saveDataRecordFile writes for
+// that section under the empty pass phrase. finish fails (and keeps the old
+// file) when a value was too long or a write failed.
+struct RecordStreamWriter {
+    AtomicFileWriter file;
+    std::string entryName;
+    uint32_t typeCode = kRecordWideText;
+    std::string pending;  // image bytes not yet written as base64
+    uint64_t blockLength = 0;
+    bool anyValue = false;
+    bool failed = false;
+};
+bool beginRecordStream(RecordStreamWriter& writer, const std::wstring& path, const std::string& entryName,
+                       uint32_t typeCode);
+void appendRecordStreamText(RecordStreamWriter& writer, std::string_view value);
+bool finishRecordStream(RecordStreamWriter& writer);
 
 // Direction 0 enciphers, 1 deciphers; bytes after the last whole block drop.
 std::string permuteDataBlocks(std::string_view bytes, std::string_view passPhrase, int direction);

@@ -104,12 +104,9 @@ std::wstring expandArchivedField(const std::wstring& field, const std::wstring& 
     return isAbsolutePath(field) ? field : std::wstring();
 }
 
-VersionMap copyVersionRecordMap() {
-    std::lock_guard<std::mutex> lock(versionRecordMutex);
-    return versionRecordMap;
-}
-
-void fillItems(RecordSectionHandle section, const VersionMap& map, const std::vector<FolderArchive>& folders) {
+// Writes the items of every present version straight from the map, one
+// line at a time: the caller holds versionRecordMutex.
+void streamItems(RecordStreamWriter& writer, const VersionMap& map, const std::vector<FolderArchive>& folders) {
     std::wstring lastFolder;
     bool first = true;
     for (const auto& [source, versions] : map) {
@@ -123,7 +120,7 @@ void fillItems(RecordSectionHandle section, const VersionMap& map, const std::ve
             if (first || folder->key != lastFolder) fields.push_back(folder->key);
             first = false;
             lastFolder = folder->key;
-            setRecordWString(section, kItemEntry, joinListFields(fields), kRecordAppend);
+            appendRecordStreamText(writer, wideToUtf8(joinListFields(fields)));
         }
     }
 }
@@ -198,16 +195,19 @@ bool loadVersionRecords() {
 
 bool saveVersionRecords() {
     const std::vector<FolderArchive> folders = copyWatchFolderArchives();
-    // Cleared before the copy: an addition made while the file is written
-    // sets it again and is saved next time.
-    versionRecordsChanged = false;
-    const VersionMap map = copyVersionRecordMap();
-    DataRecord document;
-    addRecordSection(document, kSection);
-    fillItems(getRecordSection(document, kSection), map, folders);
     const std::wstring folder = metadataFolderPath();
-    const bool saved = (isExistingFolder(folder) || makeDirectoryPath(folder + kPathSeparatorText)) &&
-                       saveDataRecordFile(document, kSection, versionRecordsFilePath(), "");
+    RecordStreamWriter writer;
+    bool saved = (isExistingFolder(folder) || makeDirectoryPath(folder + kPathSeparatorText)) &&
+                 beginRecordStream(writer, versionRecordsFilePath(), kItemEntry, kRecordWideText);
+    if (saved) {
+        // Written from the map itself, under its lock: no copy of the map and
+        // never the whole text in memory. Cleared under the same lock: an
+        // addition made after it sets it again and is saved next time.
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        versionRecordsChanged = false;
+        streamItems(writer, versionRecordMap, folders);
+    }
+    saved = finishRecordStream(writer) && saved;
     if (!saved) versionRecordsChanged = true;
     return saved;
 }

@@ -33,16 +33,6 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Fills the open temporary file; a replaced file's mode carries over.
-bool fillTemporary(int fd, const std::string& path, std::string_view bytes) {
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) return false;  // never replace a folder or device
-        if (fchmod(fd, old.st_mode & 07777) != 0) return false;
-    }
-    return writeAll(fd, bytes) && fsync(fd) == 0;
-}
-
 void syncFolder(const std::string& folder) {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -54,19 +44,59 @@ void syncFolder(const std::string& folder) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+bool beginAtomicFile(AtomicFileWriter& writer, const std::string& path) {
+    writer = AtomicFileWriter{};
     if (path.empty() || path.back() == '/') return false;
-    const std::string temporary = temporaryNameFor(path);
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    const bool filled = fillTemporary(fd, path, bytes);
-    const bool closed = close(fd) == 0;
-    if (!filled || !closed || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
+    writer.path = path;
+    writer.temporary = temporaryNameFor(path);
+    writer.fd = open(writer.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (writer.fd < 0) return false;
+    // A replaced file's mode carries over; never replace a folder or device.
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0 && (!S_ISREG(old.st_mode) || fchmod(writer.fd, old.st_mode & 07777) != 0)) {
+        abandonAtomicFile(writer);
         return false;
     }
-    syncFolder(folderOf(path));
     return true;
+}
+
+bool appendAtomicFile(AtomicFileWriter& writer, std::string_view bytes) {
+    if (writer.fd < 0 || writer.failed || !writeAll(writer.fd, bytes)) writer.failed = true;
+    return !writer.failed;
+}
+
+bool writeAtomicFileAt(AtomicFileWriter& writer, uint64_t offset, std::string_view bytes) {
+    if (writer.fd < 0 || writer.failed ||
+        pwrite(writer.fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) != static_cast<ssize_t>(bytes.size()))
+        writer.failed = true;
+    return !writer.failed;
+}
+
+bool finishAtomicFile(AtomicFileWriter& writer) {
+    if (writer.fd < 0) return false;
+    const bool synced = !writer.failed && fsync(writer.fd) == 0;
+    const bool closed = close(writer.fd) == 0;
+    writer.fd = -1;
+    if (!synced || !closed || rename(writer.temporary.c_str(), writer.path.c_str()) != 0) {
+        unlink(writer.temporary.c_str());
+        return false;
+    }
+    syncFolder(folderOf(writer.path));
+    return true;
+}
+
+void abandonAtomicFile(AtomicFileWriter& writer) {
+    if (writer.fd < 0) return;
+    close(writer.fd);
+    writer.fd = -1;
+    unlink(writer.temporary.c_str());
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+    AtomicFileWriter writer;
+    if (!beginAtomicFile(writer, path)) return false;
+    appendAtomicFile(writer, bytes);
+    return finishAtomicFile(writer);
 }
 
 bool readWholeFile(const std::string& path, std::string& out) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <unistd.h>
 
@@ -328,4 +329,36 @@ TEST(DataPacket, FilesSaveAtomicallyAndLoad) {
     std::string after;
     ASSERT_TRUE(readWholeFile(wideToUtf8(file), after));
     EXPECT_EQ(after, before);
+}
+
+TEST(DataPacket, StreamedSectionMatchesTheSavedFile) {
+    const std::string folder = makeTestFolder("stream");
+    const std::wstring path = utf8ToWide(folder);
+    const auto streamed = [&](const std::wstring& file, const std::vector<std::string>& values) {
+        RecordStreamWriter writer;
+        if (!beginRecordStream(writer, file, "item", kRecordWideText)) return false;
+        for (const std::string& value : values) appendRecordStreamText(writer, value);
+        return finishRecordStream(writer);
+    };
+    // Many values across the writer's chunks, of lengths that leave every
+    // remainder of a base64 group; then none at all (an empty file).
+    for (size_t count : {size_t{0}, size_t{1}, size_t{5000}}) {
+        std::vector<std::string> values;
+        DataRecord document;
+        RecordSectionHandle s = freshSection(document, "abc");
+        for (size_t i = 0; i < count; ++i) {
+            values.push_back(std::string(i % 37, static_cast<char>('a' + i % 26)) + "\xC3\x9C" + std::to_string(i));
+            setRecordValue(s, "item", values.back(), kRecordWideText, kRecordAppend);
+        }
+        ASSERT_TRUE(saveDataRecordFile(document, "abc", path + L"/saved.md", ""));
+        ASSERT_TRUE(streamed(path + L"/streamed.md", values));
+        EXPECT_EQ(readTestFile(folder + "/streamed.md"), readTestFile(folder + "/saved.md")) << count;
+    }
+    // A value too long to read back fails and keeps the old file whole.
+    const std::string before = readTestFile(folder + "/streamed.md");
+    EXPECT_FALSE(streamed(path + L"/streamed.md", {"a", std::string(70000, 'h')}));
+    EXPECT_EQ(readTestFile(folder + "/streamed.md"), before);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) files += entry.is_regular_file();
+    EXPECT_EQ(files, 2u);  // no temporary file left behind
 }
