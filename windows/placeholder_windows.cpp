@@ -67,4 +67,3 @@ void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
 
 bool drawApplicationsTab() { return drawEmptyTab("Applications"); }
 
-void confirmRemoveFolderEntry(const std::wstring&) {}
