@@ -8,6 +8,7 @@
 
 #include "engine/archive_copy.h"
 #include "engine/thread_registry.h"
+#include "foundation/app_config.h"
 #include "foundation/button_table.h"
 #include "foundation/watch_folders.h"
 #include "platform/text.h"
@@ -161,3 +162,29 @@ void updateFolderEntry(const std::wstring& folderKey) {
 }
 
 void waitForFolderOptionJob() { joinPendingOptionJob(); }
+
+void setApplicationMonitorFocus(const std::wstring& applicationKey, bool monitorFocus) {
+    {
+        std::lock_guard<std::mutex> lock(statisticsMutex);
+        const auto it = applicationStatsMap.find(applicationKey);
+        if (it == applicationStatsMap.end()) return;
+        it->second.monitorFocus = monitorFocus;
+        it->second.persistent = true;
+    }
+    configurationSaved = false;
+}
+
+void applicationOptions(const ApplicationRecord& record, const std::wstring& applicationKey) {
+    static constexpr OptionItem kApplicationOptions[] = {{"\u25CF", "Yes - Tag as Owner", 1},
+                                                         {"\u00D8", "No - Ignore UI Focus", 0}};
+    ImGui::PushFont(fontTahoma16 ? fontTahoma16 : ImGui::GetFont());
+    ImGui::TextUnformatted("Application Options");
+    ImGui::TextUnformatted("File Owner on UI Activation:");
+    const int32_t value = drawOptionList(kApplicationOptions, std::size(kApplicationOptions), record.monitorFocus ? 1 : 0);
+    ImGui::PopFont();
+    if (value < 0) return;
+    try {
+        startEngineThread([applicationKey, value] { setApplicationMonitorFocus(applicationKey, value == 1); });
+    } catch (...) {
+    }
+}

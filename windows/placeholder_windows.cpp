@@ -17,12 +17,6 @@ std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
 std::mutex g_extensionFolderMutex;
 std::wstring g_extensionFolder;
-
-bool drawEmptyTab(const char* label) {
-    if (!ImGui::BeginTabItem(label)) return false;
-    ImGui::EndTabItem();
-    return true;
-}
 }  // namespace
 
 void drawBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(false); }
@@ -65,5 +59,4 @@ void drawStyleEditorWindow() { g_styleEditorOpen.store(false); }
 bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }
 void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
 
-bool drawApplicationsTab() { return drawEmptyTab("Applications"); }
 

@@ -45,6 +45,15 @@ void openStyleEditorWindow();
 // the tab bar and returns true while it is the selected tab.
 bool drawApplicationsTab();
 bool drawNotificationsTab();
+void resetApplicationsTab();
+
+// The options of one application, drawn inside its right-click popup;
+// called with statisticsMutex held.
+struct ApplicationRecord;
+void applicationOptions(const ApplicationRecord& record, const std::wstring& applicationKey);
+// Sets the application's owner-on-focus flag and makes it persistent, under
+// statisticsMutex; the popup runs it on a thread.
+void setApplicationMonitorFocus(const std::wstring& applicationKey, bool monitorFocus);
 
 // The folder entry's options popup, drawn by the Folders tab for the
 // selected row after a right click.
