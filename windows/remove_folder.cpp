@@ -7,6 +7,7 @@
 #include "engine/backup_sets.h"
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
+#include "engine/thread_registry.h"
 #include "engine/version_deletion.h"
 #include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
@@ -53,8 +54,10 @@ void confirmRemoveFolderEntry(const std::wstring& folderKey) {
     replaceAll(body, "{{backup_set_count}}", std::to_string(countBackupSetVersions(folderKey)));
     replaceAll(body, "{{backup_set_versions}}", std::to_string(countBackupSetFileVersions(folderKey)));
     replaceAll(body, "{{auto_backup_versions}}", std::to_string(countArchivedVersions(folderKey)));
-    // Waits for the question window to be free and for this question's own answer.
-    const ModalReply reply = askModalQuestion(kRemoveTitle, kRemoveHeading, body, 3);
+    // Waits for the question window to be free and for this question's own
+    // answer; a question given up at shut-down counts as Cancel.
+    const ModalReply reply =
+        askModalQuestion(kRemoveTitle, kRemoveHeading, body, 3, [] { return isApplicationRunning(); });
     if (!reply.confirmed) return;
     if (reply.optionBits.size() > 0 && reply.optionBits[0]) deleteArchivedVersions(folderKey);
     if (reply.optionBits.size() > 1 && reply.optionBits[1]) deleteArchivedFolderVersions(folderKey);
