@@ -119,8 +119,9 @@ void drawApplicationDetails() {
         ImGui::TextUnformatted(value.c_str());
     };
     line("Display Name:", wideToUtf8(record.displayName));
-    line("Monitor UI Focus", record.monitorFocus ? "Yes, On focus tag this application as the owner for updated or created files"
-                                                 : "No, Ignore this app as invisible");
+    line("Monitor UI Focus", record.monitorFocus
+                                 ? "Yes, On focus tag this application as the owner for updated or created files"
+                                 : "No, Ignore this app as invisible");
     line("App File Path:", wideToUtf8(it->first));
     line("Changes Detected:", std::to_string(record.changeCount));
     line("Files Copied:", std::to_string(record.archivedCount));

@@ -180,7 +180,8 @@ void applicationOptions(const ApplicationRecord& record, const std::wstring& app
     ImGui::PushFont(fontTahoma16 ? fontTahoma16 : ImGui::GetFont());
     ImGui::TextUnformatted("Application Options");
     ImGui::TextUnformatted("File Owner on UI Activation:");
-    const int32_t value = drawOptionList(kApplicationOptions, std::size(kApplicationOptions), record.monitorFocus ? 1 : 0);
+    const int32_t value =
+        drawOptionList(kApplicationOptions, std::size(kApplicationOptions), record.monitorFocus ? 1 : 0);
     ImGui::PopFont();
     if (value < 0) return;
     try {
