@@ -157,5 +157,6 @@ void resetMainWindow() {
     resetFoldersTab();
     resetHelpTab();
     resetNotificationsTab();
+    resetApplicationsTab();
     resetThreadStatusTable();
 }

@@ -5,17 +5,18 @@
 #include <imgui.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 std::atomic<bool> g_aboutOpen{false};
 std::atomic<bool> g_backupSetRestoreOpen{false};
 std::atomic<bool> g_styleEditorOpen{false};
-
-bool drawEmptyTab(const char* label) {
-    if (!ImGui::BeginTabItem(label)) return false;
-    ImGui::EndTabItem();
-    return true;
-}
+// The stand-ins below close themselves on their first frame, like the two above.
+std::atomic<bool> g_restoreOrRemoveOpen{false};
+std::atomic<bool> g_extensionManagerOpen{false};
+std::atomic<bool> g_schedulerOpen{false};
+std::mutex g_extensionFolderMutex;
+std::wstring g_extensionFolder;
 }  // namespace
 
 void drawBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(false); }
@@ -25,14 +26,27 @@ void openBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(true); }
 void restoreItemsView() {}
 bool isRestoreItemsViewOpen() { return false; }
 
-void restoreOrRemoveView() {}
-bool isRestoreOrRemoveViewOpen() { return false; }
+void restoreOrRemoveView() { g_restoreOrRemoveOpen.store(false); }
+bool isRestoreOrRemoveViewOpen() { return g_restoreOrRemoveOpen.load(); }
+void openRestoreOrRemoveView() { g_restoreOrRemoveOpen.store(true); }
 
-void drawExtensionManagerWindow() {}
-bool isExtensionManagerWindowOpen() { return false; }
+void drawExtensionManagerWindow() { g_extensionManagerOpen.store(false); }
+bool isExtensionManagerWindowOpen() { return g_extensionManagerOpen.load(); }
+void openExtensionManagerWindow(const std::wstring& folderKey) {
+    {
+        std::lock_guard<std::mutex> lock(g_extensionFolderMutex);
+        g_extensionFolder = folderKey;
+    }
+    g_extensionManagerOpen.store(true);
+}
+std::wstring extensionManagerFolder() {
+    std::lock_guard<std::mutex> lock(g_extensionFolderMutex);
+    return g_extensionFolder;
+}
 
-void drawSchedulerWindow() {}
-bool isSchedulerWindowOpen() { return false; }
+void drawSchedulerWindow() { g_schedulerOpen.store(false); }
+bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }
+void openSchedulerWindow() { g_schedulerOpen.store(true); }
 
 void drawAboutWindow() {}
 bool isAboutWindowOpen() { return g_aboutOpen.load(); }
@@ -45,7 +59,4 @@ void drawStyleEditorWindow() { g_styleEditorOpen.store(false); }
 bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }
 void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
 
-bool drawApplicationsTab() { return drawEmptyTab("Applications"); }
 
-void updateFolderEntry(const std::wstring&) {}
-void confirmRemoveFolderEntry(const std::wstring&) {}

@@ -18,12 +18,17 @@ bool isRestoreItemsViewOpen();
 // IG_004: restore-or-remove view.
 void restoreOrRemoveView();
 bool isRestoreOrRemoveViewOpen();
+void openRestoreOrRemoveView();
 // IG_005: extension manager.
 void drawExtensionManagerWindow();
 bool isExtensionManagerWindowOpen();
+// Opens it on the extensions of one watch folder.
+void openExtensionManagerWindow(const std::wstring& folderKey);
+std::wstring extensionManagerFolder();
 // IG_006: scheduler window.
 void drawSchedulerWindow();
 bool isSchedulerWindowOpen();
+void openSchedulerWindow();
 // IG_007: about window; every change of the render state closes it.
 void drawAboutWindow();
 bool isAboutWindowOpen();
@@ -40,9 +45,20 @@ void openStyleEditorWindow();
 // the tab bar and returns true while it is the selected tab.
 bool drawApplicationsTab();
 bool drawNotificationsTab();
+void resetApplicationsTab();
+
+// The options of one application, drawn inside its right-click popup;
+// called with statisticsMutex held.
+struct ApplicationRecord;
+void applicationOptions(const ApplicationRecord& record, const std::wstring& applicationKey);
+// Sets the application's owner-on-focus flag and makes it persistent, under
+// statisticsMutex; the popup runs it on a thread.
+void setApplicationMonitorFocus(const std::wstring& applicationKey, bool monitorFocus);
 
 // The folder entry's options popup, drawn by the Folders tab for the
 // selected row after a right click.
 void updateFolderEntry(const std::wstring& folderKey);
+// Waits for the type or collision change the popup started last (tests).
+void waitForFolderOptionJob();
 // Asks whether to remove the folder entry and removes it; thread body.
 void confirmRemoveFolderEntry(const std::wstring& folderKey);

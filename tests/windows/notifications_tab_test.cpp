@@ -55,23 +55,32 @@ TEST_F(MainWindowTest, NotificationsGroupCountTicksAndRemove) {
     EXPECT_TRUE(before(shown, "Issues", "Errors"));
     EXPECT_EQ(shown.find("Important Items"), std::string::npos) << "a kind with nothing pending is not listed";
 
-    // Open "Errors" and tick its first entry on and off (the second keeps the
-    // kind pending): the confirm button follows the kind.
     ImGuiWindow* list = HeadlessImGui::findWindow("ChildL");
     ASSERT_NE(list, nullptr);
     std::vector<ImVec2> rows = ui.itemsDown(drawItemsFrame, list);
     ASSERT_EQ(rows.size(), 3u);
-    ui.click(drawItemsFrame, rows[2]);
+    // The one message ticked: confirmed, its kind is no longer listed.
+    ui.click(drawItemsFrame, rows[0]);
     rows = ui.itemsDown(drawItemsFrame, list, 38);
-    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(rows.size(), 4u);
+    ui.click(drawItemsFrame, rows[1]);
+    UIButtonEntry confirm;
+    ASSERT_TRUE(findUIButtonEntry("bkcc", confirm));
+    EXPECT_EQ(confirm.label1, "Confirm all Message");
+    rows = ui.itemsDown(drawItemsFrame, list);
+    ASSERT_EQ(rows.size(), 2u);
+    // Then "Errors": its first entry ticked on and off (the second keeps the
+    // kind pending); the confirm button follows the kind.
+    ui.click(drawItemsFrame, rows[1]);
+    rows = ui.itemsDown(drawItemsFrame, list, 38);
+    ASSERT_EQ(rows.size(), 4u);
     for (int tick = 1; tick <= 20; ++tick) {
-        ui.click(drawItemsFrame, rows[3]);
+        ui.click(drawItemsFrame, rows[2]);
         EXPECT_EQ(getUIButtonValue("bkcc"), tick > 9 ? kButtonEnabled : kButtonDisabled) << tick;
         EXPECT_EQ(getUIButtonValue("bkcac"), tick < 20 ? kButtonDisabled : kButtonEnabled) << tick;
     }
-    UIButtonEntry confirm;
     ASSERT_TRUE(findUIButtonEntry("bkcc", confirm));
-    EXPECT_EQ(confirm.label1, "Confirm all Errors");
+    EXPECT_EQ(confirm.label1, "Confirm all Errors") << "another kind starts the count again";
 
     // Confirm removes the errors only; confirm all empties the log and the tab goes.
     ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkcc"));

@@ -93,7 +93,7 @@ protected:
         return false;
     }
     bool clickTab(const char* label) {
-        ui.frame(drawItemsFrame);
+        for (int i = 0; i < 3; ++i) ui.frame(drawItemsFrame);  // a new tab is laid out a frame late
         ImVec2 centre;
         if (!tabCentre(label, centre)) return false;
         ui.click(drawItemsFrame, centre);

@@ -1,0 +1,71 @@
+// The folder entry's right-click popup: type and collision changes reach
+// the entry and the configuration file, and its buttons open their windows.
+#include <imgui_internal.h>
+
+#include "foundation/button_table.h"
+#include "window_test_support.h"
+#include "windows/placeholder_windows.h"
+
+namespace {
+void drawMainOnly() { drawMainWindow(); }
+}  // namespace
+
+TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
+    const auto entry = [this] {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        return watchFolderMap.at(folders.watch);
+    };
+    // Right click on the folder's row; the popup's items top to bottom:
+    // four types, four collision options, six buttons.
+    const auto openPopup = [this] {
+        ui.frame([] {
+            drawMainOnly();
+            if (!GImGui->OpenPopupStack.empty()) ImGui::ClosePopupToLevel(0, false);
+        });
+        ui.frame(drawMainOnly);
+        const std::vector<ImVec2> rows = ui.itemsDown(drawMainOnly, folderList());
+        EXPECT_FALSE(rows.empty());
+        if (rows.empty()) return std::vector<ImVec2>();
+        ui.click(drawMainOnly, rows[0]);
+        ui.click(drawMainOnly, rows[0], 1);
+        if (GImGui->OpenPopupStack.empty()) return std::vector<ImVec2>();
+        return ui.itemsDown(drawMainOnly, GImGui->OpenPopupStack.back().Window, 24);
+    };
+
+    std::vector<ImVec2> items = openPopup();
+    ASSERT_EQ(items.size(), 14u);
+    configurationSaved = true;
+    ui.click(drawMainOnly, items[0]);  // "Folder"
+    items = openPopup();
+    ASSERT_EQ(items.size(), 14u);
+    ui.click(drawMainOnly, items[6]);  // "Overwrite"
+    waitForFolderOptionJob();
+    EXPECT_EQ(entry().folderType, kFolderTypeFolder);
+    EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);
+    EXPECT_FALSE(configurationSaved.load()) << "the idle save writes the change to the configuration file";
+    // The file type manager is refused for excluded and disabled folders (a
+    // refused click leaves the popup open).
+    for (size_t type : {2u, 3u}) {
+        ui.click(drawMainOnly, openPopup()[type]);
+        waitForFolderOptionJob();
+        ui.click(drawMainOnly, openPopup()[8]);
+        EXPECT_FALSE(isExtensionManagerWindowOpen()) << type;
+    }
+    ui.click(drawMainOnly, openPopup()[1]);
+    waitForFolderOptionJob();
+    EXPECT_EQ(entry().folderType, kFolderTypeDescendents);
+    ui.click(drawMainOnly, openPopup()[8]);
+    EXPECT_TRUE(isExtensionManagerWindowOpen());
+    EXPECT_EQ(extensionManagerFolder(), folders.watch);
+    ui.click(drawMainOnly, openPopup()[9]);
+    EXPECT_TRUE(isSchedulerWindowOpen());
+    ui.click(drawMainOnly, openPopup()[11]);
+    ui.click(drawMainOnly, openPopup()[12]);
+    ASSERT_TRUE(eventually([] { return openedTargetsSnapshot().size() == 2; }));
+    EXPECT_EQ(openedTargetsSnapshot()[0], folders.watch);
+    EXPECT_EQ(openedTargetsSnapshot()[1], folders.archive);
+    ui.click(drawMainOnly, openPopup()[13]);
+    EXPECT_TRUE(isRestoreOrRemoveViewOpen());
+    ui.frame(drawItemsFrame);  // the stand-ins close themselves
+    EXPECT_FALSE(isSchedulerWindowOpen());
+}

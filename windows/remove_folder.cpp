@@ -1,0 +1,72 @@
+// " Remove " on the Folders tab: asks which archived data to erase with the
+// folder entry, erases it, marks the entry removed and rebuilds the watcher.
+#include <mutex>
+#include <string>
+
+#include "engine/backup_set_folders.h"
+#include "engine/backup_sets.h"
+#include "engine/change_watcher.h"
+#include "engine/confirm_request.h"
+#include "engine/thread_registry.h"
+#include "engine/version_deletion.h"
+#include "foundation/text_format.h"
+#include "foundation/watch_folders.h"
+#include "platform/text.h"
+#include "windows/placeholder_windows.h"
+
+namespace {
+
+constexpr const char* kRemoveTitle = "Confirm Remove Folder Entry";
+constexpr const char* kRemoveHeading = "Attention!, removing this entry will erase the checked items, see items:";
+constexpr const char* kRemoveBody =
+    "{{display_name}}\n?{{auto_backup_versions}} automatically archived files\n?{{backup_set_count}} backup sets "
+    "with {{backup_set_versions}} file versions\n[OK] to remove the folder entry\n[CANCEL] to abort this "
+    "operation.\n";
+
+// The copies the folder's backup sets hold, over all its sets.
+size_t countBackupSetFileVersions(const std::wstring& folderKey) {
+    size_t count = 0;
+    for (const std::wstring& file : listBackupSetFiles(backupStagingSubfolder(folderKey))) {
+        BackupSetRecord set;
+        if (!loadBackupSetFile(file, set)) continue;
+        for (const auto& [source, entry] : set.files) count += entry.copied ? 1 : 0;
+    }
+    return count;
+}
+
+bool folderDisplayName(const std::wstring& folderKey, std::string& name) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const auto it = watchFolderMap.find(folderKey);
+    if (it == watchFolderMap.end() || it->second.removed) return false;
+    name = wideToUtf8(it->second.displayName.empty() ? folderKey : it->second.displayName);
+    const size_t cut = name.find_last_of("\\/");
+    if (cut != std::string::npos && cut + 1 < name.size()) name = name.substr(cut + 1);
+    return true;
+}
+
+}  // namespace
+
+void confirmRemoveFolderEntry(const std::wstring& folderKey) {
+    std::string name;
+    if (!folderDisplayName(folderKey, name)) return;
+    std::string body = kRemoveBody;
+    replaceAll(body, "{{display_name}}", name);
+    replaceAll(body, "{{backup_set_count}}", std::to_string(countBackupSetVersions(folderKey)));
+    replaceAll(body, "{{backup_set_versions}}", std::to_string(countBackupSetFileVersions(folderKey)));
+    replaceAll(body, "{{auto_backup_versions}}", std::to_string(countArchivedVersions(folderKey)));
+    // Waits for the question window to be free and for this question's own
+    // answer; a question given up at shut-down counts as Cancel.
+    const ModalReply reply =
+        askModalQuestion(kRemoveTitle, kRemoveHeading, body, 3, [] { return isApplicationRunning(); });
+    if (!reply.confirmed) return;
+    if (reply.optionBits.size() > 0 && reply.optionBits[0]) deleteArchivedVersions(folderKey);
+    if (reply.optionBits.size() > 1 && reply.optionBits[1]) deleteArchivedFolderVersions(folderKey);
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        const auto it = watchFolderMap.find(folderKey);
+        if (it == watchFolderMap.end()) return;
+        it->second.removed = true;
+    }
+    configurationSaved = false;
+    startWatchFolderThreads();
+}
