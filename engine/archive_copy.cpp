@@ -56,13 +56,16 @@ std::wstring parentFolder(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// The entry whose folder holds the path most deeply, in either folder map.
+// The entry whose folder holds the path most deeply, in either folder map. A
+// Folder entry holds only its own files: the files of its sub-folders belong
+// to a Folder & Descendents entry around it.
 const WatchFolderEntry* deepestFolderEntry(const std::wstring& key, std::wstring& folder) {
     const WatchFolderEntry* best = nullptr;
     for (const auto* map : {&defaultFolderMap, &watchFolderMap}) {
         for (const auto& [folderKey, entry] : *map) {
             const std::wstring trimmed = withoutTrailingSeparator(folderKey);
             if (trimmed == key || !pathIsInside(key, trimmed)) continue;
+            if (entry.folderType == kFolderTypeFolder && parentFolder(key) != trimmed) continue;
             if (best && trimmed.size() < withoutTrailingSeparator(folder).size()) continue;
             best = &entry;
             folder = folderKey;

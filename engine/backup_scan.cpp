@@ -235,6 +235,18 @@ std::wstring findArchivedVersion(const std::wstring& sourceFile, const std::wstr
     return equalNewestCopy(sourceFile, copies);
 }
 
+std::wstring newestArchivedCopy(const std::wstring& archiveName, ArchiveFolderListing& listing) {
+    std::vector<std::wstring> copies;
+    archivedCopies(archiveName, copies, [&listing](const std::wstring& folder) {
+        if (!listing.copiesByName || listing.folder != folder) {
+            listing.folder = folder;
+            listing.copiesByName = std::make_shared<const CopiesByName>(listFolderCopies(folder));
+        }
+        return listing.copiesByName;
+    });
+    return copies.empty() ? std::wstring() : copies.front();
+}
+
 std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName) {
     std::lock_guard<std::mutex> lock(g_scanMutex);
     auto cached = g_scanResults.find(sourceFile);

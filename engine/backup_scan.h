@@ -4,6 +4,8 @@
 // folder/base.extension. Comparisons run on a small pool of engine threads;
 // their results are cached per source path for the whole backup.
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,6 +42,17 @@ size_t scanFolderExtensions(const std::wstring& archiveName, std::vector<std::ws
 
 // The newest copy of `archiveName` when it equals `sourceFile`, else "".
 std::wstring findArchivedVersion(const std::wstring& sourceFile, const std::wstring& archiveName);
+
+// One archive folder's files grouped by archive name, kept for a pass over
+// many files: the folder is listed again only when the pass moves on to
+// another one.
+struct ArchiveFolderListing {
+    std::wstring folder;
+    std::shared_ptr<const std::map<std::wstring, std::vector<std::wstring>>> copiesByName;
+};
+// The newest archived copy of `archiveName` (the first of scanFolderExtensions),
+// "" when there is none; its folder is read through `listing`.
+std::wstring newestArchivedCopy(const std::wstring& archiveName, ArchiveFolderListing& listing);
 
 // The cached result for `sourceFile`: the equal copy's path, "" when there is
 // none, or "-" while its comparison is pending. A first call queues the

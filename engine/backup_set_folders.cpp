@@ -72,6 +72,12 @@ std::wstring folderOf(const std::wstring& path) {
 
 bool deleteFile(const std::wstring& path) { return std::remove(wideToUtf8(path).c_str()) == 0; }
 
+bool hasVersionRecord(const std::wstring& sourcePath, const std::wstring& copy) {
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    const auto versions = versionRecordMap.find(pathKey(sourcePath));
+    return versions != versionRecordMap.end() && versions->second.count(pathKey(copy)) != 0;
+}
+
 // Files of a folder and its sub-folders, without the copy's temporary files.
 std::vector<std::wstring> listFolderFiles(const std::wstring& folder) {
     std::vector<std::wstring> files, kept;
@@ -179,7 +185,7 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
         if (!pathIsInside(copyFolder, folder.archivePath) || isBackupSetCopyPath(copy)) continue;
         const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));
         const std::wstring sourcePath = joinPath(folder.key + relative, plainArchiveName(copy));
-        if (addVersionRecord(sourcePath, copy, L"", false)) ++added;
+        if (!hasVersionRecord(sourcePath, copy) && addVersionRecord(sourcePath, copy, L"", false)) ++added;
     }
     return added;
 }

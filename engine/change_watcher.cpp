@@ -10,7 +10,9 @@
 #include <thread>
 #include <utility>
 
+#include "engine/catch_up_scan.h"
 #include "engine/engine_hooks.h"
+#include "engine/storage_checker.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
@@ -33,7 +35,13 @@ constexpr int64_t kRescanSlackTicks = 2000 * kTicksPerMs;
 struct WatchedFolder {
     std::map<std::wstring, ChangeRecord> pending;  // by full path
     bool recursive = false;
+    // Changes may have gone unseen (the watch was rebuilt, or the folder went
+    // away): when its watch opens, the folder is compared with its archive
+    // for files changed since `catchUpSince` (0: every file).
+    bool catchUpOwed = false;
+    int64_t catchUpSince = 0;
 };
+using WatchedFolders = std::map<std::wstring, WatchedFolder>;
 
 // One start of the watcher. The threads of a run keep it alive, so a run that
 // is being stopped stays valid until its last thread ends.
@@ -62,7 +70,7 @@ std::mutex g_stateMutex;  // the runs' watches and live counts; before g_watched
 size_t g_liveThreads = 0;
 
 std::mutex g_watchedMutex;
-std::map<std::wstring, WatchedFolder> g_watched;  // by watch-folder key
+WatchedFolders g_watched;  // by watch-folder key
 std::vector<std::wstring> g_excluded;             // no change is recorded inside these
 std::wstring g_foregroundApplication;
 
@@ -89,9 +97,9 @@ bool folderCovers(const std::wstring& folder, const WatchedFolder& entry, const 
 
 // The deepest watched folder whose watch reports `path`: where watch folders
 // nest, the inner one alone records the change. Caller holds g_watchedMutex.
-const std::wstring* owningFolderLocked(const std::wstring& path) {
+const std::wstring* owningFolderIn(const WatchedFolders& watched, const std::wstring& path) {
     const std::wstring* owner = nullptr;
-    for (const auto& [folder, entry] : g_watched) {
+    for (const auto& [folder, entry] : watched) {
         if (!folderCovers(folder, entry, path)) continue;
         if (!owner || withoutTrailingSeparators(folder).size() > withoutTrailingSeparators(*owner).size())
             owner = &folder;
@@ -125,7 +133,7 @@ void recordChanges(const std::wstring& folder, const std::vector<FileChange>& ch
     if (entry == g_watched.end()) return;  // the watcher was rebuilt without it
     for (const FileChange& change : changes) {
         if (isExcludedLocked(change.path)) continue;
-        const std::wstring* owner = owningFolderLocked(change.path);
+        const std::wstring* owner = owningFolderIn(g_watched, change.path);
         if (!owner || *owner != folder) continue;
         recordChangeLocked(entry->second, folder, change);
     }
@@ -182,15 +190,30 @@ void addLiveThreads(WatcherRun& run, size_t count) {
     g_liveThreads += count;
 }
 
-// Ends the thread's share of its run: drops its watch and its count.
-struct WatcherThreadExit {
+// The thread's share of its run: its watch while it has one, and its count.
+struct WatcherThreadShare {
     WatcherRunPtr run;
     DirWatchPtr watch;
-    ~WatcherThreadExit() {
-        std::lock_guard<std::mutex> lock(g_stateMutex);
+
+    // Caller holds g_stateMutex.
+    void dropWatchLocked() {
         auto& watches = run->watches;
         watches.erase(std::remove(watches.begin(), watches.end(), watch), watches.end());
-        run->drainedMarks.erase(watch.get());
+        if (watch) run->drainedMarks.erase(watch.get());
+        watch.reset();
+    }
+    // Makes `next` the watch a stop wakes; false when the run is stopping.
+    bool holdWatch(const DirWatchPtr& next) {
+        std::lock_guard<std::mutex> lock(g_stateMutex);
+        dropWatchLocked();
+        if (run->stopRequested.load()) return false;
+        run->watches.push_back(next);
+        watch = next;
+        return true;
+    }
+    ~WatcherThreadShare() {
+        std::lock_guard<std::mutex> lock(g_stateMutex);
+        dropWatchLocked();
         --run->liveThreads;
         --g_liveThreads;
     }
@@ -203,9 +226,53 @@ void noteQueueDrained(WatcherRun& run, const DirWatch& watch, uint64_t readMark)
 
 bool keepWatching(const WatcherRun& run) { return !run.stopRequested.load() && isApplicationRunning(); }
 
+// The folder went away: everything in it is compared with the archive when
+// it is back, and the Storage Checker looks at once instead of at its next pass.
+void noteFolderGone(const std::wstring& folder) {
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        auto entry = g_watched.find(folder);
+        if (entry != g_watched.end()) {
+            entry->second.catchUpOwed = true;
+            entry->second.catchUpSince = 0;
+        }
+    }
+    wakeStorageChecker();
+}
+
+// Starts the comparison the folder is owed, now that its watch is open.
+void startOwedCatchUp(const std::wstring& folder) {
+    int64_t since = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        auto entry = g_watched.find(folder);
+        if (entry == g_watched.end() || !entry->second.catchUpOwed) return;
+        entry->second.catchUpOwed = false;
+        since = entry->second.catchUpSince;
+    }
+    requestFolderCatchUp(folder, since);
+}
+
+// Waits until the folder exists again (a deleted folder made again, a drive
+// mounted again); false when the watcher stops first.
+bool waitForFolder(const WatcherRun& run, const std::wstring& folder) {
+    int64_t nextLookMs = 0;
+    while (keepWatching(run)) {
+        if (steadyClockMs() >= nextLookMs) {
+            if (isExistingFolder(folder)) return true;
+            nextLookMs = steadyClockMs() + timings().pollMs.load();
+        }
+        // Short slices: a stop must not wait for the next look.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(timings().pollMs.load(), 50)));
+    }
+    return false;
+}
+
+enum class WatchEnd { Stopped, FolderGone };
+
 // Waits for changes until stopped, the application stops or the folder goes.
-void watchUntilStopped(WatcherRun& run, DirWatch& watch, const std::wstring& folder, bool recursive,
-                       int64_t safeSince, std::set<std::wstring>& logged) {
+WatchEnd watchUntilStopped(WatcherRun& run, DirWatch& watch, const std::wstring& folder, bool recursive,
+                           int64_t safeSince, std::set<std::wstring>& logged) {
     // safeSince: every change before it was read from the kernel's queue.
     int timeoutMs = 0;
     while (keepWatching(run)) {
@@ -217,7 +284,7 @@ void watchUntilStopped(WatcherRun& run, DirWatch& watch, const std::wstring& fol
         const uint64_t readMark = g_readMark.load();
         DirChangeBatch batch;
         const DirWaitResult result = waitDirChanges(watch, timeoutMs, batch);
-        if (result == DirWaitResult::Stopped) return;
+        if (result == DirWaitResult::Stopped) return WatchEnd::Stopped;
         if (result == DirWaitResult::TimedOut) {
             safeSince = waitStart;  // the queue was empty when the wait began
             noteQueueDrained(run, watch, readMark);
@@ -226,33 +293,39 @@ void watchUntilStopped(WatcherRun& run, DirWatch& watch, const std::wstring& fol
         }
         timeoutMs = 0;  // more may be queued: look again at once
         logProblems(batch.problems, logged);
-        if (run.stopRequested.load()) return;
+        if (run.stopRequested.load()) return WatchEnd::Stopped;
         recordChanges(folder, batchFileChanges(batch));
         if (batch.overflow) {
             const int64_t scanStart = currentTimeTicks();
             recordChanges(folder, rescanFolder(folder, recursive, safeSince - kRescanSlackTicks));
             safeSince = scanStart;
         }
-        if (batch.folderGone) return;
+        if (batch.folderGone) return WatchEnd::FolderGone;
     }
+    return WatchEnd::Stopped;
 }
 
+// Watches one folder for the life of its run. A folder that goes away (its
+// own watch reports it) or is missing is waited for and watched again when
+// it is back; one that is there but cannot be watched is left (logged).
 void watchFolderThread(const WatcherRunPtr& run, const std::wstring& folder, bool recursive) {
-    WatcherThreadExit exit{run, nullptr};
-    if (run->stopRequested.load()) return;
+    WatcherThreadShare share{run, nullptr};
     std::set<std::wstring> logged;
-    std::vector<std::wstring> problems;
-    const int64_t openStart = currentTimeTicks();
-    DirWatchPtr watch = openDirWatch(folder, recursive, problems);
-    logProblems(problems, logged);
-    if (!watch) return;
-    {
-        std::lock_guard<std::mutex> lock(g_stateMutex);
-        if (run->stopRequested.load()) return;
-        run->watches.push_back(watch);
-        exit.watch = watch;
+    while (keepWatching(*run)) {
+        std::vector<std::wstring> problems;
+        const int64_t openStart = currentTimeTicks();
+        DirWatchPtr watch = openDirWatch(folder, recursive, problems);
+        logProblems(problems, logged);
+        if (watch) {
+            if (!share.holdWatch(watch)) return;
+            startOwedCatchUp(folder);
+            if (watchUntilStopped(*run, *watch, folder, recursive, openStart, logged) == WatchEnd::Stopped) return;
+        } else if (isExistingFolder(folder)) {
+            return;
+        }
+        noteFolderGone(folder);
+        if (!waitForFolder(*run, folder)) return;
     }
-    watchUntilStopped(*run, *watch, folder, recursive, openStart, logged);
 }
 
 struct WatchLists {
@@ -279,11 +352,36 @@ WatchLists readWatchLists() {
     return lists;
 }
 
-void rebuildWatchedFolders(const WatchLists& lists) {
+// Moves what the old lists held into the new ones: pending changes stay
+// recorded (a change of a folder no longer listed goes to the folder that
+// holds its file now, if any); a folder watched before is owed a comparison
+// from `rebuildSince` on, for changes made while no watch was open.
+void carryOverWatchedFolders(WatchedFolders& old, WatchedFolders& next, bool rebuilding, int64_t rebuildSince) {
+    for (auto& [folder, entry] : old) {
+        auto kept = next.find(folder);
+        if (kept == next.end()) {
+            for (auto& [path, record] : entry.pending) {
+                const std::wstring* owner = owningFolderIn(next, path);
+                if (!owner) continue;
+                record.watchFolder = *owner;
+                next[*owner].pending.try_emplace(path, std::move(record));
+            }
+            continue;
+        }
+        WatchedFolder& target = kept->second;
+        for (auto& [path, record] : entry.pending) target.pending.insert_or_assign(path, std::move(record));
+        target.catchUpOwed = entry.catchUpOwed || rebuilding;
+        target.catchUpSince = entry.catchUpOwed ? std::min(entry.catchUpSince, rebuildSince) : rebuildSince;
+    }
+}
+
+void rebuildWatchedFolders(const WatchLists& lists, bool rebuilding, int64_t rebuildSince) {
+    WatchedFolders next;
+    for (const auto& [folder, recursive] : lists.folders) next[folder].recursive = recursive;
     std::lock_guard<std::mutex> lock(g_watchedMutex);
-    g_watched.clear();
+    carryOverWatchedFolders(g_watched, next, rebuilding, rebuildSince);
+    g_watched.swap(next);
     g_excluded.clear();
-    for (const auto& [folder, recursive] : lists.folders) g_watched[folder].recursive = recursive;
     for (const std::wstring& path : lists.excluded) {
         if (!path.empty() && std::find(g_excluded.begin(), g_excluded.end(), path) == g_excluded.end())
             g_excluded.push_back(path);
@@ -314,8 +412,14 @@ size_t runLiveThreads(const WatcherRun& run) {
 
 bool startWatchFolderThreads() {
     std::lock_guard<std::mutex> startLock(g_startMutex);
-    stopChangeWatcher();
-    rebuildWatchedFolders(readWatchLists());
+    // Changes made from here until the new watches open are found again by
+    // comparing each folder with its archive.
+    const int64_t rebuildSince = currentTimeTicks() - kRescanSlackTicks;
+    const bool rebuilding = stopChangeWatcher();
+    // A rebuild asked for while the program stops (the Storage Checker's last
+    // pass, an archive prepared late) would outlive the engine's stop.
+    if (!isApplicationRunning()) return true;
+    rebuildWatchedFolders(readWatchLists(), rebuilding, rebuildSince);
     std::map<std::wstring, bool> folders;
     {
         std::lock_guard<std::mutex> lock(g_watchedMutex);
@@ -404,8 +508,10 @@ std::wstring queryPathAttributes(const std::wstring& path) {
         std::lock_guard<std::mutex> lock(g_watchedMutex);
         const std::wstring parent = parentFolder(path);
         if (g_watched.count(parent)) return parent;
+        // A folder watched without its sub-folders holds only its own files;
+        // deeper ones belong to a folder around it watched with them.
         for (const auto& [folder, entry] : g_watched) {
-            if (pathIsInside(path, folder)) candidates.push_back(folder);
+            if (folderCovers(folder, entry, path)) candidates.push_back(folder);
         }
     }
     // Deepest first: nested watch folders own what lies inside them.

@@ -9,8 +9,8 @@
 #include "engine/archive_copy.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
-#include "engine/change_watcher.h"
 #include "engine/backup_sets.h"
+#include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/file_watcher_pass.h"
 #include "engine/restore_state.h"
@@ -333,7 +333,7 @@ size_t applyEditedMarks(BackupSetRecord& set, bool listed) {
         std::count_if(set.files.begin(), set.files.end(), [](const auto& file) { return file.second.restore; }));
 }
 
-// True when a relative path ("/a/b") has a ".." component.
+// True when a path ("/a/b", or the rest of a relative one) has a ".." component.
 bool leavesFolder(const std::wstring& rest) {
     size_t start = 0;
     while (start <= rest.size()) {

@@ -1,6 +1,7 @@
 #include "engine/storage_checker.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,6 +19,18 @@ constexpr uint64_t kPingIntervalMs = 250;
 constexpr uint64_t kTimeoutMs = 5000;
 constexpr uint32_t kLogKindError = 8;
 constexpr uint32_t kMonitorProblems = kProblemMonitorFolderMissing | kProblemCannotMonitor;
+
+std::mutex g_wakeMutex;
+std::condition_variable g_wakeSignal;
+bool g_wakeRequested = false;
+
+// The pause between checks, cut short by wakeStorageChecker.
+void pauseUntilNextCheck() {
+    std::unique_lock<std::mutex> lock(g_wakeMutex);
+    g_wakeSignal.wait_for(lock, std::chrono::milliseconds(timings().busyPassMs.load()),
+                          [] { return g_wakeRequested; });
+    g_wakeRequested = false;
+}
 
 bool isCheckedEntry(const WatchFolderEntry& entry) {
     return !(entry.folderType & kFolderTypeDisable) && !entry.removed;
@@ -104,6 +117,12 @@ std::wstring advanceFolderScan(FolderScanCursor& cursor, int64_t nowTicks) {
     return next;
 }
 
+void wakeStorageChecker() {
+    std::lock_guard<std::mutex> lock(g_wakeMutex);
+    g_wakeRequested = true;
+    g_wakeSignal.notify_all();
+}
+
 void storageCheckerThread() {
     const std::string name(kStorageCheckerThreadName);
     getThreadState(name, kPingIntervalMs, kTimeoutMs);
@@ -114,7 +133,7 @@ void storageCheckerThread() {
         getThreadState(name, 0, 0);
         if (!isApplicationRunning() || !checkWatchFolderStorage(logged)) break;
         advanceFolderScan(cursor, engineNowTicks());
-        std::this_thread::sleep_for(std::chrono::milliseconds(timings().busyPassMs.load()));
+        pauseUntilNextCheck();
     }
     setThreadState(name, kThreadStopped);
 }

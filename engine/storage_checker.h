@@ -24,5 +24,9 @@ struct FolderScanCursor {
 // whose scan was started, or "" when none.
 std::wstring advanceFolderScan(FolderScanCursor& cursor, int64_t nowTicks);
 
+// Asks the worker for its next check now instead of after its pause (a watch
+// folder went away). Kept until a check takes it when the worker is not running.
+void wakeStorageChecker();
+
 // The worker's thread body.
 void storageCheckerThread();

@@ -111,6 +111,9 @@ bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archive
 }
 
 bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder) {
+    // Records made while an archive lay over a watch folder name the user's
+    // own files: those are never deleted as copies.
+    if (isInsideListedWatchFolder(path)) return false;
     return isInsideArchiveFolder(path, archiveFolder) && isExistingFile(path) && removeFile(path);
 }
 

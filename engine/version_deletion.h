@@ -23,7 +23,8 @@ bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& ou
 // folder not the root, and no component of the path is "." or "..", so a
 // deletion bounded by it never reaches outside the archive.
 bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archiveFolder);
-// Deletes the file when it is an existing file inside the archive folder.
+// Deletes the file when it is an existing file inside the archive folder and
+// not inside a listed watch folder.
 bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder);
 
 // The archived copies that must outlive the removal of one set: every copy a

@@ -1,6 +1,7 @@
 #include "filedialog/file_filters.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace VFD {
 
@@ -52,6 +53,9 @@ void addExtension(FilterInfos& filter, const std::string& extension) {
             // A run of "*" is one ".*": each more makes the search backtrack
             // exponentially over a name.
             else if (c == '*' && (i == 0 || extension[i - 1] != '*')) regex += ".*";
+            // Other characters of a wildcard are literal: "+" or "|" must not
+            // turn into operators that nest quantifiers.
+            else if (c != '*' && std::strchr("\\^$+?()[]{}|", c)) regex += std::string("\\") + c;
             else if (c != '*') regex += c;
         }
         addExpression(filter, regex + "$))");

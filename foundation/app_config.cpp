@@ -9,6 +9,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/file_helpers.h"
+#include "foundation/machine_ids.h"
 #include "foundation/version_records.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -85,6 +86,7 @@ void readMainSection() {
     getRecordUInt32(section, "cbES", s.extensionFilter);
     getRecordString(section, "guid", s.guid, 0);
     getRecordString(section, "hwguid", s.hwguid, 0);
+    s.hwguid = withoutRawMachineId(s.hwguid);
     getRecordString(section, "username", s.userName, 0);
     getRecordString(section, "useremail", s.userEmail, 0);
     getRecordString(section, "usermessage", s.userMessage, 0);
@@ -111,7 +113,11 @@ void writeMainSection() {
     setRecordString(section, "guid", s.guid, 0);
     setRecordString(section, "hwguid", s.hwguid, 0);
     setRecordString(section, "username", s.userName, 0);
-    if (!s.userEmail.empty()) setRecordString(section, "useremail", s.userEmail, 0);
+    // Written only when given; a cleared address leaves no entry behind.
+    if (!s.userEmail.empty())
+        setRecordString(section, "useremail", s.userEmail, 0);
+    else
+        removeRecordValue(section, "useremail", kRecordAppend);
     setRecordString(section, "usermessage", s.userMessage, 0);
     setRecordString(section, "AUBM", s.lastBootMessage, 0);
     setRecordString(section, "AUAV", s.lastAppVersion, 0);
@@ -301,6 +307,9 @@ bool loadAppConfiguration() {
         enterBuiltInDefaults();
         buildPaths();
         ensureConfigFolder();
+        // First: it replaces the whole log, and reading the configuration
+        // may log (a damaged file, a folder disabled).
+        loadNotificationsFile();
         if (loadDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase))
             readMainSection();
         else
@@ -315,7 +324,6 @@ bool loadAppConfiguration() {
     // its first run: loaded in between, none of its additions is replaced.
     loadVersionRecords();
     if (engineStarter) engineStarter();
-    loadNotificationsFile();
     loadBackupSetNotesFile();
     configurationSaved = true;
     return true;

@@ -132,7 +132,7 @@ bool copyFolderFileMap(const std::wstring& folderPath, std::map<uint32_t, Folder
 
 std::wstring dataFolderPath() {
     const char* localAppData = std::getenv("LOCALAPPDATA");
-    const std::wstring base = localAppData ? utf8ToWide(localAppData) : L"?";
+    const std::wstring base = localAppData && *localAppData ? utf8ToWide(localAppData) : L"?";
     return base + L"/Morvane/QZR";
 }
 

@@ -12,7 +12,9 @@ extern std::map<std::wstring, std::string> backupSetNotesMap;
 extern std::mutex backupSetNotesMutex;
 
 // The data folder ("{{LOCALAPPDATA}}/Morvane/QZR") and the configuration
-// folder below it ("/ConfigData"), placeholders expanded.
+// folder below it ("/ConfigData"), placeholders expanded. An unset or empty
+// LOCALAPPDATA gives a path that is not absolute ("?/..."), which the program
+// refuses to use.
 std::wstring dataFolderPath();
 std::wstring configurationFolderPath();
 // Full path of a file that lies directly in the configuration folder.

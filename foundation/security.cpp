@@ -1,12 +1,10 @@
 #include "foundation/security.h"
 
-#include <algorithm>
 #include <atomic>
-#include <map>
-#include <vector>
 
 #include "foundation/file_helpers.h"
 #include "platform/file_system.h"
+#include "platform/folder_tree.h"
 #include "platform/paths.h"
 
 namespace {
@@ -30,33 +28,6 @@ std::wstring removablePath(const std::wstring& path) {
     return levels >= 2 ? clean : L"";
 }
 
-// Every folder below the root, dot-folders included, links never followed;
-// files go to `files` when it is given.
-void collectTree(const std::wstring& root, std::vector<std::wstring>& folders, std::vector<std::wstring>* files) {
-    std::vector<std::wstring> work{root};
-    for (size_t i = 0; i < work.size(); ++i) {
-        std::vector<FolderEntry> entries;
-        if (!listFolderEntries(work[i], entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            const std::wstring full = work[i] + kPathSeparator + entry.name;
-            if (entry.isFolder) {
-                folders.push_back(full);
-                work.push_back(full);
-            } else if (files) {
-                files->push_back(full);
-            }
-        }
-    }
-}
-
-size_t depthOf(const std::wstring& path) { return std::count(path.begin(), path.end(), kPathSeparator); }
-
-void removeFoldersDeepestFirst(std::vector<std::wstring> folders) {
-    std::stable_sort(folders.begin(), folders.end(),
-                     [](const std::wstring& a, const std::wstring& b) { return depthOf(a) > depthOf(b); });
-    for (const std::wstring& folder : folders) removeFolder(folder);
-}
-
 }  // namespace
 
 void createSecurityDescriptor() { g_folderMode = kPrivateFolderMode; }
@@ -66,10 +37,7 @@ unsigned programFolderMode() { return g_folderMode.load(); }
 bool removeFolderTree(std::wstring path) {
     const std::wstring root = removablePath(path);
     if (root.empty()) return false;
-    std::vector<std::wstring> folders, files;
-    collectTree(root, folders, &files);
-    for (const std::wstring& file : files) removeFile(file);
-    removeFoldersDeepestFirst(std::move(folders));
+    removeBelowFolder(root, true);
     removeFolder(root);
     return true;
 }
@@ -77,8 +45,6 @@ bool removeFolderTree(std::wstring path) {
 bool removeEmptyFolders(std::wstring path) {
     const std::wstring root = removablePath(path);
     if (root.empty()) return false;
-    std::vector<std::wstring> folders;
-    listFolderTree(root, folders, true);
-    removeFoldersDeepestFirst(std::move(folders));
+    removeBelowFolder(root, false);
     return true;
 }

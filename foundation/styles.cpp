@@ -163,25 +163,47 @@ std::wstring styleFilePath(const std::wstring& folder, int number) {
     return path + L"Style_" + std::to_wstring(number) + L".dat";
 }
 
-bool loadStyleFile(const std::wstring& folder, int number) {
+namespace {
+
+// Reads one style file into `styleMap` and gives back the style name it holds.
+bool readStyleFile(const std::wstring& folder, int number, std::string& name) {
     if (!validStyleNumber(number) || !isExistingFolder(folder)) return false;
     const std::wstring path = styleFilePath(folder, number);
     if (!isExistingFile(path)) return false;
     DataRecord document;
     if (!loadDataRecordFile(document, kSectionName, path, kStylePassPhrase)) return false;
     const RecordSectionHandle section = getRecordSection(document, kSectionName);
-    std::string name;
     if (!getRecordString(section, "name", name, 0) || name.empty()) return false;
-    {
-        std::lock_guard<std::mutex> lock(styleMapMutex);
-        StyleRecord& record = styleMap[name];
-        readStoredSize(section, "FrameRounding", record.FrameRounding);
-        readStoredSize(section, "WindowBorderSize", record.WindowBorderSize);
-        readStoredSize(section, "FrameBorderSize", record.FrameBorderSize);
-        readStoredSize(section, "PopupBorderSize", record.PopupBorderSize);
-        readStoredColours(section, record);
-        readStoredButtons(section, record);
-    }
+    std::lock_guard<std::mutex> lock(styleMapMutex);
+    StyleRecord& record = styleMap[name];
+    readStoredSize(section, "FrameRounding", record.FrameRounding);
+    readStoredSize(section, "WindowBorderSize", record.WindowBorderSize);
+    readStoredSize(section, "FrameBorderSize", record.FrameBorderSize);
+    readStoredSize(section, "PopupBorderSize", record.PopupBorderSize);
+    readStoredColours(section, record);
+    readStoredButtons(section, record);
+    return true;
+}
+
+// Gives every number its name at once, so that two styles may trade names
+// (or one take a name another had): a name is refused only when two numbers
+// would end up with it.
+void assignStyleNames(const std::vector<std::string>& names) {
+    std::lock_guard<std::mutex> lock(styleNameMutex);
+    std::vector<std::string> table = styleNameTable;
+    for (size_t i = 0; i < table.size() && i < names.size(); ++i)
+        if (!names[i].empty()) table[i] = names[i];
+    for (size_t i = 0; i < table.size(); ++i)
+        for (size_t j = i + 1; j < table.size(); ++j)
+            if (table[i] == table[j]) return;  // damaged files: keep the names as they were
+    styleNameTable = std::move(table);
+}
+
+}  // namespace
+
+bool loadStyleFile(const std::wstring& folder, int number) {
+    std::string name;
+    if (!readStyleFile(folder, number, name)) return false;
     // A style renamed in the editor was saved under its new name: keep it.
     setStyleName(number, name);
     return true;
@@ -207,8 +229,10 @@ bool saveStyleFile(const std::wstring& folder, int number) {
 
 int loadStyleFiles() {
     const std::wstring folder = stylesFolderPath();
+    std::vector<std::string> names(kStyleCount);
     int loaded = 0;
-    for (int n = 0; n < kStyleCount; ++n) loaded += loadStyleFile(folder, n) ? 1 : 0;
+    for (int n = 0; n < kStyleCount; ++n) loaded += readStyleFile(folder, n, names[static_cast<size_t>(n)]) ? 1 : 0;
+    assignStyleNames(names);
     return loaded;
 }
 

@@ -64,7 +64,7 @@ std::wstring expandEnvironmentPlaceholders(const std::wstring& text) {
         out += text.substr(pos, open - pos);
         const std::string name = wideToUtf8(text.substr(open + 2, close - open - 2));
         const char* value = std::getenv(name.c_str());
-        out += value ? utf8ToWide(value) : L"?";
+        out += value && *value ? utf8ToWide(value) : L"?";  // empty counts as unset
         pos = close + 2;
     }
     out += text.substr(pos);
@@ -93,9 +93,19 @@ std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const
         if (other == folder || !isWatchedEntry(entry)) continue;
         if (isAbsoluteFolder(archive) && foldersOverlap(archive, other)) return other;
         const std::wstring otherArchive = trimmedKey(entry.archivePath);
-        if (isAbsoluteFolder(otherArchive) && pathIsInside(folder, otherArchive)) return other;
+        if (isAbsoluteFolder(otherArchive) && foldersOverlap(folder, otherArchive)) return other;
     }
     return L"";
+}
+
+bool isInsideListedWatchFolder(const std::wstring& path) {
+    const std::wstring key = trimmedKey(path);
+    std::lock_guard lock(watchFolderMutex);
+    for (const auto& [folder, entry] : watchFolderMap) {
+        if (!entry.removed && entry.folderType != kFolderTypeExclude && pathIsInside(key, trimmedKey(folder)))
+            return true;
+    }
+    return false;
 }
 
 std::wstring archiveLocationConflict(const std::wstring& folderPath, const std::wstring& archiveFolder) {

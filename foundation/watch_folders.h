@@ -125,7 +125,8 @@ extern std::atomic<bool> extensionListReady;
 
 // Folds ASCII letters to lower case (extensions, switches: never paths).
 std::wstring lowerCaseText(std::wstring text);
-// Replaces every "{{NAME}}" by the environment variable NAME ("?" when unset).
+// Replaces every "{{NAME}}" by the environment variable NAME ("?" when unset
+// or empty).
 std::wstring expandEnvironmentPlaceholders(const std::wstring& text);
 // Text after the last separator (the whole text when it has none).
 std::wstring lastPathComponent(const std::wstring& path);
@@ -153,11 +154,16 @@ void removeSelectedExtensions(const std::wstring& folderKey);
 // or lies inside a watch folder (this one included) would take the user's own
 // files for archived copies, and deleting archived data would delete them; a
 // watch folder inside another folder's archive is refused for the same
-// reason. Only watched entries count (not removed, excluded or disabled ones);
-// an empty archive folder checks the second rule alone.
+// reason, and so is a watch folder holding another folder's archive. Only
+// watched entries count (not removed, excluded or disabled ones); an empty
+// archive folder checks the second rule alone.
 std::wstring archiveLocationConflict(const std::wstring& folderPath, const std::wstring& archiveFolder);
 // The same with watchFolderMutex already held by the caller.
 std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const std::wstring& archiveFolder);
+
+// True when `path` lies in a folder the list names for watching, a disabled
+// one included: what lies there is the user's own file, never an archived copy.
+bool isInsideListedWatchFolder(const std::wstring& path);
 
 // True when `archiveFolder` is, holds or lies inside the archive path of a
 // listed watch folder other than `folderPath` (removed entries included: their

@@ -35,7 +35,11 @@ std::string xdgOr(const char* name, const std::string& fallback) {
     return (value && *value == '/') ? std::string(value) : fallback;
 }
 
-void setDefault(const char* name, const std::string& value) { setenv(name, value.c_str(), 0); }
+// A variable that is set but empty counts as unset.
+void setDefault(const char* name, const std::string& value) {
+    const char* current = std::getenv(name);
+    if (!current || !*current) setenv(name, value.c_str(), 1);
+}
 
 }  // namespace
 

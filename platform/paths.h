@@ -15,6 +15,6 @@ std::wstring pathKey(std::wstring_view path);
 // so "/data" never claims "/data2/x".
 bool pathIsInside(std::wstring_view path, std::wstring_view folder);
 
-// Gives the Windows environment names a Linux value where they are unset
-// (USERPROFILE, APPDATA, LOCALAPPDATA, ...). Call once at start, before any thread.
+// Gives the Windows environment names a Linux value where they are unset or
+// empty (USERPROFILE, APPDATA, LOCALAPPDATA, ...). Call once at start, before any thread.
 void applyPlatformEnvironmentDefaults();

@@ -1,9 +1,11 @@
 #include "platform/tray_host.h"
 
-#include "platform/display_loss.h"
-
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -12,9 +14,10 @@
 #ifdef VARNHOLT_HAVE_APPINDICATOR
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
+
+#include "platform/display_loss.h"
+#include "platform/single_instance.h"
 
 namespace {
 struct TrayHostState {
@@ -25,6 +28,10 @@ struct TrayHostState {
     std::condition_variable endedSignal;
     std::thread::id threadId;
     bool ended = true;
+    bool decided = false;     // the tray thread knows whether a tray host shows the icon
+    bool gtkRunning = false;  // the indicator exists; menu changes go to it
+    std::condition_variable decidedSignal;
+    TrayPresenceHandler presenceHandler = nullptr;
     bool running = false;
     bool stopRequested = false;
     bool real = false;
@@ -38,12 +45,27 @@ struct TrayHostState {
 };
 TrayHostState g_host;
 
+// Records whether a tray host shows the icon; tells the program when that changed.
+void setHostReal(bool real) {
+    TrayPresenceHandler handler = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        if (g_host.decided && g_host.real != real) handler = g_host.presenceHandler;
+        g_host.real = real;
+        g_host.decided = true;
+    }
+    g_host.decidedSignal.notify_all();
+    if (handler) handler(real);
+}
+
 void runNullHost() {
+    setHostReal(false);
     std::unique_lock<std::mutex> lock(g_host.mutex);
     g_host.wake.wait(lock, [] { return g_host.stopRequested; });
 }
 
 #ifdef VARNHOLT_HAVE_APPINDICATOR
+constexpr const char* kIconName = "varnholt-tray";
 AppIndicator* g_indicator = nullptr;
 GtkWidget* g_menu = nullptr;
 
@@ -119,6 +141,8 @@ gboolean rebuildMenu(gpointer) {
     GtkWidget* secondary = nullptr;
     appendItems(menu, items, &secondary, secondaryCommand);
     gtk_widget_show_all(menu);
+    // The old target dies with the old menu.
+    app_indicator_set_secondary_activate_target(g_indicator, nullptr);
     app_indicator_set_menu(g_indicator, GTK_MENU(menu));
     if (secondary) app_indicator_set_secondary_activate_target(g_indicator, secondary);
     app_indicator_set_title(g_indicator, tip.c_str());
@@ -131,12 +155,35 @@ gboolean quitGtk(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
-// The icon goes to a private folder as PNG: tray hosts load icons by name.
+// Where the icon file lies: tray hosts load icons by name from a folder.
+// Below the private runtime folder, so no other user can plant a file or a
+// link there; empty when there is no safe folder.
+std::string iconFolder() {
+    const std::string parent = privateRuntimeFolder();
+    if (parent.empty()) return {};
+    const std::string folder = parent + "/varnholt-icons";
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077))
+        return {};
+    return folder;
+}
+
+// Writes the bytes to a new file (never through a link) and renames it over `path`.
+bool writeFileAtomically(const std::string& path, const gchar* bytes, gsize size) {
+    const std::string temp = path + ".tmp";
+    unlink(temp.c_str());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool written = write(fd, bytes, size) == static_cast<ssize_t>(size);
+    close(fd);
+    if (written && rename(temp.c_str(), path.c_str()) == 0) return true;
+    unlink(temp.c_str());
+    return false;
+}
+
 std::string writeIconFile() {
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    std::string folder = std::string(runtime && runtime[0] == '/' ? runtime : "/tmp") +
-                         "/varnholt-icons-" + std::to_string(geteuid());
-    mkdir(folder.c_str(), 0700);
+    const std::string folder = iconFolder();
     std::vector<uint8_t> pixels;
     int width, height;
     {
@@ -145,34 +192,62 @@ std::string writeIconFile() {
         width = g_host.iconWidth;
         height = g_host.iconHeight;
     }
-    if (pixels.empty()) return folder;
+    if (folder.empty() || pixels.empty()) return folder;
     GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(pixels.data(), GDK_COLORSPACE_RGB, TRUE, 8, width,
                                                  height, width * 4, nullptr, nullptr);
-    if (pixbuf) {
-        gdk_pixbuf_save(pixbuf, (folder + "/varnholt-tray.png").c_str(), "png", nullptr, nullptr);
-        g_object_unref(pixbuf);
+    if (!pixbuf) return folder;
+    gchar* png = nullptr;
+    gsize size = 0;
+    if (gdk_pixbuf_save_to_buffer(pixbuf, &png, &size, "png", nullptr, nullptr)) {
+        writeFileAtomically(folder + "/" + kIconName + ".png", png, size);
+        g_free(png);
     }
+    g_object_unref(pixbuf);
     return folder;
 }
 
+// The panel (and its StatusNotifierWatcher) may come up after the program,
+// or go and come back: the icon is shown whenever one is there.
+void onWatcherAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer) {
+    setHostReal(true);
+    rebuildMenu(nullptr);
+}
+
+void onWatcherVanished(GDBusConnection*, const gchar*, gpointer) { setHostReal(false); }
+
 bool runGtkHost() {
-    if (!sessionHasTrayHost() || !gtk_init_check(nullptr, nullptr)) return false;
+    const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!bus || !bus[0] || !gtk_init_check(nullptr, nullptr)) return false;
     reinstallDisplayLossHandler();  // GDK put in its own, which calls _exit(1)
     const std::string folder = writeIconFile();
-    g_indicator = app_indicator_new("varnholt", "varnholt-tray",
+    g_indicator = app_indicator_new("varnholt", kIconName,
                                     APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
     app_indicator_set_icon_theme_path(g_indicator, folder.c_str());
     app_indicator_set_status(g_indicator, APP_INDICATOR_STATUS_ACTIVE);
+    setHostReal(sessionHasTrayHost());
+    const guint watch = g_bus_watch_name(G_BUS_TYPE_SESSION, "org.kde.StatusNotifierWatcher",
+                                         G_BUS_NAME_WATCHER_FLAGS_NONE, onWatcherAppeared, onWatcherVanished,
+                                         nullptr, nullptr);
+    bool stop;
     {
         std::lock_guard<std::mutex> guard(g_host.mutex);
-        g_host.real = true;
-        if (g_host.stopRequested) return true;
+        g_host.gtkRunning = true;
+        stop = g_host.stopRequested;
     }
-    rebuildMenu(nullptr);
-    gtk_main();
+    if (!stop) {
+        rebuildMenu(nullptr);
+        gtk_main();
+    }
+    g_bus_unwatch_name(watch);
+    {
+        std::lock_guard<std::mutex> guard(g_host.mutex);
+        g_host.gtkRunning = false;
+        g_host.real = false;
+    }
     app_indicator_set_status(g_indicator, APP_INDICATOR_STATUS_PASSIVE);
     g_object_unref(g_indicator);
     g_indicator = nullptr;
+    removeTrayHostIconFile();
     return true;
 }
 #endif
@@ -195,11 +270,13 @@ void trayThreadMain() {
 
 // How long the end of the program waits for the tray thread to let GTK go.
 constexpr auto kTrayStopWait = std::chrono::seconds(3);
+// How long a start waits for the tray thread to learn whether a tray host is there.
+constexpr auto kTrayDecisionWait = std::chrono::seconds(3);
 }  // namespace
 
 bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
                    TrayCommandHandler handler, int secondaryCommand) {
-    std::lock_guard<std::mutex> guard(g_host.mutex);
+    std::unique_lock<std::mutex> lock(g_host.mutex);
     if (g_host.running) return true;
     g_host.icon = iconRgba;
     g_host.iconWidth = width;
@@ -208,11 +285,14 @@ bool startTrayHost(const std::vector<uint8_t>& iconRgba, int width, int height,
     g_host.secondaryCommand = secondaryCommand;
     g_host.stopRequested = false;
     g_host.real = false;
+    g_host.decided = false;
     g_host.ended = false;
     std::thread thread(trayThreadMain);
     g_host.threadId = thread.get_id();
     thread.detach();
     g_host.running = true;
+    // The start decides from it whether the window may start hidden.
+    g_host.decidedSignal.wait_for(lock, kTrayDecisionWait, [] { return g_host.decided; });
     return true;
 }
 
@@ -222,7 +302,7 @@ void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::stri
         std::lock_guard<std::mutex> guard(g_host.mutex);
         g_host.items = items;
         g_host.tip = tip;
-        real = g_host.real && !g_host.stopRequested;
+        real = g_host.gtkRunning && !g_host.stopRequested;
     }
 #ifdef VARNHOLT_HAVE_APPINDICATOR
     if (real) g_idle_add(rebuildMenu, nullptr);
@@ -231,22 +311,39 @@ void publishTrayHostMenu(const std::vector<TrayHostItem>& items, const std::stri
 #endif
 }
 
+std::vector<TrayHostItem> publishedTrayHostMenu() {
+    std::lock_guard<std::mutex> guard(g_host.mutex);
+    return g_host.items;
+}
+
 void stopTrayHost() {
     std::unique_lock<std::mutex> lock(g_host.mutex);
     if (!g_host.running) return;
     g_host.stopRequested = true;
     g_host.running = false;
 #ifdef VARNHOLT_HAVE_APPINDICATOR
-    if (g_host.real) g_idle_add(quitGtk, nullptr);
+    if (g_host.gtkRunning) g_idle_add(quitGtk, nullptr);
 #endif
     g_host.wake.notify_all();
     if (g_host.threadId == std::this_thread::get_id()) return;
     g_host.endedSignal.wait_for(lock, kTrayStopWait, [] { return g_host.ended; });
 }
 
+void removeTrayHostIconFile() {
+    const std::string parent = privateRuntimeFolder();
+    if (parent.empty()) return;
+    unlink((parent + "/varnholt-icons/varnholt-tray.png").c_str());
+    rmdir((parent + "/varnholt-icons").c_str());
+}
+
 bool trayHostRunning() {
     std::lock_guard<std::mutex> guard(g_host.mutex);
     return g_host.running;
+}
+
+void setTrayPresenceHandler(TrayPresenceHandler handler) {
+    std::lock_guard<std::mutex> guard(g_host.mutex);
+    g_host.presenceHandler = handler;
 }
 
 bool trayHostIsReal() {

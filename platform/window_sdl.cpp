@@ -90,6 +90,8 @@ void setMainSdlWindowIcon(std::span<const uint8_t> rgba, int width, int height) 
     SDL_FreeSurface(surface);
 }
 
+void waitForWindowEvent(int timeoutMs) { SDL_WaitEventTimeout(nullptr, timeoutMs); }
+
 bool pollWindowEvent(WindowEvent& event) {
     if (!SDL_PollEvent(&g_lastEvent)) return false;
     event.kind = kindOf(g_lastEvent);

@@ -33,6 +33,8 @@ struct WindowEvent {
     const SDL_Event* raw = nullptr;  // valid until the next poll
 };
 
+// Waits until an event is waiting or `timeoutMs` passed (without taking it).
+void waitForWindowEvent(int timeoutMs);
 // Takes the next waiting event; false when none is waiting.
 bool pollWindowEvent(WindowEvent& event);
 // Queues a tray command for the main thread; callable from any thread.

@@ -9,23 +9,23 @@ jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
 
 echo "== build and test"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TEST_HOOKS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --timeout 600
 
 echo "== build and test with address and undefined-behaviour sanitizers"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNHOLT_SANITIZE=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNHOLT_SANITIZE=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -j"$jobs" --timeout 900
 
-echo "== fuzz (about a minute in all)"
+echo "== fuzz (a minute or so in all)"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNHOLT_FUZZ=ON -DVARNHOLT_SANITIZE=ON >/dev/null
 cmake --build build-fuzz -j"$jobs"
 mapfile -t targets < <(find build-fuzz/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | sort)
 if [ ${#targets[@]} -gt 0 ]; then
-  per=$(( 60 / ${#targets[@]} )); [ "$per" -ge 10 ] || per=10
+  per=$(( 72 / ${#targets[@]} )); [ "$per" -ge 5 ] || per=5
   for t in "${targets[@]}"; do
     name=${t##*/fuzz_}
     work=$(mktemp -d)

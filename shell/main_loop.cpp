@@ -3,6 +3,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "shell/graphics.h"
 #include "shell/shell_state.h"
 #include "shell/window.h"
+#include "platform/window_sdl.h"
 #include "windows/placeholder_windows.h"
 
 namespace {
@@ -24,8 +26,32 @@ const MainLoopGraphics kRealGraphics{setGraphicsActive, initImGuiBackends, newGr
 MainLoopGraphics g_graphics = kRealGraphics;
 MainLoopClock g_clock = steadyClockMs;
 
-void realSleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// Waits, but wakes at once for a window event or a tray command.
+void realSleep(uint32_t ms) { waitForWindowEvent(static_cast<int>(ms)); }
 MainLoopSleep g_sleep = realSleep;
+
+// Frame pacing: a frame is drawn only when something can have changed, and
+// never more often than the display needs. Where the buffer swap does not
+// wait for the display (software GL, virtual machines, remote X) drawing
+// unpaced would take a whole core.
+constexpr int64_t kInputFrameMs = 16;    // input and what follows it: about 60 a second
+constexpr int64_t kTaskFrameMs = 100;    // a running task's progress: 10 a second
+constexpr int64_t kIdleFrameMs = 1000;   // engine state shown without input: once a second
+constexpr int kFramesAfterInput = 3;     // Dear ImGui settles hover and clicks over a few frames
+int64_t g_lastFrameMs = INT64_MIN / 2;   // main thread only
+int g_framesAfterInput = 0;
+
+// Dear ImGui animates on its own while text is typed or a button is held.
+bool imguiAnimating() {
+    if (!ImGui::GetCurrentContext()) return false;
+    const ImGuiIO& io = ImGui::GetIO();
+    return io.WantTextInput || ImGui::IsAnyItemActive() || ImGui::IsAnyMouseDown();
+}
+
+int64_t frameInterval() {
+    if (g_framesAfterInput > 0 || imguiAnimating()) return kInputFrameMs;
+    return shellTaskRunning() ? kTaskFrameMs : kIdleFrameMs;
+}
 
 std::mutex g_checkMutex;
 std::function<void()> g_stateCheck;
@@ -47,6 +73,7 @@ bool activate(RenderState& r) {
     r.current = kRenderOn;
     r.graphicsReady = true;
     g_graphics.initBackends();
+    g_lastFrameMs = INT64_MIN / 2;  // new graphics: draw at once
     return true;
 }
 
@@ -134,7 +161,16 @@ bool runMainLoopPass() {
         g_sleep(timings().pollMs.load());
         return true;
     }
+    if (takeWindowInput()) g_framesAfterInput = kFramesAfterInput;
+    const int64_t due = g_lastFrameMs + frameInterval();
+    if (nowMs < due) {
+        // Bounded, so signals and the periodic state check are seen in time.
+        g_sleep(static_cast<uint32_t>(std::min<int64_t>(due - nowMs, timings().pollMs.load())));
+        return true;
+    }
     drawFrame(nowMs);
+    g_lastFrameMs = nowMs;
+    if (g_framesAfterInput > 0) --g_framesAfterInput;
     return true;
 }
 
@@ -193,6 +229,8 @@ void resetMainLoop() {
     }
     std::lock_guard<std::mutex> guard(g_uiStateMutex);
     g_render = RenderState{};
+    g_lastFrameMs = INT64_MIN / 2;
+    g_framesAfterInput = 0;
     g_graphics = kRealGraphics;
     g_clock = steadyClockMs;
     g_sleep = realSleep;

@@ -4,6 +4,7 @@
 #include <imgui_internal.h>
 
 #include "shell/buttons.h"
+#include "shell/display_items.h"
 
 namespace {
 
@@ -23,11 +24,11 @@ struct ModalFrame {
     bool closeNow = false;  // closed or withdrawn without an answer
 };
 
-// The z-order queue's calls, kept in one place: the modal window is the only
-// window that must stay in front of all others.
-void enterFrontQueue() {}
-void leaveFrontQueue() {}
-void keepInFront() { ImGui::BringWindowToDisplayFront(ImGui::GetCurrentWindow()); }
+// The question goes to the back of the z-order queue when it opens, so it
+// stays in front of the windows opened before it, and leaves it when it closes.
+void enterFrontQueue() { pushDisplayItemZOrder(kModalMessageItemId); }
+void leaveFrontQueue() { removeDisplayItemZOrder(kModalMessageItemId); }
+void keepInFront() { checkDisplayItemZOrder(kModalMessageItemId); }
 
 ModalFrame takeFrame() {
     std::lock_guard<std::mutex> lock(modalMessageMutex);

@@ -10,6 +10,7 @@
 
 #include "engine/copy_queue.h"
 #include "engine/engine_wiring.h"
+#include "engine/unclean_end.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -22,10 +23,13 @@
 #include "foundation/watch_folders.h"
 #include "net/update_check.h"
 #include "platform/display_loss.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
+#include "platform/tray_host.h"
+#include "platform/window_sdl.h"
 #include "platform/text.h"
 #include "shell/autostart.h"
 #include "shell/display_items.h"
@@ -38,6 +42,7 @@
 
 namespace {
 std::string g_step = "unknown";
+constexpr const char* kInstanceName = "Varnholt";
 
 // Test builds only: VARNHOLT_FAIL_STEP="<step>:<runtime|exception|unknown>"
 // makes that step fail, so tests can reach the error handler of the real program.
@@ -78,14 +83,21 @@ void fillIdentityValues() {
         appSettings.userName = wideToUtf8(expandEnvironmentPlaceholders(L"{{USERNAME}}"));
 }
 
+// A second start asks for the window through the instance socket; the
+// request reaches the main thread as a window event.
+void onShowRequest() { postTrayCommandEvent(kShowWindowCommand); }
+
 void setUpTrayAndWindow() {
-    const bool show = shellShowUI();
     // The autostart file is the truth about start at log-on.
     setShellStartAtLogOn(startAtLogOnEnabled());
-    setupTrayMenu(show, shellStartAtLogOn(), shellStyleNames());
+    setupTrayMenu(shellShowUI(), shellStartAtLogOn(), shellStyleNames());
     startTrayIcon(false);
+    // Without a tray icon nothing could show a hidden window.
+    const bool show = shellShowUI() || !trayIconShown();
     showMainWindow(show);
+    startTrayIcon(false);
     setRequestedRenderState(show ? kRenderOn : kRenderOff);
+    listenForShowRequests(kInstanceName, onShowRequest);
 }
 
 void tearDownGraphics() {
@@ -100,13 +112,17 @@ void tearDownGraphics() {
 // user's files with defaults). g_saved makes the saves run once.
 std::atomic<bool> g_readyToSave{false};
 std::atomic<bool> g_saved{false};
+// Every engine thread ended within the shut-down wait: nothing was left in
+// flight, so the run counts as ended cleanly once the saves are done.
+std::atomic<bool> g_engineStopped{false};
 
 // Stops the engine and waits (bounded) for its workers and the state check.
 // A wait that runs out is logged; the saves still run, since every store
 // they read is guarded by its own mutex.
 void stopBackgroundWork() {
     stopShellEngine();
-    if (!waitForShellEngine()) {
+    g_engineStopped.store(waitForShellEngine());
+    if (!g_engineStopped.load()) {
         const std::string text = "Critical! - Engine threads still running when the shut-down wait ran out";
         writeLogLine(text, "");
         appendAppLogEntry(utf8ToWide(text), 8, true);
@@ -131,7 +147,9 @@ void saveEverything() {
 }
 
 void saveOnce() {
-    if (g_readyToSave.load() && !g_saved.exchange(true)) saveEverything();
+    if (!g_readyToSave.load() || g_saved.exchange(true)) return;
+    saveEverything();
+    if (g_engineStopped.load()) closeRunMarker();
 }
 
 // Ends the process without running static destructors: after a lost display
@@ -157,6 +175,7 @@ void shutDownWithoutDisplay() {
         stopBackgroundWork();
         saveOnce();
     }
+    removeTrayHostIconFile();
     endProcessNow(0);
 }
 
@@ -165,7 +184,10 @@ void shutDownWithoutDisplay() {
 void shutDown() {
     stopBackgroundWork();
     saveOnce();
-    if (displayLost()) endProcessNow(0);
+    if (displayLost()) {
+        removeTrayHostIconFile();
+        endProcessNow(0);
+    }
     endWhenThreadsRemain();
     tearDownGraphics();
     startTrayIcon(true);
@@ -203,6 +225,7 @@ int runNormalStart() {
     // The set-up run makes the folders but no "Config.dat": the first normal
     // run is the one that finds the file missing.
     noteShellFirstRun();
+    const bool uncleanEnd = openRunMarker();
     wireEngine();
     installQuestionWindowHook();
     loadAppConfiguration();  // the version records too, before the engine starts
@@ -212,6 +235,7 @@ int runNormalStart() {
     loadStyleFiles();
     fillIdentityValues();
     g_readyToSave.store(true);
+    if (uncleanEnd) startUncleanEndRecovery();
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");
@@ -239,8 +263,22 @@ int runProgram(int argc, const char* const* argv) {
     const std::string executable = shellExecutablePath();
     const std::wstring programFolder = folderOf(executable);
     const std::string switchText = switchTextFromArguments(argc, argv);
+    if (!isAbsolutePath(dataFolderPath())) {
+        showMessageBox("Critical! - The data folder \"" + wideToUtf8(dataFolderPath()) +
+                           "\" is not an absolute path: set LOCALAPPDATA or HOME to an absolute folder",
+                       "Varnholt");
+        return kExitInstallFailed;
+    }
     const bool firstRun = !isExistingFolder(configurationFolderPath());
-    if (switchText == "install" || firstRun) return runInstallBlock(switchText == "install", programFolder);
+    if (switchText == "install") return runInstallBlock(true, programFolder);
+    if (firstRun) {
+        const int code = runInstallBlock(false, programFolder);
+        // Without this line a first start ends without a trace of what it did.
+        if (code == 0)
+            std::printf("Varnholt set up its data folder %s; start it again to run it.\n",
+                        wideToUtf8(dataFolderPath()).c_str());
+        return code;
+    }
     if (switchText == "uninstall") return 0;
     return runNormalStart();
 }
@@ -281,8 +319,11 @@ int varnholtMain(int argc, const char* const* argv) {
     applyPlatformEnvironmentDefaults();
     // One instance per user, decided before anything else: a second start
     // must not set up or remove data under the running one.
-    const InstanceLock lock = acquireSingleInstanceLock("Varnholt");
-    if (lock == InstanceLock::heldByOther) return 0;
+    const InstanceLock lock = acquireSingleInstanceLock(kInstanceName);
+    if (lock == InstanceLock::heldByOther) {
+        askRunningInstanceToShow(kInstanceName);
+        return 0;
+    }
     if (lock == InstanceLock::failed) std::fprintf(stderr, "Varnholt: no single-instance lock could be taken\n");
     installShutdownSignalHandlers();
     const int code = runWithErrorHandler([&] { return runProgram(argc, argv); });

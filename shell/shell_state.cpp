@@ -5,6 +5,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "engine/backup_data_tasks.h"
+#include "engine/backup_scheduler.h"
+#include "engine/restore_state.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
@@ -80,6 +83,10 @@ void noteShellFirstRun() {
     const std::wstring configFile =
         configurationFolderPath() + kPathSeparatorText + utf8ToWide(std::string(kConfigFileName));
     g_firstRun.store(!isExistingFile(configFile));
+}
+
+bool shellTaskRunning() {
+    return isAnyOperationInProgress() || isBackupRunning() || restoreActive.load() || deletionRunning.load();
 }
 
 void requestShellWizardsTab() { g_wizardsTab.store(true); }

@@ -39,6 +39,9 @@ bool shellFirstRun();
 void setShellFirstRun(bool firstRun);
 // Sets the flag from whether "Config.dat" exists now (before the load).
 void noteShellFirstRun();
+// A backup, restore, deletion or other task runs: its progress changes the
+// window without any input.
+bool shellTaskRunning();
 
 // Main window: show its "Wizards/Help" tab next frame.
 void requestShellWizardsTab();

@@ -61,7 +61,14 @@ void onTrayHostCommand(int command) {
     postTrayCommandEvent(command);
 }
 
+// Runs on the tray thread: a window hidden when the tray host goes would be
+// out of reach, so it comes back.
+void onTrayPresence(bool real) {
+    if (!real) postTrayCommandEvent(kShowWindowCommand);
+}
+
 void startHost() {
+    setTrayPresenceHandler(onTrayPresence);
     DecodedBitmap icon;
     decodeBitmap24(loadAppResource("IDB_TRAY_ICON"), icon);
     startTrayHost(icon.rgba, icon.width, icon.height, onTrayHostCommand, kTrayShowUI);
@@ -174,6 +181,8 @@ bool startTrayIcon(bool remove) {
     publishTrayHostMenu(items, trayTip());
     return true;
 }
+
+bool trayIconShown() { return trayHostIsReal(); }
 
 bool trayIconAdded() {
     std::lock_guard<std::mutex> guard(g_tray.mutex);

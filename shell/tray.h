@@ -72,6 +72,13 @@ void setupTrayMenu(bool showUI, bool startAtLogOn, const std::vector<std::string
 // the tray thread and empties the table.
 bool startTrayIcon(bool remove);
 bool trayIconAdded();
+// True while a tray host shows the icon: only then can a hidden window be
+// brought back, so only then may the window hide.
+bool trayIconShown();
+
+// Not a menu entry: the command that shows the window (a second start asked
+// for it, or the tray host went away while the window was hidden).
+inline constexpr int kShowWindowCommand = 1000;
 
 // The last command chosen from the menu (0 when none yet).
 int lastTrayCommand();

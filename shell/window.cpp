@@ -20,6 +20,7 @@ int64_t resizeSettleMs = 125;
 namespace {
 std::atomic<bool> g_exitRequested{false};
 std::atomic<bool> g_quitRequested{false};
+std::atomic<bool> g_inputSeen{false};
 
 std::mutex g_resizeMutex;
 bool g_resizePending = false;
@@ -37,10 +38,20 @@ void updateWindowEntries(bool shown) {
     setTrayMenuItem(kTrayTools, kTrayEnabled | (shown ? kTrayVisible : 0), "Tools");
 }
 
-void updateNotificationEntry() {
+// The pending state the menu shows: -1 before the first publication.
+std::atomic<int> g_menuPending{-1};
+
+// Returns true when the entry changed.
+bool updateNotificationEntry() {
     const bool pending = shellHasPendingNotifications();
     setTrayMenuItem(kTrayNewNotifications, kTrayEnabled | (pending ? kTrayVisible : 0),
                     "** You Have New Notifications **");
+    return g_menuPending.exchange(pending ? 1 : 0) != (pending ? 1 : 0);
+}
+
+// The "new notifications" entry follows the log, not only the menu's use.
+void followPendingNotifications() {
+    if (trayIconAdded() && updateNotificationEntry()) startTrayIcon(false);
 }
 
 // Start at log-on follows the file on disk; a failed write is reported and
@@ -55,8 +66,11 @@ void toggleStartAtLogOn() {
     setTrayMenuItem(kTrayStartAtLogOn, shownFlags(on), "Start When User Logs On");
 }
 
+// Without a tray icon a hidden window could not be brought back: closing
+// then ends the program (with all its saves).
 void onWindowClose() {
-    if (g_exitRequested.load()) {
+    if (g_exitRequested.load() || !trayIconShown()) {
+        g_exitRequested.store(true);
         destroyMainWindow();
         return;
     }
@@ -65,6 +79,7 @@ void onWindowClose() {
 }
 
 void handleWindowEvent(const WindowEvent& event) {
+    g_inputSeen.store(true);
     forwardEventToImGui(event.raw);
     switch (event.kind) {
         case WindowEventKind::close: onWindowClose(); break;
@@ -101,6 +116,7 @@ bool pumpWindowEvents() {
     if ((shutdownSignalReceived() || displayLost()) && !g_quitRequested.load()) endSessionNow();
     WindowEvent event;
     while (pollWindowEvent(event)) handleWindowEvent(event);
+    followPendingNotifications();
     return !g_quitRequested.load();
 }
 
@@ -111,13 +127,14 @@ void runTrayCommand(int command) {
         case kTrayAbout: startShellVersionCheck(); [[fallthrough]];
         case kTrayNewNotifications:
         case kTrayQuestionPosted: showMainWindow(true); break;
-        case kTrayTools: requestShellWizardsTab(); return;
+        case kTrayTools: requestShellWizardsTab(); break;
         case kTrayStyles:
         case kTrayStyles + 1:
         case kTrayStyles + 2:
         case kTrayStyles + 3:
-        case kTrayStyles + 4: setShellStyleIndex(command - kTrayStyles); return;
+        case kTrayStyles + 4: setShellStyleIndex(command - kTrayStyles); break;
         case kTrayStartAtLogOn: toggleStartAtLogOn(); break;
+        case kShowWindowCommand: showMainWindow(true); break;
         case kTrayExit:
             g_exitRequested.store(true);
             destroyMainWindow();
@@ -144,6 +161,8 @@ void endSessionNow() {
     destroyMainWindow();
 }
 
+bool takeWindowInput() { return g_inputSeen.exchange(false); }
+
 bool quitRequested() { return g_quitRequested.load(); }
 bool exitRequested() { return g_exitRequested.load(); }
 
@@ -164,6 +183,7 @@ bool takeSettledResize(int64_t nowMs) {
 void resetWindowState() {
     g_exitRequested = false;
     g_quitRequested = false;
+    g_menuPending = -1;
     std::lock_guard<std::mutex> guard(g_resizeMutex);
     g_resizePending = false;
     g_resizeDeadlineMs = 0;

@@ -23,6 +23,9 @@ void showMainWindow(bool show);
 // SIGTERM, SIGHUP or SIGINT into the session-end path.
 bool pumpWindowEvents();
 
+// True when window events (input) arrived since the last call.
+bool takeWindowInput();
+
 // Runs a tray menu command (the ids of shell/tray.h) on the main thread.
 void runTrayCommand(int command);
 

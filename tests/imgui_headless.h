@@ -2,7 +2,7 @@
 // Headless Dear ImGui for tests: a context without renderer, frames drawn by a
 // callback with a fixed delta time, mouse clicks as hover, press and release
 // frames, typed text, held keys, buttons clicked by their table key, the text
-// a frame drew, and the seams of the windows (clock, shell opener, data folder).
+// a frame drew, and the seams of the windows (clock, shell opener).
 #include <imgui.h>
 #include <imgui_internal.h>
 #include <stdlib.h>
@@ -47,16 +47,12 @@ public:
     HeadlessImGui(const HeadlessImGui&) = delete;
     HeadlessImGui& operator=(const HeadlessImGui&) = delete;
 
-    // The time between two frames; a fixed step keeps clicks and timers repeatable.
-    float deltaTime = 1.0f / 60.0f;
-
     static void setDisplaySize(ImVec2 size) { ImGui::GetIO().DisplaySize = size; }
 
     // One frame with the mouse at `pos`, the left (or right) button held when `down`.
     void frame(const std::function<void()>& draw, ImVec2 pos = ImVec2(-1000, -1000), bool down = false,
                int button = 0) {
         ImGuiIO& io = ImGui::GetIO();
-        io.DeltaTime = deltaTime;
         io.MousePos = pos;
         for (bool& b : io.MouseDown) b = false;
         io.MouseDown[button] = down;
@@ -108,11 +104,6 @@ public:
         if (!lastButtonRect(key, rect) || rect.frame != ImGui::GetFrameCount()) return false;
         click(draw, ImVec2((rect.minX + rect.maxX) / 2, (rect.minY + rect.maxY) / 2));
         return true;
-    }
-
-    // The key pressed and released `times` times.
-    void pressKeyTimes(const std::function<void()>& draw, ImGuiKey key, int times) {
-        for (int i = 0; i < times; ++i) pressKey(draw, key);
     }
 
     // Holds Ctrl and Shift with the given letters (or releases all: empty).

@@ -14,13 +14,10 @@
 #include "engine/version_deletion.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
-#include "foundation/archive_root.h"
-#include "foundation/data_files.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
-#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "shell/buttons.h"
@@ -28,6 +25,7 @@
 #include "shell/shell_state.h"
 #include "foundation/texts.h"
 #include "windows/folder_chooser.h"
+#include "windows/folder_choice.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
 #include "windows/window_jobs.h"
@@ -441,32 +439,6 @@ void recheckSelection(int64_t nowMs, const FolderRow* selected) {
     mainWindow.selectionHasVersions = countBackupSetVersions(selected->key) > 0;
 }
 
-bool isRefusedWatchFolder(const std::wstring& path) {
-    return path == L"/" || pathIsInside(path, dataFolderPath());
-}
-
-std::wstring trimmedPath(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
-// The proposed archive root, or the configured default root, whichever
-// keeps the archive folder outside the watch folder; empty when neither does.
-std::wstring archiveForNewFolder(const std::wstring& folder) {
-    for (const std::wstring& candidate :
-         {prepareArchiveFolder(folder), expandEnvironmentPlaceholders(std::wstring(kDefaultArchiveRoot))}) {
-        if (candidate.empty() || !isAbsolutePath(candidate)) continue;
-        if (!pathIsInside(archiveFolderFor(folder, candidate), folder)) return candidate;
-    }
-    return L"";
-}
-
-std::wstring storedArchivePath(const std::wstring& key) {
-    std::lock_guard<std::mutex> lock(watchFolderMutex);
-    auto it = watchFolderMap.find(key);
-    return it == watchFolderMap.end() ? std::wstring() : it->second.archivePath;
-}
-
 }  // namespace
 
 std::string remainingTimeText(uint64_t elapsedMs, double done, double total) {
@@ -475,51 +447,6 @@ std::string remainingTimeText(uint64_t elapsedMs, double done, double total) {
     const double ms = static_cast<double>(elapsedMs) / done * remaining;
     constexpr double kLimit = 1e15;  // far past any display, well inside the integer
     return wideToUtf8(formatDurationMs(static_cast<uint64_t>(std::min(ms, kLimit))));
-}
-
-bool addChosenWatchFolder(const std::wstring& chosen) {
-    const std::wstring path = trimmedPath(chosen);
-    if (!isAbsolutePath(path) || isRefusedWatchFolder(path)) {
-        appendAppLogEntry(L"Folder not added, it cannot be a watch folder: " + path, 4, true);
-        return false;
-    }
-    const std::wstring archive = archiveForNewFolder(path);
-    if (archive.empty()) {
-        appendAppLogEntry(L"Folder not added, no archive folder outside it was found: " + path, 4, true);
-        return false;
-    }
-    WatchFolderEntry entry;
-    entry.archivePath = archive;
-    if (!updateWatchFolderList(path, entry, false)) return false;  // already listed: the list keeps it
-    configurationSaved = false;
-    setUIButtonState("afdr", kButtonEnabled);
-    const std::wstring key = pathKey(path);
-    addWatchFolderExtension(key, L"*");
-    const size_t slash = path.rfind(kPathSeparator);
-    mainWindow.lastChosenFolder = path.substr(0, slash == std::wstring::npos ? 0 : slash + 1);
-    // A revived entry keeps the archive it had.
-    const std::wstring stored = storedArchivePath(key);
-    try {
-        startEngineThread([path, stored] { prepareArchiveThread(path, stored); });
-    } catch (...) {
-    }
-    return true;
-}
-
-bool changeSelectedArchive(const std::wstring& chosenPath) {
-    const std::wstring key = mainWindow.selectedKey;
-    const std::wstring archive = trimmedPath(chosenPath);
-    if (key.empty() || !isAbsolutePath(archive)) return false;
-    if (pathIsInside(archiveFolderFor(key, archive), key)) {
-        appendAppLogEntry(L"Archive folder refused, it lies inside its watch folder: " + archive, 4, true);
-        return false;
-    }
-    try {
-        startEngineThread([key, archive] { prepareArchiveThread(key, archive); });
-    } catch (...) {
-        return false;
-    }
-    return true;
 }
 
 bool drawFoldersTab() {

@@ -13,6 +13,7 @@
 #include "shell/shell_state.h"
 #include "windows/folders_tab.h"
 #include "windows/help_tab.h"
+#include "windows/notifications_tab.h"
 #include "windows/placeholder_windows.h"
 #include "windows/thread_status_table.h"
 #include "windows/window_jobs.h"
@@ -155,5 +156,6 @@ void resetMainWindow() {
     threadStatusShown.store(false);
     resetFoldersTab();
     resetHelpTab();
+    resetNotificationsTab();
     resetThreadStatusTable();
 }

@@ -46,7 +46,6 @@ bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }
 void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
 
 bool drawApplicationsTab() { return drawEmptyTab("Applications"); }
-bool drawNotificationsTab() { return drawEmptyTab("Notifications"); }
 
 void updateFolderEntry(const std::wstring&) {}
 void confirmRemoveFolderEntry(const std::wstring&) {}

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "archive_test_support.h"
+#include "deletion_test_support.h"
 #include "engine/backup_data_tasks.h"
 #include "engine/backup_engine.h"
 #include "engine/backup_scheduler.h"
@@ -15,6 +16,7 @@
 #include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
 #include "engine/smart_lists.h"
+#include "engine/version_deletion.h"
 #include "foundation/text_format.h"
 #include "shell/modal_window.h"
 
@@ -32,35 +34,6 @@ bool eventually(Condition condition) {
     return true;
 }
 
-// Answers every question with `ok` while it lives.
-class Answerer {
-public:
-    explicit Answerer(bool ok) : ok_(ok), thread_([this] { run(); }) {}
-    ~Answerer() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    void run() {
-        while (!stop_) {
-            {
-                std::lock_guard<std::mutex> lock(modalMessageMutex);
-                ModalMessageState& s = modalMessage;
-                if (s.open) {
-                    s.answers[s.ticket] = ModalReply{ok_, {}};
-                    s.open = false;
-                    s.firstFrame = false;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    bool ok_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 }  // namespace
 
 class ArchiveSafetyTest : public ArchiveTest {
@@ -75,10 +48,32 @@ protected:
         removeAppLogEntriesOfKind(0xFFFFFFFF);
     }
     void TearDown() override {
+        openGate();
         ArchiveTest::TearDown();
         std::lock_guard<std::mutex> lock(modalMessageMutex);
         modalMessage = ModalMessageState();
     }
+    // Holds copies of files whose name holds "slow" at their free-space check
+    // until opened; they then find the disk full. Lives as long as the
+    // engine threads that may call it.
+    void holdSlowCopies() {
+        setFreeSpaceFunction([this](const std::wstring& path, uint64_t& bytes) {
+            if (path.find(L"slow") == std::wstring::npos) return false;
+            std::unique_lock<std::mutex> lock(gateMutex);
+            gateChanged.wait_for(lock, std::chrono::seconds(20), [this] { return gateOpen; });
+            bytes = 0;
+            return true;
+        });
+    }
+    void openGate() {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        gateOpen = true;
+        gateChanged.notify_all();
+    }
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = false;
+
     std::wstring entryArchive(const std::wstring& folder) const {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         return watchFolderMap.at(folder).archivePath;
@@ -102,6 +97,16 @@ TEST_F(ArchiveSafetyTest, AnArchiveOverlappingAWatchFolderIsRefused) {
     EXPECT_EQ(entryArchive(parent + L"/Other"), L"");
     EXPECT_EQ(read(file), "the user's own file");
     expectArchiveAgrees();
+
+    // Records left from an archive laid over the watch folder name the user's
+    // own files: deleting the folder's archived data leaves them.
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].archivePath = folders.watch;
+    }
+    ASSERT_TRUE(addVersionRecord(file, file, L"", false));
+    deleteArchivedVersions(folders.watch);
+    EXPECT_EQ(read(file), "the user's own file");
 }
 
 TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
@@ -129,7 +134,7 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
     // Removing the set keeps the copy the version record names.
     ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
     {
-        Answerer user(true);
+        deletion_test::ModalAnswerer user(true);
         removeBackupSetTask(setFile, backupSetNameFromPath(setFile));
     }
     EXPECT_FALSE(exists(setFile));
@@ -139,28 +144,28 @@ TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
     // A backup cancelled after it overwrote the copy keeps it too.
     write(L"a.txt", "alpha, third");
     write(L"slow.txt", "held back");
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = false;
-    setFreeSpaceFunction([&](const std::wstring& path, uint64_t&) {
-        if (path.find(L"slow") == std::wstring::npos) return false;
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(20), [&] { return open; });
-        return false;
-    });
+    holdSlowCopies();
     setBackupRunning(true);
     startEngineThread([this] { backupThreadMain(folders.watch, kTestStartTicks + 1, true); });
     ASSERT_TRUE(eventually([&] { return read(archived(L"a.txt")) == "alpha, third"; }));
     {
-        Answerer user(true);
+        deletion_test::ModalAnswerer user(true);
         setCancelRequest(CancelTask::Backup, true);
         ASSERT_TRUE(eventually([] { return !isBackupRunning(); }));
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
+    openGate();
+    // The held-back copy ends on its own copy thread, and the Copier with it.
+    EXPECT_TRUE(eventually([&] {
+        {
+            std::lock_guard<std::mutex> lock(threadStateMutex);
+            const auto copier = threadStateMap.find(std::string(kCopierThreadName));
+            if (copier != threadStateMap.end() && copier->second.state == kThreadRunning) return false;
+        }
+        if (copyQueueCount() != 0) return false;
+        for (const auto& entry : std::filesystem::directory_iterator(wideToUtf8(folders.archive)))
+            if (entry.path().filename().string().rfind(".varnholt-copy-", 0) == 0) return false;
+        return true;
+    }));
     EXPECT_EQ(logCount(L"not saved, backup discarded!"), 1u);
     EXPECT_EQ(read(archived(L"a.txt")), "alpha, third");
     expectArchiveAgrees();

@@ -303,6 +303,23 @@ TEST_F(ChangeWatcherTest, StopEndsEveryThreadPromptlyAndRestartWatchesTheNewList
     setEngineHooks({});
 }
 
+TEST_F(ChangeWatcherTest, ARebuildKeepsTheChangesNotYetCollected) {
+    const std::string root = makeTestFolder("cw");
+    const std::string other = makeTestFolder("cw");
+    addWatchFolder(root, kFolderTypeDescendents);
+    ASSERT_TRUE(startWatchFolderThreads());
+    waitUntilWatching(root);
+    ASSERT_TRUE(writeTestFile(root + "/kept.txt", "k"));
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!hasPendingChanges() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(hasPendingChanges());
+    addWatchFolder(other, kFolderTypeFolder);  // a folder added: the watcher is rebuilt
+    ASSERT_TRUE(startWatchFolderThreads());
+    Collected got;
+    got.collectOnce();
+    EXPECT_TRUE(got.has(root + "/kept.txt"));
+}
+
 TEST_F(ChangeWatcherTest, ThreadsEndWhenTheApplicationStops) {
     const std::string root = makeTestFolder("cw");
     addWatchFolder(root, kFolderTypeDescendents);

@@ -229,4 +229,22 @@ TEST_F(EngineRoadTest, TheForegroundApplicationOwnsTheChangesMadeWhileItIsInFron
     expectEveryWorkerStops();
 }
 
+TEST_F(EngineRoadTest, AWatchFolderThatGoesAndComesBackIsWatchedAgain) {
+    archive = utf8ToWide(makeTestFolder("road-archive"));
+    startEngineThroughConfiguration();
+    ASSERT_TRUE(writeUntilArchived(watch + L"/before.txt", "before", archive + L"/before.txt"));
+    // Made again empty, with a new inode, as a re-plugged drive's folder is:
+    // once after more than one storage check, once at once.
+    for (const auto pause : {std::chrono::milliseconds(timings().busyPassMs * 5), 0ms}) {
+        fs::remove_all(wideToUtf8(watch));
+        std::this_thread::sleep_for(pause);
+        fs::create_directories(wideToUtf8(watch));
+        const std::wstring name = L"/back" + std::to_wstring(pause.count()) + L".txt";
+        ASSERT_TRUE(writeTestFile(wideToUtf8(watch + name), "back"));
+        ASSERT_TRUE(waitFor([&] { return fs::exists(wideToUtf8(archive + name)); })) << wideToUtf8(name);
+        EXPECT_EQ(readTestFile(wideToUtf8(archive + name)), "back");
+    }
+    expectEveryWorkerStops();
+}
+
 }  // namespace

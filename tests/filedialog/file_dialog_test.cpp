@@ -62,11 +62,6 @@ protected:
 };
 
 struct DialogDriver {
-    DialogDriver() {
-        // Frames 0.12 s apart: the two presses of a double click fall within
-        // Dear ImGui's 0.3 s, and the next click never joins them.
-        ui.deltaTime = 0.12f;
-    }
     HeadlessImGui ui;
     ProbedDialog dialog;
     bool ended = false;
@@ -85,9 +80,19 @@ struct DialogDriver {
         ui.frame(draw);
     }
     std::string current() const { return dialog.state().files.currentPath; }
+    // Frames until Dear ImGui's double-click time (0.3 s) has passed, so the
+    // next click never joins the last one.
+    void settle() {
+        for (float waited = 0; waited < 0.35f; waited += ImGui::GetIO().DeltaTime) ui.frame(draw);
+    }
+    void click(ImVec2 pos) {
+        ui.click(draw, pos);
+        settle();
+    }
     void doubleClickRow(const std::string& name) {
         ASSERT_TRUE(dialog.rows.count(name)) << name;
         ui.doubleClick(draw, dialog.rows[name].GetCenter());
+        settle();
     }
     // The hoverable items of the top bar's line `line` (0: buttons and path, 1: search).
     std::vector<ImVec2> topBarItems(int line) {
@@ -97,11 +102,11 @@ struct DialogDriver {
     void clickTopBarItem(int line, size_t index) {
         const auto items = topBarItems(line);
         ASSERT_GT(items.size(), index);
-        ui.click(draw, items[index]);
+        click(items[index]);
     }
     // Replaces the text of the field under `pos`.
     void typeInto(ImVec2 pos, const std::string& text) {
-        ui.click(draw, pos);
+        click(pos);
         ui.pressKey(draw, ImGuiKey_A, true);
         ui.type(draw, text.c_str());
     }
@@ -141,7 +146,7 @@ TEST(FileDialogWindow, ChoosesAFolderByBrowsingTypingCreatingAndSearching) {
     ASSERT_TRUE(d.dialog.state().files.pathEditionActive);
     const auto line = d.topBarItems(0);
     ASSERT_EQ(line.size(), 5u);  // +, R, Drives, E, the path field
-    d.ui.click(d.draw, line[4]);
+    d.click(line[4]);
     d.ui.type(d.draw, "/beta");
     d.ui.pressKey(d.draw, ImGuiKey_Enter);
     EXPECT_EQ(d.current(), dir + "/beta");
@@ -151,9 +156,9 @@ TEST(FileDialogWindow, ChoosesAFolderByBrowsingTypingCreatingAndSearching) {
     d.clickTopBarItem(0, 0);
     const auto creating = d.topBarItems(0);  // +, name field, OK, Cancel, R, ...
     ASSERT_GE(creating.size(), 4u);
-    d.ui.click(d.draw, creating[1]);
+    d.click(creating[1]);
     d.ui.type(d.draw, "made");
-    d.ui.click(d.draw, creating[2]);
+    d.click(creating[2]);
     EXPECT_EQ(d.current(), dir + "/beta/made");
     struct stat st {};
     EXPECT_EQ(stat((dir + "/beta/made").c_str(), &st), 0);
@@ -163,11 +168,11 @@ TEST(FileDialogWindow, ChoosesAFolderByBrowsingTypingCreatingAndSearching) {
     d.doubleClickRow("..");
     const auto search = d.topBarItems(1);
     ASSERT_EQ(search.size(), 2u);
-    d.ui.click(d.draw, search[1]);
+    d.click(search[1]);
     d.ui.type(d.draw, "alp");
     EXPECT_TRUE(d.dialog.rows.count("alpha"));
     EXPECT_FALSE(d.dialog.rows.count("beta"));
-    d.ui.click(d.draw, search[0]);
+    d.click(search[0]);
     EXPECT_TRUE(d.dialog.rows.count("beta"));
 
     // A typed path that names no folder: OK stays disabled and Enter does nothing.
@@ -179,7 +184,7 @@ TEST(FileDialogWindow, ChoosesAFolderByBrowsingTypingCreatingAndSearching) {
     // A typed absolute path is kept as typed, "..": resolved.
     d.typeInto(d.nameField(), dir + "/alpha/../beta/");
     EXPECT_FALSE(d.dialog.okDisabled);
-    d.ui.click(d.draw, d.dialog.okRect.GetCenter());
+    d.click(d.dialog.okRect.GetCenter());
     EXPECT_TRUE(d.ended);
     EXPECT_TRUE(d.dialog.IsOk());
     EXPECT_EQ(d.dialog.GetCurrentPath(), dir + "/beta");
@@ -192,15 +197,15 @@ TEST(FileDialogWindow, ChoosesAFolderByBrowsingTypingCreatingAndSearching) {
     d.open("");
     EXPECT_EQ(d.current(), dir);
     EXPECT_TRUE(d.dialog.state().files.selectedNames.empty());
-    d.ui.click(d.draw, d.dialog.rows["alpha"].GetCenter());
-    d.ui.click(d.draw, d.dialog.okRect.GetCenter());
+    d.click(d.dialog.rows["alpha"].GetCenter());
+    d.click(d.dialog.okRect.GetCenter());
     EXPECT_TRUE(d.ended && d.dialog.IsOk());
     EXPECT_EQ(d.dialog.GetCurrentPath(), dir + "/alpha");
     d.dialog.CloseDialog();
 
     // Cancel ends without a result.
     d.open(dir);
-    d.ui.click(d.draw, d.dialog.cancelRect.GetCenter());
+    d.click(d.dialog.cancelRect.GetCenter());
     EXPECT_TRUE(d.ended);
     EXPECT_FALSE(d.dialog.IsOk());
     d.dialog.CloseDialog();

@@ -161,6 +161,9 @@ TEST(FileDialogModel, FilterGrammar) {
     parseFilters(stars, (".*" + std::string(60, '*') + "cp").c_str());
     ASSERT_EQ(stars.filters.size(), 1u);
     EXPECT_EQ(stars.filters[0].extensions[0], "(([.].*cp$))");  // one ".*": no exponential search
+    parseFilters(stars, ".*+|*");
+    ASSERT_EQ(stars.filters.size(), 1u);
+    EXPECT_EQ(stars.filters[0].extensions[0], "(([.].*\\+\\|.*$))");  // literal, never operators
     EXPECT_EQ(m.filters[1].greatestDotCount, 2u);
     auto entry = [](const std::string& name, size_t dots) {
         FileInfos e;

@@ -126,7 +126,7 @@ TEST(AppConfig, RoundTripOfEveryKeyListAndTrigger) {
     wanted.applicationChoice = 2;
     wanted.extensionFilter = 4;
     wanted.guid = "0f8e6b2a-1234-4abc-9def-001122334455";
-    wanted.hwguid = "{3d1219c7-c4c5-404a-aa1f-6d2a48adfda4}";
+    wanted.hwguid = "{00000000-1111-4222-8333-444444444444}";
     wanted.userName = "Ann \xC3\xA9";
     wanted.userEmail = "ann@example.org";
     wanted.userMessage = "line one\nline two";
@@ -520,7 +520,13 @@ TEST(AppConfig, VersionRecordsAreLoadedBeforeTheEngineStarts) {
 TEST(AppConfig, LoadedEntriesWhoseArchiveOverlapsAWatchFolderAreKeptDisabled) {
     freshStart();
     ASSERT_TRUE(loadAppConfiguration());
-    removeAppLogEntriesOfKind(0xFFFFFFFF);
+    const auto disabledLines = [] {
+        size_t count = 0;
+        for (const AppLogEntry& entry : appLogSnapshot().entries)
+            count += entry.key.find(L"Watch folder disabled, its archive and a watch folder overlap: ") != std::wstring::npos;
+        return count;
+    };
+    const size_t linesBefore = disabledLines();
     const auto put = [](const std::wstring& folder, const std::wstring& archive) {
         WatchFolderEntry entry;
         entry.archivePath = archive;
@@ -530,22 +536,40 @@ TEST(AppConfig, LoadedEntriesWhoseArchiveOverlapsAWatchFolderAreKeptDisabled) {
     put(L"/home/u/docs", L"/home/u/docs/archive");  // archive inside its own folder
     put(L"/home/u/music", L"/mnt/arch/music");
     put(L"/home/u/photos", L"/home");               // archive holding watch folders
+    put(L"/mnt", L"/srv/arch");                     // watch folder holding an archive
     put(L"/mnt/arch/music/inner", L"/mnt/arch/x");  // watch folder inside an archive
     ASSERT_TRUE(saveAppConfiguration());
     forgetInMemory();
     ASSERT_TRUE(loadAppConfiguration());
 
     std::lock_guard lock(watchFolderMutex);
-    ASSERT_EQ(watchFolderMap.size(), 4u);
+    ASSERT_EQ(watchFolderMap.size(), 5u);
+    EXPECT_EQ(watchFolderMap.at(L"/mnt").folderType, kFolderTypeDisable);
     EXPECT_EQ(watchFolderMap.at(L"/home/u/docs").folderType, kFolderTypeDisable);
     EXPECT_EQ(watchFolderMap.at(L"/home/u/docs").archivePath, L"/home/u/docs/archive");
     EXPECT_EQ(watchFolderMap.at(L"/home/u/music").folderType, kFolderTypeDescendents);
     EXPECT_EQ(watchFolderMap.at(L"/home/u/photos").folderType, kFolderTypeDisable);
     EXPECT_EQ(watchFolderMap.at(L"/mnt/arch/music/inner").folderType, kFolderTypeDisable);
-    size_t logged = 0;
-    for (const AppLogEntry& entry : appLogSnapshot().entries)
-        logged += entry.key.find(L"Watch folder disabled, its archive and a watch folder overlap: ") != std::wstring::npos;
-    EXPECT_EQ(logged, 3u);
+    EXPECT_EQ(disabledLines() - linesBefore, 4u);
     EXPECT_EQ(archiveLocationConflictLocked(L"/home/u/music", L"/mnt/arch/music"), L"");
     EXPECT_EQ(archiveLocationConflictLocked(L"/srv/new", L"/home/u"), L"/home/u/music");
+}
+
+TEST(AppConfig, AClearedEmailAddressStaysCleared) {
+    freshStart();
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard lock(appSettingsMutex);
+        appSettings.userEmail = "ann@example.org";
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard lock(appSettingsMutex);
+        appSettings.userEmail.clear();
+    }
+    ASSERT_TRUE(saveAppConfiguration());
+    forgetInMemory();
+    ASSERT_TRUE(loadAppConfiguration());
+    std::lock_guard lock(appSettingsMutex);
+    EXPECT_EQ(appSettings.userEmail, "");
 }

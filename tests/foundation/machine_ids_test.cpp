@@ -4,6 +4,7 @@
 #include <set>
 
 #include "foundation/machine_ids.h"
+#include "foundation/sha256.h"
 #include "platform/machine_id.h"
 
 TEST(MachineIds, NewUuidTextsAreDistinctLowerCase) {
@@ -34,4 +35,20 @@ TEST(MachineIds, HardwareProfileGuidForm) {
     EXPECT_EQ(guid.front(), '{');
     EXPECT_EQ(guid.back(), '}');
     EXPECT_EQ(getHardwareProfileGuid(), guid);
+    // Never the machine id itself; a stored raw id is replaced, others stay.
+    const std::string raw = formatMachineIdAsGuid(readMachineId());
+    EXPECT_NE(guid, raw);
+    EXPECT_EQ(withoutRawMachineId(raw), guid);
+    EXPECT_EQ(withoutRawMachineId("{x}"), "{x}");
+}
+
+TEST(MachineIds, IdentifierIsAnApplicationKeyedHashOfTheMachineId) {
+    const Sha256Digest abc = sha256("abc");
+    EXPECT_EQ(abc[0], 0xba);
+    EXPECT_EQ(abc[31], 0xad);
+    const Sha256Digest mac = hmacSha256("key", "The quick brown fox jumps over the lazy dog");
+    EXPECT_EQ(mac[0], 0xf7);
+    EXPECT_EQ(mac[31], 0xd8);
+    EXPECT_EQ(hardwareGuidFromMachineId("0123456789abcdef0123456789abcdef"), "{fd728709-d890-49f5-88d5-c9e58da2df76}");
+    EXPECT_EQ(hardwareGuidFromMachineId("not hex"), "");
 }

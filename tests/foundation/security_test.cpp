@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "foundation/file_helpers.h"
 #include "foundation/security.h"
@@ -73,4 +75,35 @@ TEST(Security, RemoveEmptyFoldersKeepsFiles) {
     EXPECT_FALSE(std::filesystem::exists(root + "/set/a"));
     EXPECT_TRUE(std::filesystem::exists(root + "/set"));
     EXPECT_TRUE(removeEmptyFolders(wide(root + "/missing")));
+}
+
+TEST(Security, RemovalIsNotRedirectedByAFolderSwappedForALink) {
+    namespace fs = std::filesystem;
+    const std::string root = makeTestFolder("race") + "/tree";
+    const std::string sub = root + "/sub";
+    const std::string outside = makeTestFolder("outside");
+    ASSERT_TRUE(fs::create_directories(sub));
+    constexpr int kFiles = 3000;
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(writeTestFile(sub + "/f" + std::to_string(i), "x"));
+        ASSERT_TRUE(writeTestFile(outside + "/f" + std::to_string(i), "keep"));
+    }
+    // Once the removal has begun inside "sub", swap the folder for a link.
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        while (!done) {
+            bool begun = false;
+            for (int i = 0; i < kFiles && !begun; i += 150) begun = !fs::exists(sub + "/f" + std::to_string(i));
+            if (!begun) continue;
+            fs::rename(sub, root + "/moved");
+            fs::create_directory_symlink(outside, sub);
+            return;
+        }
+    });
+    EXPECT_TRUE(removeFolderTree(wide(root)));
+    done = true;
+    swapper.join();
+    size_t left = 0;
+    for (const auto& entry : fs::directory_iterator(outside)) left += entry.is_regular_file();
+    EXPECT_EQ(left, static_cast<size_t>(kFiles));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "foundation/data_packet.h"
 #include "foundation/file_helpers.h"
@@ -280,3 +281,22 @@ TEST_F(StyleTest, ChosenStyleAppliesOnlyWhenItChanges) {
 }
 
 }  // namespace
+
+TEST_F(StyleTest, TwoRenamedStylesKeepBothNames) {
+    setenv("LOCALAPPDATA", makeTestFolder("local").c_str(), 1);
+    // "Dark" takes the name "Light", and "Light" becomes "Day".
+    captureLiveStyle("Light");
+    captureLiveStyle("Day");
+    ASSERT_TRUE(setStyleName(1, "Day"));
+    ASSERT_TRUE(setStyleName(0, "Light"));
+    EXPECT_EQ(saveStyleFiles(), 2);
+    resetStyleNames();
+    {
+        std::lock_guard<std::mutex> lock(styleMapMutex);
+        styleMap.clear();
+    }
+    EXPECT_EQ(loadStyleFiles(), 2);
+    EXPECT_EQ(styleNames(), (std::vector<std::string>{"Light", "Day", "Wicked", "Light 2"}));
+    EXPECT_TRUE(hasRecord("Light"));
+    EXPECT_TRUE(hasRecord("Day"));
+}

@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/message_box.h"
 #include "platform/signals.h"
@@ -80,4 +83,25 @@ TEST(MessageBox, NoDialogWithoutDisplayOrWhenDisabled) {
     testing::internal::CaptureStderr();
     showMessageBox("Error: something", "Runtime error!");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Runtime error!: Error: something\n");
+}
+
+namespace {
+std::atomic<int> g_showRequests{0};
+void countShowRequest() { ++g_showRequests; }
+}  // namespace
+
+TEST(SingleInstance, SecondStartAsksTheHolderToShow) {
+    EXPECT_FALSE(askRunningInstanceToShow("VarnholtShow"));  // nobody listens
+    EXPECT_FALSE(listenForShowRequests("VarnholtShow", countShowRequest));  // only the lock's holder listens
+    ASSERT_EQ(acquireSingleInstanceLock("VarnholtShow"), InstanceLock::acquired);
+    ASSERT_TRUE(listenForShowRequests("VarnholtShow", countShowRequest));
+    struct stat st {};
+    ASSERT_EQ(lstat((std::string(getenv("XDG_RUNTIME_DIR")) + "/VarnholtShow.sock").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_TRUE(askRunningInstanceToShow("VarnholtShow"));
+    EXPECT_TRUE(askRunningInstanceToShow("VarnholtShow"));
+    for (int i = 0; i < 3000 && g_showRequests.load() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(g_showRequests.load(), 2);
+    releaseSingleInstanceLock();
 }

@@ -2,12 +2,16 @@
 // does to it at log-out.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
 #include "foundation/version_records.h"
 #include "platform/text.h"
+#include "fake_tray_watcher.h"
 #include "program_home.h"
+#include "x_window.h"
 
 namespace {
 using namespace programtest;
@@ -37,22 +41,43 @@ void expectSavedFiles(const ProgramHome& home) {
     EXPECT_TRUE(std::filesystem::is_regular_file(home.dataFolder() + "/FileMetaData/abc.md"));
 }
 
+template <typename Condition>
+bool waitUntil(Condition condition, int timeoutMs = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 // Starts the program on its own X server and waits for its main loop.
-pid_t startOnDisplay(ProgramHome& home, XServer& x, const std::string& errorFile) {
+pid_t startOnDisplay(ProgramHome& home, XServer& x, const std::string& errorFile, bool install = true) {
     useDisplay(home, x);
-    if (home.run({"install"}).exitCode != 0) return -1;
+    if (install && home.run({"install"}).exitCode != 0) return -1;
     const pid_t pid = home.start({}, errorFile);
     if (pid > 0 && !home.waitForTrace("Start Event Loop & UI")) return -1;
     return pid;
 }
 }  // namespace
 
+// The tray's GTK thread has an X connection of its own: it meets the lost
+// display too, and must not end the process on its own terms either.
 TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
-    for (bool sigtermFirst : {false, true}) {
-        SCOPED_TRACE(sigtermFirst ? "SIGTERM, then the display goes" : "the display goes");
+    for (int run = 0; run < 3; ++run) {
+        const bool sigtermFirst = run == 1;
+        const bool withTray = run == 2;
+        SCOPED_TRACE(sigtermFirst ? "SIGTERM, then the display goes" : withTray ? "with a tray" : "the display goes");
         ProgramHome home;
         XServer x;
         ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+        SessionBus bus(home.root);
+        std::unique_ptr<FakeTrayWatcher> watcher;
+        if (withTray) {
+            ASSERT_FALSE(bus.address.empty());
+            home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+            watcher = std::make_unique<FakeTrayWatcher>(bus.address);
+        }
         const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
         const pid_t pid = startOnDisplay(home, x, errorFile);
         const ProcessGuard guard{pid};
@@ -66,4 +91,78 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         expectSavedFiles(home);
     }
+}
+
+TEST(DesktopProcess, WithoutTrayHostTheWindowNeverHidesAndClosingEnds) {
+    ProgramHome home;
+    XServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    // A configuration that says the window was hidden last time.
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    const std::wstring configFile = utf8ToWide(home.configFolder() + "/Config.dat");
+    {
+        const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+        const pid_t first = home.start({}, errorFile);
+        const ProcessGuard guard{first};
+        ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI"));
+        kill(first, SIGTERM);
+        ASSERT_EQ(ProgramHome::wait(first, errorFile).exitCode, 0);
+        DataRecord config;
+        ASSERT_TRUE(loadDataRecordFile(config, "main", configFile, kDataFilePassPhrase));
+        setRecordString(getRecordSection(config, "main"), "ShowUI", "0", 0);
+        ASSERT_TRUE(saveDataRecordFile(config, "main", configFile, kDataFilePassPhrase));
+    }
+
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = startOnDisplay(home, x, errorFile, false);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0) << readTestFile(errorFile);
+    XWindowFinder finder(x.display);
+    ASSERT_TRUE(finder.connected());
+    EXPECT_TRUE(waitUntil([&] { return finder.viewable(); })) << "no tray host: the window must show";
+
+    // A second start asks the running one for its window and ends.
+    EXPECT_EQ(home.run({}).exitCode, 0);
+    EXPECT_EQ(kill(pid, 0), 0);
+
+    finder.close();
+    const ProcessRun run = ProgramHome::wait(pid, errorFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    expectSavedFiles(home);
+}
+
+// The panel comes up after the program: the tray icon appears then, and from
+// then on closing the window hides it. The icon file lies in the private
+// runtime folder and never goes through a planted link.
+TEST(DesktopProcess, LatePanelGetsTheIconAndIconFileIsPrivate) {
+    ProgramHome home;
+    XServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    SessionBus bus(home.root);
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
+    home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+    const std::string elsewhere = makeTestFolder("elsewhere");
+    std::filesystem::create_directory_symlink(elsewhere, home.root + "/run/varnholt-icons");
+
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = startOnDisplay(home, x, errorFile);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0) << readTestFile(errorFile);
+    XWindowFinder finder(x.display);
+    ASSERT_TRUE(waitUntil([&] { return finder.viewable(); }));
+
+    FakeTrayWatcher watcher(bus.address);
+    ASSERT_TRUE(watcher.owned());
+    // Closing hides the window once the program has seen the tray host.
+    ASSERT_TRUE(waitUntil([&] {
+        finder.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return finder.hidden();
+    }));
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));  // nothing written through the link
+
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    const ProcessRun run = ProgramHome::wait(pid, errorFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }

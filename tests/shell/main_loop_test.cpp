@@ -10,6 +10,9 @@
 #include "shell/program_entry.h"
 #include "shell/shell_state.h"
 #include "shell/window.h"
+#include "shell/tray.h"
+#include "engine/thread_registry.h"
+#include "platform/window_sdl.h"
 
 namespace {
 std::vector<int> g_drawn;
@@ -145,7 +148,7 @@ TEST_F(MainLoopFixture, RenderStatesFollowShowHideAndSettledResizes) {
     EXPECT_EQ(g_sleeps, 2);
     EXPECT_EQ(ImGui::GetCurrentContext(), nullptr);
 
-    // Shown: graphics on, a frame per pass, the state check once at the first frame.
+    // Shown: graphics on, a frame at once, the state check once at the first frame.
     setShellShowUI(true);
     ASSERT_TRUE(runMainLoopPass());
     EXPECT_EQ(renderStateSnapshot().current, kRenderOn);
@@ -155,6 +158,7 @@ TEST_F(MainLoopFixture, RenderStatesFollowShowHideAndSettledResizes) {
     waitForPeriodicStateCheck();
     EXPECT_EQ(g_checks.load(), 1);
     EXPECT_EQ(periodicCheckTime(), g_nowMs + kPeriodicCheckIntervalMs);
+    g_nowMs += 1000;  // nothing happened: the next frame comes a second later
     ASSERT_TRUE(runMainLoopPass());
     waitForPeriodicStateCheck();
     EXPECT_EQ(g_checks.load(), 1);
@@ -202,6 +206,38 @@ TEST_F(MainLoopFixture, RenderStatesFollowShowHideAndSettledResizes) {
     runTrayCommand(105);
     EXPECT_FALSE(runMainLoopPass());
     EXPECT_FALSE(shellEngineRunning());
+}
+
+// A shown window draws only when something can have changed: at most about
+// 60 frames a second after input, 10 while a task runs, one a second idle.
+TEST_F(MainLoopFixture, FramesArePacedByWhatCanChange) {
+    setIGDisplayItem_zOrder();
+    setShellShowUI(true);
+    setRequestedRenderState(kRenderOn);  // as the start does
+    ASSERT_TRUE(runMainLoopPass());
+    ASSERT_EQ(FakeGraphics::frames, 1);
+    auto framesAfter = [](int64_t ms) {
+        g_nowMs += ms;
+        runMainLoopPass();
+        return FakeGraphics::frames;
+    };
+    EXPECT_EQ(framesAfter(0), 1);
+    EXPECT_EQ(framesAfter(500), 1);
+    EXPECT_EQ(framesAfter(500), 2);
+
+    ASSERT_TRUE(postTrayCommandEvent(kTrayTools));  // any window event is input
+    EXPECT_EQ(framesAfter(5), 2);  // capped
+    EXPECT_EQ(framesAfter(11), 3);
+    EXPECT_EQ(framesAfter(16), 4);
+    EXPECT_EQ(framesAfter(16), 5);
+    EXPECT_EQ(framesAfter(16), 5);  // settled
+
+    setOperationInProgress(EngineOperation::Restore, true);
+    EXPECT_EQ(framesAfter(50), 5);
+    EXPECT_EQ(framesAfter(50), 6);
+    setOperationInProgress(EngineOperation::Restore, false);
+    EXPECT_EQ(framesAfter(100), 6);
+    startTrayIcon(true);
 }
 
 TEST(ProgramEntry, ErrorHandlerNamesTheStepAndSwitchesAreFolded) {

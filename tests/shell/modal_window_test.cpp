@@ -5,6 +5,7 @@
 #include "engine/confirm_request.h"
 #include "imgui_headless.h"
 #include "shell/buttons.h"
+#include "shell/display_items.h"
 #include "foundation/texts.h"
 
 namespace {
@@ -57,6 +58,27 @@ TEST(ModalWindow, QuestionBeforeAnyWindowDrewHasItsButtons) {
     ASSERT_EQ(buttons.size(), 2u);
     ui.click(drawModalFrame, buttons[1]);
     EXPECT_TRUE(answerOf(ticket).confirmed);
+}
+
+// The question takes its place at the back of the front-window queue while
+// it is open, so it stays in front of the windows opened before it.
+TEST(ModalWindow, QuestionJoinsAndLeavesTheFrontQueue) {
+    HeadlessImGui ui;
+    resetModal();
+    clearDisplayItems();
+    pushDisplayItemZOrder(5);  // a window opened before the question
+    uint64_t ticket = 0;
+    ASSERT_TRUE(showModalMessage("Question", "h", "b\n", 3, &ticket));
+    const std::vector<ImVec2> buttons = modalButtons(ui);
+    ASSERT_EQ(buttons.size(), 2u);
+    {
+        std::lock_guard<std::mutex> lock(zOrderMutex);
+        EXPECT_EQ(displayItemZOrder, (std::deque<int32_t>{5, kModalMessageItemId}));
+    }
+    ui.click(drawModalFrame, buttons[0]);
+    EXPECT_FALSE(answerOf(ticket).confirmed);
+    std::lock_guard<std::mutex> lock(zOrderMutex);
+    EXPECT_EQ(displayItemZOrder, std::deque<int32_t>{5});
 }
 
 TEST(ModalWindow, ButtonsAndOptionsAnswer) {

@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 struct ProcessRun {
     int exitCode = -1000;  // as the shell sees it (0..255); -1000 when it did not end
     std::string errors;    // what it wrote to stderr
+    std::string output;    // what it wrote to stdout
 };
 
 struct ProgramHome {
@@ -55,6 +56,8 @@ struct ProgramHome {
         if (pid != 0) return pid;
         const int fd = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, 2);
+        const int out = open((errorFile + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
         std::vector<char*> argv{const_cast<char*>(binary)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -79,6 +82,7 @@ struct ProgramHome {
         }
         if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
         run.errors = readTestFile(errorFile);
+        run.output = readTestFile(errorFile + ".out");
         return run;
     }
 

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/app_log.h"
+#include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
@@ -53,6 +55,12 @@ TEST(ProgramProcess, FirstRunSetUpEndsWithoutWindow) {
         ProgramHome home;
         const ProcessRun run = home.run(args);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
+        // A first start says what it did; the installer's "install" stays quiet.
+        if (args.empty())
+            EXPECT_EQ(run.output, "Varnholt set up its data folder " + home.dataFolder() +
+                                      "; start it again to run it.\n");
+        else
+            EXPECT_EQ(run.output, "");
         EXPECT_TRUE(isPrivateFolder(home.configFolder()));
         EXPECT_TRUE(isPrivateFolder(home.dataFolder() + "/FileMetaData"));
         EXPECT_FALSE(fs::exists(home.traceLog()));  // no normal start happened
@@ -120,6 +128,13 @@ TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
     ASSERT_TRUE(loadDataRecordFile(log, "notifications",
                                    utf8ToWide(home.configFolder() + "/Notifications.dat"), kDataFilePassPhrase));
     EXPECT_TRUE(fs::exists(home.dataFolder() + "/FileMetaData/abc.md"));
+
+    // No start-up message was stored: none is added to the log.
+    setenv("LOCALAPPDATA", (home.root + "/home/.local/share").c_str(), 1);
+    ASSERT_TRUE(loadNotificationsFile());
+    unsetenv("LOCALAPPDATA");
+    for (const AppLogEntry& entry : appLogSnapshot().entries)
+        EXPECT_EQ(entry.key.find(L"Start-Up Message"), std::wstring::npos);
 }
 
 TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
@@ -276,4 +291,18 @@ TEST(ProgramProcess, AFileOverwrittenWhileItIsArchivedIsNeverArchivedTorn) {
     EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
     for (const std::string& file : archivedVersions(archive))
         EXPECT_TRUE(fs::file_size(file) == writer.size && isUniform(readTestFile(file))) << file << " is torn";
+}
+
+TEST(ProgramProcess, EmptyDataVariableMeansUnsetAndARelativeDataFolderIsRefused) {
+    ProgramHome home;
+    home.env["LOCALAPPDATA"] = "";
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    EXPECT_TRUE(fs::is_directory(home.configFolder()));
+    EXPECT_FALSE(fs::exists("/Morvane/QZR"));
+
+    home.env["LOCALAPPDATA"] = "relative/below";
+    const ProcessRun run = home.run({"install"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errors.find("is not an absolute path"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists("relative"));
 }

@@ -125,6 +125,33 @@ TEST_F(TrayFixture, CommandsShowHideStyleAndExit) {
     EXPECT_FALSE(shellEngineRunning());
 }
 
+// The published menu shows the "new notifications" entry whenever the log
+// has unconfirmed entries, also without a menu command and after the
+// commands that change nothing in the menu.
+TEST_F(TrayFixture, PublishedMenuFollowsTheLog) {
+    auto published = [] {
+        for (const TrayHostItem& item : publishedTrayHostMenu())
+            if (item.id == kTrayNewNotifications) return true;
+        return false;
+    };
+    setupTrayMenu(true, false, shellStyleNames());
+    ASSERT_TRUE(startTrayIcon(false));
+    EXPECT_FALSE(published());
+    appendAppLogEntry(L"unconfirmed", 1, false);
+    EXPECT_TRUE(pumpWindowEvents());
+    EXPECT_TRUE(published());
+    removeAppLogEntriesOfKind(0xFFFFFFFFu);
+    EXPECT_TRUE(pumpWindowEvents());
+    EXPECT_FALSE(published());
+
+    appendAppLogEntry(L"unconfirmed", 1, false);
+    runTrayCommand(71);
+    EXPECT_TRUE(published());
+    removeAppLogEntriesOfKind(0xFFFFFFFFu);
+    runTrayCommand(kTrayTools);
+    EXPECT_FALSE(published());
+}
+
 TEST_F(TrayFixture, StartAtLogOnWritesAndRemovesTheAutostartFile) {
     setupTrayMenu(false, false, shellStyleNames());
     setShellExecutablePath("/opt/My Apps/var$nholt \"x\"");

@@ -214,13 +214,20 @@ TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
     desktop.screenshot("desktop-main-window.png");
     desktop.click(add.first, add.second);
 
-    // The chooser: centred at half the window's size; "Directory Path:" is
-    // the last row, holding ".".
+    // The chooser: centred at half the window's size; "Directory Path:",
+    // holding ".", is the row above OK and Cancel at its bottom.
     pauseMs(1000);
     desktop.screenshot("desktop-folder-chooser.png");
     const std::string folder = makeTestFolder("picked") + "/Letters";
     fs::create_directories(folder);
-    desktop.click(640, 600 - 45);
+    int x = 0, y = 0, width = 0, height = 0;
+    const std::string geometry =
+        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
+    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
+                          &width, &height),
+              4)
+        << geometry;
+    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
     desktop.pressKey("End");
     desktop.pressKey("BackSpace");
     desktop.run("xdotool type --delay 15 '" + folder + "'");
@@ -238,6 +245,13 @@ TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
     desktop.run("xdotool mousemove 1 1");
     pauseMs(500);
     desktop.screenshot("desktop-folder-added.png");
+
+    // Ctrl+Shift+S+T shows the workers' table over the window.
+    desktop.run("xdotool keydown ctrl keydown shift keydown s keydown t");
+    pauseMs(400);
+    desktop.run("xdotool keyup t keyup s keyup shift keyup ctrl");
+    pauseMs(500);
+    desktop.screenshot("desktop-thread-status.png");
 
     // SIGTERM saves the configuration: User.dat holds the folder.
     ASSERT_EQ(kill(program, SIGTERM), 0);

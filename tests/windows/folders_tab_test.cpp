@@ -1,6 +1,7 @@
 // The Folders tab driven like a user: every state drawn, the buttons'
 // states, a backup started and cancelled, the restore list opened, and the
 // folders a chooser may hand over.
+#include "windows/folder_choice.h"
 #include "windows/folders_tab.h"
 
 #include <filesystem>
@@ -53,6 +54,16 @@ TEST_F(MainWindowTest, StateSweepDrawsEveryStateAtEverySize) {
     EXPECT_NE(shown.find("Add a watch folder by clicking on the \"Add\" button below."), std::string::npos) << shown;
     EXPECT_NE(shown.find("Versions may be restored using the context menu ( Right Click )"), std::string::npos);
     EXPECT_EQ(shown.find("Hello and Welcome,"), std::string::npos);
+    // A first run is one without "Config.dat" (the set-up run made the folders).
+    const std::string config = wideToUtf8(configurationFolderPath());
+    fs::create_directories(config);
+    fs::remove(config + "/Config.dat");
+    noteShellFirstRun();
+    EXPECT_TRUE(shellFirstRun());
+    ASSERT_TRUE(writeTestFile(config + "/Config.dat", "saved"));
+    noteShellFirstRun();
+    EXPECT_FALSE(shellFirstRun());
+    fs::remove(config + "/Config.dat");
     setShellFirstRun(true);
     shown = text();
     EXPECT_NE(shown.find("Hello and Welcome,"), std::string::npos) << shown;
@@ -148,6 +159,18 @@ TEST_F(MainWindowTest, BackupRunsWhenIdleWithArchiveAndCancelStopsIt) {
     EXPECT_EQ(getUIButtonValue("bkbuf"), kButtonEnabled);
     EXPECT_EQ(getUIButtonValue("bkrf"), kButtonDisabled) << "no backup set yet";
     EXPECT_EQ(getUIButtonValue("bkcncl"), kButtonDisabled);
+
+    // A folder whose backup state is not idle starts nothing.
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].backupState = kBackupStatePreparing;
+    }
+    ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkbuf"));
+    EXPECT_FALSE(isBackupRunning());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[folders.watch].backupState = kBackupStateIdle;
+    }
 
     // A whole backup: the set it saves enables Restore.
     ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkbuf"));
@@ -258,7 +281,8 @@ TEST_F(MainWindowTest, AddThroughTheFolderChooser) {
     const ImVec2 field = fromBottom.front();
     ui.click(drawItemsFrame, field);
 
-    ui.pressKeyTimes(drawItemsFrame, ImGuiKey_Backspace, 2);
+    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace);
+    ui.pressKey(drawItemsFrame, ImGuiKey_Backspace);
     ui.type(drawItemsFrame, chosen.c_str());
     ui.pressKey(drawItemsFrame, ImGuiKey_Enter);
 

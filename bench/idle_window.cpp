@@ -1,0 +1,205 @@
+// CPU that the program's idle main window costs, shown and hidden, on a
+// private Xvfb with software GL, with a stand-in tray host on a private
+// session bus (so the window may stay hidden). Not a test: run by hand.
+//   build/bench/bench_idle_window [path/to/varnholt] [seconds, default 60]
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/data_packet.h"
+#include "foundation/data_record.h"
+#include "foundation/global_defaults.h"
+#include "platform/text.h"
+
+namespace {
+std::map<std::string, std::string> g_env;
+std::string g_binary;
+
+pid_t spawn(const std::vector<std::string>& args, int outFd = -1) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(outFd >= 0 ? outFd : null, 1);
+    dup2(null, 2);
+    std::vector<std::string> envText;
+    for (const auto& [k, v] : g_env) envText.push_back(k + "=" + v);
+    std::vector<char*> argv, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (auto& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
+}
+
+// Starts a program that writes one line (a display number or a bus address) to `fd`.
+std::string spawnAndReadLine(std::vector<std::string> args, const std::string& fdArgPrefix, pid_t& pid) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    args.push_back(fdArgPrefix + std::to_string(fds[1]));
+    pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string line;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    close(fds[0]);
+    return line;
+}
+
+// A stand-in StatusNotifierWatcher: takes the item's registration and says a host is there.
+const char* kWatcherXml =
+    "<node><interface name='org.kde.StatusNotifierWatcher'>"
+    "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
+    "<method name='RegisterStatusNotifierHost'><arg type='s' direction='in'/></method>"
+    "<property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
+    "<property name='ProtocolVersion' type='i' access='read'/>"
+    "<property name='RegisteredStatusNotifierItems' type='as' access='read'/>"
+    "</interface></node>";
+
+void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+            GDBusMethodInvocation* invocation, gpointer) {
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+GVariant* onGet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GError**, gpointer) {
+    if (g_strcmp0(name, "IsStatusNotifierHostRegistered") == 0) return g_variant_new_boolean(TRUE);
+    if (g_strcmp0(name, "ProtocolVersion") == 0) return g_variant_new_int32(0);
+    return g_variant_new_strv(nullptr, 0);
+}
+
+void runTrayWatcher(const std::string& address) {
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (!bus) return;
+    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
+    static const GDBusInterfaceVTable vtable = {onCall, onGet, nullptr, {}};
+    g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", info->interfaces[0], &vtable, nullptr,
+                                      nullptr, nullptr);
+    g_bus_own_name_on_connection(bus, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
+                                 nullptr, nullptr, nullptr);
+    g_main_loop_run(g_main_loop_new(nullptr, FALSE));
+}
+
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14) ticks += std::stoull(field);
+    return static_cast<double>(ticks) / sysconf(_SC_CLK_TCK);
+}
+
+bool waitForFile(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 3000; ++i) {
+        std::ifstream in(path);
+        std::string content((std::istreambuf_iterator<char>(in)), {});
+        if (content.find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// "IsViewable" or "IsUnMapped": the main window's state on the display.
+std::string windowState() {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = spawn({"xwininfo", "-name", "Varnholt"}, fds[1]);
+    close(fds[1]);
+    std::string out;
+    char c;
+    while (read(fds[0], &c, 1) == 1) out += c;
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    const size_t at = out.find("Map State: ");
+    return at == std::string::npos ? "no window" : out.substr(at + 11, out.find('\n', at) - at - 11);
+}
+
+// Percent of one core the running program used over `seconds`, after it settled.
+double measure(const std::string& traceLog, int seconds) {
+    std::filesystem::remove(traceLog);
+    const pid_t pid = spawn({g_binary});
+    if (!waitForFile(traceLog, "Start Event Loop & UI")) return -1;
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const double before = cpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double used = cpuSeconds(pid) - before;
+    std::printf("window: %s\n", windowState().c_str());
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return used * 100.0 / seconds;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_binary = std::filesystem::absolute(argc > 1 ? argv[1] : "build/varnholt");
+    const int seconds = argc > 2 ? atoi(argv[2]) : 60;
+    char pattern[] = "/tmp/varnholt-bench-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    pid_t xvfb = -1, bus = -1;
+    const std::string display = spawnAndReadLine(
+        {"Xvfb", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-displayfd"}, "", xvfb);
+    const std::string address = spawnAndReadLine(
+        {"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + root + "/bus"}, "--print-address=", bus);
+    if (display.empty() || address.empty()) {
+        std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
+        return 1;
+    }
+    std::thread(runTrayWatcher, address).detach();
+    const std::string home = root + "/home";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(root + "/run");
+    std::filesystem::permissions(root + "/run", std::filesystem::perms::owner_all);
+    g_env = {{"HOME", home}, {"XDG_DATA_HOME", home + "/.local/share"}, {"XDG_CONFIG_HOME", home + "/.config"},
+             {"XDG_RUNTIME_DIR", root + "/run"}, {"DISPLAY", ":" + display}, {"SDL_VIDEODRIVER", "x11"},
+             {"LIBGL_ALWAYS_SOFTWARE", "1"}, {"DBUS_SESSION_BUS_ADDRESS", address},
+             {"PATH", getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"}};
+    const pid_t install = spawn({g_binary, "install"});
+    waitpid(install, nullptr, 0);
+    const std::string config = home + "/.local/share/Morvane/QZR/ConfigData";
+    const double shown = measure(config + "/logString.txt", seconds);
+
+    DataRecord document;
+    const std::wstring configFile = utf8ToWide(config + "/Config.dat");
+    if (loadDataRecordFile(document, "main", configFile, kDataFilePassPhrase)) {
+        setRecordString(getRecordSection(document, "main"), "ShowUI", "0", 0);
+        saveDataRecordFile(document, "main", configFile, kDataFilePassPhrase);
+    }
+    const double hidden = measure(config + "/logString.txt", seconds);
+    std::printf("idle main window over %d s (software GL on Xvfb): shown %.2f%% of one core, hidden %.2f%%\n",
+                seconds, shown, hidden);
+    kill(bus, SIGTERM);
+    kill(xvfb, SIGTERM);
+    waitpid(bus, nullptr, 0);
+    waitpid(xvfb, nullptr, 0);
+    std::filesystem::remove_all(root);
+    return 0;
+}

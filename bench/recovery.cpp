@@ -1,0 +1,100 @@
+// After an unclean end: comparing a watch folder of 100,000 unchanged files
+// with its archive (what the recovery costs), against keeping the copy queue
+// on disk as it grows (one atomic rewrite of "CopyQueue.dat" per growth).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "engine/catch_up_scan.h"
+#include "engine/copy_queue.h"
+#include "engine/thread_registry.h"
+#include "foundation/watch_folders.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFolders = 100;
+constexpr int kFilesPerFolder = 1000;
+
+const std::string& benchRoot() {
+    static const std::string root =
+        (fs::temp_directory_path() / ("varnholt-bench-recovery-" + std::to_string(::getpid()))).string();
+    return root;
+}
+
+// The watch folder and its archive, every file archived as it is.
+std::wstring watchFolderWithArchive() {
+    static const std::wstring key = [] {
+        const std::string watch = benchRoot() + "/watch";
+        const std::string archive = benchRoot() + "/archive";
+        const auto time = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        for (int folder = 0; folder < kFolders; ++folder) {
+            const std::string sub = "/d" + std::to_string(folder / 10) + "/sub" + std::to_string(folder);
+            fs::create_directories(watch + sub);
+            fs::create_directories(archive + sub);
+            for (int file = 0; file < kFilesPerFolder; ++file) {
+                const std::string name = sub + "/file" + std::to_string(file) + ".txt";
+                std::ofstream(watch + name) << "content of " << name;
+                std::ofstream(archive + name) << "content of " << name;
+                fs::last_write_time(watch + name, time);
+                fs::last_write_time(archive + name, time);
+            }
+        }
+        WatchFolderEntry entry;
+        entry.archivePath = utf8ToWide(archive);
+        entry.folderType = kFolderTypeDescendents;
+        entry.extensionMap[L"txt"] = ExtensionEntry{L"txt", true, false};
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[utf8ToWide(watch)] = entry;
+        return utf8ToWide(watch);
+    }();
+    return key;
+}
+
+void BM_RecoverUnchangedFolder(benchmark::State& state) {
+    const std::wstring key = watchFolderWithArchive();
+    CatchUpCounts counts;
+    for (auto _ : state) counts = queueUnarchivedFiles(key, 0);
+    state.counters["compared"] = static_cast<double>(counts.compared);
+    state.counters["queued"] = static_cast<double>(counts.queued);
+}
+BENCHMARK(BM_RecoverUnchangedFolder)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One rewrite of the queue file as it would happen each time the queue grows.
+void BM_SaveCopyQueue(benchmark::State& state) {
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue.clear();
+        for (int64_t i = 0; i < state.range(0); ++i) {
+            CopyQueueItem item;
+            item.sourcePath = utf8ToWide(benchRoot() + "/watch/some folder/file" + std::to_string(i) + ".txt");
+            copyQueue.emplace(item.sourcePath, item);
+        }
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(saveCopyQueue());
+    std::lock_guard<std::mutex> lock(copyQueueMutex);
+    copyQueue.clear();
+}
+BENCHMARK(BM_SaveCopyQueue)->Arg(1)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::create_directories(benchRoot() + "/data");
+    setenv("LOCALAPPDATA", (benchRoot() + "/data").c_str(), 1);
+    applyPlatformEnvironmentDefaults();
+    setApplicationRunning(true);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(benchRoot());
+    return 0;
+}

@@ -1,0 +1,171 @@
+#include "engine/catch_up_scan.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "engine/archive_copy.h"
+#include "engine/backup_scan.h"
+#include "engine/file_watcher_pass.h"
+#include "engine/thread_registry.h"
+#include "foundation/file_helpers.h"
+#include "foundation/watch_folders.h"
+#include "platform/file_change_time.h"
+#include "platform/file_copy.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+
+namespace {
+
+// Files handed to the archiving at a time, so the Copier can start on the
+// first ones while the scan goes on.
+constexpr size_t kQueueChunk = 256;
+
+std::wstring withoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+    return folder.back() == kPathSeparator ? folder + name : folder + kPathSeparatorText + name;
+}
+
+struct ScanFolder {
+    std::wstring key;       // as in watchFolderMap
+    std::wstring folder;    // the key without trailing separators
+    std::wstring archive;   // the folder's archive, without trailing separators
+    bool recursive = false;
+    std::vector<std::wstring> skipped;  // archives and Exclude folders: never entered
+};
+
+bool readScanFolder(const std::wstring& folderKey, ScanFolder& out) {
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const auto it = watchFolderMap.find(folderKey);
+    if (it == watchFolderMap.end()) return false;
+    const WatchFolderEntry& entry = it->second;
+    const bool watched = entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents;
+    if (entry.removed || !watched || (entry.problemFlags & kProblemArchiveMissing)) return false;
+    out.key = folderKey;
+    out.folder = withoutTrailingSeparators(folderKey);
+    out.archive = withoutTrailingSeparators(entry.archivePath);
+    out.recursive = entry.folderType == kFolderTypeDescendents;
+    if (!isAbsolutePath(out.archive)) return false;
+    for (const auto& [key, other] : watchFolderMap) {
+        if (!other.archivePath.empty()) out.skipped.push_back(withoutTrailingSeparators(other.archivePath));
+        if (other.folderType == kFolderTypeExclude) out.skipped.push_back(withoutTrailingSeparators(key));
+    }
+    return true;
+}
+
+bool isSkippedFolder(const ScanFolder& scan, const std::wstring& path) {
+    return std::any_of(scan.skipped.begin(), scan.skipped.end(),
+                       [&path](const std::wstring& skipped) { return path == skipped; });
+}
+
+struct ScanPass {
+    const ScanFolder& scan;
+    int64_t sinceTicks = 0;
+    ArchiveFolderListing listing;
+    std::vector<ChangedFile> found;
+    CatchUpCounts counts;
+
+    void flush() {
+        if (found.empty()) return;
+        archiveChangedFile(found);
+        countQueuedChangesInFolders();
+        counts.queued += found.size();
+        found.clear();
+    }
+
+    // Queues the file unless its newest archived copy holds its state.
+    void considerFile(const std::wstring& path, const std::wstring& name) {
+        if (isCopyTemporaryName(name)) return;
+        int64_t changeTicks = 0;
+        if (sinceTicks > 0 && (!readFileChangeTicks(path, changeTicks) || changeTicks < sinceTicks)) return;
+        // Nested watch folders: the one the file belongs to scans it.
+        if (findWatchFolderOfFile(path) != scan.key || !isFileExtensionIncluded(scan.key, path)) return;
+        ++counts.compared;
+        const std::wstring newest = newestArchivedCopy(scan.archive + path.substr(scan.folder.size()), listing);
+        if (!newest.empty() && filesAreEqual(path, newest)) return;
+        found.push_back({path, L""});
+        if (found.size() >= kQueueChunk) flush();
+    }
+};
+
+// A folder's walk: links to folders are not followed, as the watch does not.
+void walkFolder(ScanPass& pass) {
+    std::vector<std::wstring> pending{pass.scan.folder};
+    std::vector<FolderEntry> entries;
+    while (!pending.empty() && isApplicationRunning()) {
+        const std::wstring current = std::move(pending.back());
+        pending.pop_back();
+        entries.clear();
+        if (!listFolderEntries(current, entries)) continue;
+        for (const FolderEntry& entry : entries) {
+            const std::wstring path = joinPath(current, entry.name);
+            if (entry.isFolder) {
+                if (pass.scan.recursive && !isSkippedFolder(pass.scan, path)) pending.push_back(path);
+            } else if (!entry.linkToFolder) {
+                pass.considerFile(path, entry.name);
+            }
+        }
+    }
+}
+
+std::mutex g_requestMutex;
+std::map<std::wstring, int64_t> g_requests;  // folder key -> earliest change time asked for
+size_t g_scansRunning = 0;
+bool g_workerRunning = false;
+
+void runRequestedCatchUps() {
+    for (;;) {
+        std::wstring folderKey;
+        int64_t sinceTicks = 0;
+        {
+            std::lock_guard<std::mutex> lock(g_requestMutex);
+            if (g_requests.empty() || !isApplicationRunning()) {
+                g_requests.clear();
+                g_workerRunning = false;
+                return;
+            }
+            folderKey = g_requests.begin()->first;
+            sinceTicks = g_requests.begin()->second;
+            g_requests.erase(g_requests.begin());
+            ++g_scansRunning;
+        }
+        queueUnarchivedFiles(folderKey, sinceTicks);
+        std::lock_guard<std::mutex> lock(g_requestMutex);
+        --g_scansRunning;
+    }
+}
+
+}  // namespace
+
+CatchUpCounts queueUnarchivedFiles(const std::wstring& folderKey, int64_t sinceTicks) {
+    ScanFolder scan;
+    if (!readScanFolder(folderKey, scan) || !isExistingFolder(scan.folder)) return {};
+    ScanPass pass{scan, sinceTicks, {}, {}, {}};
+    walkFolder(pass);
+    pass.flush();
+    return pass.counts;
+}
+
+void requestFolderCatchUp(const std::wstring& folderKey, int64_t sinceTicks) {
+    std::lock_guard<std::mutex> lock(g_requestMutex);
+    const auto [it, added] = g_requests.try_emplace(folderKey, sinceTicks);
+    if (!added) it->second = std::min(it->second, sinceTicks);
+    if (g_workerRunning) return;
+    g_workerRunning = true;
+    try {
+        startEngineThread(runRequestedCatchUps);
+    } catch (...) {
+        g_workerRunning = false;
+        throw;
+    }
+}
+
+size_t pendingFolderCatchUps() {
+    std::lock_guard<std::mutex> lock(g_requestMutex);
+    return g_requests.size() + g_scansRunning;
+}

@@ -1,0 +1,121 @@
+#include "engine/unclean_end.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "engine/backup_set_folders.h"
+#include "engine/catch_up_scan.h"
+#include "engine/thread_registry.h"
+#include "foundation/app_log.h"
+#include "foundation/data_files.h"
+#include "foundation/global_defaults.h"
+#include "foundation/text_format.h"
+#include "foundation/watch_folders.h"
+#include "platform/atomic_file.h"
+#include "platform/file_change_time.h"
+#include "platform/file_copy.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr uint32_t kLogKindImportant = 2;
+
+// Set from the detection until a recovery has gone through every folder.
+std::atomic<bool> g_recoveryOwed{false};
+
+std::wstring withoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+struct RecoveryFolder {
+    std::wstring key;
+    std::wstring archive;
+};
+
+std::vector<RecoveryFolder> recoveryFolders() {
+    std::vector<RecoveryFolder> folders;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    for (const auto& [key, entry] : watchFolderMap) {
+        const bool watched = entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents;
+        const std::wstring archive = withoutTrailingSeparators(entry.archivePath);
+        if (watched && !entry.removed && isAbsolutePath(archive)) folders.push_back({key, archive});
+    }
+    return folders;
+}
+
+}  // namespace
+
+std::wstring runMarkerPath() { return configurationFilePath(L"Running.mark"); }
+
+bool openRunMarker() {
+    const std::string path = wideToUtf8(runMarkerPath());
+    const bool unclean = readFileAttributes(runMarkerPath()) != kInvalidFileAttributes;
+    g_recoveryOwed = unclean;
+    writeFileAtomically(path, std::to_string(processStartTicks()) + "\n");
+    return unclean;
+}
+
+bool closeRunMarker() {
+    if (g_recoveryOwed.load()) return false;
+    return removeFile(runMarkerPath());
+}
+
+size_t removeStaleCopyTemporaries(const std::wstring& archive, int64_t beforeTicks) {
+    size_t removed = 0;
+    std::vector<std::wstring> pending{withoutTrailingSeparators(archive)};
+    std::vector<FolderEntry> entries;
+    while (!pending.empty()) {
+        const std::wstring folder = std::move(pending.back());
+        pending.pop_back();
+        entries.clear();
+        if (!listFolderEntries(folder, entries)) continue;
+        for (const FolderEntry& entry : entries) {
+            const std::wstring path = folder + kPathSeparatorText + entry.name;
+            if (entry.isFolder) {
+                pending.push_back(path);
+                continue;
+            }
+            int64_t changeTicks = 0;
+            if (entry.isLink || !isCopyTemporaryName(entry.name)) continue;
+            if (readFileChangeTicks(path, changeTicks) && changeTicks < beforeTicks && removeFile(path)) ++removed;
+        }
+    }
+    return removed;
+}
+
+RecoveryCounts recoverAfterUncleanEnd(int64_t staleBeforeTicks) {
+    RecoveryCounts counts;
+    for (const RecoveryFolder& folder : recoveryFolders()) {
+        if (!isApplicationRunning()) return counts;
+        counts.temporariesRemoved += removeStaleCopyTemporaries(folder.archive, staleBeforeTicks);
+        // Copies of imported backup sets are no versions; the rest are.
+        importBackupSets(folder.key);
+        counts.recordsAdded += indexArchivedVersions(folder.key);
+        const CatchUpCounts found = queueUnarchivedFiles(folder.key, 0);
+        counts.compared += found.compared;
+        counts.queued += found.queued;
+        ++counts.folders;
+    }
+    if (isApplicationRunning()) g_recoveryOwed = false;
+    return counts;
+}
+
+std::wstring recoveryLogText(const RecoveryCounts& counts) {
+    return L"The last run did not end cleanly. Recovered: " + std::to_wstring(counts.queued) +
+           L" unarchived files queued for archiving (of " + std::to_wstring(counts.compared) + L" compared in " +
+           std::to_wstring(counts.folders) + L" watch folders), " + std::to_wstring(counts.recordsAdded) +
+           L" archived versions recorded again, " + std::to_wstring(counts.temporariesRemoved) +
+           L" temporary copies removed.";
+}
+
+void startUncleanEndRecovery() {
+    startEngineThread([] {
+        // A copy of this run writes its temporary file after the start.
+        const RecoveryCounts counts = recoverAfterUncleanEnd(processStartTicks());
+        if (!g_recoveryOwed.load()) appendAppLogEntry(recoveryLogText(counts), kLogKindImportant, false);
+    });
+}

@@ -1,0 +1,47 @@
+// Finding changes again: a watch folder compared with its archive queues
+// exactly the files whose newest state is not archived.
+#include <chrono>
+#include <thread>
+
+#include "archive_test_support.h"
+#include "engine/catch_up_scan.h"
+#include "foundation/text_format.h"
+
+TEST_F(ArchiveTest, CatchUpQueuesWhatTheArchiveLacksAndNestedFlatFoldersHideNothing) {
+    const std::wstring same = write(L"same.txt", "kept");
+    const std::wstring changed = write(L"sub/changed.txt", "new");
+    const std::wstring fresh = write(L"sub/fresh.txt", "fresh");
+    write(L"skip.tmp", "extension not archived");
+    // A folder watched without its sub-folders, inside this one: the files
+    // below it belong to the outer folder, which archives them.
+    const std::wstring flat = folders.watch + L"/flat";
+    const std::wstring below = write(L"flat/below/deep.txt", "deep");
+    const std::wstring own = write(L"flat/own.txt", "own");
+    addFolder(flat, folders.archive + L"2", kCollisionAppendVersion, kFolderTypeFolder);
+    EXPECT_EQ(findWatchFolderOfFile(below), folders.watch);
+    EXPECT_EQ(findWatchFolderOfFile(own), flat);
+    for (const std::wstring& file : {same, changed}) {
+        queue(file);
+        runCopier();
+    }
+    write(L"sub/changed.txt", "newer");
+
+    const CatchUpCounts counts = queueUnarchivedFiles(folders.watch, 0);
+    EXPECT_EQ(counts.compared, 4u);  // same, changed, fresh, deep
+    EXPECT_EQ(counts.queued, 3u);
+    EXPECT_FALSE(queued(same));
+    EXPECT_TRUE(queued(changed) && queued(fresh) && queued(below));
+    EXPECT_FALSE(queued(own));
+    runCopier();
+    EXPECT_EQ(read(archived(L"flat/below/deep.txt")), "deep");
+    EXPECT_EQ(read(archived(L"sub/changed ~ 0000.txt")), "newer");
+
+    // Only files changed since the given time are looked at.
+    write(L"late.txt", "late");
+    EXPECT_EQ(queueUnarchivedFiles(folders.watch, currentTimeTicks() + 600000000).compared, 0u);
+    requestFolderCatchUp(folders.watch, currentTimeTicks() - 600000000);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (pendingFolderCatchUps() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(queued(folders.watch + L"/late.txt"));
+}

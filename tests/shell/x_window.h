@@ -1,0 +1,22 @@
+#pragma once
+// The program's top-level window on an X display, seen from a test (Xlib
+// stays out of the test files: its macros clash with GoogleTest).
+#include <string>
+
+class XWindowFinder {
+public:
+    explicit XWindowFinder(const std::string& display);
+    ~XWindowFinder();
+    XWindowFinder(const XWindowFinder&) = delete;
+    XWindowFinder& operator=(const XWindowFinder&) = delete;
+    bool connected() const { return display_ != nullptr; }
+    // The window titled "Varnholt" is mapped and viewable.
+    bool viewable();
+    // The window exists but is not mapped (hidden, the program still runs).
+    bool hidden();
+    // Sends what a window manager sends when the user closes the window.
+    void close();
+
+private:
+    void* display_;
+};
