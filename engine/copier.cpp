@@ -1,5 +1,5 @@
-// The "Copier (W)" worker: takes the whole copy queue as one batch, waits
-// for the files to settle, copies the batch on four threads, saves the
+// The "Copier (W)" worker: waits for the files to settle, takes the whole
+// copy queue as one batch, copies the batch on four threads, saves the
 // version records once they are quiet, and keeps what is left in
 // "CopyQueue.dat" when the program stops.
 #include <algorithm>
@@ -67,15 +67,39 @@ struct Batch {
     }
 };
 
-// Moves the queue into the batch and deals it over the work lists.
+// How long ago (ms) the newest file of the queue was queued.
+int64_t newestQueuedAgeMs() {
+    int64_t newest = 0;
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        for (const auto& [source, item] : copyQueue) newest = std::max(newest, item.changeTicks);
+    }
+    return (currentTimeTicks() - newest) / 10000;
+}
+
+// The settle wait. A file queued in its last moments may be in the middle of
+// being written: the wait goes on until the newest file has been quiet for a
+// tenth of the settle time, never longer than one more settle time. False
+// when the application stopped.
+bool waitForBurstToSettle() {
+    const uint32_t settleMs = timings().settleMs;
+    if (!waitWhileRunning(settleMs)) return false;
+    const int64_t end = steadyClockMs() + settleMs;
+    for (int64_t young = settleMs / 10 - newestQueuedAgeMs(); young > 0 && steadyClockMs() < end;
+         young = settleMs / 10 - newestQueuedAgeMs()) {
+        if (!waitWhileRunning(static_cast<uint32_t>(young))) return false;
+    }
+    return true;
+}
+
+// Moves the queue into the batch and deals it over the work lists. Called
+// after the settle wait, so a whole burst lands in one batch.
 bool takeBatch(Batch& batch) {
     {
         std::lock_guard<std::mutex> lock(copyQueueMutex);
         batch.items.swap(copyQueue);
     }
     if (batch.items.empty()) return false;
-    // Taken before the settle wait: a cancel request made from now on stops it.
-    batch.cancel = acquireBatchCancel();
     size_t n = 0;
     for (auto& [source, item] : batch.items) batch.lists[n++ % kCopyThreadCount].items.push_back(&item);
     return true;
@@ -98,7 +122,9 @@ void finishCopier(Batch& batch, bool stopping, int64_t startMs) {
     const bool allFinished =
         std::all_of(batch.items.begin(), batch.items.end(), [](const auto& entry) { return entry.second.finished; });
     if (steadyClockMs() - startMs > 2 * int64_t(timings().settleMs.load()) && allFinished) batch.items.clear();
-    if (batch.items.empty()) {
+    // A stop during the settle wait leaves the files in the queue, not the batch.
+    const bool queueLeft = stopping && copyQueueCount() > 0;
+    if (batch.items.empty() && !queueLeft) {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         for (auto& [key, entry] : watchFolderMap) entry.changesDetected = entry.givenUpCount = 0;
     } else {
@@ -134,8 +160,13 @@ void copierThread() {
             break;
         }
         if (batch.items.empty()) {
+            if (copyQueueCount() == 0) break;
+            // Taken before the settle wait: a cancel request made from now on
+            // stops the batch. Waiting first lets the rest of a burst join it;
+            // files still changing are caught by the next round.
+            if (!batch.cancel) batch.cancel = acquireBatchCancel();
+            if (!waitForBurstToSettle()) continue;
             if (!takeBatch(batch)) break;
-            if (!waitWhileRunning(timings().settleMs)) continue;
             startCopyThreads(batch);
         }
         saveQuietVersionRecords(false);

@@ -44,9 +44,16 @@ TEST_F(ArchiveTest, StopDuringSettleWaitSavesQueueAndNextStartArchivesIt) {
         copierThread();
         ended = true;
     });
-    while (copyQueueCount() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The Copier waits before it takes the queue, so the late file joins the batch.
+    const auto copierRunning = [] {
+        std::lock_guard<std::mutex> lock(threadStateMutex);
+        const auto it = threadStateMap.find("Copier (W)");
+        return it != threadStateMap.end() && it->second.state == kThreadRunning;
+    };
+    while (!copierRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const std::wstring late = write(L"late.txt", "4");
     queue(late);  // queued while the batch settles
+    EXPECT_EQ(copyQueueCount(), 4u);
     const auto stoppedAt = std::chrono::steady_clock::now();
     setApplicationRunning(false);
     copier.join();
