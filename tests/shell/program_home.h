@@ -22,6 +22,7 @@ struct ProcessRun {
     int exitCode = -1000;  // as the shell sees it (0..255); -1000 when it did not end
     std::string errors;    // what it wrote to stderr
     std::string output;    // what it wrote to stdout
+    int signal = 0;        // the signal that ended it, if one did
 };
 
 struct ProgramHome {
@@ -81,6 +82,7 @@ struct ProgramHome {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
         run.errors = readTestFile(errorFile);
         run.output = readTestFile(errorFile + ".out");
         return run;

@@ -20,6 +20,7 @@
 #include "foundation/global_defaults.h"
 #include "platform/file_copy.h"
 #include "platform/text.h"
+#include "program_home.h"
 #include "test_env.h"
 
 namespace {
@@ -40,26 +41,17 @@ bool waitFor(const std::function<bool()>& done, std::chrono::seconds patience = 
 
 std::wstring wide(const std::string& text) { return utf8ToWide(text); }
 
-
 // The program with its own home, one watch folder (with its sub-folders,
 // ".txt" files, numbered versions) and its archive.
-struct WatchingProgram {
-    std::string root = makeTestFolder("recovery");
+struct WatchingProgram : programtest::ProgramHome {
     std::string watch = root + "/Docs";
     std::string archive = root + "/archive";
-    std::map<std::string, std::string> env;
     std::string errors = root + "/err.txt";
 
     WatchingProgram() {
-        for (const char* folder : {"/home/.config", "/home/.local/share", "/run", "/Docs", "/archive"})
-            fs::create_directories(root + folder);
-        fs::permissions(root + "/run", fs::perms::owner_all);
-        env = {{"HOME", root + "/home"},          {"XDG_CONFIG_HOME", root + "/home/.config"},
-               {"XDG_DATA_HOME", root + "/home/.local/share"}, {"XDG_RUNTIME_DIR", root + "/run"},
-               {"SDL_VIDEODRIVER", "offscreen"},  {"VARNHOLT_NO_MSGBOX", "1"},
-               {"TZ", "UTC"},                     {"VARNHOLT_TEST_TIMINGS", kShortTimings}};
-        for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-            if (const char* value = getenv(name)) env[name] = value;
+        fs::create_directories(watch);
+        fs::create_directories(archive);
+        env["VARNHOLT_TEST_TIMINGS"] = kShortTimings;
         if (wait(start({"install"})) != 0) return;
         DataRecord user;
         addRecordSection(user, "user");
@@ -68,37 +60,15 @@ struct WatchingProgram {
         setRecordWString(section, "ei", wide("t[||]" + watch + "[||]txt[||]txt"), kRecordAppend);
         saveDataRecordFile(user, "user", wide(configFolder() + "/User.dat"), kDataFilePassPhrase);
     }
-    std::string dataFolder() const { return root + "/home/.local/share/Morvane/QZR"; }
-    std::string configFolder() const { return dataFolder() + "/ConfigData"; }
 
     pid_t start(const std::vector<std::string>& args = {}) const {
-        fs::remove(configFolder() + "/logString.txt");  // started() waits for this run's trace
-        std::vector<std::string> envText;
-        for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
-        const char* binary = getenv("VARNHOLT_BINARY");
-        if (!binary) return -1;
-        const pid_t pid = fork();
-        if (pid != 0) return pid;
-        const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        dup2(fd, 2);
-        std::vector<char*> argv{const_cast<char*>(binary)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& e : envText) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        execve(binary, argv.data(), envp.data());
-        _exit(127);
+        fs::remove(traceLog());  // started() waits for this run's trace
+        return ProgramHome::start(args, errors);
     }
     // The exit code as the shell sees it; minus the signal that ended it.
-    static int wait(pid_t pid) {
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
-            std::this_thread::sleep_for(10ms);
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    int wait(pid_t pid) const {
+        const programtest::ProcessRun run = ProgramHome::wait(pid, errors);
+        return run.signal != 0 ? -run.signal : run.exitCode;
     }
     bool started() const {
         return waitFor([&] {
@@ -135,10 +105,11 @@ struct WatchingProgram {
 
 // A started program; one that a failed test leaves behind is killed.
 struct Running {
+    const WatchingProgram& program;
     pid_t pid = -1;
     int end(int signal) {
         kill(pid, signal);
-        const int code = WatchingProgram::wait(pid);
+        const int code = program.wait(pid);
         pid = -1;
         return code;
     }
@@ -199,7 +170,7 @@ TEST(RecoveryProcess, AWatchFolderThatGoesAndComesBackIsWatchedAgain) {
     GTEST_SKIP() << "needs the test builds' short timings";
 #endif
     WatchingProgram program;
-    Running run{program.start()};
+    Running run{program, program.start()};
     ASSERT_TRUE(program.started()) << readTestFile(program.errors);
     const std::string first = program.watch + "/first.txt";
     // Written until archived: the watch may open after the start is traced.
@@ -233,7 +204,7 @@ TEST(RecoveryProcess, KilledRunsLoseNoChangeAndNoVersionRecord) {
     // about when the records are saved.
     const std::vector<std::chrono::milliseconds> killAfter = {0ms, 100ms, 300ms, 450ms, 700ms, 1200ms};
     for (size_t round = 0; round < killAfter.size(); ++round) {
-        Running run{program.start()};
+        Running run{program, program.start()};
         ASSERT_TRUE(program.started()) << readTestFile(program.errors);
         for (int i = 0; i < 8; ++i) {
             const std::string file = program.watch + "/r" + std::to_string(round) + "/f" + std::to_string(i) + ".txt";
@@ -248,7 +219,7 @@ TEST(RecoveryProcess, KilledRunsLoseNoChangeAndNoVersionRecord) {
     }
     written.push_back(program.watch + "/shared.txt");
 
-    Running run{program.start()};
+    Running run{program, program.start()};
     ASSERT_TRUE(program.started()) << readTestFile(program.errors);
     for (const std::string& file : written)
         EXPECT_TRUE(waitFor([&] { return program.archivedAsItIs(file); })) << file;
