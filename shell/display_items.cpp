@@ -4,10 +4,7 @@
 #include <imgui_internal.h>
 
 #include <algorithm>
-
-#include "shell/modal_window.h"
-#include "windows/main_window.h"
-#include "windows/placeholder_windows.h"
+#include <utility>
 
 std::map<std::wstring, DisplayItem> displayItemMap;
 std::mutex displayItemMutex;
@@ -15,27 +12,16 @@ std::deque<int32_t> displayItemZOrder;
 std::mutex zOrderMutex;
 
 namespace {
-struct DisplayItemRow {
-    int32_t id;
-    const wchar_t* name;
-    DrawFunction draw;
-    bool (*isOpen)();
-};
+std::mutex g_rowsMutex;
+const DisplayItemRow* g_rows = nullptr;  // guarded by g_rowsMutex
+size_t g_rowCount = 0;
 
-// Ids 8 and 9 carry the names IG_009 and IG_008, so the style editor (id 9)
-// is drawn before the user-message window (id 8).
-const DisplayItemRow kDisplayItemRows[] = {
-    {0, L"IG_000", drawMainWindow, isMainWindowOpen},
-    {1, L"IG_001", drawBackupSetRestoreWindow, isBackupSetRestoreWindowOpen},
-    {2, L"IG_002", restoreItemsView, isRestoreItemsViewOpen},
-    {3, L"IG_003", drawModalMessage, isModalMessageOpen},
-    {4, L"IG_004", restoreOrRemoveView, isRestoreOrRemoveViewOpen},
-    {5, L"IG_005", drawExtensionManagerWindow, isExtensionManagerWindowOpen},
-    {6, L"IG_006", drawSchedulerWindow, isSchedulerWindowOpen},
-    {7, L"IG_007", drawAboutWindow, isAboutWindowOpen},
-    {8, L"IG_009", drawUserMessageWindow, isUserMessageWindowOpen},
-    {9, L"IG_008", drawStyleEditorWindow, isStyleEditorWindowOpen},
-};
+// The rows handed over; the table itself is static, so the pointer stays
+// valid outside the lock.
+std::pair<const DisplayItemRow*, size_t> displayItemRows() {
+    std::lock_guard<std::mutex> guard(g_rowsMutex);
+    return {g_rows, g_rowCount};
+}
 
 // The main window opens the folder chooser and its option popups as modal popups.
 bool opensModalPopups(int32_t id) { return id == 0; }
@@ -108,8 +94,16 @@ void checkDisplayItemZOrder(int32_t id) {
     if (window) ImGui::BringWindowToDisplayFront(window);
 }
 
+void setDisplayItemRows(const DisplayItemRow* rows, size_t count) {
+    std::lock_guard<std::mutex> guard(g_rowsMutex);
+    g_rows = rows;
+    g_rowCount = count;
+}
+
 void setIGDisplayItem_zOrder() {
-    for (const DisplayItemRow& row : kDisplayItemRows) {
+    const auto [rows, count] = displayItemRows();
+    for (size_t i = 0; i < count; ++i) {
+        const DisplayItemRow& row = rows[i];
         registerDisplayItem(row.id, row.name);
         setDisplayItemDrawFunction(row.id, row.draw);
         setDisplayItemVisible(row.id, row.isOpen());
@@ -117,7 +111,8 @@ void setIGDisplayItem_zOrder() {
 }
 
 void copyDisplayItemOpenFlags() {
-    for (const DisplayItemRow& row : kDisplayItemRows) setDisplayItemVisible(row.id, row.isOpen());
+    const auto [rows, count] = displayItemRows();
+    for (size_t i = 0; i < count; ++i) setDisplayItemVisible(rows[i].id, rows[i].isOpen());
 }
 
 void clearDisplayItems() {

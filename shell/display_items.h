@@ -2,6 +2,7 @@
 // Display items: the program's top-level Dear ImGui windows, each with an id,
 // a name ("IG_000" to "IG_009"), a draw function and a visible flag. The main
 // loop draws the visible ones every frame in name order.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -44,8 +45,19 @@ void removeDisplayItemZOrder(int32_t id);
 // `id` is at the back of the z-order queue.
 void checkDisplayItemZOrder(int32_t id);
 
-// Registers the ten windows of the program with their draw functions and
-// their current open flags.
+// One top-level window: its id, name, draw function and open flag.
+struct DisplayItemRow {
+    int32_t id;
+    const wchar_t* name;
+    DrawFunction draw;
+    bool (*isOpen)();
+};
+// The windows the program draws; the windows layer hands them over at start-up.
+// `rows` must outlive the program (a static table).
+void setDisplayItemRows(const DisplayItemRow* rows, size_t count);
+
+// Registers the windows handed over with their draw functions and their
+// current open flags.
 void setIGDisplayItem_zOrder();
 // Copies every window's open flag into its item's visible flag (each frame).
 void copyDisplayItemOpenFlags();

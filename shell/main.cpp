@@ -1,6 +1,7 @@
 // The varnholt executable.
 #include "foundation/global_defaults.h"
 #include "shell/program_entry.h"
+#include "windows/program_windows.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Sanitizer builds: the tray's GTK loads fontconfig, which keeps a cache it
@@ -10,5 +11,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 int main(int argc, char** argv) {
     applyTestTimingsFromEnvironment();
+    registerProgramWindows();
     return varnholtMain(argc, argv);
 }

@@ -4,6 +4,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -15,7 +16,6 @@
 #include "shell/shell_state.h"
 #include "shell/window.h"
 #include "platform/window_sdl.h"
-#include "windows/placeholder_windows.h"
 
 namespace {
 std::mutex g_uiStateMutex;
@@ -29,6 +29,8 @@ MainLoopClock g_clock = steadyClockMs;
 // Waits, but wakes at once for a window event or a tray command.
 void realSleep(uint32_t ms) { waitForWindowEvent(static_cast<int>(ms)); }
 MainLoopSleep g_sleep = realSleep;
+
+std::atomic<void (*)()> g_renderStateChangeHook{nullptr};
 
 // Frame pacing: a frame is drawn only when something can have changed, and
 // never more often than the display needs. Where the buffer swap does not
@@ -90,7 +92,7 @@ void followRequestedState(RenderState& r, int64_t nowMs) {
     if (takeSettledResize(nowMs) && r.requested == kRenderOn && r.current == kRenderOn)
         r.requested = kRenderRecreate;
     if (r.requested == r.current) return;
-    closeAboutWindow();
+    if (auto hook = g_renderStateChangeHook.load()) hook();
     if (r.requested == kRenderOff) {
         if (deactivate(r)) r.styleReapply = true;
     } else if (r.requested == kRenderOn) {
@@ -218,6 +220,8 @@ int64_t periodicCheckTime() {
     std::lock_guard<std::mutex> guard(g_checkMutex);
     return g_checkTimeMs;
 }
+
+void setRenderStateChangeHook(void (*hook)()) { g_renderStateChangeHook.store(hook); }
 
 void resetMainLoop() {
     waitForPeriodicStateCheck();

@@ -43,6 +43,10 @@ using MainLoopSleep = void (*)(uint32_t ms);
 void setMainLoopClock(MainLoopClock clock);
 void setMainLoopSleep(MainLoopSleep sleep);
 
+// Called at every change of the render state (the windows close the about
+// window there); nullptr calls nothing.
+void setRenderStateChangeHook(void (*hook)());
+
 // One pass of the loop; false once the program is to end.
 bool runMainLoopPass();
 // Passes until the program is to end.

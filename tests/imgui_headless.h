@@ -20,6 +20,7 @@
 #include "shell/display_items.h"
 #include "shell/fonts.h"
 #include "shell/graphics.h"
+#include "windows/program_windows.h"
 #include "windows/window_jobs.h"
 
 class HeadlessImGui {
@@ -27,6 +28,7 @@ public:
     // `projectFonts`: the program's own font atlas (Tahoma, Arial and the
     // symbol fonts) instead of the library's default font.
     explicit HeadlessImGui(ImVec2 displaySize = ImVec2(800, 600), bool projectFonts = false) {
+        registerProgramWindows();  // as the program's main does
         context_ = ImGui::CreateContext();
         ImGuiIO& io = ImGui::GetIO();
         io.DisplaySize = displaySize;

@@ -13,6 +13,7 @@
 #include "shell/tray.h"
 #include "engine/thread_registry.h"
 #include "platform/window_sdl.h"
+#include "windows/program_windows.h"
 
 namespace {
 std::vector<int> g_drawn;
@@ -63,6 +64,7 @@ struct MainLoopFixture : ::testing::Test {
         resetWindowState();
         resetMainLoop();
         clearDisplayItems();
+        registerProgramWindows();
         setMainLoopGraphics({FakeGraphics::setActive, FakeGraphics::initBackends, FakeGraphics::newFrame,
                              FakeGraphics::present});
         setMainLoopClock(fakeClock);

@@ -18,6 +18,7 @@
 #include "foundation/text_format.h"
 #include "platform/paths.h"
 #include "windows/main_window.h"
+#include "windows/program_windows.h"
 
 // Waits up to twenty seconds for `condition`, drawing frames meanwhile when
 // a harness is given (the windows only learn what changed by drawing).
@@ -40,6 +41,7 @@ protected:
         resetMainWindow();
         initUIButtonTable();
         clearDisplayItems();
+        registerProgramWindows();
         setIGDisplayItem_zOrder();
         {
             std::lock_guard<std::mutex> lock(modalMessageMutex);
