@@ -119,6 +119,9 @@ TEST_F(SupervisorTest, MachineSleepResetsPingsInsteadOfTimingOut) {
     advanceFakeClockMs(59 * 1000);
     runSupervisorPass(fakeNowTicks);
     EXPECT_EQ(threadEntry(kCopier).state, kThreadStopped);
+    // Workers the passes started use the counters on this stack: they end first.
+    setApplicationRunning(false);
+    ASSERT_TRUE(waitForEngineThreads(5000));
 }
 
 TEST_F(SupervisorTest, ErrorAndPausedAreNeitherPingedNorRestarted) {
