@@ -3,7 +3,6 @@
 // session bus (so the window may stay hidden). Not a test: run by hand.
 //   build/bench/bench_idle_window [path/to/varnholt] [seconds, default 60]
 #include <fcntl.h>
-#include <gio/gio.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
+#include "fake_tray_watcher.h"
 #include "platform/text.h"
 
 namespace {
@@ -68,43 +68,6 @@ std::string spawnAndReadLine(std::vector<std::string> args, const std::string& f
     while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
     close(fds[0]);
     return line;
-}
-
-// A stand-in StatusNotifierWatcher: takes the item's registration and says a host is there.
-const char* kWatcherXml =
-    "<node><interface name='org.kde.StatusNotifierWatcher'>"
-    "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
-    "<method name='RegisterStatusNotifierHost'><arg type='s' direction='in'/></method>"
-    "<property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
-    "<property name='ProtocolVersion' type='i' access='read'/>"
-    "<property name='RegisteredStatusNotifierItems' type='as' access='read'/>"
-    "</interface></node>";
-
-void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
-            GDBusMethodInvocation* invocation, gpointer) {
-    g_dbus_method_invocation_return_value(invocation, nullptr);
-}
-
-GVariant* onGet(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GError**, gpointer) {
-    if (g_strcmp0(name, "IsStatusNotifierHostRegistered") == 0) return g_variant_new_boolean(TRUE);
-    if (g_strcmp0(name, "ProtocolVersion") == 0) return g_variant_new_int32(0);
-    return g_variant_new_strv(nullptr, 0);
-}
-
-void runTrayWatcher(const std::string& address) {
-    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    if (!bus) return;
-    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
-    static const GDBusInterfaceVTable vtable = {onCall, onGet, nullptr, {}};
-    g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", info->interfaces[0], &vtable, nullptr,
-                                      nullptr, nullptr);
-    g_bus_own_name_on_connection(bus, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
-                                 nullptr, nullptr, nullptr);
-    g_main_loop_run(g_main_loop_new(nullptr, FALSE));
 }
 
 double cpuSeconds(pid_t pid) {
@@ -164,16 +127,16 @@ int main(int argc, char** argv) {
     const int seconds = argc > 2 ? atoi(argv[2]) : 60;
     char pattern[] = "/tmp/varnholt-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
-    pid_t xvfb = -1, bus = -1;
+    pid_t xvfb = -1;
     const std::string display = spawnAndReadLine(
         {"Xvfb", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-displayfd"}, "", xvfb);
-    const std::string address = spawnAndReadLine(
-        {"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + root + "/bus"}, "--print-address=", bus);
+    const SessionBus bus(root);
+    const std::string& address = bus.address;
     if (display.empty() || address.empty()) {
         std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
         return 1;
     }
-    std::thread(runTrayWatcher, address).detach();
+    const FakeTrayWatcher watcher(address);
     const std::string home = root + "/home";
     std::filesystem::create_directories(home);
     std::filesystem::create_directories(root + "/run");
@@ -196,9 +159,7 @@ int main(int argc, char** argv) {
     const double hidden = measure(config + "/logString.txt", seconds);
     std::printf("idle main window over %d s (software GL on Xvfb): shown %.2f%% of one core, hidden %.2f%%\n",
                 seconds, shown, hidden);
-    kill(bus, SIGTERM);
     kill(xvfb, SIGTERM);
-    waitpid(bus, nullptr, 0);
     waitpid(xvfb, nullptr, 0);
     std::filesystem::remove_all(root);
     return 0;
