@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "foundation/data_packet.h"
+#include "foundation/data_record.h"
+#include "foundation/global_defaults.h"
 #include "test_env.h"
 
 HttpsTestServer startHttpsTestServer() {
@@ -54,4 +57,16 @@ int closedLocalPort() {
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     close(fd);
     return ntohs(address.sin_port);
+}
+
+std::string packedItems(const std::string& boot, const std::string& version, const std::string& older) {
+    DataRecord document;
+    addRecordSection(document, "items");
+    RecordSectionHandle section = getRecordSection(document, "items");
+    setRecordString(section, "boot_msg", boot, 0);
+    setRecordString(section, "app_version", version, 0);
+    setRecordString(section, "app_version_msg_older", older, 0);
+    std::string text;
+    packDataRecord(section, kDataFilePassPhrase, text);
+    return text;
 }

@@ -22,3 +22,6 @@ void serveFile(const HttpsTestServer& server, const std::string& path, const std
 int requestCount(const HttpsTestServer& server, const std::string& path);
 // A port on 127.0.0.1 where nothing listens.
 int closedLocalPort();
+
+// The update description's notice items, packed as the server serves them.
+std::string packedItems(const std::string& boot, const std::string& version, const std::string& older);

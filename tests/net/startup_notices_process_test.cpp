@@ -19,18 +19,6 @@
 
 namespace {
 
-std::string packedItems(const std::string& boot, const std::string& version, const std::string& older) {
-    DataRecord document;
-    addRecordSection(document, "items");
-    RecordSectionHandle section = getRecordSection(document, "items");
-    setRecordString(section, "boot_msg", boot, 0);
-    setRecordString(section, "app_version", version, 0);
-    setRecordString(section, "app_version_msg_older", older, 0);
-    std::string text;
-    packDataRecord(section, kDataFilePassPhrase, text);
-    return text;
-}
-
 // Runs the program with its own home; returns its exit code (-1 when it
 // had to be killed). With `whileRunning`, that runs once it started and the
 // program is then asked to end.

@@ -21,19 +21,6 @@ namespace {
 const std::string kVersionFile(kRemoteVersionPath);
 const std::string kUpdateFile(kUpdateDescriptionPath);
 
-// The update description's notice items, packed as the server serves them.
-std::string packedItems(const std::string& boot, const std::string& version, const std::string& older) {
-    DataRecord document;
-    addRecordSection(document, "items");
-    RecordSectionHandle section = getRecordSection(document, "items");
-    setRecordString(section, "boot_msg", boot, 0);
-    setRecordString(section, "app_version", version, 0);
-    setRecordString(section, "app_version_msg_older", older, 0);
-    std::string text;
-    packDataRecord(section, kDataFilePassPhrase, text);
-    return text;
-}
-
 std::vector<std::wstring> logTexts() {
     std::vector<std::wstring> texts;
     for (const AppLogEntry& entry : appLogSnapshot().entries) texts.push_back(entry.key);
