@@ -32,6 +32,7 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
         return ui.itemsDown(drawMainOnly, GImGui->OpenPopupStack.back().Window, 24);
     };
 
+    ASSERT_TRUE(loadAppConfiguration());  // the configuration files' paths
     std::vector<ImVec2> items = openPopup();
     ASSERT_EQ(items.size(), 14u);
     configurationSaved = true;
@@ -43,6 +44,17 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     EXPECT_EQ(entry().folderType, kFolderTypeFolder);
     EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);
     EXPECT_FALSE(configurationSaved.load()) << "the idle save writes the change to the configuration file";
+    // Saved, forgotten and read back by the loader: the folder keeps both.
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.erase(folders.watch);
+    }
+    ASSERT_TRUE(loadAppConfiguration());
+    EXPECT_EQ(entry().folderType, kFolderTypeFolder);
+    EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);
+    std::filesystem::remove(wideToUtf8(userFilePath));
+    std::filesystem::remove(wideToUtf8(configFilePath));
     // The file type manager is refused for excluded and disabled folders (a
     // refused click leaves the popup open).
     for (size_t type : {2u, 3u}) {
