@@ -60,6 +60,13 @@ void startOptionJob(void (*setter)(const std::wstring&, int32_t), const std::wst
     setUIButtonState("afdr", kButtonEnabled);
 }
 
+// The watchers are built from the folders' types: the supervisor rebuilds
+// them, so a folder enabled again or widened to its descendents is watched.
+void setTypeAndRewatch(const std::wstring& key, int32_t type) {
+    setFolderType(key, type);
+    setWatchListChanged(true);
+}
+
 // Selectables of one option list, the current value marked; the value clicked or -1.
 int32_t drawOptionList(const OptionItem* items, size_t count, int32_t current) {
     int32_t clicked = -1;
@@ -129,7 +136,7 @@ void drawFolderEntryOptions(const std::wstring& key, const WatchFolderEntry& ent
     ImGui::PushID("type");
     const int32_t type = drawOptionList(kFolderTypes, std::size(kFolderTypes), entry.folderType);
     ImGui::PopID();
-    if (type >= 0) startOptionJob(setFolderType, key, type);
+    if (type >= 0) startOptionJob(setTypeAndRewatch, key, type);
     ImGui::Separator();
     ImGui::TextUnformatted("Collision Resolution:");
     ImGui::PushID("collision");

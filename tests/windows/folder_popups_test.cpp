@@ -43,6 +43,7 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     waitForFolderOptionJob();
     EXPECT_EQ(entry().folderType, kFolderTypeFolder);
     EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);
+    EXPECT_TRUE(isWatchListChanged()) << "the watchers are rebuilt for the new type";
     EXPECT_FALSE(configurationSaved.load()) << "the idle save writes the change to the configuration file";
     // Saved, forgotten and read back by the loader: the folder keeps both.
     ASSERT_TRUE(saveAppConfiguration());
