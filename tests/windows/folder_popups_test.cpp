@@ -64,6 +64,17 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
         ui.click(drawMainOnly, openPopup()[8]);
         EXPECT_FALSE(isExtensionManagerWindowOpen()) << type;
     }
+    // Disabled, it cannot be enabled while another folder keeps its archive inside it.
+    const std::wstring other = folders.watch + L"Z";
+    addFolder(other, folders.watch + L"/other-archive", kCollisionAppendVersion);
+    ui.click(drawMainOnly, openPopup()[0]);
+    waitForFolderOptionJob();
+    EXPECT_EQ(entry().folderType, kFolderTypeDisable);
+    EXPECT_TRUE(logHas(L"Watch folder not enabled, its archive and a watch folder overlap: " + folders.watch));
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.erase(other);
+    }
     ui.click(drawMainOnly, openPopup()[1]);
     waitForFolderOptionJob();
     EXPECT_EQ(entry().folderType, kFolderTypeDescendents);
