@@ -11,6 +11,7 @@
 #include "foundation/global_defaults.h"
 #include "foundation/styles.h"
 #include "foundation/watch_folders.h"
+#include "net/update_check.h"
 #include "platform/text.h"
 
 namespace {
@@ -73,7 +74,10 @@ bool waitForShellEngine() { return waitForEngineThreads(timings().shutdownGraceM
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }
 
-void startShellVersionCheck() { ++g_versionChecks; }
+void startShellVersionCheck() {
+    ++g_versionChecks;
+    startAboutRefreshThread();  // the about window rebuilds its pages and shows itself
+}
 int shellVersionCheckCount() { return g_versionChecks.load(); }
 
 std::string shellExecutablePath() {
