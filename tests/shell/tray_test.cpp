@@ -15,6 +15,7 @@
 #include "shell/window.h"
 #include "test_env.h"
 #include "windows/about_window.h"
+#include "windows/program_windows.h"
 
 namespace {
 std::vector<int> ids(const std::vector<TrayMenuLine>& menu) {
@@ -105,6 +106,7 @@ TEST_F(TrayFixture, CommandsShowHideStyleAndExit) {
     EXPECT_FALSE(trayMenuEntry(kTrayTools).visible);
 
     appendAppLogEntry(L"unconfirmed", 1, false);
+    registerProgramWindows();  // as the program's main does: the about window's hooks
     runTrayCommand(kTrayAbout);
     EXPECT_TRUE(shellShowUI());
     EXPECT_EQ(shellVersionCheckCount(), 1);

@@ -280,6 +280,16 @@ Box boxOfColour(const Rgb& image, int r, int g, int b) {
     return box;
 }
 
+// Ends a child process when the test leaves early.
+struct ChildGuard {
+    pid_t pid = -1;
+    ~ChildGuard() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitExit(pid, 20);
+    }
+};
+
 // Clicks the tray menu item `label` the way a panel does: the menu's
 // "clicked" event over the session bus. False when no menu has the item.
 bool clickTrayMenuItem(const std::string& bus, const std::string& label) {
@@ -336,8 +346,8 @@ TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
 
     // A session bus of the test's own: the tray menu lives there.
     const std::string bus = "unix:path=" + root + "/bus";
-    const pid_t busPid = spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
-                               {{"PATH", getenv("PATH")}}, root + "/bus.txt");
+    const ChildGuard busDaemon{spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
+                                     {{"PATH", getenv("PATH")}}, root + "/bus.txt")};
     ASSERT_TRUE(waitFor([&] { return fs::exists(root + "/bus"); })) << readTestFile(root + "/bus.txt");
     XServer server;
     ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
@@ -345,7 +355,7 @@ TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
     env["DISPLAY"] = server.display;
     env["DBUS_SESSION_BUS_ADDRESS"] = bus;
     const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
+    ChildGuard program{spawn({binary}, env, errors)};
     ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
         << readTestFile(errors);
     desktop.run("xdotool mousemove 1 1");
@@ -380,8 +390,6 @@ TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
     EXPECT_GE(boxOfColour(screenPixels(desktop), 240, 240, 235).minX, 0) << "the about window went away";
     desktop.screenshot("desktop-about-updates.png");
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
-    kill(busPid, SIGTERM);
-    waitExit(busPid, 20);
+    ASSERT_EQ(kill(program.pid, SIGTERM), 0);
+    EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
 }
