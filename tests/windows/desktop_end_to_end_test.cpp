@@ -381,3 +381,137 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
     ASSERT_EQ(kill(program, SIGTERM), 0);
     EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
 }
+
+
+namespace {
+// The bounding box of the pixels of one colour (each channel within 6);
+// minX is -1 when there are none.
+struct Box {
+    int minX = -1, minY = -1, maxX = -1, maxY = -1;
+};
+Box boxOfColour(const Rgb& image, int r, int g, int b) {
+    Box box{image.width, image.height, -1, -1};
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
+            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
+            box.minX = std::min(box.minX, x), box.maxX = std::max(box.maxX, x);
+            box.minY = std::min(box.minY, y), box.maxY = std::max(box.maxY, y);
+        }
+    if (box.maxX < 0) box.minX = -1;
+    return box;
+}
+
+// Ends a child process when the test leaves early.
+struct ChildGuard {
+    pid_t pid = -1;
+    ~ChildGuard() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitExit(pid, 20);
+    }
+};
+
+// Clicks the tray menu item `label` the way a panel does: the menu's
+// "clicked" event over the session bus. False when no menu has the item.
+bool clickTrayMenuItem(const std::string& bus, const std::string& label) {
+    const std::string gdbus = "gdbus call --address " + bus + " ";
+    std::string names;
+    if (FILE* p = popen((gdbus + "--dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                                 "--method org.freedesktop.DBus.ListNames 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) names.append(buffer, n);
+        pclose(p);
+    }
+    const std::string menu = " --object-path /org/ayatana/NotificationItem/varnholt/Menu --method com.canonical.dbusmenu.";
+    for (size_t at = names.find("':"); at != std::string::npos; at = names.find("':", at + 1)) {
+        const std::string name = names.substr(at + 1, names.find('\'', at + 1) - at - 1);
+        std::string layout;
+        if (FILE* p = popen((gdbus + "--dest " + name + menu + "GetLayout -- 0 -1 '[]' 2>/dev/null").c_str(), "r")) {
+            char buffer[4096];
+            size_t n;
+            while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) layout.append(buffer, n);
+            pclose(p);
+        }
+        const size_t item = layout.find("'label': <'" + label + "'>");
+        if (item == std::string::npos) continue;
+        const size_t open = layout.rfind("<(", item);
+        if (open == std::string::npos) continue;
+        const std::string id = std::to_string(std::atoi(layout.c_str() + open + 2));
+        return std::system((gdbus + "--dest " + name + menu + "Event -- " + id + " clicked '<int32 0>' 0 >/dev/null 2>&1")
+                               .c_str()) == 0;
+    }
+    return false;
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build, whose update check never leaves this machine";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import", "dbus-daemon", "gdbus"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-about");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+
+    // A session bus of the test's own: the tray menu lives there.
+    const std::string bus = "unix:path=" + root + "/bus";
+    const ChildGuard busDaemon{spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
+                                     {{"PATH", getenv("PATH")}}, root + "/bus.txt")};
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root + "/bus"); })) << readTestFile(root + "/bus.txt");
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus;
+    const std::string errors = root + "/run.txt";
+    ChildGuard program{spawn({binary}, env, errors)};
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+
+    // The tray's About shows the window over the main window: the white
+    // core of the program's mark in its picture, the page buttons in teal.
+    ASSERT_TRUE(waitFor([&] { return clickTrayMenuItem(bus, "About"); })) << readTestFile(errors);
+    Box buttons;
+    ASSERT_TRUE(waitFor([&] {
+        const Rgb screen = screenPixels(desktop);
+        buttons = boxOfColour(screen, 61, 153, 153);
+        return boxOfColour(screen, 240, 240, 235).minX >= 0 && buttons.minX >= 0;
+    })) << readTestFile(errors);
+    desktop.screenshot("desktop-about.png");
+
+    // " Updates " (the left one of the two teal buttons): " Info " turns
+    // teal, so the teal buttons start further left.
+    const int buttonY = (buttons.minY + buttons.maxY) / 2;
+    desktop.click(buttons.minX + (buttons.maxX - buttons.minX) / 4, buttonY);
+    desktop.run("xdotool mousemove 1 1");
+    Box after;
+    ASSERT_TRUE(waitFor([&] {
+        after = boxOfColour(screenPixels(desktop), 61, 153, 153);
+        return after.minX >= 0 && after.minX < buttons.minX;
+    })) << readTestFile(errors);
+
+    // The check line (second of four above the buttons, 20 pixels apart)
+    // asks the server; the window is still there once it has answered.
+    desktop.click(after.minX + 60, (after.minY + after.maxY) / 2 - 67);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(1500);
+    EXPECT_GE(boxOfColour(screenPixels(desktop), 240, 240, 235).minX, 0) << "the about window went away";
+    desktop.screenshot("desktop-about-updates.png");
+
+    ASSERT_EQ(kill(program.pid, SIGTERM), 0);
+    EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
+}
