@@ -10,8 +10,7 @@
 namespace {
 std::atomic<bool> g_aboutOpen{false};
 std::atomic<bool> g_backupSetRestoreOpen{false};
-std::atomic<bool> g_styleEditorOpen{false};
-// The stand-ins below close themselves on their first frame, like the two above.
+// The stand-ins below close themselves on their first frame, like IG_001's above.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
@@ -54,9 +53,3 @@ void closeAboutWindow() { g_aboutOpen.store(false); }
 
 void drawUserMessageWindow() {}
 bool isUserMessageWindowOpen() { return false; }
-
-void drawStyleEditorWindow() { g_styleEditorOpen.store(false); }
-bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }
-void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
-
-

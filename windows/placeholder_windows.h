@@ -36,10 +36,7 @@ void closeAboutWindow();
 // IG_009 (id 8): user-message window.
 void drawUserMessageWindow();
 bool isUserMessageWindowOpen();
-// IG_008 (id 9): style editor; the stand-in closes itself like IG_001's.
-void drawStyleEditorWindow();
-bool isStyleEditorWindowOpen();
-void openStyleEditorWindow();
+// IG_008 (id 9): the style editor is windows/style_editor.h.
 
 // The main window's tabs written elsewhere: each draws its tab item inside
 // the tab bar and returns true while it is the selected tab.
