@@ -87,6 +87,9 @@ TEST_F(StyleEditorTest, AFilteredColourEditedIsKeptInTheStyleFileAcrossARestart)
     ui.pressKey(drawItemsFrame, ImGuiKey_Enter);
     EXPECT_NEAR(ImGui::GetStyle().Colors[ImGuiCol_Tab].x, 128 / 255.0f, 1e-5);
     expectBalancedStacks();
+    clickItem("style file menu");
+    EXPECT_NE(text().find("Save style \"Dark\""), std::string::npos);
+    clickItem("style save");
 
     resetStyleEditor();
     ASSERT_EQ(saveStyleFiles(), 1) << "the shut-down's save: only the edited style has a record";
