@@ -42,12 +42,13 @@ struct StyleEditorState {
     bool pickerOpen = false;
     bool firstFrame = false;    // set while the window is open
     ImGuiStyle reference;       // the colour tab's copy of the live style
-    ImGuiTextFilter filter;
     int alphaFlags = ImGuiColorEditFlags_None;
 };
 
 std::atomic<bool> g_open{false};
 StyleEditorState g_editor;
+// Apart from the state: the library's vectors are cleared, not assigned.
+ImGuiTextFilter g_colourFilter;
 
 // The live style holds the editor's style once the main window applied it,
 // and not while a new graphics context waits for it to be applied again.
@@ -268,7 +269,7 @@ void borderCheckbox(const char* label, float& size) {
 }
 
 void drawColourList(ImGuiStyle& style, ImGuiStyle& reference) {
-    g_editor.filter.Draw("Filter colors", ImGui::GetFontSize() * 16);
+    g_colourFilter.Draw("Filter colors", ImGui::GetFontSize() * 16);
     recordButtonRect("style filter");
     ImGui::RadioButton("Opaque", &g_editor.alphaFlags, ImGuiColorEditFlags_None);
     ImGui::SameLine();
@@ -281,7 +282,7 @@ void drawColourList(ImGuiStyle& style, ImGuiStyle& reference) {
         ImGui::PushItemWidth(-160);
         for (int i = 0; i < ImGuiCol_COUNT; ++i) {
             const char* name = ImGui::GetStyleColorName(i);
-            if (!passesColourFilter(g_editor.filter, name)) continue;
+            if (!passesColourFilter(g_colourFilter, name)) continue;
             ImGui::PushID(i);
             ImGui::ColorEdit4("##color", &style.Colors[i].x, ImGuiColorEditFlags_AlphaBar | g_editor.alphaFlags);
             recordButtonRect(std::string("style colour ") + name);
@@ -353,4 +354,5 @@ void openStyleEditorWindow() { g_open.store(true); }
 void resetStyleEditor() {
     g_open.store(false);
     g_editor = StyleEditorState();
+    g_colourFilter.Clear();
 }
