@@ -262,6 +262,127 @@ TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
 }
 
 namespace {
+void rightClick(const Desktop& desktop, int x, int y) {
+    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
+    pauseMs(300);
+    desktop.run("xdotool click 3");
+    pauseMs(500);
+}
+
+// The saved watch-folder lines ("fi") of User.dat.
+std::vector<std::wstring> savedFolderLines(const std::string& configFolder) {
+    std::vector<std::wstring> lines;
+    DataRecord saved;
+    if (!loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase)) return lines;
+    const RecordSectionHandle section = getRecordSection(saved, "user");
+    for (uint32_t i = 0; i < getRecordValueCount(section, "fi"); ++i) {
+        std::wstring line;
+        if (getRecordWString(section, "fi", line, i)) lines.push_back(line);
+    }
+    return lines;
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArchivedVersions) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-popup");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    const pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+
+    // The folder added as a user does: " Add ", its path typed into the chooser.
+    std::pair<int, int> add{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
+        return add.first >= 0;
+    })) << readTestFile(errors);
+    desktop.click(add.first, add.second);
+    pauseMs(1000);
+    const std::string folder = makeTestFolder("popup-picked") + "/Letters";
+    fs::create_directories(folder);
+    desktop.click(640, 800 * 3 / 4 - 45);  // the chooser's path row; the window fills the screen
+    desktop.pressKey("End");
+    desktop.pressKey("BackSpace");
+    desktop.run("xdotool type --delay 15 '" + folder + "'");
+    pauseMs(300);
+    desktop.pressKey("Return");
+    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
+    int round = 0;
+    ASSERT_TRUE(waitFor([&] {
+        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
+        return hasFileNamed(archive, "note");
+    }, 120)) << readTestFile(errors);
+
+    // Right click on the folder's row (the list's first); the popup opens at
+    // the mouse, its collision option "Overwrite" ten rows down.
+    desktop.click(60, 95);
+    rightClick(desktop, 60, 95);
+    // Drawn once the purple " Select Archive Location " shows.
+    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 107, 61, 153).first >= 0; }));
+    desktop.screenshot("desktop-folder-popup.png");
+    desktop.click(60 + 15, 95 + 201);
+    // The idle save writes it: the folder's line ends with "o" (Overwrite).
+    const auto savedLine = [&] {
+        for (const std::wstring& line : savedFolderLines(configFolder))
+            if (line.find(utf8ToWide(folder)) != std::wstring::npos) return line;
+        return std::wstring();
+    };
+    EXPECT_TRUE(waitFor([&] { return savedLine().ends_with(L"o"); })) << wideToUtf8(savedLine());
+
+    // " Remove " asks which archived data go with the folder.
+    const std::pair<int, int> remove = centreOfColour(screenPixels(desktop), 107, 153, 61);
+    ASSERT_GE(remove.first, 0);
+    desktop.click(remove.first, remove.second);
+    // Ticked: "1 automatically archived files", the first option, above the
+    // centred question's Ok (the one cyan button once the question dims the window).
+    std::pair<int, int> ok{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        const Rgb screen = screenPixels(desktop);
+        ok = centreOfColour(screen, 61, 153, 153);
+        return ok.first >= 0 && centreOfColour(screen, 107, 153, 61).first < 0;
+    }));
+    pauseMs(300);
+    desktop.screenshot("desktop-remove-question.png");
+    desktop.click(ok.first - 84, ok.second - 129);
+    desktop.screenshot("desktop-remove-ticked.png");
+    desktop.click(ok.first, ok.second);
+    EXPECT_TRUE(waitFor([&] { return !hasFileNamed(archive, "note"); })) << "the archived versions are erased";
+    EXPECT_TRUE(waitFor([&] { return savedFolderLines(configFolder).empty(); })) << wideToUtf8(savedLine());
+    EXPECT_TRUE(fs::exists(folder + "/note.txt")) << "the user's own file stays";
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-folder-removed.png");
+
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+}
+
+namespace {
 // The top-left corner of the first square of `side` pixels all of one colour
 // (each channel within 6), or -1, -1.
 std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, int side) {
