@@ -3,7 +3,7 @@
 // Dear ImGui style and every button of the button table, switches between
 // the four styles and renames them. Its style's record follows the live
 // style while the window is open, so the edits reach the style files at
-// shut-down however the program ends.
+// shut-down even when the program ends with the window open.
 #include <imgui.h>
 
 void drawStyleEditorWindow();
