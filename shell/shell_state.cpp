@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -52,12 +53,13 @@ bool shellShowUI() {
 }
 void setShellShowUI(bool show) { changeSetting(&AppSettings::showUI, show); }
 
+// A configuration or command holding a number past the table means the last style.
 int shellStyleIndex() {
     std::lock_guard<std::mutex> guard(appSettingsMutex);
-    return static_cast<int>(appSettings.uiStyle);
+    return static_cast<int>(std::min<uint32_t>(appSettings.uiStyle, kStyleCount - 1));
 }
 void setShellStyleIndex(int index) {
-    if (index >= 0) changeSetting(&AppSettings::uiStyle, index);
+    if (index >= 0) changeSetting(&AppSettings::uiStyle, std::min(index, kStyleCount - 1));
 }
 
 bool shellStartAtLogOn() {

@@ -9,8 +9,7 @@
 
 namespace {
 std::atomic<bool> g_backupSetRestoreOpen{false};
-std::atomic<bool> g_styleEditorOpen{false};
-// The stand-ins below close themselves on their first frame, like the two above.
+// The stand-ins below close themselves on their first frame, like IG_001's above.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
@@ -46,9 +45,4 @@ std::wstring extensionManagerFolder() {
 void drawSchedulerWindow() { g_schedulerOpen.store(false); }
 bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }
 void openSchedulerWindow() { g_schedulerOpen.store(true); }
-
-void drawStyleEditorWindow() { g_styleEditorOpen.store(false); }
-bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }
-void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
-
 

@@ -31,10 +31,7 @@ bool isSchedulerWindowOpen();
 void openSchedulerWindow();
 // IG_007: the about window is windows/about_window.h.
 // IG_009 (id 8): the user-message window is windows/user_message_window.h.
-// IG_008 (id 9): style editor; the stand-in closes itself like IG_001's.
-void drawStyleEditorWindow();
-bool isStyleEditorWindowOpen();
-void openStyleEditorWindow();
+// IG_008 (id 9): the style editor is windows/style_editor.h.
 
 // The main window's tabs written elsewhere: each draws its tab item inside
 // the tab bar and returns true while it is the selected tab.

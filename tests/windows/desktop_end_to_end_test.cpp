@@ -515,3 +515,111 @@ TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
     ASSERT_EQ(kill(program.pid, SIGTERM), 0);
     EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
 }
+
+
+namespace {
+// The top-left corner of the first square of `side` pixels all of one colour
+// (each channel within 6), or -1, -1.
+std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, int side) {
+    auto matches = [&](int x, int y) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
+        return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
+    };
+    for (int y = 0; y + side <= image.height; ++y)
+        for (int x = 0; x + side <= image.width; ++x) {
+            bool all = true;
+            for (int dy = 0; dy < side && all; ++dy)
+                for (int dx = 0; dx < side && all; ++dx) all = matches(x + dx, y + dy);
+            if (all) return {x, y};
+        }
+    return {-1, -1};
+}
+
+// Colour 0 (Text) as a style file keeps it: R, G, B, A in hundredths; -1s when unreadable.
+std::vector<int> storedTextColour(const std::string& styleFile) {
+    DataRecord style;
+    std::string bytes;
+    if (!loadDataRecordFile(style, "data", utf8ToWide(styleFile), kStylePassPhrase) ||
+        !getRecordString(getRecordSection(style, "data"), "EC", bytes, 0) || bytes.size() != 4)
+        return {-1, -1, -1, -1};
+    return {bytes[0], bytes[1], bytes[2], bytes[3]};
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-style");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    const std::string styleFile = home + "/.local/share/Morvane/QZR/ConfigData/Styles/Style_0.dat";
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 100})) << "Dark's white text";
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 153, 61, 61).first >= 0; }))
+        << "the main window's red Add button; " << readTestFile(errors);
+
+    // Ctrl+Shift+E+S opens the editor; the first colour row is Text, its
+    // sample the one white square on the screen.
+    desktop.run("xdotool keydown ctrl keydown shift keydown e keydown s");
+    pauseMs(400);
+    desktop.run("xdotool keyup s keyup e keyup shift keyup ctrl");
+    std::pair<int, int> sample{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        sample = solidSquareOfColour(screenPixels(desktop), 255, 255, 255, 12);
+        return sample.first >= 0;
+    })) << readTestFile(errors);
+    desktop.screenshot("desktop-style-editor.png");
+
+    // Ctrl+click makes the alpha field left of the sample a text field: 128 of 255.
+    desktop.run("xdotool mousemove " + std::to_string(sample.first - 15) + " " + std::to_string(sample.second + 6));
+    pauseMs(300);
+    desktop.run("xdotool keydown ctrl");
+    pauseMs(300);
+    desktop.run("xdotool click 1");
+    pauseMs(300);
+    desktop.run("xdotool keyup ctrl");
+    pauseMs(300);
+    desktop.run("xdotool type --delay 50 128");
+    desktop.pressKey("Return");
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-style-edited.png");
+
+    // The editor is still open when the program ends: the edit is kept.
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
+
+    // Started again, the program draws with it and saves it once more.
+    program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    pauseMs(1500);
+    desktop.screenshot("desktop-style-kept.png");
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
+}
