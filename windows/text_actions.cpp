@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "windows/help_tab.h"
 #include "windows/placeholder_windows.h"
+#include "windows/style_editor.h"
 #include "windows/user_message_window.h"
 #include "windows/window_jobs.h"
 
