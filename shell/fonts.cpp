@@ -50,12 +50,14 @@ ImFont* addFont(std::span<const unsigned char> face, float pixels) {
 }
 }  // namespace
 
+void forgetApplicationFonts() { fontTahoma16 = fontArial16 = fontArial12 = nullptr; }
+
 bool addApplicationFonts() {
     const auto tahoma = findEmbeddedResource("IDR_FONT_TAHOMA");
     const auto arial = findEmbeddedResource("IDR_FONT_ARIAL");
     const bool symbols = !findEmbeddedResource("IDR_FONT_SYMBOLS").empty() &&
                          !findEmbeddedResource("IDR_FONT_SYMBOLS2").empty();
-    fontTahoma16 = fontArial16 = fontArial12 = nullptr;
+    forgetApplicationFonts();
     ImFontAtlas* atlas = ImGui::GetIO().Fonts;
     atlas->Clear();
     if (tahoma.empty() || arial.empty() || !symbols) {

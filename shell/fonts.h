@@ -18,3 +18,7 @@ extern const char* const kUiSymbolText;
 // when the embedded font data is missing. The atlas is built by the renderer
 // back end or by the caller (GetTexDataAsRGBA32).
 bool addApplicationFonts();
+
+// Drops the font pointers before their context (and atlas) is destroyed, so
+// nothing pushes a font that is gone.
+void forgetApplicationFonts();

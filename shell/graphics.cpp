@@ -105,6 +105,7 @@ bool setGraphicsActive(bool active) {
     if (!g_glContext) return true;
     waitForLastSubmittedFrame();
     shutdownBackends();
+    forgetApplicationFonts();
     if (ImGui::GetCurrentContext()) ImGui::DestroyContext();
     cleanupGraphicsDevice();
     return true;

@@ -103,8 +103,10 @@ void setUpTrayAndWindow() {
 void tearDownGraphics() {
     if (graphicsActive())
         setGraphicsActive(false);
-    else if (ImGui::GetCurrentContext())
+    else if (ImGui::GetCurrentContext()) {
+        forgetApplicationFonts();
         ImGui::DestroyContext();
+    }
 }
 
 // Set once the configuration, styles and version records are loaded: only
