@@ -14,7 +14,6 @@ std::atomic<bool> g_styleEditorOpen{false};
 // The stand-ins below close themselves on their first frame, like the two above.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
-std::atomic<bool> g_schedulerOpen{false};
 std::mutex g_extensionFolderMutex;
 std::wstring g_extensionFolder;
 }  // namespace
@@ -43,10 +42,6 @@ std::wstring extensionManagerFolder() {
     std::lock_guard<std::mutex> lock(g_extensionFolderMutex);
     return g_extensionFolder;
 }
-
-void drawSchedulerWindow() { g_schedulerOpen.store(false); }
-bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }
-void openSchedulerWindow() { g_schedulerOpen.store(true); }
 
 void drawAboutWindow() {}
 bool isAboutWindowOpen() { return g_aboutOpen.load(); }
