@@ -123,6 +123,9 @@ void drawTriggerList(const std::wstring& key, const std::vector<ScheduleTrigger>
         addTrigger(key);
     }
     if (!triggers.empty() && ImGui::BeginTable("Scheduler", 6)) {
+        // The three times with their milliseconds need the most room.
+        const float weights[] = {1.0f, 1.0f, 2.2f, 2.2f, 2.2f, 1.2f};
+        for (float weight : weights) ImGui::TableSetupColumn("", ImGuiTableColumnFlags_WidthStretch, weight);
         ImGui::TableNextRow();
         for (const char* title : {"Active", "Repeat Type", "Activation Date", "Next Trigger", "Last Trigger", "Result"}) {
             ImGui::TableNextColumn();
@@ -165,7 +168,10 @@ void closeScheduleWindow() {
 
 void drawScheduleWindow(const std::wstring& key, const std::vector<ScheduleTrigger>& triggers) {
     ImGui::SetNextWindowSizeConstraints(ImVec2(740, 250), ImVec2(FLT_MAX, FLT_MAX));
-    if (g_state.firstFrame) ImGui::SetNextWindowPos(ImVec2(20, 20));
+    if (g_state.firstFrame) {
+        ImGui::SetNextWindowPos(ImVec2(20, 20));
+        ImGui::SetNextWindowSize(ImVec2(1000, 260));  // wide enough for three whole times
+    }
     bool open = true;
     if (ImGui::Begin("Manage Schedule: ", &open, ImGuiWindowFlags_NoCollapse)) {
         checkDisplayItemZOrder(kSchedulerItemId);
