@@ -25,7 +25,6 @@
 
 namespace {
 
-
 std::atomic<bool> g_open{false};
 std::mutex g_folderMutex;
 std::wstring g_folderKey;  // guarded by g_folderMutex
@@ -49,21 +48,10 @@ bool copyFolderTriggers(const std::wstring& key, std::vector<ScheduleTrigger>& t
     return true;
 }
 
-// Runs `change` on the trigger with `id` under the lock; false when it is gone.
-template <typename Change>
-bool changeTrigger(const std::wstring& key, uint64_t id, Change change) {
-    {
-        std::lock_guard<std::mutex> lock(watchFolderMutex);
-        const auto it = watchFolderMap.find(key);
-        if (it == watchFolderMap.end()) return false;
-        auto& triggers = it->second.scheduleTriggers;
-        auto found = std::find_if(triggers.begin(), triggers.end(), [id](const auto& t) { return t.id == id; });
-        if (found == triggers.end()) return false;
-        if (!change(triggers, found)) return true;
-    }
-    // Written soon by the idle save, not only at shut-down.
-    configurationSaved = false;
-    return true;
+// The folder's trigger list; the caller holds watchFolderMutex.
+std::vector<ScheduleTrigger>* triggerListLocked(const std::wstring& key) {
+    const auto it = watchFolderMap.find(key);
+    return it == watchFolderMap.end() ? nullptr : &it->second.scheduleTriggers;
 }
 
 void addTrigger(const std::wstring& key) {
@@ -73,25 +61,34 @@ void addTrigger(const std::wstring& key) {
     computeNextRunTime(trigger, now);  // inactive: changes nothing
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
-        const auto it = watchFolderMap.find(key);
-        if (it == watchFolderMap.end()) return;
-        it->second.scheduleTriggers.push_back(trigger);
+        std::vector<ScheduleTrigger>* triggers = triggerListLocked(key);
+        if (!triggers) return;
+        triggers->push_back(trigger);
     }
     configurationSaved = false;
 }
 
 void flipActive(const std::wstring& key, uint64_t id) {
-    changeTrigger(key, id, [](auto&, auto found) {
-        found->active = found->active ? 0 : 1;
-        return true;
-    });
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        std::vector<ScheduleTrigger>* triggers = triggerListLocked(key);
+        if (!triggers) return;
+        for (ScheduleTrigger& trigger : *triggers)
+            if (trigger.id == id) trigger.active = trigger.active ? 0 : 1;
+    }
+    configurationSaved = false;  // written soon by the idle save, not only at shut-down
 }
 
 void removeTrigger(const std::wstring& key, uint64_t id) {
-    changeTrigger(key, id, [](auto& triggers, auto found) {
-        triggers.erase(found);
-        return true;
-    });
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        std::vector<ScheduleTrigger>* triggers = triggerListLocked(key);
+        if (!triggers) return;
+        triggers->erase(std::remove_if(triggers->begin(), triggers->end(),
+                                       [id](const ScheduleTrigger& trigger) { return trigger.id == id; }),
+                        triggers->end());
+    }
+    configurationSaved = false;
 }
 
 std::string timeCell(int64_t ticks) { return wideToUtf8(formatTimestamp(ticks, true)); }
