@@ -329,20 +329,19 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     desktop.click(x + 155, y + 369);  // " Open Backup Scheduler "
     pauseMs(500);
     desktop.screenshot("desktop-schedule-window.png");
-    desktop.click(x + 40, y + 61);  // "+"
+    const std::time_t added = std::time(nullptr);
+    desktop.click(x + 40, y + 61);  // "+": a trigger at the current time
     pauseMs(500);
     desktop.screenshot("desktop-schedule-added.png");
-    desktop.click(x + 58, y + 103);  // the row's Active cell selects it,
-    desktop.click(x + 58, y + 103);  // and enables it
+    desktop.click(x + 58, y + 103);  // the row's Active cell selects it
     desktop.click(x + 56, y + 179);  // " Edit "
     pauseMs(500);
     desktop.screenshot("desktop-schedule-editor.png");
 
-    // Due this minute (the trigger keeps the seconds of its creation; a
-    // minute that turned meanwhile makes it due within the next one).
-    const std::time_t now = std::time(nullptr);
+    // Set to the minute it was added in: the trigger keeps its seconds, so
+    // it is due at once (or a minute early, when the minute turned meanwhile).
     std::tm utc{};
-    gmtime_r(&now, &utc);
+    gmtime_r(&added, &utc);
     const int hour12 = utc.tm_hour % 12 == 0 ? 12 : utc.tm_hour % 12;
     char timeText[32];
     std::snprintf(timeText, sizeof timeText, "%d:%02d %s", hour12, utc.tm_min, utc.tm_hour < 12 ? "am" : "pm");
@@ -350,12 +349,15 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     desktop.pressKey("ctrl+a");
     desktop.run(std::string("xdotool type --delay 15 '") + timeText + "'");
     desktop.pressKey("Return");
+    desktop.click(x + 547, y + 130);  // "Daily"
     desktop.screenshot("desktop-schedule-time.png");
     desktop.click(x + 571, y + 258);  // " Accept "
+    desktop.click(x + 58, y + 103);   // a second click on the selected row enables it
     desktop.run("xdotool mousemove 1 1");
 
-    // The scheduler runs the folder's backup: the file is copied into the
-    // archive and the backup set is written there.
+    // The scheduler runs the folder's backup at once (the trigger's time has
+    // come): the file is copied into the archive and the backup set is
+    // written there; the trigger then waits for the same time tomorrow.
     const std::string archive = home + "/QZR_ARCHIVE_ROOT/Reports";
     EXPECT_TRUE(waitFor([&] { return hasFileNamed(archive, "plan") && hasFileNamed(archive + "/.backupsets", ""); },
                         150))
