@@ -131,7 +131,6 @@ void drawTriggerList(const std::wstring& key, const std::vector<ScheduleTrigger>
         for (size_t row = 0; row < triggers.size(); ++row) drawTriggerRow(key, triggers[row], row);
         ImGui::EndTable();
     }
-    g_state.firstFrame = false;
     ImGui::EndListBox();
 }
 
@@ -178,6 +177,7 @@ void drawScheduleWindow(const std::wstring& key, const std::vector<ScheduleTrigg
         ImGui::PopFont();
     }
     ImGui::End();
+    g_state.firstFrame = false;
     if (!open) g_open.store(false);
 }
 

@@ -115,10 +115,11 @@ bool initialiseEditor() {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         const auto it = watchFolderMap.find(g_editor.folderKey);
         if (it == watchFolderMap.end()) return false;
-        bool found = false;
-        for (const ScheduleTrigger& t : it->second.scheduleTriggers)
-            if (t.id == g_editor.triggerId) trigger = t, found = true;
-        if (!found) return false;
+        const auto& triggers = it->second.scheduleTriggers;
+        const auto found = std::find_if(triggers.begin(), triggers.end(),
+                                        [](const ScheduleTrigger& t) { return t.id == g_editor.triggerId; });
+        if (found == triggers.end()) return false;
+        trigger = *found;
     }
     // A date the local time cannot show (a damaged file) starts from now.
     int64_t date = trigger.activationDate;
