@@ -154,9 +154,33 @@ bool mayRunTriggers(const WatchFolderEntry& entry) {
     return !entry.removed && entry.folderType != kFolderTypeDisable && !entry.scheduleTriggers.empty();
 }
 
-// Walks the triggers under watchFolderMutex: marks the first due one as
-// started (claiming the running flag) and advances the ones that were missed.
-std::optional<BackupStart> pickDueTrigger(int64_t nowTicks) {
+// Starts the backup thread for a picked trigger. The caller holds
+// scheduledRunMutex and watchFolderMutex, so no window can remove the trigger
+// between the pick and the start. False when the thread could not start: the
+// running flag is given back and the run recorded as blocked.
+bool startScheduledBackupLocked(const BackupStart& start, ScheduleTrigger& trigger,
+                                const EngineHooks::BackupThreadMain& backupThreadMain) {
+    scheduledRun = start.run;
+    try {
+        const std::wstring key = start.run.folderKey;
+        const int64_t startTicks = start.run.startTicks;
+        const bool recursive = start.recursive;
+        startEngineThread([backupThreadMain, key, startTicks, recursive] { backupThreadMain(key, startTicks, recursive); });
+        return true;
+    } catch (const std::system_error&) {
+        setBackupRunning(false);
+        recordRunEnd(trigger, start.run, kBackupResultBlocked, start.run.startTicks);
+        scheduledRun.reset();
+        return false;
+    }
+}
+
+// Walks the triggers: starts the backup of the first due one (claiming the
+// running flag) and advances the ones that were missed. The pick and the
+// start happen under one hold of the locks.
+std::optional<BackupStart> startDueTrigger(int64_t nowTicks, const EngineHooks::BackupThreadMain& backupThreadMain,
+                                           bool& started) {
+    std::lock_guard<std::mutex> runLock(scheduledRunMutex);
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     for (auto& [key, entry] : watchFolderMap) {
         if (!mayRunTriggers(entry)) continue;
@@ -169,31 +193,13 @@ std::optional<BackupStart> pickDueTrigger(int64_t nowTicks) {
                 trigger.nextTrigger = nowTicks;
                 trigger.lastTrigger = nowTicks;
                 configurationSaved = false;
+                started = startScheduledBackupLocked(start, trigger, backupThreadMain);
                 return start;
             }
             if (trigger.nextTrigger < nowTicks && computeNextRunTime(trigger, nowTicks)) configurationSaved = false;
         }
     }
     return std::nullopt;
-}
-
-void startScheduledBackup(const BackupStart& start, const EngineHooks::BackupThreadMain& backupThreadMain) {
-    {
-        std::lock_guard<std::mutex> runLock(scheduledRunMutex);
-        scheduledRun = start.run;
-    }
-    appendAppLogEntry(L"Initiating scheduled backup: " + start.run.folderKey, 1, false);
-    try {
-        const std::wstring key = start.run.folderKey;
-        const int64_t startTicks = start.run.startTicks;
-        const bool recursive = start.recursive;
-        startEngineThread([backupThreadMain, key, startTicks, recursive] { backupThreadMain(key, startTicks, recursive); });
-    } catch (const std::system_error& error) {
-        // Nothing runs: give the flag back and record the run as blocked.
-        appendAppLogEntry(L"Critical! - Scheduled backup could not start: " + start.run.folderKey, 8, false);
-        setBackupRunning(false);
-        finishScheduledRun(kBackupResultBlocked, start.run.startTicks);
-    }
 }
 
 void sleepPoll() {
@@ -317,8 +323,14 @@ void backupSchedulerPass(int64_t nowTicks) {
     }
     const EngineHooks hooks = engineHooks();
     if (!hooks.backupThreadMain) return;  // no backup engine in this program
-    const std::optional<BackupStart> start = pickDueTrigger(nowTicks);
-    if (start) startScheduledBackup(*start, hooks.backupThreadMain);
+    bool started = false;
+    const std::optional<BackupStart> start = startDueTrigger(nowTicks, hooks.backupThreadMain, started);
+    if (!start) return;
+    // Logged once the locks are let go: the log has its own mutex.
+    if (started)
+        appendAppLogEntry(L"Initiating scheduled backup: " + start->run.folderKey, 1, false);
+    else
+        appendAppLogEntry(L"Critical! - Scheduled backup could not start: " + start->run.folderKey, 8, false);
 }
 
 void finishBackupSchedulerRun(int64_t nowTicks) {

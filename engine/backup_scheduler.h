@@ -4,10 +4,11 @@
 // calendar tests that decide it and the repeat rules that advance a trigger.
 //
 // The triggers live in the watch-folder entries and are guarded, like the
-// rest of an entry, by watchFolderMutex. The scheduler holds that lock only
-// while it looks at the triggers; it remembers the run it started by folder
-// key and trigger id and finds the trigger again when the backup has ended,
-// so the windows may add, edit and remove triggers meanwhile.
+// rest of an entry, by watchFolderMutex. The scheduler holds that lock while
+// it looks at the triggers and starts a due trigger's backup thread, so a
+// trigger removed by a window is never started; it remembers the run by
+// folder key and trigger id and finds the trigger again when the backup has
+// ended, so the windows may add, edit and remove triggers meanwhile.
 #include <cstdint>
 #include <string>
 

@@ -124,7 +124,7 @@ void drawFolderButtons(const std::wstring& key, const WatchFolderEntry& entry) {
         ImGui::CloseCurrentPopup();
     }
     if (drawPopupButton("bkobs", isSchedulerWindowOpen() ? kButtonDisabled : kButtonEnabled)) {
-        openSchedulerWindow();
+        openSchedulerWindow(key);
         ImGui::CloseCurrentPopup();
     }
     if (drawPopupButton("bkal", kButtonEnabled)) {

@@ -12,7 +12,6 @@ std::atomic<bool> g_backupSetRestoreOpen{false};
 // The stand-ins below close themselves on their first frame, like IG_001's above.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
-std::atomic<bool> g_schedulerOpen{false};
 std::mutex g_extensionFolderMutex;
 std::wstring g_extensionFolder;
 }  // namespace
@@ -42,7 +41,4 @@ std::wstring extensionManagerFolder() {
     return g_extensionFolder;
 }
 
-void drawSchedulerWindow() { g_schedulerOpen.store(false); }
-bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }
-void openSchedulerWindow() { g_schedulerOpen.store(true); }
 

@@ -25,10 +25,11 @@ bool isExtensionManagerWindowOpen();
 // Opens it on the extensions of one watch folder.
 void openExtensionManagerWindow(const std::wstring& folderKey);
 std::wstring extensionManagerFolder();
-// IG_006: scheduler window.
+// IG_006: scheduler window (windows/scheduler_window.cpp).
 void drawSchedulerWindow();
 bool isSchedulerWindowOpen();
-void openSchedulerWindow();
+// Opens it on the triggers of one watch folder (its key as stored).
+void openSchedulerWindow(const std::wstring& folderKey);
 // IG_007: the about window is windows/about_window.h.
 // IG_009 (id 8): the user-message window is windows/user_message_window.h.
 // IG_008 (id 9): the style editor is windows/style_editor.h.

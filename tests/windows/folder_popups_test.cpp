@@ -5,6 +5,7 @@
 #include "foundation/button_table.h"
 #include "window_test_support.h"
 #include "windows/placeholder_windows.h"
+#include "windows/scheduler_window.h"
 
 namespace {
 void drawMainOnly() { drawMainWindow(); }
@@ -83,6 +84,8 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     EXPECT_EQ(extensionManagerFolder(), folders.watch);
     ui.click(drawMainOnly, openPopup()[9]);
     EXPECT_TRUE(isSchedulerWindowOpen());
+    EXPECT_EQ(schedulerWindowFolder(), folders.watch);
+    resetSchedulerWindows();
     ui.click(drawMainOnly, openPopup()[11]);
     ui.click(drawMainOnly, openPopup()[12]);
     ASSERT_TRUE(eventually([] { return openedTargetsSnapshot().size() == 2; }));
@@ -91,5 +94,5 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     ui.click(drawMainOnly, openPopup()[13]);
     EXPECT_TRUE(isRestoreOrRemoveViewOpen());
     ui.frame(drawItemsFrame);  // the stand-ins close themselves
-    EXPECT_FALSE(isSchedulerWindowOpen());
+    EXPECT_FALSE(isRestoreOrRemoveViewOpen());
 }
