@@ -12,7 +12,6 @@ std::atomic<bool> g_aboutOpen{false};
 std::atomic<bool> g_backupSetRestoreOpen{false};
 std::atomic<bool> g_styleEditorOpen{false};
 // The stand-ins below close themselves on their first frame, like the two above.
-std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
 std::mutex g_extensionFolderMutex;
@@ -25,10 +24,6 @@ void openBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(true); }
 
 void restoreItemsView() {}
 bool isRestoreItemsViewOpen() { return false; }
-
-void restoreOrRemoveView() { g_restoreOrRemoveOpen.store(false); }
-bool isRestoreOrRemoveViewOpen() { return g_restoreOrRemoveOpen.load(); }
-void openRestoreOrRemoveView() { g_restoreOrRemoveOpen.store(true); }
 
 void drawExtensionManagerWindow() { g_extensionManagerOpen.store(false); }
 bool isExtensionManagerWindowOpen() { return g_extensionManagerOpen.load(); }

@@ -7,6 +7,7 @@
 #include "shell/modal_window.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/restore_or_remove_view.h"
 
 namespace {
 // Ids 8 and 9 carry the names IG_009 and IG_008, so the style editor (id 9)
