@@ -215,7 +215,8 @@ void startRestore(RestoreViewState& view) {
             restoreSelectedFilesTask(std::move(selection));
         });
     } catch (...) {
-        ViewJobEnd end{true};
+        releaseRestoreWorkBusy();
+        g_jobRunning = false;
     }
 }
 
@@ -229,7 +230,7 @@ void startRemoval(RestoreViewState& view) {
             dropRemovedVersions();
         });
     } catch (...) {
-        ViewJobEnd end;
+        g_jobRunning = false;
     }
 }
 
@@ -331,7 +332,10 @@ bool drawView(RestoreViewState& view) {
     bool open = true;
     const bool shown = ImGui::Begin(kTitle, busy ? nullptr : &open, ImGuiWindowFlags_NoCollapse);
     bool keep = true;
-    checkDisplayItemZOrder(kRestoreOrRemoveViewId);
+    // Kept in front of the main window, but never over an open popup (its
+    // own group options and filter list among them).
+    if (!ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel))
+        checkDisplayItemZOrder(kRestoreOrRemoveViewId);
     if (shown) {
         const ImVec2 size = ImGui::GetWindowSize();
         ImGui::PushFont(fontArial16 ? fontArial16 : ImGui::GetFont());

@@ -63,6 +63,26 @@ protected:
         ASSERT_GT(all.size(), n);
         ui.click(drawItemsFrame, all[n]);
     }
+    static ImGuiWindow* activePopup(const char* prefix) {
+        ImGuiWindow* popup = nullptr;
+        for (ImGuiWindow* window : GImGui->Windows)
+            if (window->Active && std::strncmp(window->Name, prefix, std::strlen(prefix)) == 0) popup = window;
+        return popup;
+    }
+    // Picks entry `n` of the owner filter's combo box ("Any UI", editor, writer).
+    void chooseFilter(size_t n) {
+        ui.frame(drawItemsFrame);
+        const ImGuiWindow* view = HeadlessImGui::findWindow("Select Items To Restore");
+        ASSERT_NE(view, nullptr);
+        const float y = view->ContentRegionRect.Min.y + 8;
+        const std::vector<ImVec2> items =
+            ui.findItems(drawItemsFrame, ImVec2(view->Pos.x + 4, y), ImVec2(view->Pos.x + view->Size.x - 4, y));
+        ASSERT_FALSE(items.empty());
+        ui.click(drawItemsFrame, items[0]);
+        const std::vector<ImVec2> entries = ui.itemsDown(drawItemsFrame, activePopup("##Combo"));
+        ASSERT_EQ(entries.size(), 3u);
+        ui.click(drawItemsFrame, entries[n]);
+    }
     // The main window's row has buttons with the same keys: only the view is drawn.
     bool press(const char* key) { return ui.clickButton(restoreOrRemoveView, key); }
     static int selectedIn(const std::wstring& file) {
@@ -126,9 +146,9 @@ TEST_F(RestoreViewTest, TreeFilterMarksRestoreAndRemove) {
         EXPECT_NE(shown.find(wideToUtf8(key.substr(key.rfind(L'/') + 1))), std::string::npos);
 
     // The owner filter: the writer made one version of each file.
-    ui.frame(drawItemsFrame);
-    setRestoreViewFilter(kWriter);
+    chooseFilter(2);
     shown = text();
+    EXPECT_NE(shown.find("{ writer }"), std::string::npos) << shown;
     EXPECT_NE(shown.find("Watch/A.txt (1)"), std::string::npos) << shown;
     EXPECT_NE(shown.find("Watch/Sub (1)"), std::string::npos);
     setRestoreViewFilter(kEditor);
@@ -265,4 +285,29 @@ TEST_F(RestoreViewTest, RestoresWhileTheWindowDraws) {
     user.join();
     EXPECT_GT(restores, 0);
     EXPECT_EQ(read(source(L"many/f7.txt")), "content 7");
+}
+
+TEST_F(RestoreViewTest, GroupPopupMarksTheFirstOrLastVersionOfEachFile) {
+    openRestoreOrRemoveView(folders.watch);
+    // Right click on a folder row, then one of the popup's options.
+    const auto groupOption = [this](size_t row, size_t option) {
+        const std::vector<ImVec2> all = rows();
+        ASSERT_GT(all.size(), row);
+        ui.click(drawItemsFrame, all[row], 1);
+        const std::vector<ImVec2> options = ui.itemsDown(drawItemsFrame, activePopup("##Popup"));
+        ASSERT_EQ(options.size(), 4u);  // first, last, deselect, Cancel
+        ui.click(drawItemsFrame, options[option]);
+    };
+    const auto selected = [this](const std::wstring& file, const std::string& content) {
+        return restoreViewItems()[source(file)][versionWith(file, content)].selected;
+    };
+    groupOption(1, 0);  // Watch/Sub: B's first version
+    ASSERT_TRUE(eventually([] { return restoreViewSelectedCount() == 1; }, &ui));
+    EXPECT_TRUE(selected(L"Sub/B.txt", "Sub/B.txt v1"));
+    groupOption(0, 1);  // Watch: A's last version
+    ASSERT_TRUE(eventually([] { return restoreViewSelectedCount() == 2; }, &ui));
+    EXPECT_TRUE(selected(L"A.txt", "A.txt v3"));
+    groupOption(0, 2);
+    ASSERT_TRUE(eventually([] { return restoreViewSelectedCount() == 1; }, &ui));
+    EXPECT_TRUE(selected(L"Sub/B.txt", "Sub/B.txt v1"));
 }
