@@ -238,6 +238,13 @@ void startSelectAll(bool select) {
     startViewJob([select] {
         std::lock_guard<std::mutex> lock(g_viewMutex);
         selectNewestVersions(g_view.items, select, g_view.filter);
+        // A version the filter hides keeps no mark beside a shown one.
+        for (auto& [source, versions] : g_view.items) {
+            bool shownMark = false;
+            for (const auto& [key, version] : versions) shownMark = shownMark || isChosen(version, g_view.filter);
+            if (!shownMark) continue;
+            for (auto& [key, version] : versions) version.selected = isChosen(version, g_view.filter);
+        }
     });
 }
 

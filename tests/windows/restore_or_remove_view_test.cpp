@@ -186,6 +186,12 @@ TEST_F(RestoreViewTest, TreeFilterMarksRestoreAndRemove) {
     // Remove the writer's version of B: gone from disk, records and the tree.
     setRestoreViewFilter(kWriter);
     const std::wstring second = versionWith(L"Sub/B.txt", "Sub/B.txt v2");
+    // Select All under the filter: A's hidden first version loses its mark.
+    ASSERT_TRUE(press("bksa"));
+    ASSERT_TRUE(eventually([] { return restoreViewSelectedCount() == 2; }, &ui));
+    EXPECT_EQ(selectedIn(source(L"A.txt")), 1);
+    ASSERT_TRUE(press("bkdsa"));
+    ASSERT_TRUE(eventually([] { return restoreViewSelectedCount() == 0; }, &ui));
     // Rows: Watch, its A.txt (open), A's writer version, Watch/Sub; open Sub and B.
     clickRow(3);
     clickRow(4);
