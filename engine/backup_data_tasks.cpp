@@ -176,6 +176,19 @@ void endDeletion() {
     deletionRunning = false;
 }
 
+// Ends the deletion exactly once, whichever way the task leaves (an
+// exception included), so that its flags never stay set.
+struct DeletionRun {
+    bool ended = false;
+    void end() {
+        ended = true;
+        endDeletion();
+    }
+    ~DeletionRun() {
+        if (!ended) end();
+    }
+};
+
 }  // namespace
 
 void removeBackupSetTask(std::wstring setFilePath, std::wstring setListKey) {
@@ -201,6 +214,7 @@ void deleteBackupDataTask(VersionSelection selection) {
     if (!deletionRunning.compare_exchange_strong(idle, true)) return;
     restoreProgress = 0.0;
     holdRestoreActive();
+    DeletionRun run;
     beginCancellableTask(CancelTask::Deletion);
     size_t total = 0;
     for (const auto& [source, versions] : selection)
@@ -209,7 +223,7 @@ void deleteBackupDataTask(VersionSelection selection) {
     const std::string displayName =
         findHoldingWatchFolder(selection.begin()->first, first) ? wideToUtf8(first.key) : std::string();
     if (!askTemplate(kArchiveDeletionTemplate, displayName).confirmed) {
-        endDeletion();
+        run.end();
         appendAppLogEntry(kUserCancelledDeleteText, 2, false);
         return;
     }
@@ -230,17 +244,19 @@ void deleteBackupDataTask(VersionSelection selection) {
     forgetDeletedVersions(selection);
     for (const auto& [archive, folder] : deletionFolders) removeEmptiedFolders(folder);
     std::this_thread::sleep_for(std::chrono::milliseconds(timings().progressHoldMs.load()));
-    endDeletion();
+    run.end();
 }
 
 void selectNewestVersions(VersionSelection& versions, bool select, const std::wstring& ownerFilter) {
     for (auto& [source, fileVersions] : versions) {
-        size_t passed = 0;
-        for (auto& [key, version] : fileVersions) {
-            if (!version.present || (!ownerFilter.empty() && version.owner != ownerFilter)) continue;
-            version.selected = select && passed == 0;
-            ++passed;
-        }
+        // Key order is not archive order ("a ~ 0001.txt" sorts before the
+        // plain "a.txt"): the newest passing version is found as the group
+        // selection finds it.
+        FileVersionMap passing;
+        for (const auto& [key, version] : fileVersions)
+            if (version.present && (ownerFilter.empty() || version.owner == ownerFilter)) passing.emplace(key, version);
+        selectGroupVersions(passing, select ? GroupSelection::Last : GroupSelection::Clear);
+        for (const auto& [key, version] : passing) fileVersions[key].selected = version.selected;
     }
 }
 

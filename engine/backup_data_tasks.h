@@ -30,9 +30,9 @@ void removeBackupSetTask(std::wstring setFilePath, std::wstring setListKey);
 // it runs; returns at once while another deletion runs.
 void deleteBackupDataTask(VersionSelection selection);
 
-// For each file, the first present version that passes the owner filter (all
-// pass with an empty filter) becomes selected when `select`, every other
-// passing version unselected.
+// For each file, the newest present version (in archive order) that passes
+// the owner filter (all pass with an empty filter) becomes selected when
+// `select`, every other passing version unselected.
 void selectNewestVersions(VersionSelection& versions, bool select, const std::wstring& ownerFilter = L"");
 
 // Sets the restore flag of the edited set's entries: all of them with an

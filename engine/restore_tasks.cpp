@@ -24,6 +24,7 @@
 #include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "foundation/texts.h"
@@ -258,6 +259,63 @@ void endSelectedRestore(const std::vector<std::wstring>& destinations, const Sel
     endCancellableTask(CancelTask::Restore);
 }
 
+// Ends the restore of selected versions exactly once, whichever way the task
+// leaves (an exception included), so that its flags and paths never stay held.
+struct SelectedRestoreRun {
+    std::vector<std::wstring> destinations;
+    SelectedOutcome outcome;
+    bool ended = false;
+    void end() {
+        ended = true;
+        endSelectedRestore(destinations, outcome);
+    }
+    ~SelectedRestoreRun() {
+        if (ended) return;
+        try {
+            end();
+        } catch (...) {
+        }
+    }
+};
+
+// What a destination looked like when the restore was asked for: a file
+// written after that is asked about again before it is overwritten.
+struct DestinationStamp {
+    bool exists = false;
+    uint64_t size = 0;
+    int64_t writeTicks = 0;
+    bool operator==(const DestinationStamp& other) const {
+        return exists == other.exists && size == other.size && writeTicks == other.writeTicks;
+    }
+};
+
+DestinationStamp stampOf(const std::wstring& path) {
+    DestinationStamp stamp;
+    stamp.exists = readFileSize(path, stamp.size) && readFileWriteTicks(path, stamp.writeTicks);
+    return stamp;
+}
+
+using DestinationStamps = std::map<std::wstring, DestinationStamp>;
+
+DestinationStamps stampsOf(const std::vector<RestoreItem>& items) {
+    DestinationStamps stamps;
+    for (const RestoreItem& item : items) stamps.emplace(item.destination, stampOf(item.destination));
+    return stamps;
+}
+
+// False when the destination changed since it was stamped and the user does
+// not want it overwritten; the stamp follows the file once it may be written.
+bool mayOverwrite(DestinationStamps& stamps, const std::wstring& destination) {
+    const auto stamp = stamps.find(destination);
+    if (stamp == stamps.end()) return true;
+    const DestinationStamp now = stampOf(destination);
+    if (now == stamp->second) return true;
+    if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
+        return false;
+    stamp->second = now;
+    return true;
+}
+
 // ---- restore of a backup set ----
 
 // Every archived file below `folder`, as set entries relative to it.
@@ -421,34 +479,37 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     restoreProgress = 0.0;
     holdRestoreActive();
     holdRestoreWorkBusy();
+    SelectedRestoreRun run;
     beginCancellableTask(CancelTask::Restore);
     setOperationInProgress(EngineOperation::Restore, true);
 
     const std::wstring first = markSelection(selection);
     const WatchFolderFilter folder = watchFolderFilterOf(first);
     const std::string displayName = wideToUtf8(lastComponent(folder.key));
-    SelectedOutcome outcome;
+    DestinationStamps stamps = stampsOf(selectedItems(selection, folder.filter));
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
-        endSelectedRestore({}, outcome);
+        run.end();
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
         return;
     }
 
     const std::vector<RestoreItem> items = selectedItems(selection, folder.filter);
+    SelectedOutcome& outcome = run.outcome;
     outcome.total = items.size();
     std::vector<std::wstring> archives;
-    std::vector<std::wstring> destinations;
-    splitItems(items, archives, destinations);
+    splitItems(items, archives, run.destinations);
     startProgressSet(archives);
-    addRestoringPaths(destinations);
+    addRestoringPaths(run.destinations);
 
     RestorePacing pacing;
     startRestorePacing(pacing);
     for (const RestoreItem& item : items) {
-        const RestoreStep step = restoreOneFile(item, displayName, nullptr);
-        if (step == RestoreStep::ShuttingDown) return endSelectedRestore(destinations, outcome);
+        const bool overwrite = mayOverwrite(stamps, item.destination);
+        const RestoreStep step =
+            overwrite ? restoreOneFile(item, displayName, nullptr) : RestoreStep::Failed;
+        if (step == RestoreStep::ShuttingDown) return run.end();
         if (step == RestoreStep::StoppedByUser) {
-            endSelectedRestore(destinations, outcome);
+            run.end();
             appendAppLogEntry(kCancelledByUserText, 1, false);
             return;
         }
@@ -457,6 +518,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
             outcome.notCopied.push_back(wideToUtf8(item.destination));
             continue;
         }
+        stamps[item.destination] = stampOf(item.destination);  // a second version of it is not asked about
         ++outcome.copies;
         restoreProgress = shareOf(outcome.copies, outcome.total);
         paceRestoreCopy(pacing, restoreProgress);
@@ -464,7 +526,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
 
     pauseWhileRunning(timings().restorePaceMs.load());
     appendAppLogEntry(selectedReportText(outcome, folder.key, displayName), 1, false);
-    endSelectedRestore(destinations, outcome);
+    run.end();
 }
 
 void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {

@@ -18,6 +18,7 @@
 #include "windows/folder_chooser.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/restore_or_remove_view.h"
 #include "windows/window_jobs.h"
 
 namespace {
@@ -142,7 +143,7 @@ void drawFolderButtons(const std::wstring& key, const WatchFolderEntry& entry) {
     }
     const bool restoreClosed = !isRestoreOrRemoveViewOpen() && !isBackupSetRestoreWindowOpen();
     if (drawPopupButton("bkrfv", restoreClosed ? kButtonEnabled : kButtonDisabled)) {
-        openRestoreOrRemoveView();
+        openRestoreOrRemoveView(key);
         ImGui::CloseCurrentPopup();
     }
 }

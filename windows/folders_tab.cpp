@@ -28,6 +28,7 @@
 #include "windows/folder_choice.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/restore_or_remove_view.h"
 #include "windows/window_jobs.h"
 
 namespace {

@@ -10,7 +10,6 @@
 namespace {
 std::atomic<bool> g_backupSetRestoreOpen{false};
 // The stand-ins below close themselves on their first frame, like IG_001's above.
-std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
 std::mutex g_extensionFolderMutex;
 std::wstring g_extensionFolder;
@@ -22,10 +21,6 @@ void openBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(true); }
 
 void restoreItemsView() {}
 bool isRestoreItemsViewOpen() { return false; }
-
-void restoreOrRemoveView() { g_restoreOrRemoveOpen.store(false); }
-bool isRestoreOrRemoveViewOpen() { return g_restoreOrRemoveOpen.load(); }
-void openRestoreOrRemoveView() { g_restoreOrRemoveOpen.store(true); }
 
 void drawExtensionManagerWindow() { g_extensionManagerOpen.store(false); }
 bool isExtensionManagerWindowOpen() { return g_extensionManagerOpen.load(); }

@@ -15,10 +15,7 @@ void openBackupSetRestoreWindow();
 void restoreItemsView();
 bool isRestoreItemsViewOpen();
 // IG_003: the modal message window is shell/modal_window.h.
-// IG_004: restore-or-remove view.
-void restoreOrRemoveView();
-bool isRestoreOrRemoveViewOpen();
-void openRestoreOrRemoveView();
+// IG_004: the restore-or-remove view is windows/restore_or_remove_view.h.
 // IG_005: extension manager.
 void drawExtensionManagerWindow();
 bool isExtensionManagerWindowOpen();

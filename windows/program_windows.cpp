@@ -10,6 +10,7 @@
 #include "windows/about_window.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/restore_or_remove_view.h"
 #include "windows/style_editor.h"
 #include "windows/user_message_window.h"
 

@@ -204,14 +204,23 @@ TEST_F(BackupDataTasks, SelectionHelpers) {
     versions[L"/s/a"][L"/a/a2"] = FileVersionRecord{L"/a/a2", L"vi", true, true};
     versions[L"/s/a"][L"/a/a3"] = FileVersionRecord{L"/a/a3", L"ed", true, true};
     versions[L"/s/a"][L"/a/a4"] = FileVersionRecord{L"/a/a4", L"ed", true, false};
+    // Archive order, not key order: the plain copy is the oldest.
+    versions[L"/s/b"][L"/a/b ~ 0001.txt"] = FileVersionRecord{L"/a/b ~ 0001.txt", L"ed", true, false};
+    versions[L"/s/b"][L"/a/b ~ 0002.txt"] = FileVersionRecord{L"/a/b ~ 0002.txt", L"vi", true, false};
+    versions[L"/s/b"][L"/a/b.txt"] = FileVersionRecord{L"/a/b.txt", L"ed", true, true};
     selectNewestVersions(versions, true);
     EXPECT_TRUE(versions[L"/s/a"][L"/a/a1"].selected);
-    EXPECT_TRUE(versions[L"/s/a"][L"/a/a2"].selected);
+    EXPECT_FALSE(versions[L"/s/a"][L"/a/a2"].selected);
     EXPECT_FALSE(versions[L"/s/a"][L"/a/a3"].selected);
-    EXPECT_FALSE(versions[L"/s/a"][L"/a/a4"].selected);
+    EXPECT_TRUE(versions[L"/s/a"][L"/a/a4"].selected);
+    EXPECT_TRUE(versions[L"/s/b"][L"/a/b ~ 0002.txt"].selected);
+    EXPECT_FALSE(versions[L"/s/b"][L"/a/b.txt"].selected);
+    versions[L"/s/a"][L"/a/a2"].selected = true;
     selectNewestVersions(versions, true, L"ed");
     EXPECT_TRUE(versions[L"/s/a"][L"/a/a2"].selected);  // filtered out: kept as it was
-    EXPECT_TRUE(versions[L"/s/a"][L"/a/a3"].selected);
+    EXPECT_TRUE(versions[L"/s/a"][L"/a/a4"].selected);
+    EXPECT_TRUE(versions[L"/s/b"][L"/a/b ~ 0001.txt"].selected);
+    EXPECT_TRUE(versions[L"/s/b"][L"/a/b ~ 0002.txt"].selected);  // filtered out
     selectNewestVersions(versions, false);
     for (const wchar_t* key : {L"/a/a2", L"/a/a3", L"/a/a4"}) EXPECT_FALSE(versions[L"/s/a"][key].selected);
     EXPECT_TRUE(versions[L"/s/a"][L"/a/a1"].selected);

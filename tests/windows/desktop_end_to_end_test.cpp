@@ -732,3 +732,132 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     ASSERT_EQ(kill(program, SIGTERM), 0);
     EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
 }
+
+
+namespace {
+// The archived copies of `name` in `folder` ("note.txt", "note ~ 0000.txt", ...).
+size_t copiesNamed(const std::string& folder, const std::string& stem) {
+    size_t count = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        count += entry.path().filename().string().rfind(stem, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+// centreOfColour within the rectangle [x0, x1) x [y0, y1) of the image.
+std::pair<int, int> centreOfColourIn(const Rgb& image, int r, int g, int b, int x0, int y0, int x1, int y1) {
+    Rgb part;
+    part.width = std::min(x1, image.width) - x0;
+    part.height = std::min(y1, image.height) - y0;
+    if (part.width <= 0 || part.height <= 0 || x0 < 0 || y0 < 0) return {-1, -1};
+    for (int row = y0; row < y0 + part.height; ++row)
+        part.pixels += image.pixels.substr((static_cast<size_t>(row) * image.width + x0) * 3, part.width * 3);
+    const auto [cx, cy] = centreOfColour(part, r, g, b);
+    return cx < 0 ? std::pair<int, int>{-1, -1} : std::pair<int, int>{cx + x0, cy + y0};
+}
+
+void rightClick(const Desktop& desktop, int x, int y) {
+    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
+    pauseMs(300);
+    desktop.run("xdotool click 3");
+    pauseMs(500);
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("restore-desktop");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    const pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+    int x = 0, y = 0, width = 0, height = 0;
+    const std::string geometry =
+        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
+    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
+                          &width, &height),
+              4)
+        << geometry;
+
+    // The folder is added with " Add " and the chooser, as a person does.
+    std::pair<int, int> add{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
+        return add.first >= 0;
+    })) << readTestFile(errors);
+    desktop.click(add.first, add.second);
+    pauseMs(1000);
+    const std::string folder = makeTestFolder("restored") + "/Letters";
+    fs::create_directories(folder);
+    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
+    desktop.pressKey("End");
+    desktop.pressKey("BackSpace");
+    desktop.run("xdotool type --delay 15 '" + folder + "'");
+    pauseMs(300);
+    desktop.pressKey("Return");
+
+    // Three versions of one file, each archived before the next is written.
+    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
+    for (size_t version = 1; version <= 3; ++version) {
+        int round = 0;
+        ASSERT_TRUE(waitFor([&] {
+            if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "version " + std::to_string(version));
+            return copiesNamed(archive, "note") == version;
+        }, 120)) << version << readTestFile(errors);
+    }
+    pauseMs(1000);
+    ASSERT_EQ(copiesNamed(archive, "note"), 3u);
+
+    // The folder's right-click popup: " Restore File Version " opens the view.
+    rightClick(desktop, x + 60, y + 95);
+    desktop.screenshot("desktop-restore-popup.png");
+    // Its one red button, below the row.
+    const auto restoreVersion = centreOfColourIn(screenPixels(desktop), 153, 61, 61, x, y + 100, x + 400, y + 540);
+    ASSERT_GE(restoreVersion.first, 0);
+    desktop.click(restoreVersion.first, restoreVersion.second);
+    pauseMs(1000);
+    // The view at its first place and size: the folder node, its file, the
+    // file's versions one row (20 pixels) below the other, oldest last (the
+    // plain copy, "note.txt", sorts after the time-stamped ones).
+    desktop.click(x + 120, y + 127);
+    desktop.click(x + 140, y + 147);
+    desktop.click(x + 160, y + 207);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-restore-view.png");
+    // " Restore ", then OK in the question centred on the window.
+    desktop.click(x + 378, y + 495);
+    pauseMs(1000);
+    desktop.screenshot("desktop-restore-question.png");
+    desktop.click(x + 495, y + 505);
+    EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "version 1"; })) << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(3000);  // the restore's progress is held on screen for a moment
+    desktop.screenshot("desktop-restored.png");
+    EXPECT_EQ(readTestFile(folder + "/note.txt"), "version 1");
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+}

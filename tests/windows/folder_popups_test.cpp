@@ -5,6 +5,7 @@
 #include "foundation/button_table.h"
 #include "window_test_support.h"
 #include "windows/placeholder_windows.h"
+#include "windows/restore_or_remove_view.h"
 #include "windows/scheduler_window.h"
 
 namespace {
