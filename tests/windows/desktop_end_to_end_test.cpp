@@ -756,12 +756,6 @@ std::pair<int, int> centreOfColourIn(const Rgb& image, int r, int g, int b, int 
     return cx < 0 ? std::pair<int, int>{-1, -1} : std::pair<int, int>{cx + x0, cy + y0};
 }
 
-void rightClick(const Desktop& desktop, int x, int y) {
-    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-    pauseMs(300);
-    desktop.run("xdotool click 3");
-    pauseMs(500);
-}
 }  // namespace
 
 TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
