@@ -5,7 +5,6 @@
 #include <imgui.h>
 
 #include <atomic>
-#include <mutex>
 
 namespace {
 std::atomic<bool> g_aboutOpen{false};
@@ -13,10 +12,7 @@ std::atomic<bool> g_backupSetRestoreOpen{false};
 std::atomic<bool> g_styleEditorOpen{false};
 // The stand-ins below close themselves on their first frame, like the two above.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
-std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
-std::mutex g_extensionFolderMutex;
-std::wstring g_extensionFolder;
 }  // namespace
 
 void drawBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(false); }
@@ -29,20 +25,6 @@ bool isRestoreItemsViewOpen() { return false; }
 void restoreOrRemoveView() { g_restoreOrRemoveOpen.store(false); }
 bool isRestoreOrRemoveViewOpen() { return g_restoreOrRemoveOpen.load(); }
 void openRestoreOrRemoveView() { g_restoreOrRemoveOpen.store(true); }
-
-void drawExtensionManagerWindow() { g_extensionManagerOpen.store(false); }
-bool isExtensionManagerWindowOpen() { return g_extensionManagerOpen.load(); }
-void openExtensionManagerWindow(const std::wstring& folderKey) {
-    {
-        std::lock_guard<std::mutex> lock(g_extensionFolderMutex);
-        g_extensionFolder = folderKey;
-    }
-    g_extensionManagerOpen.store(true);
-}
-std::wstring extensionManagerFolder() {
-    std::lock_guard<std::mutex> lock(g_extensionFolderMutex);
-    return g_extensionFolder;
-}
 
 void drawSchedulerWindow() { g_schedulerOpen.store(false); }
 bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }

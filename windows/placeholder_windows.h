@@ -19,12 +19,7 @@ bool isRestoreItemsViewOpen();
 void restoreOrRemoveView();
 bool isRestoreOrRemoveViewOpen();
 void openRestoreOrRemoveView();
-// IG_005: extension manager.
-void drawExtensionManagerWindow();
-bool isExtensionManagerWindowOpen();
-// Opens it on the extensions of one watch folder.
-void openExtensionManagerWindow(const std::wstring& folderKey);
-std::wstring extensionManagerFolder();
+// IG_005: the extension manager is windows/extension_manager.h.
 // IG_006: scheduler window.
 void drawSchedulerWindow();
 bool isSchedulerWindowOpen();

@@ -5,6 +5,7 @@
 #include "shell/display_items.h"
 #include "shell/main_loop.h"
 #include "shell/modal_window.h"
+#include "windows/extension_manager.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
 
