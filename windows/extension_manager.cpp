@@ -157,7 +157,8 @@ bool drawExtensionList(const std::wstring& key, const FolderView& view, std::wst
     int index = 0;
     for (const auto& [extension, item] : view.extensions) {
         if (!extensionShownByFilter(item, currentFilter())) continue;
-        const std::string label = std::string(item.included ? kIncludedMark : kExcludedMark) + " " + wideToUtf8(extension);
+        const std::string mark = item.included ? kIncludedMark : kExcludedMark;
+        const std::string label = mark + " " + wideToUtf8(extension);
         ImGui::PushID(index++);
         bool selected = item.selected;
         if (ImGui::Selectable(label.c_str(), selected, ImGuiSelectableFlags_AllowDoubleClick) &&
