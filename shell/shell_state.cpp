@@ -16,6 +16,7 @@
 #include "foundation/global_defaults.h"
 #include "foundation/styles.h"
 #include "foundation/watch_folders.h"
+#include "net/update_check.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -92,7 +93,10 @@ bool shellTaskRunning() {
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }
 
-void startShellVersionCheck() { ++g_versionChecks; }
+void startShellVersionCheck() {
+    ++g_versionChecks;
+    startAboutRefreshThread();  // the about window rebuilds its pages and shows itself
+}
 int shellVersionCheckCount() { return g_versionChecks.load(); }
 
 std::string shellExecutablePath() {

@@ -47,7 +47,7 @@ bool shellTaskRunning();
 void requestShellWizardsTab();
 bool takeShellWizardsTabRequest();
 
-// About: start the version check (network); counts calls until wired.
+// About: refreshes the about window's pages on a thread, then shows it; counts calls.
 void startShellVersionCheck();
 int shellVersionCheckCount();
 

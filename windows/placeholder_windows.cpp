@@ -7,7 +7,6 @@
 #include <atomic>
 
 namespace {
-std::atomic<bool> g_aboutOpen{false};
 std::atomic<bool> g_backupSetRestoreOpen{false};
 std::atomic<bool> g_styleEditorOpen{false};
 // The stand-ins below close themselves on their first frame, like the two above.
@@ -29,13 +28,6 @@ void openRestoreOrRemoveView() { g_restoreOrRemoveOpen.store(true); }
 void drawSchedulerWindow() { g_schedulerOpen.store(false); }
 bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }
 void openSchedulerWindow() { g_schedulerOpen.store(true); }
-
-void drawAboutWindow() {}
-bool isAboutWindowOpen() { return g_aboutOpen.load(); }
-void closeAboutWindow() { g_aboutOpen.store(false); }
-
-void drawUserMessageWindow() {}
-bool isUserMessageWindowOpen() { return false; }
 
 void drawStyleEditorWindow() { g_styleEditorOpen.store(false); }
 bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }

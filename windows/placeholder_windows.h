@@ -24,13 +24,8 @@ void openRestoreOrRemoveView();
 void drawSchedulerWindow();
 bool isSchedulerWindowOpen();
 void openSchedulerWindow();
-// IG_007: about window; every change of the render state closes it.
-void drawAboutWindow();
-bool isAboutWindowOpen();
-void closeAboutWindow();
-// IG_009 (id 8): user-message window.
-void drawUserMessageWindow();
-bool isUserMessageWindowOpen();
+// IG_007: the about window is windows/about_window.h.
+// IG_009 (id 8): the user-message window is windows/user_message_window.h.
 // IG_008 (id 9): style editor; the stand-in closes itself like IG_001's.
 void drawStyleEditorWindow();
 bool isStyleEditorWindowOpen();
