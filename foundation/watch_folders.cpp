@@ -277,19 +277,28 @@ void selectAllFolderExtensions(const std::wstring& folderKey, bool value) {
         for (auto& [extension, item] : entry->extensionMap) item.selected = value;
 }
 
-void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value) {
+bool extensionShownByFilter(const ExtensionEntry& extension, int32_t filter) {
+    if (filter == kExtensionFilterAny) return true;
+    if (filter == kExtensionFilterIncluded) return extension.included;
+    if (filter == kExtensionFilterExcluded) return !extension.included;
+    return false;
+}
+
+void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value, int32_t filter) {
     std::lock_guard lock(watchFolderMutex);
     if (WatchFolderEntry* entry = findFolder(pathKey(folderKey)))
         for (auto& [extension, item] : entry->extensionMap)
-            if (item.selected) item.included = value;
+            if (item.selected && extensionShownByFilter(item, filter)) item.included = value;
 }
 
-void removeSelectedExtensions(const std::wstring& folderKey) {
+void removeSelectedExtensions(const std::wstring& folderKey, int32_t filter) {
     extensionListReady = false;
     {
         std::lock_guard lock(watchFolderMutex);
         if (WatchFolderEntry* entry = findFolder(pathKey(folderKey)))
-            std::erase_if(entry->extensionMap, [](const auto& item) { return item.second.selected; });
+            std::erase_if(entry->extensionMap, [filter](const auto& item) {
+                return item.second.selected && extensionShownByFilter(item.second, filter);
+            });
     }
     extensionListReady = true;
 }

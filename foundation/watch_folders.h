@@ -33,6 +33,13 @@ struct ExtensionEntry {
     bool selected = false;
 };
 
+// State filters of the extension manager: which extensions a list shows.
+inline constexpr int32_t kExtensionFilterExcluded = 1;
+inline constexpr int32_t kExtensionFilterIncluded = 2;
+inline constexpr int32_t kExtensionFilterAny = 4;
+// True when `filter` shows the extension (other filter values show none).
+bool extensionShownByFilter(const ExtensionEntry& extension, int32_t filter);
+
 // A process-wide number never handed out before: the identity of a new trigger.
 uint64_t newScheduleTriggerId();
 
@@ -146,8 +153,11 @@ bool addWatchFolderExtension(const std::wstring& folderKey, const std::wstring& 
 bool isFileExtensionIncluded(const std::wstring& folderKey, const std::wstring& fileName);
 void scanWatchFolderExtensions(const std::wstring& folderKey, bool recursive);
 void selectAllFolderExtensions(const std::wstring& folderKey, bool value);
-void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value);
-void removeSelectedExtensions(const std::wstring& folderKey);
+// Both act on the selected extensions that `filter` shows only, so an
+// extension the user cannot see is never changed or removed by mistake.
+void setSelectedExtensionsIncluded(const std::wstring& folderKey, bool value,
+                                   int32_t filter = kExtensionFilterAny);
+void removeSelectedExtensions(const std::wstring& folderKey, int32_t filter = kExtensionFilterAny);
 
 // The watch folder that keeps `archiveFolder` from being the archive of the
 // watch folder `folderPath`, empty when none does. An archive that is, holds

@@ -90,6 +90,9 @@ void checkDisplayItemZOrder(int32_t id) {
         std::lock_guard<std::mutex> guard(zOrderMutex);
         if (displayItemZOrder.empty() || displayItemZOrder.back() != id) return;
     }
+    // An open popup (a combo's list, a context menu) is a window of its own:
+    // pulling this one over it would hide it while the user is choosing.
+    if (ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel)) return;
     ImGuiWindow* window = ImGui::GetCurrentWindow();
     if (window) ImGui::BringWindowToDisplayFront(window);
 }

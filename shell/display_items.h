@@ -42,7 +42,7 @@ bool drawDisplayItems();
 void pushDisplayItemZOrder(int32_t id);
 void removeDisplayItemZOrder(int32_t id);
 // Inside a window's Begin/End: brings the current window to the front when
-// `id` is at the back of the z-order queue.
+// `id` is at the back of the z-order queue and no popup is open.
 void checkDisplayItemZOrder(int32_t id);
 
 // One top-level window: its id, name, draw function and open flag.

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "shell/buttons.h"
 #include "shell/fonts.h"
+#include "windows/extension_manager.h"
 #include "windows/folder_chooser.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"

@@ -16,12 +16,7 @@ void restoreItemsView();
 bool isRestoreItemsViewOpen();
 // IG_003: the modal message window is shell/modal_window.h.
 // IG_004: the restore-or-remove view is windows/restore_or_remove_view.h.
-// IG_005: extension manager.
-void drawExtensionManagerWindow();
-bool isExtensionManagerWindowOpen();
-// Opens it on the extensions of one watch folder.
-void openExtensionManagerWindow(const std::wstring& folderKey);
-std::wstring extensionManagerFolder();
+// IG_005: the extension manager is windows/extension_manager.h.
 // IG_006: scheduler window (windows/scheduler_window.cpp).
 void drawSchedulerWindow();
 bool isSchedulerWindowOpen();

@@ -8,6 +8,7 @@
 #include "shell/modal_window.h"
 #include "shell/shell_state.h"
 #include "windows/about_window.h"
+#include "windows/extension_manager.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
 #include "windows/restore_or_remove_view.h"

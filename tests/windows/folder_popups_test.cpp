@@ -4,6 +4,7 @@
 
 #include "foundation/button_table.h"
 #include "window_test_support.h"
+#include "windows/extension_manager.h"
 #include "windows/placeholder_windows.h"
 #include "windows/restore_or_remove_view.h"
 #include "windows/scheduler_window.h"

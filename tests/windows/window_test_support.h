@@ -17,6 +17,7 @@
 #include "foundation/file_helpers.h"
 #include "foundation/text_format.h"
 #include "platform/paths.h"
+#include "windows/extension_manager.h"
 #include "windows/main_window.h"
 #include "windows/program_windows.h"
 #include "windows/style_editor.h"
@@ -58,6 +59,7 @@ protected:
         removeAppLogEntriesOfKind(0xFFFFFFFF);
     }
     void TearDown() override {
+        closeExtensionManagerWindow();
         ArchiveTest::TearDown();
         setBackupRunning(false);
         resetMainWindow();
