@@ -159,4 +159,6 @@ void resetMainWindow() {
     resetNotificationsTab();
     resetApplicationsTab();
     resetThreadStatusTable();
+    resetBackupSetRestoreWindow();
+    resetRestoreItemsView();
 }

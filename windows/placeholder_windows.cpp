@@ -9,22 +9,14 @@
 
 namespace {
 std::atomic<bool> g_aboutOpen{false};
-std::atomic<bool> g_backupSetRestoreOpen{false};
 std::atomic<bool> g_styleEditorOpen{false};
-// The stand-ins below close themselves on their first frame, like the two above.
+// The stand-ins below close themselves on their first frame, like the style editor's.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
 std::mutex g_extensionFolderMutex;
 std::wstring g_extensionFolder;
 }  // namespace
-
-void drawBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(false); }
-bool isBackupSetRestoreWindowOpen() { return g_backupSetRestoreOpen.load(); }
-void openBackupSetRestoreWindow() { g_backupSetRestoreOpen.store(true); }
-
-void restoreItemsView() {}
-bool isRestoreItemsViewOpen() { return false; }
 
 void restoreOrRemoveView() { g_restoreOrRemoveOpen.store(false); }
 bool isRestoreOrRemoveViewOpen() { return g_restoreOrRemoveOpen.load(); }

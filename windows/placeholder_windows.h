@@ -6,14 +6,10 @@
 #include <string>
 
 // IG_000: the main window is windows/main_window.h.
-// IG_001: backup-set restoration window. The stand-in closes itself on its
-// first frame, so an opening does not block the main window's buttons.
-void drawBackupSetRestoreWindow();
-bool isBackupSetRestoreWindowOpen();
-void openBackupSetRestoreWindow();
-// IG_002: restore view of the items of one file.
-void restoreItemsView();
-bool isRestoreItemsViewOpen();
+// IG_001: windows/backup_set_restore_window.h.
+#include "windows/backup_set_restore_window.h"
+// IG_002: windows/restore_items_view.h.
+#include "windows/restore_items_view.h"
 // IG_003: the modal message window is shell/modal_window.h.
 // IG_004: restore-or-remove view.
 void restoreOrRemoveView();
@@ -36,7 +32,7 @@ void closeAboutWindow();
 // IG_009 (id 8): user-message window.
 void drawUserMessageWindow();
 bool isUserMessageWindowOpen();
-// IG_008 (id 9): style editor; the stand-in closes itself like IG_001's.
+// IG_008 (id 9): style editor; the stand-in closes itself on its first frame.
 void drawStyleEditorWindow();
 bool isStyleEditorWindowOpen();
 void openStyleEditorWindow();
