@@ -264,6 +264,7 @@ void drawBackupSetRestoreWindow() {
     // The id after "###" keeps the window's place whichever folder it shows.
     const std::string title =
         "Backup Set Restoration: " + wideToUtf8(lastPathComponent(g_state.folder)) + "###BackupSetRestoration";
+    ImGui::SetNextWindowPos(ImVec2(40, 40), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(ImVec2(640, 560), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSizeConstraints(ImVec2(520, 420), ImVec2(FLT_MAX, FLT_MAX));
     if (ImGui::Begin(title.c_str(), restoring ? nullptr : &open, ImGuiWindowFlags_NoCollapse)) {

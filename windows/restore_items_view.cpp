@@ -286,6 +286,8 @@ void restoreItemsView() {
     const bool ready = g_view.built || buildView();
     if (ready) flushPending();
     bool open = true;
+    // Beside the set window, which stays in reach while the set is edited.
+    ImGui::SetNextWindowPos(ImVec2(700, 40), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(ImVec2(560, 620), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSizeConstraints(ImVec2(500, 470), ImVec2(FLT_MAX, FLT_MAX));
     if (ImGui::Begin("Select Items To Restore: ", &open, ImGuiWindowFlags_NoCollapse)) {
