@@ -26,6 +26,7 @@
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"
+#include "windows/restore_items_view.h"
 
 namespace {
 
@@ -166,6 +167,7 @@ void pressButton(int32_t index, bool& open) {
         case kEdit:
             if (entry) {
                 const std::wstring path = entry->setFilePath;
+                resetRestoreItemsView();  // no edit runs now: the view starts afresh
                 startTask([path] { threadLoadAndEditRestoreFileSet(path); });
             }
             clearChoice();

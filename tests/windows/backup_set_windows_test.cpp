@@ -144,10 +144,13 @@ TEST_F(SetWindowTest, StatisticsMarksNoteAndRemoval) {
         EXPECT_NE(stats.find(line), std::string::npos) << line << "\n" << stats;
     EXPECT_EQ(state("bkre"), kButtonEnabled);
 
-    // Edit: the items view shows the set's nine written entries in two groups.
+    // Edit: the items view shows the set's nine written entries in two
+    // groups, one of them with its copy deleted meanwhile.
+    ASSERT_TRUE(fs::remove(wideToUtf8(archived(L"set0/f2.txt"))));
     ASSERT_TRUE(click("bkre"));
     ASSERT_TRUE(drawnUntil([] { return isRestoreItemsViewOpen(); }));
     ASSERT_TRUE(drawnUntil([&] { return itemsText().find("Total Archived: 9") != std::string::npos; }));
+    EXPECT_NE(itemsText().find("Total Existing: 8"), std::string::npos);
     EXPECT_NE(itemsText().find("Total Selected: 9"), std::string::npos);
     ASSERT_TRUE(click("bkdsa"));
     EXPECT_NE(itemsText().find("Total Selected: 0"), std::string::npos);
@@ -164,6 +167,8 @@ TEST_F(SetWindowTest, StatisticsMarksNoteAndRemoval) {
     ASSERT_EQ(options.size(), 3u);  // Select Group, DeSelect Group, Cancel
     ui.click(drawSetWindowsFrame, options[0]);
     EXPECT_NE(itemsText().find("Total Selected: 5"), std::string::npos);
+    ui.click(drawSetWindowsFrame, groups[0]);  // opens the group
+    EXPECT_NE(itemsText().find("Missing f2.txt"), std::string::npos);
 
     // The note: typed into its field.
     ImGuiWindow* noteField = nullptr;
@@ -214,7 +219,7 @@ TEST_F(SetWindowTest, StatisticsMarksNoteAndRemoval) {
     ASSERT_TRUE(drawnUntil([&] { return !exists(path); }));
     SetListEntry removed;
     ASSERT_TRUE(drawnUntil([&] { return findSetListEntry(read.name, removed) && !removed.removalShown; }));
-    EXPECT_EQ(removed.removalProgress, 1.0) << "every copy the set file lists";
+    EXPECT_DOUBLE_EQ(removed.removalProgress, 8.0 / 9.0) << "the eight copies left of nine entries";
     EXPECT_FALSE(exists(archived(L"set0/f0.txt")));
     EXPECT_EQ(setWindowText().find("2026/01/02"), std::string::npos) << "no row once removed";
     std::lock_guard<std::mutex> lock(backupSetNotesMutex);
