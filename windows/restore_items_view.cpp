@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -219,10 +220,10 @@ void drawGroupItems(const FolderGroup& group, const std::string& label) {
 }
 
 void drawGroups() {
-    int number = 0;
+    intptr_t number = 0;
     for (const FolderGroup& group : g_view.groups) {
-        const std::string id = group.name + "##" + std::to_string(number++);
-        const bool open = ImGui::TreeNode(id.c_str());
+        // Numbered, and the name drawn as text: a folder name is never parsed as a label.
+        const bool open = ImGui::TreeNodeEx(reinterpret_cast<void*>(number++), 0, "%s", group.name.c_str());
         if (ImGui::BeginPopupContextItem()) {
             groupSelectionOptions(group);
             ImGui::EndPopup();
