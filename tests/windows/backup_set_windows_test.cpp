@@ -143,6 +143,12 @@ TEST_F(SetWindowTest, StatisticsMarksNoteAndRemoval) {
                              "Missing: 1", "Selected to restore: 9"})
         EXPECT_NE(stats.find(line), std::string::npos) << line << "\n" << stats;
     EXPECT_EQ(state("bkre"), kButtonEnabled);
+    // Choosing it again reads nothing again.
+    ASSERT_TRUE(waitForEngineThreads(20000));
+    updateSetListEntry(L"2026/01/02 10:00:00.000 : File Set", path, [](SetListEntry& e) { e.statisticsReady = 0; });
+    chooseRow(0);
+    ASSERT_TRUE(waitForEngineThreads(20000));
+    EXPECT_NE(setWindowText().find("Reading ..."), std::string::npos);
 
     // Edit: the items view shows the set's nine written entries in two
     // groups, one of them with its copy deleted meanwhile.
