@@ -73,6 +73,11 @@ void keepDamagedFile(const std::wstring& path) {
 
 // ---- section "main" ------------------------------------------------------
 
+// The user-message reason as stored: one of the four, 0 for anything else.
+int32_t reasonIndexFromText(const std::string& text) {
+    return text.size() == 1 && text[0] >= '0' && text[0] <= '3' ? text[0] - '0' : 0;
+}
+
 void readMainSection() {
     auto section = getRecordSection(appDataRecord, "main");
     if (!section) return;
@@ -90,6 +95,8 @@ void readMainSection() {
     getRecordString(section, "username", s.userName, 0);
     getRecordString(section, "useremail", s.userEmail, 0);
     getRecordString(section, "usermessage", s.userMessage, 0);
+    std::string reason;
+    if (getRecordString(section, "userreason", reason, 0)) s.userReason = reasonIndexFromText(reason);
     getRecordString(section, "AUBM", s.lastBootMessage, 0);
     getRecordString(section, "AUAV", s.lastAppVersion, 0);
     getRecordString(section, "AUAVMWO", s.lastVersionMessage, 0);
@@ -119,6 +126,7 @@ void writeMainSection() {
     else
         removeRecordValue(section, "useremail", kRecordAppend);
     setRecordString(section, "usermessage", s.userMessage, 0);
+    setRecordString(section, "userreason", std::to_string(s.userReason), 0);
     setRecordString(section, "AUBM", s.lastBootMessage, 0);
     setRecordString(section, "AUAV", s.lastAppVersion, 0);
     setRecordString(section, "AUAVMWO", s.lastVersionMessage, 0);

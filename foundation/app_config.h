@@ -24,6 +24,7 @@ struct AppSettings {
     std::string userName;             // "username"
     std::string userEmail;            // "useremail"
     std::string userMessage;          // "usermessage"
+    int32_t userReason = 0;           // "userreason", decimal text; 0 to 3
     std::string lastBootMessage;      // "AUBM"
     std::string lastAppVersion;       // "AUAV"
     std::string lastVersionMessage;   // "AUAVMWO"

@@ -35,8 +35,15 @@ inline constexpr std::wstring_view kArchiveRootFolderName = L"QZR_ARCHIVE_ROOT";
 inline constexpr std::string_view kDataFilePassPhrase = "Br4mbl3#2.71c0d3x9";
 inline constexpr std::string_view kStylePassPhrase = "k8q2_%?.&7";
 
-// The user guide on the maker's web server (the README names it).
+// The maker's web addresses, all in this one place (the README names them):
+// the online user guide, the maker's home page, the product page, the
+// product's change log and download page, and where user messages go.
 inline constexpr std::wstring_view kOnlineGuideAddress = L"https://varnholt.morvane.example/guide/";
+inline constexpr std::wstring_view kMakerHomeAddress = L"https://morvane.example/";
+inline constexpr std::wstring_view kProductPageAddress = L"https://varnholt.morvane.example/";
+inline constexpr std::wstring_view kChangeLogAddress = L"https://varnholt.morvane.example/changes/";
+inline constexpr std::wstring_view kDownloadAddress = L"https://varnholt.morvane.example/download/";
+inline constexpr std::string_view kUserMessageMailAddress = "varnholt-feedback@morvane.example";
 
 // Default paths and lists.
 inline constexpr std::wstring_view kDefaultArchiveRoot = L"{{USERPROFILE}}/Documents/Varnholt";
@@ -105,6 +112,7 @@ inline constexpr std::string_view kMonthNames =
 inline constexpr std::string_view kAboutName = "● Varnholt";
 inline constexpr std::string_view kAboutVersion = "● Version: 1.000.0000";
 inline constexpr std::string_view kAboutUserId = "● User ID: ";
+inline constexpr std::string_view kAboutHardwareId = "● HW ID: ";
 inline constexpr std::string_view kAboutOnlineGuide = "● Open Online User Guide: ( click here )";
 inline constexpr std::string_view kAboutOnlineGuideCommand = "btn:OpenOnlineGuide";
 inline constexpr std::string_view kAboutGuide = "● Open User Guide: ( click here )";
@@ -114,6 +122,13 @@ inline constexpr std::string_view kAboutCheckUpdate = "● Check for new version
 inline constexpr std::string_view kAboutCheckUpdateCommand = "btn:CheckForUpdate";
 inline constexpr std::string_view kAboutDownload = "● Download new version ( click here )";
 inline constexpr std::string_view kAboutIssues = "● Reported Issues/Fixes ( click here )";
+inline constexpr std::string_view kAboutAuthor = "● Written by Morvane";
+inline constexpr std::string_view kAboutMaker = "● Morvane on the web ( click here )";
+inline constexpr std::string_view kAboutImGuiCredit = "● Dear ImGui: Omar Cornut and contributors (MIT License)";
+
+// User-message window: the reasons a message is sent for, in index order.
+inline constexpr std::string_view kUserMessageReasons[4] = {"General Comment", "Report Issue/Bug", "Request Feature",
+                                                            "Other reason"};
 
 // Start-up notices: keys and default texts.
 inline constexpr std::string_view kNoticeBootKey = "boot_msg";

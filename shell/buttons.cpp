@@ -11,13 +11,6 @@ namespace {
 std::mutex buttonRectMutex;
 std::map<std::string, ButtonRect> buttonRects;
 
-void recordButtonRect(const std::string& key) {
-    const ImVec2 min = ImGui::GetItemRectMin();
-    const ImVec2 max = ImGui::GetItemRectMax();
-    std::lock_guard<std::mutex> lock(buttonRectMutex);
-    buttonRects[key] = ButtonRect{min.x, min.y, max.x, max.y, ImGui::GetFrameCount()};
-}
-
 ImVec4 hsvColor(const double* hsv) {
     ImVec4 rgb(0, 0, 0, 1.0f);
     ImGui::ColorConvertHSVtoRGB(static_cast<float>(hsv[0]), static_cast<float>(hsv[1]),
@@ -67,6 +60,13 @@ int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyState
         ImGui::PopID();
     }
     return result;
+}
+
+void recordButtonRect(const std::string& key) {
+    const ImVec2 min = ImGui::GetItemRectMin();
+    const ImVec2 max = ImGui::GetItemRectMax();
+    std::lock_guard<std::mutex> lock(buttonRectMutex);
+    buttonRects[key] = ButtonRect{min.x, min.y, max.x, max.y, ImGui::GetFrameCount()};
 }
 
 bool lastButtonRect(const std::string& key, ButtonRect& out) {

@@ -25,6 +25,8 @@ struct ButtonRect {
     int frame = -1;
 };
 bool lastButtonRect(const std::string& key, ButtonRect& out);
+// Records the last item drawn (any widget) under `key` for lastButtonRect.
+void recordButtonRect(const std::string& key);
 
 // Draws one table button with its enabled colours and the given label whatever
 // its state: 1 pressed, 0 not, -1 for a missing key (nothing drawn).

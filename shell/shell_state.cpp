@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -16,6 +17,7 @@
 #include "foundation/global_defaults.h"
 #include "foundation/styles.h"
 #include "foundation/watch_folders.h"
+#include "net/update_check.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -51,12 +53,13 @@ bool shellShowUI() {
 }
 void setShellShowUI(bool show) { changeSetting(&AppSettings::showUI, show); }
 
+// A configuration or command holding a number past the table means the last style.
 int shellStyleIndex() {
     std::lock_guard<std::mutex> guard(appSettingsMutex);
-    return static_cast<int>(appSettings.uiStyle);
+    return static_cast<int>(std::min<uint32_t>(appSettings.uiStyle, kStyleCount - 1));
 }
 void setShellStyleIndex(int index) {
-    if (index >= 0) changeSetting(&AppSettings::uiStyle, index);
+    if (index >= 0) changeSetting(&AppSettings::uiStyle, std::min(index, kStyleCount - 1));
 }
 
 bool shellStartAtLogOn() {
@@ -92,7 +95,10 @@ bool shellTaskRunning() {
 void requestShellWizardsTab() { g_wizardsTab.store(true); }
 bool takeShellWizardsTabRequest() { return g_wizardsTab.exchange(false); }
 
-void startShellVersionCheck() { ++g_versionChecks; }
+void startShellVersionCheck() {
+    ++g_versionChecks;
+    startAboutRefreshThread();  // the about window rebuilds its pages and shows itself
+}
 int shellVersionCheckCount() { return g_versionChecks.load(); }
 
 std::string shellExecutablePath() {

@@ -10,7 +10,8 @@
 bool shellShowUI();
 void setShellShowUI(bool show);
 
-// Configuration "UIStyle": index of the selected colour style (0 to 3).
+// Configuration "UIStyle": index of the selected colour style (0 to 3; a
+// stored number past 3 reads as 3, and a larger one is stored as 3).
 int shellStyleIndex();
 void setShellStyleIndex(int index);
 
@@ -47,7 +48,7 @@ bool shellTaskRunning();
 void requestShellWizardsTab();
 bool takeShellWizardsTabRequest();
 
-// About: start the version check (network); counts calls until wired.
+// About: refreshes the about window's pages on a thread, then shows it; counts calls.
 void startShellVersionCheck();
 int shellVersionCheckCount();
 

@@ -100,6 +100,7 @@ void drawRenameField() {
     try {
         startEngineThread([key = g_apps.selectedKey, name = utf8ToWide(g_apps.renameBuffer)] {
             renameApplication(key, name);
+            configurationSaved = false;  // the idle save keeps the name
         });
     } catch (...) {
     }

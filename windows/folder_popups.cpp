@@ -9,6 +9,7 @@
 #include "engine/archive_copy.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
+#include "foundation/app_log.h"
 #include "foundation/button_table.h"
 #include "foundation/watch_folders.h"
 #include "platform/text.h"
@@ -58,6 +59,31 @@ void startOptionJob(void (*setter)(const std::wstring&, int32_t), const std::wst
         return;
     }
     setUIButtonState("afdr", kButtonEnabled);
+}
+
+// A folder kept disabled because its archive and a watched folder overlap
+// stays unwatched: its copies and the user's own files would be taken for
+// each other. Otherwise the supervisor rebuilds the watchers from the types,
+// so a folder enabled again or widened to its descendents is watched.
+void setTypeAndRewatch(const std::wstring& key, int32_t type) {
+    std::wstring archive, conflict;
+    if (type == kFolderTypeFolder || type == kFolderTypeDescendents) {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        const auto it = watchFolderMap.find(key);
+        if (it == watchFolderMap.end()) return;
+        archive = it->second.archivePath;
+        conflict = archiveLocationConflictLocked(key, archive);
+        if (conflict.empty()) it->second.folderType = type;
+    } else {
+        setFolderType(key, type);
+    }
+    if (!conflict.empty()) {
+        appendAppLogEntry(L"Watch folder not enabled, its archive and a watch folder overlap: " + key + L" (archive " +
+                              archive + L", watch folder " + conflict + L")",
+                          4, false);
+        return;
+    }
+    setWatchListChanged(true);
 }
 
 // Selectables of one option list, the current value marked; the value clicked or -1.
@@ -129,7 +155,7 @@ void drawFolderEntryOptions(const std::wstring& key, const WatchFolderEntry& ent
     ImGui::PushID("type");
     const int32_t type = drawOptionList(kFolderTypes, std::size(kFolderTypes), entry.folderType);
     ImGui::PopID();
-    if (type >= 0) startOptionJob(setFolderType, key, type);
+    if (type >= 0) startOptionJob(setTypeAndRewatch, key, type);
     ImGui::Separator();
     ImGui::TextUnformatted("Collision Resolution:");
     ImGui::PushID("collision");

@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/style_editor.h"
 #include "windows/window_jobs.h"
 
 namespace {

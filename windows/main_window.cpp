@@ -15,6 +15,7 @@
 #include "windows/help_tab.h"
 #include "windows/notifications_tab.h"
 #include "windows/placeholder_windows.h"
+#include "windows/style_editor.h"
 #include "windows/thread_status_table.h"
 #include "windows/window_jobs.h"
 

@@ -12,6 +12,7 @@
 #include "shell/buttons.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/text_actions.h"
 
 namespace {
 
@@ -30,10 +31,8 @@ struct NotificationsTabState {
 };
 NotificationsTabState g_tab;
 
-// The program has no text actions of its own yet; the user-message window
-// they would open is still a stand-in.
-void runNoTextAction(int32_t, std::vector<std::string>) {}
-std::atomic<TextActionRunner> g_runner{runNoTextAction};
+void runProgramTextAction(int32_t action, std::vector<std::string> texts) { runTextAction(action, texts); }
+std::atomic<TextActionRunner> g_runner{runProgramTextAction};
 
 const char* kindName(uint32_t kind) {
     for (const NotificationKind& k : kKinds)
@@ -218,9 +217,9 @@ bool drawNotificationsTab() {
     return true;
 }
 
-void setTextActionRunner(TextActionRunner runner) { g_runner.store(runner ? runner : runNoTextAction); }
+void setTextActionRunner(TextActionRunner runner) { g_runner.store(runner ? runner : runProgramTextAction); }
 
 void resetNotificationsTab() {
     g_tab = NotificationsTabState();
-    g_runner.store(runNoTextAction);
+    g_runner.store(runProgramTextAction);
 }

@@ -8,9 +8,7 @@
 #include <mutex>
 
 namespace {
-std::atomic<bool> g_aboutOpen{false};
-std::atomic<bool> g_styleEditorOpen{false};
-// The stand-ins below close themselves on their first frame, like the style editor's.
+// The stand-ins below close themselves on their first frame.
 std::atomic<bool> g_restoreOrRemoveOpen{false};
 std::atomic<bool> g_extensionManagerOpen{false};
 std::atomic<bool> g_schedulerOpen{false};
@@ -39,16 +37,4 @@ std::wstring extensionManagerFolder() {
 void drawSchedulerWindow() { g_schedulerOpen.store(false); }
 bool isSchedulerWindowOpen() { return g_schedulerOpen.load(); }
 void openSchedulerWindow() { g_schedulerOpen.store(true); }
-
-void drawAboutWindow() {}
-bool isAboutWindowOpen() { return g_aboutOpen.load(); }
-void closeAboutWindow() { g_aboutOpen.store(false); }
-
-void drawUserMessageWindow() {}
-bool isUserMessageWindowOpen() { return false; }
-
-void drawStyleEditorWindow() { g_styleEditorOpen.store(false); }
-bool isStyleEditorWindowOpen() { return g_styleEditorOpen.load(); }
-void openStyleEditorWindow() { g_styleEditorOpen.store(true); }
-
 

@@ -6,9 +6,9 @@
 #include <string>
 
 // IG_000: the main window is windows/main_window.h.
-// IG_001: windows/backup_set_restore_window.h.
+// IG_001: the backup-set restoration window is windows/backup_set_restore_window.h.
 #include "windows/backup_set_restore_window.h"
-// IG_002: windows/restore_items_view.h.
+// IG_002: the items view of an edited set is windows/restore_items_view.h.
 #include "windows/restore_items_view.h"
 // IG_003: the modal message window is shell/modal_window.h.
 // IG_004: restore-or-remove view.
@@ -25,17 +25,9 @@ std::wstring extensionManagerFolder();
 void drawSchedulerWindow();
 bool isSchedulerWindowOpen();
 void openSchedulerWindow();
-// IG_007: about window; every change of the render state closes it.
-void drawAboutWindow();
-bool isAboutWindowOpen();
-void closeAboutWindow();
-// IG_009 (id 8): user-message window.
-void drawUserMessageWindow();
-bool isUserMessageWindowOpen();
-// IG_008 (id 9): style editor; the stand-in closes itself on its first frame.
-void drawStyleEditorWindow();
-bool isStyleEditorWindowOpen();
-void openStyleEditorWindow();
+// IG_007: the about window is windows/about_window.h.
+// IG_009 (id 8): the user-message window is windows/user_message_window.h.
+// IG_008 (id 9): the style editor is windows/style_editor.h.
 
 // The main window's tabs written elsewhere: each draws its tab item inside
 // the tab bar and returns true while it is the selected tab.

@@ -4,9 +4,14 @@
 
 #include "shell/display_items.h"
 #include "shell/main_loop.h"
+#include "net/update_check.h"
 #include "shell/modal_window.h"
+#include "shell/shell_state.h"
+#include "windows/about_window.h"
 #include "windows/main_window.h"
 #include "windows/placeholder_windows.h"
+#include "windows/style_editor.h"
+#include "windows/user_message_window.h"
 
 namespace {
 // Ids 8 and 9 carry the names IG_009 and IG_008, so the style editor (id 9)
@@ -27,5 +32,13 @@ const DisplayItemRow kDisplayItemRows[] = {
 
 void registerProgramWindows() {
     setDisplayItemRows(kDisplayItemRows, std::size(kDisplayItemRows));
-    setRenderStateChangeHook(closeAboutWindow);
+    // Hiding the window closes the about window. Showing it does not: the
+    // tray's About shows the window and the about window together, and the
+    // about window may already be up when the window's graphics start.
+    setRenderStateChangeHook([] {
+        if (!shellShowUI()) closeAboutWindow();
+    });
+    // The about refresh (the tray's About) and each version check rebuild
+    // the pages off the UI thread; the refresh then shows the window.
+    setAboutWindowHooks([] { showAboutBox(); }, openAboutWindow);
 }

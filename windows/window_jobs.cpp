@@ -5,6 +5,7 @@
 #include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
+#include "platform/shell_open.h"
 
 namespace {
 int64_t realWindowClock() { return steadyClockMs() - processStartSteadyMs(); }
@@ -14,7 +15,10 @@ std::atomic<ShellOpener> g_opener{nullptr};
 std::atomic<bool> g_restoreJobRunning{false};
 std::atomic<bool> g_restoreListReady{false};
 
-bool desktopOpener(const std::wstring& target) { return openWithShell(target); }
+bool desktopOpener(const std::wstring& target) {
+    if (target.rfind(L"mailto:", 0) == 0) return openMailWithDesktop(target);
+    return openWithShell(target);
+}
 
 // Clears "restore job running" when the job leaves, by any path.
 struct RestoreJobEnd {
@@ -33,11 +37,14 @@ int64_t windowClockMs() { return g_clock.load()(); }
 
 void setShellOpener(ShellOpener opener) { g_opener.store(opener); }
 
+bool openWithShellOpener(const std::wstring& target) {
+    const ShellOpener opener = g_opener.load();
+    return (opener ? opener : desktopOpener)(target);
+}
+
 void startShellOpen(const std::wstring& target) {
-    ShellOpener opener = g_opener.load();
-    if (!opener) opener = desktopOpener;
-    startEngineThread([opener, target] {
-        if (!opener(target)) appendAppLogEntry(L"Unable to open: " + target, 4, true);
+    startEngineThread([target] {
+        if (!openWithShellOpener(target)) appendAppLogEntry(L"Unable to open: " + target, 4, true);
     });
 }
 

@@ -11,11 +11,14 @@ using WindowClock = int64_t (*)();
 void setWindowClock(WindowClock clock);  // nullptr: the real clock
 int64_t windowClockMs();
 
-// Opens a file, folder or web page with the desktop's program; runs on a
-// thread of its own, because the opener waits for the desktop.
+// Opens a file, folder or web page (or hands a "mailto:" address to the mail
+// program) with the desktop's program; runs on a thread of its own, because
+// the opener waits for the desktop.
 using ShellOpener = bool (*)(const std::wstring& target);
 void setShellOpener(ShellOpener opener);  // nullptr: the desktop's opener
 void startShellOpen(const std::wstring& target);
+// The same opener, waited for on the caller's thread: true when it opened.
+bool openWithShellOpener(const std::wstring& target);
 
 // The Restore button's job: builds the folder's restore list on a thread.
 // "Restore job running" is set from the call until the job ends, however it

@@ -130,6 +130,7 @@ TEST(AppConfig, RoundTripOfEveryKeyListAndTrigger) {
     wanted.userName = "Ann \xC3\xA9";
     wanted.userEmail = "ann@example.org";
     wanted.userMessage = "line one\nline two";
+    wanted.userReason = 2;
     wanted.lastBootMessage = "boot";
     wanted.lastAppVersion = "2.000.0010";
     wanted.lastVersionMessage = "newer";
@@ -192,6 +193,7 @@ TEST(AppConfig, RoundTripOfEveryKeyListAndTrigger) {
         EXPECT_EQ(s.userName, wanted.userName);
         EXPECT_EQ(s.userEmail, wanted.userEmail);
         EXPECT_EQ(s.userMessage, wanted.userMessage);
+        EXPECT_EQ(s.userReason, wanted.userReason);
         EXPECT_EQ(s.lastBootMessage, wanted.lastBootMessage);
         EXPECT_EQ(s.lastAppVersion, wanted.lastAppVersion);
         EXPECT_EQ(s.lastVersionMessage, wanted.lastVersionMessage);

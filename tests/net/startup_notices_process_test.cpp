@@ -9,7 +9,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "foundation/data_packet.h"
 #include "https_test_server.h"

@@ -14,6 +14,8 @@
 #include "shell/tray.h"
 #include "shell/window.h"
 #include "test_env.h"
+#include "windows/about_window.h"
+#include "windows/program_windows.h"
 
 namespace {
 std::vector<int> ids(const std::vector<TrayMenuLine>& menu) {
@@ -104,9 +106,15 @@ TEST_F(TrayFixture, CommandsShowHideStyleAndExit) {
     EXPECT_FALSE(trayMenuEntry(kTrayTools).visible);
 
     appendAppLogEntry(L"unconfirmed", 1, false);
+    registerProgramWindows();  // as the program's main does: the about window's hooks
     runTrayCommand(kTrayAbout);
     EXPECT_TRUE(shellShowUI());
     EXPECT_EQ(shellVersionCheckCount(), 1);
+    // The about window shows itself once its pages are built; closed again,
+    // so the tests after this one draw without it.
+    for (int i = 0; i < 2000 && !isAboutWindowOpen(); ++i) usleep(5000);
+    EXPECT_TRUE(isAboutWindowOpen());
+    closeAboutWindow();
     EXPECT_TRUE(trayMenuEntry(kTrayNewNotifications).visible);
     removeAppLogEntriesOfKind(0xFFFFFFFFu);
     runTrayCommand(0);  // nothing chosen: only the notification entry follows

@@ -44,8 +44,10 @@ TEST_F(MainWindowTest, ApplicationsSelectRenameFilterAndFocus) {
     ui.click(drawItemsFrame, field);
     ui.pressKey(drawItemsFrame, ImGuiKey_End);
     ui.type(drawItemsFrame, " X");
+    configurationSaved = true;
     ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkrn"));
-    ASSERT_TRUE(eventually([] { return recordOf(L"/usr/bin/player").displayName == L"player X"; }, &ui));
+    ASSERT_TRUE(eventually([] { return !configurationSaved.load(); }, &ui)) << "the new name is saved";
+    EXPECT_EQ(recordOf(L"/usr/bin/player").displayName, L"player X");
     EXPECT_TRUE(recordOf(L"/usr/bin/player").persistent);
     ui.click(drawItemsFrame, rows()[1]);
     ui.click(drawItemsFrame, field);

@@ -262,6 +262,369 @@ TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
 }
 
 namespace {
+void rightClick(const Desktop& desktop, int x, int y) {
+    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
+    pauseMs(300);
+    desktop.run("xdotool click 3");
+    pauseMs(500);
+}
+
+// The saved watch-folder lines ("fi") of User.dat.
+std::vector<std::wstring> savedFolderLines(const std::string& configFolder) {
+    std::vector<std::wstring> lines;
+    DataRecord saved;
+    if (!loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase)) return lines;
+    const RecordSectionHandle section = getRecordSection(saved, "user");
+    for (uint32_t i = 0; i < getRecordValueCount(section, "fi"); ++i) {
+        std::wstring line;
+        if (getRecordWString(section, "fi", line, i)) lines.push_back(line);
+    }
+    return lines;
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArchivedVersions) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-popup");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    const pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+
+    // The folder added as a user does: " Add ", its path typed into the chooser.
+    std::pair<int, int> add{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
+        return add.first >= 0;
+    })) << readTestFile(errors);
+    desktop.click(add.first, add.second);
+    pauseMs(1000);
+    const std::string folder = makeTestFolder("popup-picked") + "/Letters";
+    fs::create_directories(folder);
+    desktop.click(640, 800 * 3 / 4 - 45);  // the chooser's path row; the window fills the screen
+    desktop.pressKey("End");
+    desktop.pressKey("BackSpace");
+    desktop.run("xdotool type --delay 15 '" + folder + "'");
+    pauseMs(300);
+    desktop.pressKey("Return");
+    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
+    int round = 0;
+    ASSERT_TRUE(waitFor([&] {
+        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
+        return hasFileNamed(archive, "note");
+    }, 120)) << readTestFile(errors);
+
+    // Right click on the folder's row (the list's first); the popup opens at
+    // the mouse, its collision option "Overwrite" ten rows down.
+    desktop.click(60, 95);
+    rightClick(desktop, 60, 95);
+    // Drawn once the purple " Select Archive Location " shows.
+    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 107, 61, 153).first >= 0; }));
+    desktop.screenshot("desktop-folder-popup.png");
+    desktop.click(60 + 15, 95 + 201);
+    // The idle save writes it: the folder's line ends with "o" (Overwrite).
+    const auto savedLine = [&] {
+        for (const std::wstring& line : savedFolderLines(configFolder))
+            if (line.find(utf8ToWide(folder)) != std::wstring::npos) return line;
+        return std::wstring();
+    };
+    EXPECT_TRUE(waitFor([&] { return savedLine().ends_with(L"o"); })) << wideToUtf8(savedLine());
+
+    // " Remove " asks which archived data go with the folder.
+    const std::pair<int, int> remove = centreOfColour(screenPixels(desktop), 107, 153, 61);
+    ASSERT_GE(remove.first, 0);
+    desktop.click(remove.first, remove.second);
+    // Ticked: "1 automatically archived files", the first option, above the
+    // centred question's Ok (the one cyan button once the question dims the window).
+    std::pair<int, int> ok{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        const Rgb screen = screenPixels(desktop);
+        ok = centreOfColour(screen, 61, 153, 153);
+        return ok.first >= 0 && centreOfColour(screen, 107, 153, 61).first < 0;
+    }));
+    pauseMs(300);
+    desktop.screenshot("desktop-remove-question.png");
+    desktop.click(ok.first - 84, ok.second - 129);
+    desktop.screenshot("desktop-remove-ticked.png");
+    desktop.click(ok.first, ok.second);
+    EXPECT_TRUE(waitFor([&] { return !hasFileNamed(archive, "note"); })) << "the archived versions are erased";
+    EXPECT_TRUE(waitFor([&] { return savedFolderLines(configFolder).empty(); })) << wideToUtf8(savedLine());
+    EXPECT_TRUE(fs::exists(folder + "/note.txt")) << "the user's own file stays";
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-folder-removed.png");
+
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+}
+
+
+namespace {
+// The bounding box of the pixels of one colour (each channel within 6);
+// minX is -1 when there are none.
+struct Box {
+    int minX = -1, minY = -1, maxX = -1, maxY = -1;
+};
+Box boxOfColour(const Rgb& image, int r, int g, int b) {
+    Box box{image.width, image.height, -1, -1};
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
+            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
+            box.minX = std::min(box.minX, x), box.maxX = std::max(box.maxX, x);
+            box.minY = std::min(box.minY, y), box.maxY = std::max(box.maxY, y);
+        }
+    if (box.maxX < 0) box.minX = -1;
+    return box;
+}
+
+// Ends a child process when the test leaves early.
+struct ChildGuard {
+    pid_t pid = -1;
+    ~ChildGuard() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitExit(pid, 20);
+    }
+};
+
+// Clicks the tray menu item `label` the way a panel does: the menu's
+// "clicked" event over the session bus. False when no menu has the item.
+bool clickTrayMenuItem(const std::string& bus, const std::string& label) {
+    const std::string gdbus = "gdbus call --address " + bus + " ";
+    std::string names;
+    if (FILE* p = popen((gdbus + "--dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                                 "--method org.freedesktop.DBus.ListNames 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) names.append(buffer, n);
+        pclose(p);
+    }
+    const std::string menu = " --object-path /org/ayatana/NotificationItem/varnholt/Menu --method com.canonical.dbusmenu.";
+    for (size_t at = names.find("':"); at != std::string::npos; at = names.find("':", at + 1)) {
+        const std::string name = names.substr(at + 1, names.find('\'', at + 1) - at - 1);
+        std::string layout;
+        if (FILE* p = popen((gdbus + "--dest " + name + menu + "GetLayout -- 0 -1 '[]' 2>/dev/null").c_str(), "r")) {
+            char buffer[4096];
+            size_t n;
+            while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) layout.append(buffer, n);
+            pclose(p);
+        }
+        const size_t item = layout.find("'label': <'" + label + "'>");
+        if (item == std::string::npos) continue;
+        const size_t open = layout.rfind("<(", item);
+        if (open == std::string::npos) continue;
+        const std::string id = std::to_string(std::atoi(layout.c_str() + open + 2));
+        return std::system((gdbus + "--dest " + name + menu + "Event -- " + id + " clicked '<int32 0>' 0 >/dev/null 2>&1")
+                               .c_str()) == 0;
+    }
+    return false;
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build, whose update check never leaves this machine";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import", "dbus-daemon", "gdbus"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-about");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+
+    // A session bus of the test's own: the tray menu lives there.
+    const std::string bus = "unix:path=" + root + "/bus";
+    const ChildGuard busDaemon{spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
+                                     {{"PATH", getenv("PATH")}}, root + "/bus.txt")};
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root + "/bus"); })) << readTestFile(root + "/bus.txt");
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus;
+    const std::string errors = root + "/run.txt";
+    ChildGuard program{spawn({binary}, env, errors)};
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+
+    // The tray's About shows the window over the main window: the white
+    // core of the program's mark in its picture, the page buttons in teal.
+    ASSERT_TRUE(waitFor([&] { return clickTrayMenuItem(bus, "About"); })) << readTestFile(errors);
+    Box buttons;
+    ASSERT_TRUE(waitFor([&] {
+        const Rgb screen = screenPixels(desktop);
+        buttons = boxOfColour(screen, 61, 153, 153);
+        return boxOfColour(screen, 240, 240, 235).minX >= 0 && buttons.minX >= 0;
+    })) << readTestFile(errors);
+    desktop.screenshot("desktop-about.png");
+
+    // " Updates " (the left one of the two teal buttons): " Info " turns
+    // teal, so the teal buttons start further left.
+    const int buttonY = (buttons.minY + buttons.maxY) / 2;
+    desktop.click(buttons.minX + (buttons.maxX - buttons.minX) / 4, buttonY);
+    desktop.run("xdotool mousemove 1 1");
+    Box after;
+    ASSERT_TRUE(waitFor([&] {
+        after = boxOfColour(screenPixels(desktop), 61, 153, 153);
+        return after.minX >= 0 && after.minX < buttons.minX;
+    })) << readTestFile(errors);
+
+    // The check line (second of four above the buttons, 20 pixels apart)
+    // asks the server; the window is still there once it has answered.
+    desktop.click(after.minX + 60, (after.minY + after.maxY) / 2 - 67);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(1500);
+    EXPECT_GE(boxOfColour(screenPixels(desktop), 240, 240, 235).minX, 0) << "the about window went away";
+    desktop.screenshot("desktop-about-updates.png");
+
+    ASSERT_EQ(kill(program.pid, SIGTERM), 0);
+    EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
+}
+
+
+namespace {
+// The top-left corner of the first square of `side` pixels all of one colour
+// (each channel within 6), or -1, -1.
+std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, int side) {
+    auto matches = [&](int x, int y) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
+        return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
+    };
+    for (int y = 0; y + side <= image.height; ++y)
+        for (int x = 0; x + side <= image.width; ++x) {
+            bool all = true;
+            for (int dy = 0; dy < side && all; ++dy)
+                for (int dx = 0; dx < side && all; ++dx) all = matches(x + dx, y + dy);
+            if (all) return {x, y};
+        }
+    return {-1, -1};
+}
+
+// Colour 0 (Text) as a style file keeps it: R, G, B, A in hundredths; -1s when unreadable.
+std::vector<int> storedTextColour(const std::string& styleFile) {
+    DataRecord style;
+    std::string bytes;
+    if (!loadDataRecordFile(style, "data", utf8ToWide(styleFile), kStylePassPhrase) ||
+        !getRecordString(getRecordSection(style, "data"), "EC", bytes, 0) || bytes.size() != 4)
+        return {-1, -1, -1, -1};
+    return {bytes[0], bytes[1], bytes[2], bytes[3]};
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-style");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    const std::string styleFile = home + "/.local/share/Morvane/QZR/ConfigData/Styles/Style_0.dat";
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 100})) << "Dark's white text";
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 153, 61, 61).first >= 0; }))
+        << "the main window's red Add button; " << readTestFile(errors);
+
+    // Ctrl+Shift+E+S opens the editor; the first colour row is Text, its
+    // sample the one white square on the screen.
+    desktop.run("xdotool keydown ctrl keydown shift keydown e keydown s");
+    pauseMs(400);
+    desktop.run("xdotool keyup s keyup e keyup shift keyup ctrl");
+    std::pair<int, int> sample{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        sample = solidSquareOfColour(screenPixels(desktop), 255, 255, 255, 12);
+        return sample.first >= 0;
+    })) << readTestFile(errors);
+    desktop.screenshot("desktop-style-editor.png");
+
+    // Ctrl+click makes the alpha field left of the sample a text field: 128 of 255.
+    desktop.run("xdotool mousemove " + std::to_string(sample.first - 15) + " " + std::to_string(sample.second + 6));
+    pauseMs(300);
+    desktop.run("xdotool keydown ctrl");
+    pauseMs(300);
+    desktop.run("xdotool click 1");
+    pauseMs(300);
+    desktop.run("xdotool keyup ctrl");
+    pauseMs(300);
+    desktop.run("xdotool type --delay 50 128");
+    desktop.pressKey("Return");
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-style-edited.png");
+
+    // The editor is still open when the program ends: the edit is kept.
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
+
+    // Started again, the program draws with it and saves it once more.
+    program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    pauseMs(1500);
+    desktop.screenshot("desktop-style-kept.png");
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
+}
+
+namespace {
 // The centres of the buttons that a row of buttons draws across y, between
 // fromX and toX: runs of pixels unlike the background at fromX (gaps of a
 // few pixels inside a label are bridged).

@@ -32,6 +32,7 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
         return ui.itemsDown(drawMainOnly, GImGui->OpenPopupStack.back().Window, 24);
     };
 
+    ASSERT_TRUE(loadAppConfiguration());  // the configuration files' paths
     std::vector<ImVec2> items = openPopup();
     ASSERT_EQ(items.size(), 14u);
     configurationSaved = true;
@@ -42,7 +43,19 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     waitForFolderOptionJob();
     EXPECT_EQ(entry().folderType, kFolderTypeFolder);
     EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);
+    EXPECT_TRUE(isWatchListChanged()) << "the watchers are rebuilt for the new type";
     EXPECT_FALSE(configurationSaved.load()) << "the idle save writes the change to the configuration file";
+    // Saved, forgotten and read back by the loader: the folder keeps both.
+    ASSERT_TRUE(saveAppConfiguration());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.erase(folders.watch);
+    }
+    ASSERT_TRUE(loadAppConfiguration());
+    EXPECT_EQ(entry().folderType, kFolderTypeFolder);
+    EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);
+    std::filesystem::remove(wideToUtf8(userFilePath));
+    std::filesystem::remove(wideToUtf8(configFilePath));
     // The file type manager is refused for excluded and disabled folders (a
     // refused click leaves the popup open).
     for (size_t type : {2u, 3u}) {
@@ -50,6 +63,17 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
         waitForFolderOptionJob();
         ui.click(drawMainOnly, openPopup()[8]);
         EXPECT_FALSE(isExtensionManagerWindowOpen()) << type;
+    }
+    // Disabled, it cannot be enabled while another folder keeps its archive inside it.
+    const std::wstring other = folders.watch + L"Z";
+    addFolder(other, folders.watch + L"/other-archive", kCollisionAppendVersion);
+    ui.click(drawMainOnly, openPopup()[0]);
+    waitForFolderOptionJob();
+    EXPECT_EQ(entry().folderType, kFolderTypeDisable);
+    EXPECT_TRUE(logHas(L"Watch folder not enabled, its archive and a watch folder overlap: " + folders.watch));
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.erase(other);
     }
     ui.click(drawMainOnly, openPopup()[1]);
     waitForFolderOptionJob();

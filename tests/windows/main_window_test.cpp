@@ -8,6 +8,7 @@
 #include "window_test_support.h"
 #include "windows/help_tab.h"
 #include "windows/placeholder_windows.h"
+#include "windows/style_editor.h"
 #include "windows/thread_status_table.h"
 
 namespace fs = std::filesystem;
@@ -80,6 +81,8 @@ TEST_F(MainWindowTest, HelpTabItemsOpenTheirTargets) {
     EXPECT_NE(shown.find("\u25CF Open the UI Style editor"), std::string::npos);
 
     ui.click(drawItemsFrame, items[6]);
+    EXPECT_TRUE(isStyleEditorWindowOpen());
+    resetStyleEditor();  // it would cover the list
     EXPECT_NE(text().find("Open the UI Style editor -- Done (Shortcut Shift+Control+S+E)"), std::string::npos);
 
     // The Documents folder becomes a watch folder with its archive outside it.

@@ -1,6 +1,8 @@
 // Removing a folder entry on temp folders with real archived files: each
-// answer of the question checked on disk, and a sibling folder whose name
-// extends the removed one's never touched.
+// answer of the question checked on disk (automatic versions, backup sets
+// and their copies), and a sibling folder whose name extends the removed
+// one's never touched.
+#include <algorithm>
 #include <thread>
 
 #include "window_test_support.h"
@@ -42,11 +44,37 @@ TEST_F(MainWindowTest, RemoveFolderEntryErasesWhatWasTicked) {
     ASSERT_EQ(versionsOf(siblingFile).size(), 1u);
     const std::wstring copy = versionsOf(file)[0];
     const std::wstring siblingCopy = versionsOf(siblingFile)[0];
+    // Two backup sets of the folder holding three copies.
+    std::vector<std::wstring> setFiles, setCopies;
+    for (int n = 0; n < 2; ++n) {
+        BackupSetRecord set;
+        for (int i = 0; i <= n; ++i) {
+            BackupSetEntry e;
+            e.sourcePath = folders.watch + L"/set" + std::to_wstring(n) + L"-" + std::to_wstring(i) + L".txt";
+            e.archivePath = archived(L"set" + std::to_wstring(n) + L"-" + std::to_wstring(i) + L".txt");
+            e.copied = true;
+            ASSERT_TRUE(writeTestFile(wideToUtf8(e.archivePath), "set copy"));
+            setCopies.push_back(e.archivePath);
+            set.files[e.sourcePath] = e;
+        }
+        setFiles.push_back(backupSetStagingFilePath(folders.watch, L"Set " + std::to_wstring(n)));
+        ASSERT_TRUE(saveBackupSetFile(setFiles.back(), set));
+    }
+    const auto allExist = [](const std::vector<std::wstring>& paths) {
+        return std::all_of(paths.begin(), paths.end(), [](const std::wstring& p) { return exists(p); });
+    };
+    const auto noneExist = [](const std::vector<std::wstring>& paths) {
+        return std::none_of(paths.begin(), paths.end(), [](const std::wstring& p) { return exists(p); });
+    };
     const auto removed = [this] {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         return watchFolderMap.at(folders.watch).removed;
     };
     const auto removeWith = [this](bool ok, std::vector<bool> bits) {
+        {
+            std::lock_guard<std::mutex> lock(watchFolderMutex);
+            watchFolderMap.at(folders.watch).removed = false;
+        }
         std::string body;
         std::thread answer([&] { body = answerNextQuestion(ModalReply{ok, bits}); });
         configurationSaved = true;
@@ -56,27 +84,29 @@ TEST_F(MainWindowTest, RemoveFolderEntryErasesWhatWasTicked) {
     };
 
     const std::string body = removeWith(false, {true, true});
-    EXPECT_NE(body.find("Watch\n?1 automatically archived files\n?0 backup sets with 0 file versions\n"),
+    EXPECT_NE(body.find("Watch\n?1 automatically archived files\n?2 backup sets with 3 file versions\n"),
               std::string::npos)
         << body;
     EXPECT_FALSE(removed()) << "Cancel leaves everything";
     EXPECT_TRUE(exists(copy));
+    EXPECT_TRUE(allExist(setFiles) && allExist(setCopies));
     EXPECT_TRUE(configurationSaved.load());
 
     removeWith(true, {false, false});
     EXPECT_TRUE(removed());
-    EXPECT_TRUE(exists(copy)) << "nothing ticked, nothing erased";
+    EXPECT_TRUE(exists(copy) && allExist(setFiles) && allExist(setCopies)) << "nothing ticked, nothing erased";
     EXPECT_FALSE(configurationSaved.load());
 
-    for (const std::vector<bool>& bits : {std::vector<bool>{false, true}, std::vector<bool>{true, false}}) {
-        {
-            std::lock_guard<std::mutex> lock(watchFolderMutex);
-            watchFolderMap.at(folders.watch).removed = false;
-        }
-        removeWith(true, bits);
-        EXPECT_TRUE(removed());
-    }
+    removeWith(true, {false, true});
+    EXPECT_TRUE(removed());
+    EXPECT_TRUE(noneExist(setFiles) && noneExist(setCopies)) << "the sets and their copies are erased";
+    EXPECT_TRUE(exists(copy)) << "the automatically archived version stays";
+
+    removeWith(true, {true, false});
+    EXPECT_TRUE(removed());
     EXPECT_FALSE(exists(copy)) << "the archived versions are erased";
+    EXPECT_TRUE(versionsOf(file).empty());
+    EXPECT_TRUE(exists(file)) << "the user's own file stays";
     EXPECT_TRUE(exists(siblingCopy)) << "the sibling folder keeps its archive";
     EXPECT_EQ(versionsOf(siblingFile).size(), 1u);
     std::lock_guard<std::mutex> lock(watchFolderMutex);

@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "windows/main_window.h"
 #include "windows/program_windows.h"
+#include "windows/style_editor.h"
 
 // Waits up to twenty seconds for `condition`, drawing frames meanwhile when
 // a harness is given (the windows only learn what changed by drawing).
@@ -39,6 +40,7 @@ protected:
         resetWindowJobs();
         installWindowSeams();
         resetMainWindow();
+        resetStyleEditor();
         initUIButtonTable();
         clearDisplayItems();
         registerProgramWindows();
@@ -59,6 +61,7 @@ protected:
         ArchiveTest::TearDown();
         setBackupRunning(false);
         resetMainWindow();
+        resetStyleEditor();
         resetWindowJobs();
         clearDisplayItems();
     }
