@@ -199,13 +199,20 @@ void removeBackupSetTask(std::wstring setFilePath, std::wstring setListKey) {
         entry.beingRemoved = 1;
         entry.removalShown = 1;
     });
+    // The row stops showing its progress however the removal ends.
+    struct RemovalShownEnd {
+        const std::wstring& key;
+        const std::wstring& path;
+        ~RemovalShownEnd() {
+            updateSetListEntry(key, path, [](SetListEntry& entry) { entry.removalShown = 0; });
+        }
+    } shownEnd{setListKey, setFilePath};
     forgetSetNote(setFilePath);
     BackupSetRecord set;
     if (loadBackupSetFile(setFilePath, set)) {
         const std::wstring root = deleteSetCopies(set, archiveOfStagedSet(setFilePath), setListKey, setFilePath);
         removeSetFiles(setFilePath, root);
     }
-    updateSetListEntry(setListKey, setFilePath, [](SetListEntry& entry) { entry.removalShown = 0; });
 }
 
 void deleteBackupDataTask(VersionSelection selection) {

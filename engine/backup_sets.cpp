@@ -20,6 +20,7 @@
 
 BackupSetRecord currentBackupSet;
 BackupSetRecord editedBackupSet;
+std::wstring editedBackupSetPath;
 std::mutex backupSetMutex;
 std::atomic<bool> backupSetEditActive{false};
 
@@ -29,6 +30,14 @@ const std::string kSetSection = "bc";
 const std::string kLineEntry = "bi";
 const std::string kNoteEntry = "note";
 const std::wstring kEmptyField = L" ";
+
+// Set while an edit runs, write-back included: an edit started while the
+// last one still writes would load the file before that write.
+std::atomic<bool> g_editRunning{false};
+
+struct EditRunningEnd {
+    ~EditRunningEnd() { g_editRunning = false; }
+};
 
 // A report line of the notifications view: kinds other than 0 to 2 show
 // field 2 as a bullet line.
@@ -186,15 +195,18 @@ bool saveCurrentBackupSet(const std::wstring& filePath) {
     return saveBackupSetFile(filePath, currentBackupSetSnapshot());
 }
 
+bool isBackupSetEditRunning() { return g_editRunning; }
+
 void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
+    if (g_editRunning.exchange(true)) return;
+    EditRunningEnd end;
     try {
-        if (backupSetEditActive) return;
         BackupSetRecord loaded;
         if (!loadBackupSetFile(filePath, loaded)) return;
         {
             std::lock_guard<std::mutex> lock(backupSetMutex);
-            if (backupSetEditActive) return;  // another edit started meanwhile
             editedBackupSet = loaded;
+            editedBackupSetPath = filePath;
             backupSetEditActive = true;
         }
         while (backupSetEditActive && isApplicationRunning()) {
@@ -207,7 +219,10 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
         }
         // Only an edit is written back; an unedited set gains nothing by it.
         if (edited.files != loaded.files || edited.note != loaded.note) saveBackupSetFile(filePath, edited);
-    } catch (const std::exception&) {
+    } catch (...) {
+        // The items view closes with its edit flag rather than stay open on
+        // an edit that is no longer written anywhere.
+        backupSetEditActive = false;
         appendAppLogEntry(L"BOOM in threadLoadAndEditRestoreFileSet", 8, false);
     }
 }

@@ -36,6 +36,7 @@ struct BackupSetRecord {
 
 extern BackupSetRecord currentBackupSet;  // filled by the running backup
 extern BackupSetRecord editedBackupSet;   // loaded for the restoration window
+extern std::wstring editedBackupSetPath;  // the file editedBackupSet was loaded from
 extern std::mutex backupSetMutex;
 // Set while the restoration window edits editedBackupSet; the window clears
 // it when the user is done, and the set is then written back.
@@ -78,6 +79,8 @@ bool saveCurrentBackupSet(const std::wstring& filePath);
 
 // Thread body of the restoration window: loads the file into editedBackupSet,
 // waits while backupSetEditActive stays set (and the application runs), then
-// writes the edited set back to the same file when it was edited. Returns at once while another
-// edit is active.
+// writes the edited set back to the same file when it was edited. Returns at
+// once while another edit runs, until that one has written its set back.
 void threadLoadAndEditRestoreFileSet(std::wstring filePath);
+// True from the start of an edit until its set is written back.
+bool isBackupSetEditRunning();

@@ -372,11 +372,13 @@ bool copiedAndMarked(const BackupSetEntry& entry) { return entry.copied && entry
 
 // Applies the restoration window's marks (a copy of the edited set, taken
 // under backupSetMutex and released at once); returns the total to restore.
-size_t applyEditedMarks(BackupSetRecord& set, bool listed) {
+// Marks of another set's edit are left alone: they would decide what this
+// set restores by the keys the two sets happen to share.
+size_t applyEditedMarks(BackupSetRecord& set, bool listed, const std::wstring& setFilePath) {
     std::map<std::wstring, BackupSetEntry> edited;
     {
         std::lock_guard<std::mutex> lock(backupSetMutex);
-        edited = editedBackupSet.files;
+        if (editedBackupSetPath == setFilePath) edited = editedBackupSet.files;
     }
     if (edited.empty()) {
         return static_cast<size_t>(
@@ -435,14 +437,35 @@ std::wstring outsideReport(const std::vector<std::wstring>& outside) {
     return text;
 }
 
-void endSetRestoreQuietly(const std::vector<std::wstring>& destinations) {
-    if (isApplicationRunning())
-        releaseRestoringPathsAfterWatch(destinations);
-    else
-        removeRestoringPaths(destinations);
-    releaseRestoreActive();
-    endCancellableTask(CancelTask::Restore);
-}
+// What a backup-set restore holds, each let go once: by the task's own ends
+// in their order, or by the destructor when it leaves by an exception.
+struct SetRestoreHolds {
+    bool active = false;
+    bool cancellable = false;
+    std::vector<std::wstring> destinations;  // registered as being restored
+
+    void releaseActive() {
+        if (active) releaseRestoreActive();
+        active = false;
+    }
+    void releasePaths() {
+        if (isApplicationRunning())
+            releaseRestoringPathsAfterWatch(destinations);
+        else
+            removeRestoringPaths(destinations);
+        destinations.clear();
+    }
+    void endCancel() {
+        if (cancellable) endCancellableTask(CancelTask::Restore);
+        cancellable = false;
+    }
+    void releaseAll() {
+        releasePaths();
+        releaseActive();
+        endCancel();
+    }
+    ~SetRestoreHolds() { releaseAll(); }
+};
 
 }  // namespace
 
@@ -532,22 +555,25 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
 void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     // A second restore waits here, before it touches the state the first one shows.
     std::lock_guard<std::mutex> serial(g_setRestoreMutex);
+    SetRestoreHolds holds;
     // A stop left over is cleared, never one meant for a restore still running.
+    holds.cancellable = true;
     if (beginCancellableTask(CancelTask::Restore)) setCancelRequest(CancelTask::Restore, false);
     restoreProgress = 0.0;
     holdRestoreActive();
+    holds.active = true;
     restoreStartTicks = currentTimeTicks();
 
     BackupSetRecord set;
     bool listed = false;
     if (!loadBackupSetFile(setFilePath, set)) {
         listed = listRecentFiles(setFilePath, set) || listArchiveFolder(setFilePath, set);
-        if (!listed) return endSetRestoreQuietly({});
+        if (!listed) return;
     }
     const std::string displayName = wideToUtf8(lastComponent(sourceFolder));
-    size_t total = applyEditedMarks(set, listed);
+    size_t total = applyEditedMarks(set, listed, setFilePath);
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
-        endSetRestoreQuietly({});
+        holds.releaseAll();
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
         return;
     }
@@ -558,10 +584,9 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     const std::vector<RestoreItem> items = setItems(set, sourceFolder, outside);
     total -= std::min(total, outside.size());
     std::vector<std::wstring> archives;
-    std::vector<std::wstring> destinations;
-    splitItems(items, archives, destinations);
+    splitItems(items, archives, holds.destinations);
     startProgressSet(archives);
-    addRestoringPaths(destinations);
+    addRestoringPaths(holds.destinations);
 
     size_t copies = 0;
     RestorePacing pacing;
@@ -573,7 +598,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
         const RestoreStep step = restoreOneFile(item, displayName, &batch);
         if (step == RestoreStep::ShuttingDown) {
             finishCopyBatch(batch);
-            return endSetRestoreQuietly(destinations);
+            return;
         }
         if (step == RestoreStep::StoppedByUser) break;
         if (step != RestoreStep::Copied) continue;
@@ -582,7 +607,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
         paceRestoreCopy(pacing, restoreProgress);
     }
     finishCopyBatch(batch);
-    releaseRestoreActive();
+    holds.releaseActive();
 
     std::wstring logText = kSetFailedText + set.name + L"\"";
     const bool restored = total > 0 && copies >= total;
@@ -593,11 +618,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
                                                      {kPlaceholderDuration, wideToUtf8(duration)},
                                                      {kPlaceholderFileCount, std::to_string(copies)}});
     }
-    if (isApplicationRunning())
-        releaseRestoringPathsAfterWatch(destinations);
-    else
-        removeRestoringPaths(destinations);
-    endCancellableTask(CancelTask::Restore);
+    holds.releaseAll();
     appendAppLogEntry(logText + outsideReport(outside), restored ? 2 : 8, false);
 }
 

@@ -146,6 +146,16 @@ size_t listFilesRecursive(std::wstring folder, std::vector<std::wstring>& files,
 
 std::wstring getFileNameFromHandle(int fd) { return nameOfOpenFile(fd); }
 
+std::wstring firstPathPart(std::wstring path) {
+    if (path.empty() || path.front() != kPathSeparator) return L"";
+    const size_t start = path.find_first_not_of(kPathSeparator);
+    if (start == std::wstring::npos) return L"";
+    const size_t end = path.find(kPathSeparator, start);
+    // A last component with no separator after it is a file of the root.
+    if (end == std::wstring::npos) return L"";
+    return kPathSeparatorText + path.substr(start, end - start);
+}
+
 std::wstring mergePathOverlap(std::wstring folderText, std::wstring path, size_t& overlap) {
     overlap = 0;
     const size_t lengthA = folderText.size(), lengthB = path.size();

@@ -45,6 +45,11 @@ size_t listFilesRecursive(std::wstring folder, std::vector<std::wstring>& files,
 // Full path of an open file descriptor; empty for an empty or deleted file.
 std::wstring getFileNameFromHandle(int fd);
 
+// The first folder of an absolute path below "/", without a trailing "/":
+// "/home/ann/a.txt" gives "/home". Empty for a path that is not absolute or
+// names no folder below "/" ("/", "/a.txt"). Runs of "/" count as one.
+std::wstring firstPathPart(std::wstring path);
+
 // Joins A and B over the longest run where A's tail matches inside B.
 std::wstring mergePathOverlap(std::wstring folderText, std::wstring path, size_t& overlap);
 // The watch folder merge of the path with the longest overlap (locks watchFolderMutex).

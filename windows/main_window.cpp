@@ -162,4 +162,6 @@ void resetMainWindow() {
     resetApplicationsTab();
     resetThreadStatusTable();
     resetRestoreOrRemoveView();
+    resetBackupSetRestoreWindow();
+    resetRestoreItemsView();
 }

@@ -6,14 +6,10 @@
 #include <string>
 
 // IG_000: the main window is windows/main_window.h.
-// IG_001: backup-set restoration window. The stand-in closes itself on its
-// first frame, so an opening does not block the main window's buttons.
-void drawBackupSetRestoreWindow();
-bool isBackupSetRestoreWindowOpen();
-void openBackupSetRestoreWindow();
-// IG_002: restore view of the items of one file.
-void restoreItemsView();
-bool isRestoreItemsViewOpen();
+// IG_001: the backup-set restoration window is windows/backup_set_restore_window.h.
+#include "windows/backup_set_restore_window.h"
+// IG_002: the items view of an edited set is windows/restore_items_view.h.
+#include "windows/restore_items_view.h"
 // IG_003: the modal message window is shell/modal_window.h.
 // IG_004: the restore-or-remove view is windows/restore_or_remove_view.h.
 // IG_005: the extension manager is windows/extension_manager.h.

@@ -39,6 +39,7 @@ protected:
         {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             editedBackupSet = BackupSetRecord();
+            editedBackupSetPath.clear();
         }
         removeRestoringPaths();
         removeAppLogEntriesOfKind(0xFFFFFFFF);
@@ -292,6 +293,15 @@ TEST_F(RestoreTest, BackupSetWithNothingSelectedFailsAndTheEditedMarksDecide) {
         std::lock_guard<std::mutex> lock(backupSetMutex);
         editedBackupSet.files[L"./b.txt"] = setEntry(L"./b.txt", L"", true);
         editedBackupSet.files[L"./gone.txt"] = setEntry(L"./gone.txt", L"", true);
+        editedBackupSetPath = setPath + L"x";  // another set's edit changes nothing here
+    }
+    std::thread other(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    other.join();
+    EXPECT_FALSE(exists(source(L"b.txt")));
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        editedBackupSetPath = setPath;
     }
     std::thread second(restoreBackupSetTask, setPath, folders.watch + L"/");
     answer("Confirm Source File Overwrite:", true);

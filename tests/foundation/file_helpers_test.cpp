@@ -161,3 +161,16 @@ TEST(FileHelpers, PlaceholdersAndOverlap) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     watchFolderMap.clear();
 }
+
+TEST(FileHelpers, FirstPathPartIsTheFirstFolderBelowTheRoot) {
+    EXPECT_EQ(firstPathPart(L"/home/Ann/Docs/a.txt"), L"/home");
+    EXPECT_EQ(firstPathPart(L"/home/"), L"/home");
+    EXPECT_EQ(firstPathPart(L"//srv//x"), L"/srv");
+    EXPECT_EQ(firstPathPart(L"/Data2/x"), L"/Data2");  // ends at the separator, keeps its case
+    EXPECT_EQ(firstPathPart(L"/a.txt"), L"");          // a file of the root: no folder
+    EXPECT_EQ(firstPathPart(L"/"), L"");
+    EXPECT_EQ(firstPathPart(L"///"), L"");
+    EXPECT_EQ(firstPathPart(L""), L"");
+    EXPECT_EQ(firstPathPart(L"home/ann/a.txt"), L"");  // not absolute
+    EXPECT_EQ(firstPathPart(L"./sub/a.txt"), L"");
+}

@@ -1004,3 +1004,178 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
     EXPECT_NE(std::find(extensions.begin(), extensions.end(), joinListFields({L"t", key, L"*", L"*"})),
               extensions.end());
 }
+
+
+namespace {
+// The centres of the buttons that a row of buttons draws across y, between
+// fromX and toX: runs of pixels unlike the background at fromX (gaps of a
+// few pixels inside a label are bridged).
+std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
+    std::vector<int> centres;
+    if (y < 0 || y >= image.height) return centres;
+    const auto pixel = [&](int x) {
+        return reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
+    };
+    const unsigned char* background = pixel(fromX);
+    int start = -1, last = -1;
+    for (int x = fromX; x < std::min(toX, image.width); ++x) {
+        const unsigned char* p = pixel(x);
+        const bool differs = std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) +
+                                 std::abs(p[2] - background[2]) > 24;
+        if (!differs) continue;
+        if (start >= 0 && x - last > 5) {
+            centres.push_back((start + last) / 2);
+            start = -1;
+        }
+        if (start < 0) start = x;
+        last = x;
+    }
+    if (start >= 0) centres.push_back((start + last) / 2);
+    return centres;
+}
+}  // namespace
+
+TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test build's short timings";
+#endif
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
+    const std::string root = makeTestFolder("desktop-restore");
+    const std::string home = root + "/home";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(home + "/.local/share");
+    fs::create_directories(root + "/run");
+    fs::permissions(root + "/run", fs::perms::owner_all);
+    std::map<std::string, std::string> env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
+        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100,restorePaceMs=0"}};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
+        if (const char* value = getenv(name)) env[name] = value;
+    const std::string binary = getenv("VARNHOLT_BINARY");
+    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+
+    XServer server;
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+    const Desktop desktop{server.display};
+    env["DISPLAY"] = server.display;
+    const std::string errors = root + "/run.txt";
+    const pid_t program = spawn({binary}, env, errors);
+    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
+        << readTestFile(errors);
+    desktop.run("xdotool mousemove 1 1");
+    int x = 0, y = 0, width = 0, height = 0;
+    const std::string geometry =
+        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
+    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
+                          &width, &height),
+              4)
+        << geometry;
+
+    // A folder added with the chooser. Its file is older than the folder's
+    // watch, so only a backup saves it.
+    std::pair<int, int> add{-1, -1};
+    ASSERT_TRUE(waitFor([&] {
+        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
+        return add.first >= 0;
+    })) << readTestFile(errors);
+    desktop.click(add.first, add.second);
+    pauseMs(1000);
+    const std::string folder = makeTestFolder("kept") + "/Letters";
+    fs::create_directories(folder);
+    writeTestFile(folder + "/note.txt", "the backed-up words");
+    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
+    desktop.pressKey("End");
+    desktop.pressKey("BackSpace");
+    desktop.run("xdotool type --delay 15 '" + folder + "'");
+    pauseMs(300);
+    desktop.pressKey("Return");
+    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(archive); }, 120)) << readTestFile(errors);
+
+    // Its row chosen, " Backup " (the third button) writes a set.
+    const auto pixelAt = [](const Rgb& image, int px, int py) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (py * image.width + px) * 3;
+        return p[0] << 16 | p[1] << 8 | p[2];
+    };
+    const int enabledFill = 61 << 16 | 153 << 8 | 153;  // the enabled colour of " Backup " and " Restore "
+    desktop.click(x + 62, y + 95);
+    std::vector<int> buttons;
+    ASSERT_TRUE(waitFor([&] {
+        const Rgb image = screenPixels(desktop);
+        buttons = buttonCentresAt(image, add.second - 8, 10, width / 2);
+        return buttons.size() == 5 && pixelAt(image, buttons[2], add.second - 8) == enabledFill;
+    })) << buttons.size();
+    desktop.click(buttons[2], add.second);
+    desktop.run("xdotool mousemove 1 1");
+
+    // " Restore " is enabled once the set is counted; it opens the set
+    // window, whose title bar comes over the tab bar. Its first row is the set.
+    const bool restoreEnabled =
+        waitFor([&] { return pixelAt(screenPixels(desktop), buttons[3], add.second - 8) == enabledFill; }, 120);
+    desktop.screenshot("desktop-backup-done.png");
+    ASSERT_TRUE(restoreEnabled) << readTestFile(errors);
+    writeTestFile(folder + "/note.txt", "words written over after the backup");
+    const int tabBar = pixelAt(screenPixels(desktop), x + 400, y + 50);
+    desktop.click(buttons[3], add.second);
+    desktop.run("xdotool mousemove 1 1");
+    ASSERT_TRUE(waitFor([&] { return pixelAt(screenPixels(desktop), x + 400, y + 50) != tabBar; }, 60));
+    // The first row of a button row, top down inside a window's rectangle:
+    // the centres of `count` buttons and the row's y.
+    const auto buttonRowIn = [&](int left, int top, int right, int bottom, size_t count, int& rowY) {
+        const Rgb shown = screenPixels(desktop);
+        std::vector<int> found;
+        for (rowY = y + top; rowY < y + bottom && found.size() != count; ++rowY)
+            found = buttonCentresAt(shown, rowY, x + left, x + right);
+        rowY += 8;
+        return found;
+    };
+    desktop.click(x + 100, y + 90);
+    pauseMs(500);
+    int setRowY = -1;
+    std::vector<int> setButtons = buttonRowIn(45, 300, 675, 600, 5, setRowY);
+    ASSERT_EQ(setButtons.size(), 5u);
+
+    // A new set has nothing marked: " Edit " shows its items, " Select All "
+    // marks them, " Dismiss " writes the marks into the set.
+    desktop.screenshot("desktop-set-window.png");
+    desktop.click(setButtons[2], setRowY);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(1000);
+    int itemsRowY = -1;
+    std::vector<int> itemButtons;
+    ASSERT_TRUE(waitFor([&] {
+        itemButtons = buttonRowIn(705, 250, 1255, 600, 3, itemsRowY);
+        return itemButtons.size() == 3;
+    }, 30));
+    desktop.click(itemButtons[0], itemsRowY);
+    desktop.run("xdotool mousemove 1 1");
+    pauseMs(500);
+    desktop.screenshot("desktop-set-items.png");
+    desktop.click(itemButtons[2], itemsRowY);
+    pauseMs(1000);
+
+    // The set chosen again, its " Restore ".
+    desktop.click(x + 100, y + 90);
+    pauseMs(1000);
+    desktop.screenshot("desktop-set-chosen.png");
+    desktop.click(setButtons[1], setRowY);
+
+    // The question, then the message of success: each answered with Ok.
+    for (int question = 0; question < 2; ++question) {
+        std::pair<int, int> ok{-1, -1};
+        ASSERT_TRUE(waitFor([&] {
+            ok = centreOfColour(screenPixels(desktop), 61, 153, 153);
+            return ok.first >= 0;
+        })) << readTestFile(errors);
+        desktop.screenshot(question == 0 ? "desktop-restore-question.png" : "desktop-restore-done.png");
+        desktop.click(ok.first, ok.second);
+        desktop.run("xdotool mousemove 1 1");
+        pauseMs(500);
+    }
+    EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "the backed-up words"; }, 60));
+
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+}

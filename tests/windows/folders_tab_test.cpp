@@ -192,6 +192,7 @@ TEST_F(MainWindowTest, BackupRunsWhenIdleWithArchiveAndCancelStopsIt) {
     // A second backup held in the Copier's settle time, then cancelled.
     timings().settleMs = 60000;
     write(L"c.txt", "charlie");
+    ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkc")) << "Dismiss closes the set window";
     ASSERT_TRUE(eventually([] { return !isBackupSetRestoreWindowOpen(); }, &ui));
     ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkbuf"));
     ASSERT_TRUE(eventually([&] {
