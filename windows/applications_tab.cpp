@@ -15,7 +15,7 @@
 #include "platform/text.h"
 #include "shell/buttons.h"
 #include "windows/main_window.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 
 namespace {
 

@@ -27,7 +27,10 @@
 #include "windows/folder_chooser.h"
 #include "windows/folder_choice.h"
 #include "windows/main_window.h"
-#include "windows/placeholder_windows.h"
+#include "windows/backup_set_restore_window.h"
+#include "windows/main_window_parts.h"
+#include "windows/restore_items_view.h"
+#include "windows/scheduler_window.h"
 #include "windows/restore_or_remove_view.h"
 #include "windows/window_jobs.h"
 

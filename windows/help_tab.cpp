@@ -10,7 +10,7 @@
 #include "foundation/global_defaults.h"
 #include "platform/paths.h"
 #include "windows/main_window.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 #include "windows/style_editor.h"
 #include "windows/window_jobs.h"
 

@@ -11,7 +11,7 @@
 #include "platform/text.h"
 #include "shell/buttons.h"
 #include "windows/main_window.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 #include "windows/text_actions.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
 #include "platform/text.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 // The schedule of one watch folder: the window "Manage Schedule: " lists its
 // triggers (add, enable, disable, remove) and the trigger editor "Manage
 // Triggers" sets one trigger's date and time on a month calendar, its repeat
-// type and its weekdays. The open flag and draw function of the schedule
-// window are declared with the other windows in placeholder_windows.h.
+// type and its weekdays.
 //
 // Both windows run on the main thread. They copy the triggers out of the
 // folder entry under watchFolderMutex each frame and write a change back
@@ -11,6 +10,12 @@
 // the windows never hold a reference into the list across an unlock.
 #include <cstdint>
 #include <string>
+
+// The schedule window (display item IG_006) and its open flag.
+void drawSchedulerWindow();
+bool isSchedulerWindowOpen();
+// Opens it on the triggers of one watch folder (its key as stored).
+void openSchedulerWindow(const std::wstring& folderKey);
 
 // Display-item id of the schedule window; the trigger editor shares it.
 inline constexpr int32_t kSchedulerItemId = 6;

@@ -7,7 +7,7 @@
 #include "platform/shell_open.h"
 #include "platform/text.h"
 #include "windows/help_tab.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 #include "windows/style_editor.h"
 #include "windows/user_message_window.h"
 #include "windows/window_jobs.h"

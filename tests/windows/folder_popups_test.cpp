@@ -5,9 +5,11 @@
 #include "foundation/button_table.h"
 #include "window_test_support.h"
 #include "windows/extension_manager.h"
-#include "windows/placeholder_windows.h"
-#include "windows/restore_or_remove_view.h"
+#include "windows/backup_set_restore_window.h"
+#include "windows/main_window_parts.h"
+#include "windows/restore_items_view.h"
 #include "windows/scheduler_window.h"
+#include "windows/restore_or_remove_view.h"
 
 namespace {
 void drawMainOnly() { drawMainWindow(); }

@@ -9,7 +9,10 @@
 #include "engine/smart_lists.h"
 #include "foundation/data_files.h"
 #include "window_test_support.h"
-#include "windows/placeholder_windows.h"
+#include "windows/backup_set_restore_window.h"
+#include "windows/main_window_parts.h"
+#include "windows/restore_items_view.h"
+#include "windows/scheduler_window.h"
 
 namespace fs = std::filesystem;
 

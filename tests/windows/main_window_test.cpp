@@ -7,7 +7,10 @@
 #include "foundation/global_defaults.h"
 #include "window_test_support.h"
 #include "windows/help_tab.h"
-#include "windows/placeholder_windows.h"
+#include "windows/backup_set_restore_window.h"
+#include "windows/main_window_parts.h"
+#include "windows/restore_items_view.h"
+#include "windows/scheduler_window.h"
 #include "windows/style_editor.h"
 #include "windows/thread_status_table.h"
 

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "window_test_support.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 
 namespace {
 // Answers the next question with `reply` and keeps its body.

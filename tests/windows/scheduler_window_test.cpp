@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "window_test_support.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 #include "windows/scheduler_window.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "windows/about_window.h"
 #include "windows/help_tab.h"
 #include "windows/notifications_tab.h"
-#include "windows/placeholder_windows.h"
+#include "windows/main_window_parts.h"
 #include "windows/text_actions.h"
 #include "window_test_support.h"
 
