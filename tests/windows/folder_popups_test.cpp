@@ -97,6 +97,4 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     EXPECT_EQ(openedTargetsSnapshot()[1], folders.archive);
     ui.click(drawMainOnly, openPopup()[13]);
     EXPECT_TRUE(isRestoreOrRemoveViewOpen());
-    ui.frame(drawItemsFrame);  // the stand-ins close themselves
-    EXPECT_FALSE(isRestoreOrRemoveViewOpen());
 }
