@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/app_log.h"
 #include "foundation/button_table.h"
 #include "foundation/styles.h"
 #include "shell/buttons.h"
@@ -58,6 +59,13 @@ bool liveStyleIsEditors() {
 
 void captureEditorsStyle() {
     if (liveStyleIsEditors()) captureLiveStyle(styleName(g_editor.number));
+}
+
+// "Save style" writes the style's file at once: a crash before the shut-down
+// save would otherwise lose what the user saved.
+void saveEditorsStyle() {
+    captureEditorsStyle();
+    if (!saveStyleFile(stylesFolderPath(), g_editor.number)) writeLogLine("Style not saved: ", styleName(g_editor.number));
 }
 
 void takeStyleNumber(int number) {
@@ -184,7 +192,7 @@ void drawMenuBar() {
     const std::string name = styleName(g_editor.number);
     // A menu's title is recorded while closed (an open menu's popup is the last item).
     if (ImGui::BeginMenu("File")) {
-        if (ImGui::MenuItem(("Save style \"" + name + "\"").c_str())) captureEditorsStyle();
+        if (ImGui::MenuItem(("Save style \"" + name + "\"").c_str())) saveEditorsStyle();
         recordButtonRect("style save");
         ImGui::EndMenu();
     } else {

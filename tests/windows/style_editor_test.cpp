@@ -89,7 +89,9 @@ TEST_F(StyleEditorTest, AFilteredColourEditedIsKeptInTheStyleFileAcrossARestart)
     expectBalancedStacks();
     clickItem("style file menu");
     EXPECT_NE(text().find("Save style \"Dark\""), std::string::npos);
+    ASSERT_FALSE(std::filesystem::exists(wideToUtf8(styleFilePath(stylesFolderPath(), 0))));
     clickItem("style save");
+    EXPECT_TRUE(std::filesystem::exists(wideToUtf8(styleFilePath(stylesFolderPath(), 0)))) << "written at once";
 
     resetStyleEditor();
     ASSERT_EQ(saveStyleFiles(), 1) << "the shut-down's save: only the edited style has a record";
