@@ -1,343 +1,109 @@
 // The real program as a person uses it: on an X server of its own (Xvfb),
-// driven with xdotool, photographed with ImageMagick's import.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
+// driven with xdotool, photographed with ImageMagick's import
+// (desktop_driver.h). Screenshots go to build/desktop-*.png.
+#include <algorithm>
 #include <ctime>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <thread>
-#include <vector>
+#include <mutex>
 
-#include "foundation/data_packet.h"
-#include "foundation/data_record.h"
-#include "platform/text.h"
-#include "test_env.h"
+#include "desktop_driver.h"
+#include "foundation/app_config.h"  // the extension manager case seeds a configuration
+#include "foundation/data_files.h"
 
 namespace {
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-void pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-template <typename Condition>
-bool waitFor(Condition condition, int seconds = 60) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < deadline) {
-        if (condition()) return true;
-        pauseMs(50);
+// Writes the configuration the program loads at its next start: one watch
+// folder archiving every type ("*") and txt, into the data folder below `home`.
+void seedWatchFolder(const std::string& home, const std::string& folder, const std::string& archive) {
+    const char* local = getenv("LOCALAPPDATA");
+    const std::string keep = local ? local : "";
+    setenv("LOCALAPPDATA", (home + "/.local/share").c_str(), 1);
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        WatchFolderEntry entry;
+        entry.archivePath = utf8ToWide(archive);
+        entry.extensionMap[L"*"] = ExtensionEntry{L"*", true, false};
+        entry.extensionMap[L"txt"] = ExtensionEntry{L"txt", true, false};
+        watchFolderMap[utf8ToWide(folder)] = entry;
     }
-    return condition();
+    EXPECT_TRUE(saveAppConfiguration());
+    removeRecordSection("main");
+    removeRecordSection("user");
+    setenv("LOCALAPPDATA", keep.c_str(), 1);
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    watchFolderMap.clear();
 }
 
-bool onPath(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string buildFolder() { return fs::path(getenv("VARNHOLT_BINARY")).parent_path(); }
-
-// Starts a program with `env` as its whole environment; stderr into `errorFile`.
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            const std::string& errorFile, int keepFd = -1) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int fd = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    dup2(fd, 1);
-    for (int other = 3; other < 1024; ++other)
-        if (other != keepFd) close(other);
-    std::vector<std::string> envText;
-    for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    for (auto& e : envText) envp.push_back(e.data());
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    execvpe(args[0], args.data(), envp.data());
-    _exit(127);
-}
-
-int waitExit(pid_t pid, int seconds) {
-    int status = 0;
-    if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1000;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-}
-
-// An X server on a free display, found by the server itself (-displayfd).
-struct XServer {
-    pid_t pid = -1;
-    std::string display;
-    XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        const std::string log = makeTestFolder("xvfb") + "/xvfb.log";
-        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    {{"PATH", getenv("PATH")}}, log, fds[1]);
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-        close(fds[0]);
-        if (!number.empty()) display = ":" + number;
-    }
-    ~XServer() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitExit(pid, 20);
-        }
-    }
-};
-
-struct Desktop {
-    std::string display;
-    // Runs a tool on the display; its standard output.
-    std::string run(const std::string& command) const {
-        std::string text;
-        FILE* pipe = popen(("DISPLAY=" + display + " " + command + " 2>/dev/null").c_str(), "r");
-        if (!pipe) return text;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-        pclose(pipe);
-        return text;
-    }
-    void screenshot(const std::string& name) const { run("import -window root " + buildFolder() + "/" + name); }
-    // Held over a few frames: the library sees a key only while it is down
-    // at the start of a frame.
-    void pressKey(const std::string& key) const {
-        run("xdotool keydown " + key);
-        pauseMs(200);
-        run("xdotool keyup " + key);
-        pauseMs(200);
-    }
-    void click(int x, int y) const {
-        run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-        pauseMs(300);
-        run("xdotool click 1");
-        pauseMs(300);
-    }
-};
-
-struct Rgb {
-    int width = 0, height = 0;
-    std::string pixels;
-};
-
-Rgb screenPixels(const Desktop& desktop) {
-    Rgb image;
-    const std::string ppm = desktop.run("import -window root -depth 8 ppm:-");
-    std::istringstream in(ppm);
-    std::string magic;
-    int maxValue = 0;
-    in >> magic >> image.width >> image.height >> maxValue;
-    in.get();
-    if (magic != "P6" || maxValue != 255) return Rgb();
-    image.pixels = ppm.substr(static_cast<size_t>(in.tellg()));
-    if (image.pixels.size() < static_cast<size_t>(image.width) * image.height * 3) return Rgb();
-    return image;
-}
-
-// The centre of the pixels of one colour (each channel within 6), or -1, -1.
-std::pair<int, int> centreOfColour(const Rgb& image, int r, int g, int b) {
-    int minX = image.width, minY = image.height, maxX = -1, maxY = -1;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
-            minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
-        }
-    if (maxX < 0) return {-1, -1};
-    return {(minX + maxX) / 2, (minY + maxY) / 2};
-}
-
-bool hasFileNamed(const std::string& folder, const std::string& prefix) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
-    return false;
+// Colour 0 (Text) as a style file keeps it: R, G, B, A in hundredths; -1s when unreadable.
+std::vector<int> storedTextColour(const std::string& styleFile) {
+    DataRecord style;
+    std::string bytes;
+    if (!loadDataRecordFile(style, "data", utf8ToWide(styleFile), kStylePassPhrase) ||
+        !getRecordString(getRecordSection(style, "data"), "EC", bytes, 0) || bytes.size() != 4)
+        return {-1, -1, -1, -1};
+    return {bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 }  // namespace
 
 TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import", "pdfinfo"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
+    if (const std::string why = cannotRunDesktop({"pdfinfo"}); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop");
+    const Desktop& desktop = run.desktop;
 
     // The first start sets up the data folder with the guide the build made.
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-    const std::string guide = configFolder + "/guide.pdf";
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    const std::string guide = run.configFolder + "/guide.pdf";
     EXPECT_EQ(readTestFile(guide), readTestFile(buildFolder() + "/guide.pdf"));
     EXPECT_EQ(std::system(("pdfinfo " + guide + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(run.start());
 
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-
-    // " Add " is the one red button of the Folders tab.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
+    // " Add ", then the folder's path typed into the chooser.
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
     desktop.screenshot("desktop-main-window.png");
-    desktop.click(add.first, add.second);
-
-    // The chooser: centred at half the window's size; "Directory Path:",
-    // holding ".", is the row above OK and Cancel at its bottom.
-    pauseMs(1000);
+    run.openChooser();
     desktop.screenshot("desktop-folder-chooser.png");
     const std::string folder = makeTestFolder("picked") + "/Letters";
     fs::create_directories(folder);
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
+    run.typeIntoChooser(folder);
     desktop.screenshot("desktop-path-typed.png");
     desktop.pressKey("Return");
 
     // Written into the folder, the file reaches the proposed archive.
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    int round = 0;
-    EXPECT_TRUE(waitFor([&] {
-        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
-        return hasFileNamed(archive, "note");
-    }, 120)) << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
+    const std::string archive = run.proposedArchive("Letters");
+    EXPECT_TRUE(writeUntil(
+        [&](int round) { writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round)); },
+        [&] { return hasFileNamed(archive, "note"); }))
+        << run.errors();
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-folder-added.png");
 
     // Ctrl+Shift+S+T shows the workers' table over the window.
-    desktop.run("xdotool keydown ctrl keydown shift keydown s keydown t");
-    pauseMs(400);
-    desktop.run("xdotool keyup t keyup s keyup shift keyup ctrl");
+    desktop.pressTogether({"ctrl", "shift", "s", "t"});
     pauseMs(500);
     desktop.screenshot("desktop-thread-status.png");
 
     // SIGTERM saves the configuration: User.dat holds the folder.
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
     DataRecord saved;
-    ASSERT_TRUE(loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase));
+    ASSERT_TRUE(loadUserFile(run.configFolder, saved));
     EXPECT_NE(serializeRecordSection(getRecordSection(saved, "user")).find(folder), std::string::npos);
 }
 
-namespace {
-void rightClick(const Desktop& desktop, int x, int y) {
-    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-    pauseMs(300);
-    desktop.run("xdotool click 3");
-    pauseMs(500);
-}
-
-// The saved watch-folder lines ("fi") of User.dat.
-std::vector<std::wstring> savedFolderLines(const std::string& configFolder) {
-    std::vector<std::wstring> lines;
-    DataRecord saved;
-    if (!loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase)) return lines;
-    const RecordSectionHandle section = getRecordSection(saved, "user");
-    for (uint32_t i = 0; i < getRecordValueCount(section, "fi"); ++i) {
-        std::wstring line;
-        if (getRecordWString(section, "fi", line, i)) lines.push_back(line);
-    }
-    return lines;
-}
-}  // namespace
-
 TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArchivedVersions) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-popup");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-popup");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
 
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-
-    // The folder added as a user does: " Add ", its path typed into the chooser.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
     const std::string folder = makeTestFolder("popup-picked") + "/Letters";
     fs::create_directories(folder);
-    desktop.click(640, 800 * 3 / 4 - 45);  // the chooser's path row; the window fills the screen
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    int round = 0;
-    ASSERT_TRUE(waitFor([&] {
-        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
-        return hasFileNamed(archive, "note");
-    }, 120)) << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
+    const std::string archive = run.proposedArchive("Letters");
+    ASSERT_TRUE(writeUntil(
+        [&](int round) { writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round)); },
+        [&] { return hasFileNamed(archive, "note"); }))
+        << run.errors();
 
     // Right click on the folder's row (the list's first); the popup opens at
     // the mouse, its collision option "Overwrite" ten rows down.
@@ -349,7 +115,7 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
     desktop.click(60 + 15, 95 + 201);
     // The idle save writes it: the folder's line ends with "o" (Overwrite).
     const auto savedLine = [&] {
-        for (const std::wstring& line : savedFolderLines(configFolder))
+        for (const std::wstring& line : savedFolderLines(run.configFolder))
             if (line.find(utf8ToWide(folder)) != std::wstring::npos) return line;
         return std::wstring();
     };
@@ -373,79 +139,14 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
     desktop.screenshot("desktop-remove-ticked.png");
     desktop.click(ok.first, ok.second);
     EXPECT_TRUE(waitFor([&] { return !hasFileNamed(archive, "note"); })) << "the archived versions are erased";
-    EXPECT_TRUE(waitFor([&] { return savedFolderLines(configFolder).empty(); })) << wideToUtf8(savedLine());
+    EXPECT_TRUE(waitFor([&] { return savedFolderLines(run.configFolder).empty(); })) << wideToUtf8(savedLine());
     EXPECT_TRUE(fs::exists(folder + "/note.txt")) << "the user's own file stays";
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-folder-removed.png");
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
-
-
-namespace {
-// The bounding box of the pixels of one colour (each channel within 6);
-// minX is -1 when there are none.
-struct Box {
-    int minX = -1, minY = -1, maxX = -1, maxY = -1;
-};
-Box boxOfColour(const Rgb& image, int r, int g, int b) {
-    Box box{image.width, image.height, -1, -1};
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
-            box.minX = std::min(box.minX, x), box.maxX = std::max(box.maxX, x);
-            box.minY = std::min(box.minY, y), box.maxY = std::max(box.maxY, y);
-        }
-    if (box.maxX < 0) box.minX = -1;
-    return box;
-}
-
-// Ends a child process when the test leaves early.
-struct ChildGuard {
-    pid_t pid = -1;
-    ~ChildGuard() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitExit(pid, 20);
-    }
-};
-
-// Clicks the tray menu item `label` the way a panel does: the menu's
-// "clicked" event over the session bus. False when no menu has the item.
-bool clickTrayMenuItem(const std::string& bus, const std::string& label) {
-    const std::string gdbus = "gdbus call --address " + bus + " ";
-    std::string names;
-    if (FILE* p = popen((gdbus + "--dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
-                                 "--method org.freedesktop.DBus.ListNames 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) names.append(buffer, n);
-        pclose(p);
-    }
-    const std::string menu = " --object-path /org/ayatana/NotificationItem/varnholt/Menu --method com.canonical.dbusmenu.";
-    for (size_t at = names.find("':"); at != std::string::npos; at = names.find("':", at + 1)) {
-        const std::string name = names.substr(at + 1, names.find('\'', at + 1) - at - 1);
-        std::string layout;
-        if (FILE* p = popen((gdbus + "--dest " + name + menu + "GetLayout -- 0 -1 '[]' 2>/dev/null").c_str(), "r")) {
-            char buffer[4096];
-            size_t n;
-            while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) layout.append(buffer, n);
-            pclose(p);
-        }
-        const size_t item = layout.find("'label': <'" + label + "'>");
-        if (item == std::string::npos) continue;
-        const size_t open = layout.rfind("<(", item);
-        if (open == std::string::npos) continue;
-        const std::string id = std::to_string(std::atoi(layout.c_str() + open + 2));
-        return std::system((gdbus + "--dest " + name + menu + "Event -- " + id + " clicked '<int32 0>' 0 >/dev/null 2>&1")
-                               .c_str()) == 0;
-    }
-    return false;
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
 #ifndef VARNHOLT_TEST_HOOKS
@@ -516,36 +217,6 @@ TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
     ASSERT_EQ(kill(program.pid, SIGTERM), 0);
     EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
 }
-
-
-namespace {
-// The top-left corner of the first square of `side` pixels all of one colour
-// (each channel within 6), or -1, -1.
-std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, int side) {
-    auto matches = [&](int x, int y) {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-        return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
-    };
-    for (int y = 0; y + side <= image.height; ++y)
-        for (int x = 0; x + side <= image.width; ++x) {
-            bool all = true;
-            for (int dy = 0; dy < side && all; ++dy)
-                for (int dx = 0; dx < side && all; ++dx) all = matches(x + dx, y + dy);
-            if (all) return {x, y};
-        }
-    return {-1, -1};
-}
-
-// Colour 0 (Text) as a style file keeps it: R, G, B, A in hundredths; -1s when unreadable.
-std::vector<int> storedTextColour(const std::string& styleFile) {
-    DataRecord style;
-    std::string bytes;
-    if (!loadDataRecordFile(style, "data", utf8ToWide(styleFile), kStylePassPhrase) ||
-        !getRecordString(getRecordSection(style, "data"), "EC", bytes, 0) || bytes.size() != 4)
-        return {-1, -1, -1, -1};
-    return {bytes[0], bytes[1], bytes[2], bytes[3]};
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
 #ifndef VARNHOLT_TEST_HOOKS
@@ -624,7 +295,6 @@ TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
     ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
 }
-
 
 TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
 #ifndef VARNHOLT_TEST_HOOKS
@@ -733,31 +403,6 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
 }
 
-
-namespace {
-// The archived copies of `name` in `folder` ("note.txt", "note ~ 0000.txt", ...).
-size_t copiesNamed(const std::string& folder, const std::string& stem) {
-    size_t count = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        count += entry.path().filename().string().rfind(stem, 0) == 0 ? 1 : 0;
-    return count;
-}
-
-// centreOfColour within the rectangle [x0, x1) x [y0, y1) of the image.
-std::pair<int, int> centreOfColourIn(const Rgb& image, int r, int g, int b, int x0, int y0, int x1, int y1) {
-    Rgb part;
-    part.width = std::min(x1, image.width) - x0;
-    part.height = std::min(y1, image.height) - y0;
-    if (part.width <= 0 || part.height <= 0 || x0 < 0 || y0 < 0) return {-1, -1};
-    for (int row = y0; row < y0 + part.height; ++row)
-        part.pixels += image.pixels.substr((static_cast<size_t>(row) * image.width + x0) * 3, part.width * 3);
-    const auto [cx, cy] = centreOfColour(part, r, g, b);
-    return cx < 0 ? std::pair<int, int>{-1, -1} : std::pair<int, int>{cx + x0, cy + y0};
-}
-
-}  // namespace
-
 TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
 #ifndef VARNHOLT_TEST_HOOKS
     GTEST_SKIP() << "needs the test build's short timings";
@@ -855,56 +500,6 @@ TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
     ASSERT_EQ(kill(program, SIGTERM), 0);
     EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
 }
-
-
-#include "foundation/app_config.h"  // the extension manager case seeds a configuration
-#include "foundation/data_files.h"
-
-namespace {
-// Writes the configuration the program loads at its next start: one watch
-// folder archiving every type ("*") and txt, into the data folder below `home`.
-void seedWatchFolder(const std::string& home, const std::string& folder, const std::string& archive) {
-    const char* local = getenv("LOCALAPPDATA");
-    const std::string keep = local ? local : "";
-    setenv("LOCALAPPDATA", (home + "/.local/share").c_str(), 1);
-    ASSERT_TRUE(loadAppConfiguration());
-    {
-        std::lock_guard<std::mutex> lock(watchFolderMutex);
-        WatchFolderEntry entry;
-        entry.archivePath = utf8ToWide(archive);
-        entry.extensionMap[L"*"] = ExtensionEntry{L"*", true, false};
-        entry.extensionMap[L"txt"] = ExtensionEntry{L"txt", true, false};
-        watchFolderMap[utf8ToWide(folder)] = entry;
-    }
-    EXPECT_TRUE(saveAppConfiguration());
-    removeRecordSection("main");
-    removeRecordSection("user");
-    setenv("LOCALAPPDATA", keep.c_str(), 1);
-    std::lock_guard<std::mutex> lock(watchFolderMutex);
-    watchFolderMap.clear();
-}
-
-// Waits until the screen shows the colour at (x, y), each channel within 6.
-bool waitForColourAt(const Desktop& desktop, int x, int y, int r, int g, int b) {
-    return waitFor([&] {
-        const Rgb image = screenPixels(desktop);
-        if (x < 0 || y < 0 || x >= image.width || y >= image.height) return false;
-        const auto* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-        return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
-    });
-}
-
-// Files below `folder` whose name ends with `suffix`.
-size_t archivedCount(const std::string& folder, const std::string& suffix) {
-    size_t count = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        count += name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    }
-    return count;
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
 #ifndef VARNHOLT_TEST_HOOKS
@@ -1004,36 +599,6 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
     EXPECT_NE(std::find(extensions.begin(), extensions.end(), joinListFields({L"t", key, L"*", L"*"})),
               extensions.end());
 }
-
-
-namespace {
-// The centres of the buttons that a row of buttons draws across y, between
-// fromX and toX: runs of pixels unlike the background at fromX (gaps of a
-// few pixels inside a label are bridged).
-std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
-    std::vector<int> centres;
-    if (y < 0 || y >= image.height) return centres;
-    const auto pixel = [&](int x) {
-        return reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-    };
-    const unsigned char* background = pixel(fromX);
-    int start = -1, last = -1;
-    for (int x = fromX; x < std::min(toX, image.width); ++x) {
-        const unsigned char* p = pixel(x);
-        const bool differs = std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) +
-                                 std::abs(p[2] - background[2]) > 24;
-        if (!differs) continue;
-        if (start >= 0 && x - last > 5) {
-            centres.push_back((start + last) / 2);
-            start = -1;
-        }
-        if (start < 0) start = x;
-        last = x;
-    }
-    if (start >= 0) centres.push_back((start + last) / 2);
-    return centres;
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
 #ifndef VARNHOLT_TEST_HOOKS
