@@ -149,120 +149,73 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
 }
 
 TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build, whose update check never leaves this machine";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import", "dbus-daemon", "gdbus"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-about");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop({"dbus-daemon", "gdbus"},
+                                                 "needs the test build, whose update check never leaves this machine");
+        !why.empty())
+        GTEST_SKIP() << why;
+    DesktopRun run("desktop-about", "");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
 
     // A session bus of the test's own: the tray menu lives there.
-    const std::string bus = "unix:path=" + root + "/bus";
+    const std::string bus = "unix:path=" + run.root + "/bus";
     const ChildGuard busDaemon{spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
-                                     {{"PATH", getenv("PATH")}}, root + "/bus.txt")};
-    ASSERT_TRUE(waitFor([&] { return fs::exists(root + "/bus"); })) << readTestFile(root + "/bus.txt");
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    env["DBUS_SESSION_BUS_ADDRESS"] = bus;
-    const std::string errors = root + "/run.txt";
-    ChildGuard program{spawn({binary}, env, errors)};
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
+                                     {{"PATH", getenv("PATH")}}, run.root + "/bus.txt")};
+    ASSERT_TRUE(waitFor([&] { return fs::exists(run.root + "/bus"); })) << readTestFile(run.root + "/bus.txt");
+    run.env["DBUS_SESSION_BUS_ADDRESS"] = bus;
+    ASSERT_NO_FATAL_FAILURE(run.start());
 
     // The tray's About shows the window over the main window: the white
     // core of the program's mark in its picture, the page buttons in teal.
-    ASSERT_TRUE(waitFor([&] { return clickTrayMenuItem(bus, "About"); })) << readTestFile(errors);
+    ASSERT_TRUE(waitFor([&] { return clickTrayMenuItem(bus, "About"); })) << run.errors();
     Box buttons;
     ASSERT_TRUE(waitFor([&] {
         const Rgb screen = screenPixels(desktop);
         buttons = boxOfColour(screen, 61, 153, 153);
         return boxOfColour(screen, 240, 240, 235).minX >= 0 && buttons.minX >= 0;
-    })) << readTestFile(errors);
+    })) << run.errors();
     desktop.screenshot("desktop-about.png");
 
     // " Updates " (the left one of the two teal buttons): " Info " turns
     // teal, so the teal buttons start further left.
     const int buttonY = (buttons.minY + buttons.maxY) / 2;
     desktop.click(buttons.minX + (buttons.maxX - buttons.minX) / 4, buttonY);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     Box after;
     ASSERT_TRUE(waitFor([&] {
         after = boxOfColour(screenPixels(desktop), 61, 153, 153);
         return after.minX >= 0 && after.minX < buttons.minX;
-    })) << readTestFile(errors);
+    })) << run.errors();
 
     // The check line (second of four above the buttons, 20 pixels apart)
     // asks the server; the window is still there once it has answered.
     desktop.click(after.minX + 60, (after.minY + after.maxY) / 2 - 67);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(1500);
     EXPECT_GE(boxOfColour(screenPixels(desktop), 240, 240, 235).minX, 0) << "the about window went away";
     desktop.screenshot("desktop-about-updates.png");
 
-    ASSERT_EQ(kill(program.pid, SIGTERM), 0);
-    EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
 
 TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-style");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    const std::string styleFile = home + "/.local/share/Morvane/QZR/ConfigData/Styles/Style_0.dat";
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-style");
+    const Desktop& desktop = run.desktop;
+    const std::string styleFile = run.configFolder + "/Styles/Style_0.dat";
+    ASSERT_NO_FATAL_FAILURE(run.install());
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 100})) << "Dark's white text";
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 153, 61, 61).first >= 0; }))
-        << "the main window's red Add button; " << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
 
     // Ctrl+Shift+E+S opens the editor; the first colour row is Text, its
     // sample the one white square on the screen.
-    desktop.run("xdotool keydown ctrl keydown shift keydown e keydown s");
-    pauseMs(400);
-    desktop.run("xdotool keyup s keyup e keyup shift keyup ctrl");
+    desktop.pressTogether({"ctrl", "shift", "e", "s"});
     std::pair<int, int> sample{-1, -1};
     ASSERT_TRUE(waitFor([&] {
         sample = solidSquareOfColour(screenPixels(desktop), 255, 255, 255, 12);
         return sample.first >= 0;
-    })) << readTestFile(errors);
+    })) << run.errors();
     desktop.screenshot("desktop-style-editor.png");
 
     // Ctrl+click makes the alpha field left of the sample a text field: 128 of 255.
@@ -276,89 +229,40 @@ TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
     pauseMs(300);
     desktop.run("xdotool type --delay 50 128");
     desktop.pressKey("Return");
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-style-edited.png");
 
     // The editor is still open when the program ends: the edit is kept.
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    ASSERT_EQ(run.stop(), 0) << run.errors();
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
 
     // Started again, the program draws with it and saves it once more.
-    program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.start());
     pauseMs(1500);
     desktop.screenshot("desktop-style-kept.png");
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    ASSERT_EQ(run.stop(), 0) << run.errors();
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
 }
 
 TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-schedule");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100,backupStepMs=50"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-schedule", kShortTimings + ",backupStepMs=50");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    const int x = run.x, y = run.y;
 
     // A folder holding a file that was never archived, added with " Add "
-    // (the one red button) and the chooser's path field.
+    // and the chooser's path field.
     const std::string folder = makeTestFolder("scheduled") + "/Reports";
     fs::create_directories(folder);
     writeTestFile(folder + "/plan.txt", "quarterly plan");
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
     pauseMs(1000);
 
     // Right click on its row: the folder's popup.
-    desktop.run("xdotool mousemove " + std::to_string(x + 60) + " " + std::to_string(y + 95));
-    pauseMs(300);
-    desktop.run("xdotool click 3");
-    pauseMs(500);
+    rightClick(desktop, x + 60, y + 95);
     desktop.screenshot("desktop-schedule-popup.png");
     desktop.click(x + 155, y + 369);  // " Open Backup Scheduler "
     pauseMs(500);
@@ -387,86 +291,39 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     desktop.screenshot("desktop-schedule-time.png");
     desktop.click(x + 571, y + 258);  // " Accept "
     desktop.click(x + 58, y + 103);   // a second click on the selected row enables it
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
 
     // The scheduler runs the folder's backup at once (the trigger's time has
     // come): the file is copied into the archive and the backup set is
     // written there; the trigger then waits for the same time tomorrow.
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Reports";
+    const std::string archive = run.proposedArchive("Reports");
     EXPECT_TRUE(waitFor([&] { return hasFileNamed(archive, "plan") && hasFileNamed(archive + "/.backupsets", ""); },
                         150))
-        << readTestFile(errors);
+        << run.errors();
     pauseMs(1500);  // the trigger shows the backup's result once it ended
     desktop.screenshot("desktop-schedule-ran.png");
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
 
 TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("restore-desktop");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("restore-desktop");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    const int x = run.x, y = run.y;
 
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
-
-    // The folder is added with " Add " and the chooser, as a person does.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
     const std::string folder = makeTestFolder("restored") + "/Letters";
     fs::create_directories(folder);
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
 
     // Three versions of one file, each archived before the next is written.
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    for (size_t version = 1; version <= 3; ++version) {
-        int round = 0;
-        ASSERT_TRUE(waitFor([&] {
-            if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "version " + std::to_string(version));
-            return copiesNamed(archive, "note") == version;
-        }, 120)) << version << readTestFile(errors);
-    }
+    const std::string archive = run.proposedArchive("Letters");
+    for (size_t version = 1; version <= 3; ++version)
+        ASSERT_TRUE(writeUntil([&](int) { writeTestFile(folder + "/note.txt", "version " + std::to_string(version)); },
+                               [&] { return copiesNamed(archive, "note") == version; }))
+            << version << run.errors();
     pauseMs(1000);
     ASSERT_EQ(copiesNamed(archive, "note"), 3u);
 
@@ -484,7 +341,7 @@ TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
     desktop.click(x + 120, y + 127);
     desktop.click(x + 140, y + 147);
     desktop.click(x + 160, y + 207);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-restore-view.png");
     // " Restore ", then OK in the question centred on the window.
@@ -492,59 +349,27 @@ TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
     pauseMs(1000);
     desktop.screenshot("desktop-restore-question.png");
     desktop.click(x + 495, y + 505);
-    EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "version 1"; })) << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
+    EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "version 1"; })) << run.errors();
+    desktop.moveMouseAway();
     pauseMs(3000);  // the restore's progress is held on screen for a moment
     desktop.screenshot("desktop-restored.png");
     EXPECT_EQ(readTestFile(folder + "/note.txt"), "version 1");
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
 
 TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("extensions");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-    const std::string folder = root + "/Letters";
-    const std::string archive = root + "/Archive";
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("extensions");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    const std::string folder = run.root + "/Letters";
+    const std::string archive = run.root + "/Archive";
     fs::create_directories(folder);
     fs::create_directories(archive);
-    seedWatchFolder(home, folder, archive);
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 153, 61, 61).first >= 0; }))
-        << readTestFile(errors);
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
+    seedWatchFolder(run.home, folder, archive);
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
+    const int x = run.x, y = run.y;
 
     // The folder's row: selected, then its popup by a right click.
     // (Positions below are the program's fixed layout in a 1280 x 800 screen.)
@@ -555,7 +380,7 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
     // " Open File Type Manager ", the popup's first button, opens the manager
     // (its red " Auto Add Extensions " shows it is drawn).
     desktop.click(x + 155, y + 343);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     ASSERT_TRUE(waitForColourAt(desktop, x + 258, y + 398, 153, 61, 61)) << "no extension manager";
     desktop.screenshot("desktop-extension-manager.png");
 
@@ -564,35 +389,27 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
     desktop.click(x + 90, y + 167);
     ASSERT_TRUE(waitForColourAt(desktop, x + 470, y + 398, 61, 153, 153)) << "Exclude stays disabled";
     desktop.click(x + 496, y + 406);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-extension-excluded.png");
     desktop.click(x + 637, y + 406);
 
     // The engine skips txt from now on while it still archives md.
-    int round = 0;
-    EXPECT_TRUE(waitFor([&] {
-        if (++round % 40 == 1) {
+    EXPECT_TRUE(writeUntil(
+        [&](int round) {
             writeTestFile(folder + "/note.txt", "round " + std::to_string(round));
             writeTestFile(folder + "/note.md", "round " + std::to_string(round));
-        }
-        return archivedCount(archive, ".md") > 0;
-    }, 120)) << readTestFile(errors);
+        },
+        [&] { return archivedCount(archive, ".md") > 0; }))
+        << run.errors();
     pauseMs(1000);
     EXPECT_EQ(archivedCount(archive, ".txt"), 0u) << "an excluded type was archived";
 
     // SIGTERM saves the configuration: User.dat keeps txt excluded.
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
     DataRecord saved;
-    const std::string userFile = home + "/.local/share/Morvane/QZR/ConfigData/User.dat";
-    ASSERT_TRUE(loadDataRecordFile(saved, "user", utf8ToWide(userFile), kDataFilePassPhrase));
-    std::vector<std::wstring> extensions;
-    auto section = getRecordSection(saved, "user");
-    for (uint32_t i = 0; i < getRecordValueCount(section, "ei"); ++i) {
-        std::wstring value;
-        if (getRecordWString(section, "ei", value, i)) extensions.push_back(value);
-    }
+    ASSERT_TRUE(loadUserFile(run.configFolder, saved));
+    const std::vector<std::wstring> extensions = recordLines(saved, "ei");
     const std::wstring key = utf8ToWide(folder);
     EXPECT_NE(std::find(extensions.begin(), extensions.end(), joinListFields({L"0", key, L"txt", L"txt"})),
               extensions.end());
@@ -601,91 +418,46 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
 }
 
 TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-restore");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100,restorePaceMs=0"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-restore", kShortTimings + ",restorePaceMs=0");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    const int x = run.x, y = run.y;
 
     // A folder added with the chooser. Its file is older than the folder's
     // watch, so only a backup saves it.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
     const std::string folder = makeTestFolder("kept") + "/Letters";
     fs::create_directories(folder);
     writeTestFile(folder + "/note.txt", "the backed-up words");
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    ASSERT_TRUE(waitFor([&] { return fs::exists(archive); }, 120)) << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
+    const std::string archive = run.proposedArchive("Letters");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(archive); }, 120)) << run.errors();
 
     // Its row chosen, " Backup " (the third button) writes a set.
-    const auto pixelAt = [](const Rgb& image, int px, int py) {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (py * image.width + px) * 3;
-        return p[0] << 16 | p[1] << 8 | p[2];
-    };
     const int enabledFill = 61 << 16 | 153 << 8 | 153;  // the enabled colour of " Backup " and " Restore "
+    const int buttonsY = run.add.second;
     desktop.click(x + 62, y + 95);
     std::vector<int> buttons;
     ASSERT_TRUE(waitFor([&] {
         const Rgb image = screenPixels(desktop);
-        buttons = buttonCentresAt(image, add.second - 8, 10, width / 2);
-        return buttons.size() == 5 && pixelAt(image, buttons[2], add.second - 8) == enabledFill;
+        buttons = buttonCentresAt(image, buttonsY - 8, 10, run.width / 2);
+        return buttons.size() == 5 && image.colourAt(buttons[2], buttonsY - 8) == enabledFill;
     })) << buttons.size();
-    desktop.click(buttons[2], add.second);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.click(buttons[2], buttonsY);
+    desktop.moveMouseAway();
 
     // " Restore " is enabled once the set is counted; it opens the set
     // window, whose title bar comes over the tab bar. Its first row is the set.
     const bool restoreEnabled =
-        waitFor([&] { return pixelAt(screenPixels(desktop), buttons[3], add.second - 8) == enabledFill; }, 120);
+        waitFor([&] { return screenPixels(desktop).colourAt(buttons[3], buttonsY - 8) == enabledFill; }, 120);
     desktop.screenshot("desktop-backup-done.png");
-    ASSERT_TRUE(restoreEnabled) << readTestFile(errors);
+    ASSERT_TRUE(restoreEnabled) << run.errors();
     writeTestFile(folder + "/note.txt", "words written over after the backup");
-    const int tabBar = pixelAt(screenPixels(desktop), x + 400, y + 50);
-    desktop.click(buttons[3], add.second);
-    desktop.run("xdotool mousemove 1 1");
-    ASSERT_TRUE(waitFor([&] { return pixelAt(screenPixels(desktop), x + 400, y + 50) != tabBar; }, 60));
+    const int tabBar = screenPixels(desktop).colourAt(x + 400, y + 50);
+    desktop.click(buttons[3], buttonsY);
+    desktop.moveMouseAway();
+    ASSERT_TRUE(waitFor([&] { return screenPixels(desktop).colourAt(x + 400, y + 50) != tabBar; }, 60));
     // The first row of a button row, top down inside a window's rectangle:
     // the centres of `count` buttons and the row's y.
     const auto buttonRowIn = [&](int left, int top, int right, int bottom, size_t count, int& rowY) {
@@ -706,7 +478,7 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
     // marks them, " Dismiss " writes the marks into the set.
     desktop.screenshot("desktop-set-window.png");
     desktop.click(setButtons[2], setRowY);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(1000);
     int itemsRowY = -1;
     std::vector<int> itemButtons;
@@ -715,7 +487,7 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
         return itemButtons.size() == 3;
     }, 30));
     desktop.click(itemButtons[0], itemsRowY);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-set-items.png");
     desktop.click(itemButtons[2], itemsRowY);
@@ -733,14 +505,13 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
         ASSERT_TRUE(waitFor([&] {
             ok = centreOfColour(screenPixels(desktop), 61, 153, 153);
             return ok.first >= 0;
-        })) << readTestFile(errors);
+        })) << run.errors();
         desktop.screenshot(question == 0 ? "desktop-restore-question.png" : "desktop-restore-done.png");
         desktop.click(ok.first, ok.second);
-        desktop.run("xdotool mousemove 1 1");
+        desktop.moveMouseAway();
         pauseMs(500);
     }
     EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "the backed-up words"; }, 60));
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
