@@ -204,7 +204,10 @@ struct Rgb {
     const unsigned char* at(int x, int y) const {
         return reinterpret_cast<const unsigned char*>(pixels.data()) + (static_cast<size_t>(y) * width + x) * 3;
     }
-    int colourAt(int x, int y) const { return at(x, y)[0] << 16 | at(x, y)[1] << 8 | at(x, y)[2]; }
+    int colourAt(int x, int y) const {
+        const unsigned char* p = at(x, y);
+        return p[0] << 16 | p[1] << 8 | p[2];
+    }
     // Whether (x, y) shows the colour, each channel within 6.
     bool shows(int x, int y, int r, int g, int b) const {
         const unsigned char* p = at(x, y);
@@ -444,6 +447,7 @@ struct DesktopRun {
     // had to be killed after a minute.
     int stop() {
         const pid_t pid = std::exchange(program, -1);
+        if (pid <= 0) return -1000;  // never started: kill(-1) would reach every process of ours
         EXPECT_EQ(kill(pid, SIGTERM), 0);
         return waitExit(pid, 60);
     }
