@@ -7,16 +7,12 @@
 
 #include "foundation/app_config.h"
 #include "foundation/button_table.h"
-#include "https_test_server.h"
 #include "imgui_headless.h"
-#include "net/https_get.h"
-#include "net/update_check.h"
 #include "test_env.h"
+#include "update_server_test.h"
 #include "windows/about_window.h"
 
 namespace {
-
-const std::string kVersionFile(kRemoteVersionPath);
 
 template <typename Condition>
 bool eventuallyTrue(Condition condition) {
@@ -30,16 +26,12 @@ std::string updatesPage() {
     return text;
 }
 
-class AboutUpdate : public ::testing::Test {
+class AboutUpdate : public UpdateServerTest {
 protected:
-    static void SetUpTestSuite() { server = startHttpsTestServer(); }
-    static void TearDownTestSuite() { stopHttpsTestServer(server); }
     void SetUp() override {
-        ASSERT_NE(server.port, 0) << "the test HTTPS server did not start";
-        resetNetworkState();
+        UpdateServerTest::SetUp();
+        if (HasFatalFailure()) return;
         resetAboutWindow();
-        setUpdateServerHost(serverHost(server));
-        setHttpTrustFile(server.folder + "/cert.pem");
         initUIButtonTable();
         clearDisplayItems();
         registerProgramWindows();  // after the reset: the about hooks
@@ -47,13 +39,11 @@ protected:
         installWindowSeams();
     }
     void TearDown() override {
-        resetNetworkState();
+        UpdateServerTest::TearDown();
         resetAboutWindow();
         resetWindowJobs();
         clearDisplayItems();
-        setHttpTrustFile("");
     }
-    static inline HttpsTestServer server;
     HeadlessImGui ui{ImVec2(1024, 768), true};
 };
 

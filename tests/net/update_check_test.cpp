@@ -10,15 +10,12 @@
 #include "foundation/data_packet.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
-#include "https_test_server.h"
-#include "net/https_get.h"
-#include "net/update_check.h"
 #include "platform/text.h"
 #include "test_env.h"
+#include "update_server_test.h"
 
 namespace {
 
-const std::string kVersionFile(kRemoteVersionPath);
 const std::string kUpdateFile(kUpdateDescriptionPath);
 
 std::vector<std::wstring> logTexts() {
@@ -33,15 +30,11 @@ size_t logCountWith(const std::wstring& text) {
     return count;
 }
 
-class UpdateCheck : public ::testing::Test {
+class UpdateCheck : public UpdateServerTest {
 protected:
-    static void SetUpTestSuite() { server = startHttpsTestServer(); }
-    static void TearDownTestSuite() { stopHttpsTestServer(server); }
     void SetUp() override {
-        ASSERT_NE(server.port, 0) << "the test HTTPS server did not start";
-        resetNetworkState();
-        setUpdateServerHost(serverHost(server));
-        setHttpTrustFile(server.folder + "/cert.pem");
+        UpdateServerTest::SetUp();
+        if (HasFatalFailure()) return;
         {
             std::lock_guard<std::mutex> guard(appSettingsMutex);
             appSettings = AppSettings{};
@@ -50,14 +43,12 @@ protected:
         std::filesystem::remove(server.folder + "/delay_ms");
     }
     void TearDown() override {
-        resetNetworkState();
-        setHttpTrustFile("");
+        UpdateServerTest::TearDown();
         removeAppLogEntriesOfKind(0xFFFFFFFF);
     }
     static void serveDescription(const std::string& boot, const std::string& version, const std::string& older) {
         serveFile(server, kUpdateFile, "{\r\n \"version\": 1,\r\n \"data\": \"" + packedItems(boot, version, older) + "\"\r\n}");
     }
-    static inline HttpsTestServer server;
 };
 
 TEST_F(UpdateCheck, RemoteVersionAcceptsOnlyVersions) {

@@ -1,343 +1,109 @@
 // The real program as a person uses it: on an X server of its own (Xvfb),
-// driven with xdotool, photographed with ImageMagick's import.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
+// driven with xdotool, photographed with ImageMagick's import
+// (desktop_driver.h). Screenshots go to build/desktop-*.png.
+#include <algorithm>
 #include <ctime>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <thread>
-#include <vector>
+#include <mutex>
 
-#include "foundation/data_packet.h"
-#include "foundation/data_record.h"
-#include "platform/text.h"
-#include "test_env.h"
+#include "desktop_driver.h"
+#include "foundation/app_config.h"  // the extension manager case seeds a configuration
+#include "foundation/data_files.h"
 
 namespace {
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-void pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-template <typename Condition>
-bool waitFor(Condition condition, int seconds = 60) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < deadline) {
-        if (condition()) return true;
-        pauseMs(50);
+// Writes the configuration the program loads at its next start: one watch
+// folder archiving every type ("*") and txt, into the data folder below `home`.
+void seedWatchFolder(const std::string& home, const std::string& folder, const std::string& archive) {
+    const char* local = getenv("LOCALAPPDATA");
+    const std::string keep = local ? local : "";
+    setenv("LOCALAPPDATA", (home + "/.local/share").c_str(), 1);
+    ASSERT_TRUE(loadAppConfiguration());
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        WatchFolderEntry entry;
+        entry.archivePath = utf8ToWide(archive);
+        entry.extensionMap[L"*"] = ExtensionEntry{L"*", true, false};
+        entry.extensionMap[L"txt"] = ExtensionEntry{L"txt", true, false};
+        watchFolderMap[utf8ToWide(folder)] = entry;
     }
-    return condition();
+    EXPECT_TRUE(saveAppConfiguration());
+    removeRecordSection("main");
+    removeRecordSection("user");
+    setenv("LOCALAPPDATA", keep.c_str(), 1);
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    watchFolderMap.clear();
 }
 
-bool onPath(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string buildFolder() { return fs::path(getenv("VARNHOLT_BINARY")).parent_path(); }
-
-// Starts a program with `env` as its whole environment; stderr into `errorFile`.
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            const std::string& errorFile, int keepFd = -1) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int fd = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    dup2(fd, 1);
-    for (int other = 3; other < 1024; ++other)
-        if (other != keepFd) close(other);
-    std::vector<std::string> envText;
-    for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    for (auto& e : envText) envp.push_back(e.data());
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    execvpe(args[0], args.data(), envp.data());
-    _exit(127);
-}
-
-int waitExit(pid_t pid, int seconds) {
-    int status = 0;
-    if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1000;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-}
-
-// An X server on a free display, found by the server itself (-displayfd).
-struct XServer {
-    pid_t pid = -1;
-    std::string display;
-    XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        const std::string log = makeTestFolder("xvfb") + "/xvfb.log";
-        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    {{"PATH", getenv("PATH")}}, log, fds[1]);
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-        close(fds[0]);
-        if (!number.empty()) display = ":" + number;
-    }
-    ~XServer() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitExit(pid, 20);
-        }
-    }
-};
-
-struct Desktop {
-    std::string display;
-    // Runs a tool on the display; its standard output.
-    std::string run(const std::string& command) const {
-        std::string text;
-        FILE* pipe = popen(("DISPLAY=" + display + " " + command + " 2>/dev/null").c_str(), "r");
-        if (!pipe) return text;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-        pclose(pipe);
-        return text;
-    }
-    void screenshot(const std::string& name) const { run("import -window root " + buildFolder() + "/" + name); }
-    // Held over a few frames: the library sees a key only while it is down
-    // at the start of a frame.
-    void pressKey(const std::string& key) const {
-        run("xdotool keydown " + key);
-        pauseMs(200);
-        run("xdotool keyup " + key);
-        pauseMs(200);
-    }
-    void click(int x, int y) const {
-        run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-        pauseMs(300);
-        run("xdotool click 1");
-        pauseMs(300);
-    }
-};
-
-struct Rgb {
-    int width = 0, height = 0;
-    std::string pixels;
-};
-
-Rgb screenPixels(const Desktop& desktop) {
-    Rgb image;
-    const std::string ppm = desktop.run("import -window root -depth 8 ppm:-");
-    std::istringstream in(ppm);
-    std::string magic;
-    int maxValue = 0;
-    in >> magic >> image.width >> image.height >> maxValue;
-    in.get();
-    if (magic != "P6" || maxValue != 255) return Rgb();
-    image.pixels = ppm.substr(static_cast<size_t>(in.tellg()));
-    if (image.pixels.size() < static_cast<size_t>(image.width) * image.height * 3) return Rgb();
-    return image;
-}
-
-// The centre of the pixels of one colour (each channel within 6), or -1, -1.
-std::pair<int, int> centreOfColour(const Rgb& image, int r, int g, int b) {
-    int minX = image.width, minY = image.height, maxX = -1, maxY = -1;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
-            minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
-        }
-    if (maxX < 0) return {-1, -1};
-    return {(minX + maxX) / 2, (minY + maxY) / 2};
-}
-
-bool hasFileNamed(const std::string& folder, const std::string& prefix) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
-    return false;
+// Colour 0 (Text) as a style file keeps it: R, G, B, A in hundredths; -1s when unreadable.
+std::vector<int> storedTextColour(const std::string& styleFile) {
+    DataRecord style;
+    std::string bytes;
+    if (!loadDataRecordFile(style, "data", utf8ToWide(styleFile), kStylePassPhrase) ||
+        !getRecordString(getRecordSection(style, "data"), "EC", bytes, 0) || bytes.size() != 4)
+        return {-1, -1, -1, -1};
+    return {bytes[0], bytes[1], bytes[2], bytes[3]};
 }
 }  // namespace
 
 TEST(DesktopEndToEnd, AddAFolderWithTheMouseAndItIsArchivedAndKept) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import", "pdfinfo"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
+    if (const std::string why = cannotRunDesktop({"pdfinfo"}); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop");
+    const Desktop& desktop = run.desktop;
 
     // The first start sets up the data folder with the guide the build made.
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-    const std::string guide = configFolder + "/guide.pdf";
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    const std::string guide = run.configFolder + "/guide.pdf";
     EXPECT_EQ(readTestFile(guide), readTestFile(buildFolder() + "/guide.pdf"));
     EXPECT_EQ(std::system(("pdfinfo " + guide + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(run.start());
 
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-
-    // " Add " is the one red button of the Folders tab.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
+    // " Add ", then the folder's path typed into the chooser.
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
     desktop.screenshot("desktop-main-window.png");
-    desktop.click(add.first, add.second);
-
-    // The chooser: centred at half the window's size; "Directory Path:",
-    // holding ".", is the row above OK and Cancel at its bottom.
-    pauseMs(1000);
+    run.openChooser();
     desktop.screenshot("desktop-folder-chooser.png");
     const std::string folder = makeTestFolder("picked") + "/Letters";
     fs::create_directories(folder);
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
+    run.typeIntoChooser(folder);
     desktop.screenshot("desktop-path-typed.png");
     desktop.pressKey("Return");
 
     // Written into the folder, the file reaches the proposed archive.
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    int round = 0;
-    EXPECT_TRUE(waitFor([&] {
-        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
-        return hasFileNamed(archive, "note");
-    }, 120)) << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
+    const std::string archive = run.proposedArchive("Letters");
+    EXPECT_TRUE(writeUntil(
+        [&](int round) { writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round)); },
+        [&] { return hasFileNamed(archive, "note"); }))
+        << run.errors();
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-folder-added.png");
 
     // Ctrl+Shift+S+T shows the workers' table over the window.
-    desktop.run("xdotool keydown ctrl keydown shift keydown s keydown t");
-    pauseMs(400);
-    desktop.run("xdotool keyup t keyup s keyup shift keyup ctrl");
+    desktop.pressTogether({"ctrl", "shift", "s", "t"});
     pauseMs(500);
     desktop.screenshot("desktop-thread-status.png");
 
     // SIGTERM saves the configuration: User.dat holds the folder.
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
     DataRecord saved;
-    ASSERT_TRUE(loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase));
+    ASSERT_TRUE(loadUserFile(run.configFolder, saved));
     EXPECT_NE(serializeRecordSection(getRecordSection(saved, "user")).find(folder), std::string::npos);
 }
 
-namespace {
-void rightClick(const Desktop& desktop, int x, int y) {
-    desktop.run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-    pauseMs(300);
-    desktop.run("xdotool click 3");
-    pauseMs(500);
-}
-
-// The saved watch-folder lines ("fi") of User.dat.
-std::vector<std::wstring> savedFolderLines(const std::string& configFolder) {
-    std::vector<std::wstring> lines;
-    DataRecord saved;
-    if (!loadDataRecordFile(saved, "user", utf8ToWide(configFolder + "/User.dat"), kDataFilePassPhrase)) return lines;
-    const RecordSectionHandle section = getRecordSection(saved, "user");
-    for (uint32_t i = 0; i < getRecordValueCount(section, "fi"); ++i) {
-        std::wstring line;
-        if (getRecordWString(section, "fi", line, i)) lines.push_back(line);
-    }
-    return lines;
-}
-}  // namespace
-
 TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArchivedVersions) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-popup");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    const std::string configFolder = home + "/.local/share/Morvane/QZR/ConfigData";
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-popup");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
 
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-
-    // The folder added as a user does: " Add ", its path typed into the chooser.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
     const std::string folder = makeTestFolder("popup-picked") + "/Letters";
     fs::create_directories(folder);
-    desktop.click(640, 800 * 3 / 4 - 45);  // the chooser's path row; the window fills the screen
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    int round = 0;
-    ASSERT_TRUE(waitFor([&] {
-        if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round));
-        return hasFileNamed(archive, "note");
-    }, 120)) << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
+    const std::string archive = run.proposedArchive("Letters");
+    ASSERT_TRUE(writeUntil(
+        [&](int round) { writeTestFile(folder + "/note.txt", "written at round " + std::to_string(round)); },
+        [&] { return hasFileNamed(archive, "note"); }))
+        << run.errors();
 
     // Right click on the folder's row (the list's first); the popup opens at
     // the mouse, its collision option "Overwrite" ten rows down.
@@ -349,7 +115,7 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
     desktop.click(60 + 15, 95 + 201);
     // The idle save writes it: the folder's line ends with "o" (Overwrite).
     const auto savedLine = [&] {
-        for (const std::wstring& line : savedFolderLines(configFolder))
+        for (const std::wstring& line : savedFolderLines(run.configFolder))
             if (line.find(utf8ToWide(folder)) != std::wstring::npos) return line;
         return std::wstring();
     };
@@ -373,225 +139,83 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
     desktop.screenshot("desktop-remove-ticked.png");
     desktop.click(ok.first, ok.second);
     EXPECT_TRUE(waitFor([&] { return !hasFileNamed(archive, "note"); })) << "the archived versions are erased";
-    EXPECT_TRUE(waitFor([&] { return savedFolderLines(configFolder).empty(); })) << wideToUtf8(savedLine());
+    EXPECT_TRUE(waitFor([&] { return savedFolderLines(run.configFolder).empty(); })) << wideToUtf8(savedLine());
     EXPECT_TRUE(fs::exists(folder + "/note.txt")) << "the user's own file stays";
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-folder-removed.png");
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
-
-
-namespace {
-// The bounding box of the pixels of one colour (each channel within 6);
-// minX is -1 when there are none.
-struct Box {
-    int minX = -1, minY = -1, maxX = -1, maxY = -1;
-};
-Box boxOfColour(const Rgb& image, int r, int g, int b) {
-    Box box{image.width, image.height, -1, -1};
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-            if (std::abs(p[0] - r) > 6 || std::abs(p[1] - g) > 6 || std::abs(p[2] - b) > 6) continue;
-            box.minX = std::min(box.minX, x), box.maxX = std::max(box.maxX, x);
-            box.minY = std::min(box.minY, y), box.maxY = std::max(box.maxY, y);
-        }
-    if (box.maxX < 0) box.minX = -1;
-    return box;
-}
-
-// Ends a child process when the test leaves early.
-struct ChildGuard {
-    pid_t pid = -1;
-    ~ChildGuard() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitExit(pid, 20);
-    }
-};
-
-// Clicks the tray menu item `label` the way a panel does: the menu's
-// "clicked" event over the session bus. False when no menu has the item.
-bool clickTrayMenuItem(const std::string& bus, const std::string& label) {
-    const std::string gdbus = "gdbus call --address " + bus + " ";
-    std::string names;
-    if (FILE* p = popen((gdbus + "--dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
-                                 "--method org.freedesktop.DBus.ListNames 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) names.append(buffer, n);
-        pclose(p);
-    }
-    const std::string menu = " --object-path /org/ayatana/NotificationItem/varnholt/Menu --method com.canonical.dbusmenu.";
-    for (size_t at = names.find("':"); at != std::string::npos; at = names.find("':", at + 1)) {
-        const std::string name = names.substr(at + 1, names.find('\'', at + 1) - at - 1);
-        std::string layout;
-        if (FILE* p = popen((gdbus + "--dest " + name + menu + "GetLayout -- 0 -1 '[]' 2>/dev/null").c_str(), "r")) {
-            char buffer[4096];
-            size_t n;
-            while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) layout.append(buffer, n);
-            pclose(p);
-        }
-        const size_t item = layout.find("'label': <'" + label + "'>");
-        if (item == std::string::npos) continue;
-        const size_t open = layout.rfind("<(", item);
-        if (open == std::string::npos) continue;
-        const std::string id = std::to_string(std::atoi(layout.c_str() + open + 2));
-        return std::system((gdbus + "--dest " + name + menu + "Event -- " + id + " clicked '<int32 0>' 0 >/dev/null 2>&1")
-                               .c_str()) == 0;
-    }
-    return false;
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, AboutFromTheTrayMenuShowsItsPagesAndStaysThroughACheck) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build, whose update check never leaves this machine";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import", "dbus-daemon", "gdbus"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-about");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop({"dbus-daemon", "gdbus"},
+                                                 "needs the test build, whose update check never leaves this machine");
+        !why.empty())
+        GTEST_SKIP() << why;
+    DesktopRun run("desktop-about", "");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
 
     // A session bus of the test's own: the tray menu lives there.
-    const std::string bus = "unix:path=" + root + "/bus";
+    const std::string bus = "unix:path=" + run.root + "/bus";
     const ChildGuard busDaemon{spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
-                                     {{"PATH", getenv("PATH")}}, root + "/bus.txt")};
-    ASSERT_TRUE(waitFor([&] { return fs::exists(root + "/bus"); })) << readTestFile(root + "/bus.txt");
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    env["DBUS_SESSION_BUS_ADDRESS"] = bus;
-    const std::string errors = root + "/run.txt";
-    ChildGuard program{spawn({binary}, env, errors)};
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
+                                     {{"PATH", getenv("PATH")}}, run.root + "/bus.txt")};
+    ASSERT_TRUE(waitFor([&] { return fs::exists(run.root + "/bus"); })) << readTestFile(run.root + "/bus.txt");
+    run.env["DBUS_SESSION_BUS_ADDRESS"] = bus;
+    ASSERT_NO_FATAL_FAILURE(run.start());
 
     // The tray's About shows the window over the main window: the white
     // core of the program's mark in its picture, the page buttons in teal.
-    ASSERT_TRUE(waitFor([&] { return clickTrayMenuItem(bus, "About"); })) << readTestFile(errors);
+    ASSERT_TRUE(waitFor([&] { return clickTrayMenuItem(bus, "About"); })) << run.errors();
     Box buttons;
     ASSERT_TRUE(waitFor([&] {
         const Rgb screen = screenPixels(desktop);
         buttons = boxOfColour(screen, 61, 153, 153);
         return boxOfColour(screen, 240, 240, 235).minX >= 0 && buttons.minX >= 0;
-    })) << readTestFile(errors);
+    })) << run.errors();
     desktop.screenshot("desktop-about.png");
 
     // " Updates " (the left one of the two teal buttons): " Info " turns
     // teal, so the teal buttons start further left.
     const int buttonY = (buttons.minY + buttons.maxY) / 2;
     desktop.click(buttons.minX + (buttons.maxX - buttons.minX) / 4, buttonY);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     Box after;
     ASSERT_TRUE(waitFor([&] {
         after = boxOfColour(screenPixels(desktop), 61, 153, 153);
         return after.minX >= 0 && after.minX < buttons.minX;
-    })) << readTestFile(errors);
+    })) << run.errors();
 
     // The check line (second of four above the buttons, 20 pixels apart)
     // asks the server; the window is still there once it has answered.
     desktop.click(after.minX + 60, (after.minY + after.maxY) / 2 - 67);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(1500);
     EXPECT_GE(boxOfColour(screenPixels(desktop), 240, 240, 235).minX, 0) << "the about window went away";
     desktop.screenshot("desktop-about-updates.png");
 
-    ASSERT_EQ(kill(program.pid, SIGTERM), 0);
-    EXPECT_EQ(waitExit(std::exchange(program.pid, -1), 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
-
-
-namespace {
-// The top-left corner of the first square of `side` pixels all of one colour
-// (each channel within 6), or -1, -1.
-std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, int side) {
-    auto matches = [&](int x, int y) {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-        return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
-    };
-    for (int y = 0; y + side <= image.height; ++y)
-        for (int x = 0; x + side <= image.width; ++x) {
-            bool all = true;
-            for (int dy = 0; dy < side && all; ++dy)
-                for (int dx = 0; dx < side && all; ++dx) all = matches(x + dx, y + dy);
-            if (all) return {x, y};
-        }
-    return {-1, -1};
-}
-
-// Colour 0 (Text) as a style file keeps it: R, G, B, A in hundredths; -1s when unreadable.
-std::vector<int> storedTextColour(const std::string& styleFile) {
-    DataRecord style;
-    std::string bytes;
-    if (!loadDataRecordFile(style, "data", utf8ToWide(styleFile), kStylePassPhrase) ||
-        !getRecordString(getRecordSection(style, "data"), "EC", bytes, 0) || bytes.size() != 4)
-        return {-1, -1, -1, -1};
-    return {bytes[0], bytes[1], bytes[2], bytes[3]};
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-style");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    const std::string styleFile = home + "/.local/share/Morvane/QZR/ConfigData/Styles/Style_0.dat";
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-style");
+    const Desktop& desktop = run.desktop;
+    const std::string styleFile = run.configFolder + "/Styles/Style_0.dat";
+    ASSERT_NO_FATAL_FAILURE(run.install());
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 100})) << "Dark's white text";
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 153, 61, 61).first >= 0; }))
-        << "the main window's red Add button; " << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
 
     // Ctrl+Shift+E+S opens the editor; the first colour row is Text, its
     // sample the one white square on the screen.
-    desktop.run("xdotool keydown ctrl keydown shift keydown e keydown s");
-    pauseMs(400);
-    desktop.run("xdotool keyup s keyup e keyup shift keyup ctrl");
+    desktop.pressTogether({"ctrl", "shift", "e", "s"});
     std::pair<int, int> sample{-1, -1};
     ASSERT_TRUE(waitFor([&] {
         sample = solidSquareOfColour(screenPixels(desktop), 255, 255, 255, 12);
         return sample.first >= 0;
-    })) << readTestFile(errors);
+    })) << run.errors();
     desktop.screenshot("desktop-style-editor.png");
 
     // Ctrl+click makes the alpha field left of the sample a text field: 128 of 255.
@@ -605,90 +229,40 @@ TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
     pauseMs(300);
     desktop.run("xdotool type --delay 50 128");
     desktop.pressKey("Return");
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-style-edited.png");
 
     // The editor is still open when the program ends: the edit is kept.
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    ASSERT_EQ(run.stop(), 0) << run.errors();
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
 
     // Started again, the program draws with it and saves it once more.
-    program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.start());
     pauseMs(1500);
     desktop.screenshot("desktop-style-kept.png");
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    ASSERT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    ASSERT_EQ(run.stop(), 0) << run.errors();
     EXPECT_EQ(storedTextColour(styleFile), (std::vector<int>{100, 100, 100, 50}));
 }
 
-
 TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-schedule");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100,backupStepMs=50"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-schedule", kShortTimings + ",backupStepMs=50");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    const int x = run.x, y = run.y;
 
     // A folder holding a file that was never archived, added with " Add "
-    // (the one red button) and the chooser's path field.
+    // and the chooser's path field.
     const std::string folder = makeTestFolder("scheduled") + "/Reports";
     fs::create_directories(folder);
     writeTestFile(folder + "/plan.txt", "quarterly plan");
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
     pauseMs(1000);
 
     // Right click on its row: the folder's popup.
-    desktop.run("xdotool mousemove " + std::to_string(x + 60) + " " + std::to_string(y + 95));
-    pauseMs(300);
-    desktop.run("xdotool click 3");
-    pauseMs(500);
+    rightClick(desktop, x + 60, y + 95);
     desktop.screenshot("desktop-schedule-popup.png");
     desktop.click(x + 155, y + 369);  // " Open Backup Scheduler "
     pauseMs(500);
@@ -717,111 +291,39 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     desktop.screenshot("desktop-schedule-time.png");
     desktop.click(x + 571, y + 258);  // " Accept "
     desktop.click(x + 58, y + 103);   // a second click on the selected row enables it
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
 
     // The scheduler runs the folder's backup at once (the trigger's time has
     // come): the file is copied into the archive and the backup set is
     // written there; the trigger then waits for the same time tomorrow.
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Reports";
+    const std::string archive = run.proposedArchive("Reports");
     EXPECT_TRUE(waitFor([&] { return hasFileNamed(archive, "plan") && hasFileNamed(archive + "/.backupsets", ""); },
                         150))
-        << readTestFile(errors);
+        << run.errors();
     pauseMs(1500);  // the trigger shows the backup's result once it ended
     desktop.screenshot("desktop-schedule-ran.png");
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
-
-
-namespace {
-// The archived copies of `name` in `folder` ("note.txt", "note ~ 0000.txt", ...).
-size_t copiesNamed(const std::string& folder, const std::string& stem) {
-    size_t count = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        count += entry.path().filename().string().rfind(stem, 0) == 0 ? 1 : 0;
-    return count;
-}
-
-// centreOfColour within the rectangle [x0, x1) x [y0, y1) of the image.
-std::pair<int, int> centreOfColourIn(const Rgb& image, int r, int g, int b, int x0, int y0, int x1, int y1) {
-    Rgb part;
-    part.width = std::min(x1, image.width) - x0;
-    part.height = std::min(y1, image.height) - y0;
-    if (part.width <= 0 || part.height <= 0 || x0 < 0 || y0 < 0) return {-1, -1};
-    for (int row = y0; row < y0 + part.height; ++row)
-        part.pixels += image.pixels.substr((static_cast<size_t>(row) * image.width + x0) * 3, part.width * 3);
-    const auto [cx, cy] = centreOfColour(part, r, g, b);
-    return cx < 0 ? std::pair<int, int>{-1, -1} : std::pair<int, int>{cx + x0, cy + y0};
-}
-
-}  // namespace
 
 TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("restore-desktop");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("restore-desktop");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    const int x = run.x, y = run.y;
 
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
-
-    // The folder is added with " Add " and the chooser, as a person does.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
     const std::string folder = makeTestFolder("restored") + "/Letters";
     fs::create_directories(folder);
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
 
     // Three versions of one file, each archived before the next is written.
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    for (size_t version = 1; version <= 3; ++version) {
-        int round = 0;
-        ASSERT_TRUE(waitFor([&] {
-            if (++round % 40 == 1) writeTestFile(folder + "/note.txt", "version " + std::to_string(version));
-            return copiesNamed(archive, "note") == version;
-        }, 120)) << version << readTestFile(errors);
-    }
+    const std::string archive = run.proposedArchive("Letters");
+    for (size_t version = 1; version <= 3; ++version)
+        ASSERT_TRUE(writeUntil([&](int) { writeTestFile(folder + "/note.txt", "version " + std::to_string(version)); },
+                               [&] { return copiesNamed(archive, "note") == version; }))
+            << version << run.errors();
     pauseMs(1000);
     ASSERT_EQ(copiesNamed(archive, "note"), 3u);
 
@@ -839,7 +341,7 @@ TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
     desktop.click(x + 120, y + 127);
     desktop.click(x + 140, y + 147);
     desktop.click(x + 160, y + 207);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-restore-view.png");
     // " Restore ", then OK in the question centred on the window.
@@ -847,109 +349,27 @@ TEST(DesktopEndToEnd, RestoreTheFirstVersionOfAFileFromTheFolderPopup) {
     pauseMs(1000);
     desktop.screenshot("desktop-restore-question.png");
     desktop.click(x + 495, y + 505);
-    EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "version 1"; })) << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
+    EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "version 1"; })) << run.errors();
+    desktop.moveMouseAway();
     pauseMs(3000);  // the restore's progress is held on screen for a moment
     desktop.screenshot("desktop-restored.png");
     EXPECT_EQ(readTestFile(folder + "/note.txt"), "version 1");
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
-
-
-#include "foundation/app_config.h"  // the extension manager case seeds a configuration
-#include "foundation/data_files.h"
-
-namespace {
-// Writes the configuration the program loads at its next start: one watch
-// folder archiving every type ("*") and txt, into the data folder below `home`.
-void seedWatchFolder(const std::string& home, const std::string& folder, const std::string& archive) {
-    const char* local = getenv("LOCALAPPDATA");
-    const std::string keep = local ? local : "";
-    setenv("LOCALAPPDATA", (home + "/.local/share").c_str(), 1);
-    ASSERT_TRUE(loadAppConfiguration());
-    {
-        std::lock_guard<std::mutex> lock(watchFolderMutex);
-        WatchFolderEntry entry;
-        entry.archivePath = utf8ToWide(archive);
-        entry.extensionMap[L"*"] = ExtensionEntry{L"*", true, false};
-        entry.extensionMap[L"txt"] = ExtensionEntry{L"txt", true, false};
-        watchFolderMap[utf8ToWide(folder)] = entry;
-    }
-    EXPECT_TRUE(saveAppConfiguration());
-    removeRecordSection("main");
-    removeRecordSection("user");
-    setenv("LOCALAPPDATA", keep.c_str(), 1);
-    std::lock_guard<std::mutex> lock(watchFolderMutex);
-    watchFolderMap.clear();
-}
-
-// Waits until the screen shows the colour at (x, y), each channel within 6.
-bool waitForColourAt(const Desktop& desktop, int x, int y, int r, int g, int b) {
-    return waitFor([&] {
-        const Rgb image = screenPixels(desktop);
-        if (x < 0 || y < 0 || x >= image.width || y >= image.height) return false;
-        const auto* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-        return std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
-    });
-}
-
-// Files below `folder` whose name ends with `suffix`.
-size_t archivedCount(const std::string& folder, const std::string& suffix) {
-    size_t count = 0;
-    std::error_code ec;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        count += name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    }
-    return count;
-}
-}  // namespace
 
 TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("extensions");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-    const std::string folder = root + "/Letters";
-    const std::string archive = root + "/Archive";
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("extensions");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    const std::string folder = run.root + "/Letters";
+    const std::string archive = run.root + "/Archive";
     fs::create_directories(folder);
     fs::create_directories(archive);
-    seedWatchFolder(home, folder, archive);
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 153, 61, 61).first >= 0; }))
-        << readTestFile(errors);
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
+    seedWatchFolder(run.home, folder, archive);
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
+    const int x = run.x, y = run.y;
 
     // The folder's row: selected, then its popup by a right click.
     // (Positions below are the program's fixed layout in a 1280 x 800 screen.)
@@ -960,7 +380,7 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
     // " Open File Type Manager ", the popup's first button, opens the manager
     // (its red " Auto Add Extensions " shows it is drawn).
     desktop.click(x + 155, y + 343);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     ASSERT_TRUE(waitForColourAt(desktop, x + 258, y + 398, 153, 61, 61)) << "no extension manager";
     desktop.screenshot("desktop-extension-manager.png");
 
@@ -969,35 +389,27 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
     desktop.click(x + 90, y + 167);
     ASSERT_TRUE(waitForColourAt(desktop, x + 470, y + 398, 61, 153, 153)) << "Exclude stays disabled";
     desktop.click(x + 496, y + 406);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-extension-excluded.png");
     desktop.click(x + 637, y + 406);
 
     // The engine skips txt from now on while it still archives md.
-    int round = 0;
-    EXPECT_TRUE(waitFor([&] {
-        if (++round % 40 == 1) {
+    EXPECT_TRUE(writeUntil(
+        [&](int round) {
             writeTestFile(folder + "/note.txt", "round " + std::to_string(round));
             writeTestFile(folder + "/note.md", "round " + std::to_string(round));
-        }
-        return archivedCount(archive, ".md") > 0;
-    }, 120)) << readTestFile(errors);
+        },
+        [&] { return archivedCount(archive, ".md") > 0; }))
+        << run.errors();
     pauseMs(1000);
     EXPECT_EQ(archivedCount(archive, ".txt"), 0u) << "an excluded type was archived";
 
     // SIGTERM saves the configuration: User.dat keeps txt excluded.
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
     DataRecord saved;
-    const std::string userFile = home + "/.local/share/Morvane/QZR/ConfigData/User.dat";
-    ASSERT_TRUE(loadDataRecordFile(saved, "user", utf8ToWide(userFile), kDataFilePassPhrase));
-    std::vector<std::wstring> extensions;
-    auto section = getRecordSection(saved, "user");
-    for (uint32_t i = 0; i < getRecordValueCount(section, "ei"); ++i) {
-        std::wstring value;
-        if (getRecordWString(section, "ei", value, i)) extensions.push_back(value);
-    }
+    ASSERT_TRUE(loadUserFile(run.configFolder, saved));
+    const std::vector<std::wstring> extensions = recordLines(saved, "ei");
     const std::wstring key = utf8ToWide(folder);
     EXPECT_NE(std::find(extensions.begin(), extensions.end(), joinListFields({L"0", key, L"txt", L"txt"})),
               extensions.end());
@@ -1005,122 +417,47 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
               extensions.end());
 }
 
-
-namespace {
-// The centres of the buttons that a row of buttons draws across y, between
-// fromX and toX: runs of pixels unlike the background at fromX (gaps of a
-// few pixels inside a label are bridged).
-std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
-    std::vector<int> centres;
-    if (y < 0 || y >= image.height) return centres;
-    const auto pixel = [&](int x) {
-        return reinterpret_cast<const unsigned char*>(image.pixels.data()) + (y * image.width + x) * 3;
-    };
-    const unsigned char* background = pixel(fromX);
-    int start = -1, last = -1;
-    for (int x = fromX; x < std::min(toX, image.width); ++x) {
-        const unsigned char* p = pixel(x);
-        const bool differs = std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) +
-                                 std::abs(p[2] - background[2]) > 24;
-        if (!differs) continue;
-        if (start >= 0 && x - last > 5) {
-            centres.push_back((start + last) / 2);
-            start = -1;
-        }
-        if (start < 0) start = x;
-        last = x;
-    }
-    if (start >= 0) centres.push_back((start + last) / 2);
-    return centres;
-}
-}  // namespace
-
 TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
-#ifndef VARNHOLT_TEST_HOOKS
-    GTEST_SKIP() << "needs the test build's short timings";
-#endif
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
-        if (!onPath(tool)) GTEST_SKIP() << tool << " is missing; scripts/install-deps.sh installs it";
-    const std::string root = makeTestFolder("desktop-restore");
-    const std::string home = root + "/home";
-    fs::create_directories(home + "/.config");
-    fs::create_directories(home + "/.local/share");
-    fs::create_directories(root + "/run");
-    fs::permissions(root + "/run", fs::perms::owner_all);
-    std::map<std::string, std::string> env = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/run"}, {"VARNHOLT_NO_MSGBOX", "1"}, {"TZ", "UTC"},
-        {"VARNHOLT_TEST_TIMINGS", "settleMs=200,pollMs=20,shortPollMs=20,busyPassMs=50,idlePassMs=100,restorePaceMs=0"}};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "USER"})
-        if (const char* value = getenv(name)) env[name] = value;
-    const std::string binary = getenv("VARNHOLT_BINARY");
-    ASSERT_EQ(waitExit(spawn({binary}, env, root + "/install.txt"), 60), 0) << readTestFile(root + "/install.txt");
-
-    XServer server;
-    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-    const Desktop desktop{server.display};
-    env["DISPLAY"] = server.display;
-    const std::string errors = root + "/run.txt";
-    const pid_t program = spawn({binary}, env, errors);
-    ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-        << readTestFile(errors);
-    desktop.run("xdotool mousemove 1 1");
-    int x = 0, y = 0, width = 0, height = 0;
-    const std::string geometry =
-        desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-    ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                          &width, &height),
-              4)
-        << geometry;
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-restore", kShortTimings + ",restorePaceMs=0");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    const int x = run.x, y = run.y;
 
     // A folder added with the chooser. Its file is older than the folder's
     // watch, so only a backup saves it.
-    std::pair<int, int> add{-1, -1};
-    ASSERT_TRUE(waitFor([&] {
-        add = centreOfColour(screenPixels(desktop), 153, 61, 61);
-        return add.first >= 0;
-    })) << readTestFile(errors);
-    desktop.click(add.first, add.second);
-    pauseMs(1000);
     const std::string folder = makeTestFolder("kept") + "/Letters";
     fs::create_directories(folder);
     writeTestFile(folder + "/note.txt", "the backed-up words");
-    desktop.click(x + width / 2, y + height * 3 / 4 - 45);
-    desktop.pressKey("End");
-    desktop.pressKey("BackSpace");
-    desktop.run("xdotool type --delay 15 '" + folder + "'");
-    pauseMs(300);
-    desktop.pressKey("Return");
-    const std::string archive = home + "/QZR_ARCHIVE_ROOT/Letters";
-    ASSERT_TRUE(waitFor([&] { return fs::exists(archive); }, 120)) << readTestFile(errors);
+    ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
+    const std::string archive = run.proposedArchive("Letters");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(archive); }, 120)) << run.errors();
 
     // Its row chosen, " Backup " (the third button) writes a set.
-    const auto pixelAt = [](const Rgb& image, int px, int py) {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(image.pixels.data()) + (py * image.width + px) * 3;
-        return p[0] << 16 | p[1] << 8 | p[2];
-    };
     const int enabledFill = 61 << 16 | 153 << 8 | 153;  // the enabled colour of " Backup " and " Restore "
+    const int buttonsY = run.add.second;
     desktop.click(x + 62, y + 95);
     std::vector<int> buttons;
     ASSERT_TRUE(waitFor([&] {
         const Rgb image = screenPixels(desktop);
-        buttons = buttonCentresAt(image, add.second - 8, 10, width / 2);
-        return buttons.size() == 5 && pixelAt(image, buttons[2], add.second - 8) == enabledFill;
+        buttons = buttonCentresAt(image, buttonsY - 8, 10, run.width / 2);
+        return buttons.size() == 5 && image.colourAt(buttons[2], buttonsY - 8) == enabledFill;
     })) << buttons.size();
-    desktop.click(buttons[2], add.second);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.click(buttons[2], buttonsY);
+    desktop.moveMouseAway();
 
     // " Restore " is enabled once the set is counted; it opens the set
     // window, whose title bar comes over the tab bar. Its first row is the set.
     const bool restoreEnabled =
-        waitFor([&] { return pixelAt(screenPixels(desktop), buttons[3], add.second - 8) == enabledFill; }, 120);
+        waitFor([&] { return screenPixels(desktop).colourAt(buttons[3], buttonsY - 8) == enabledFill; }, 120);
     desktop.screenshot("desktop-backup-done.png");
-    ASSERT_TRUE(restoreEnabled) << readTestFile(errors);
+    ASSERT_TRUE(restoreEnabled) << run.errors();
     writeTestFile(folder + "/note.txt", "words written over after the backup");
-    const int tabBar = pixelAt(screenPixels(desktop), x + 400, y + 50);
-    desktop.click(buttons[3], add.second);
-    desktop.run("xdotool mousemove 1 1");
-    ASSERT_TRUE(waitFor([&] { return pixelAt(screenPixels(desktop), x + 400, y + 50) != tabBar; }, 60));
+    const int tabBar = screenPixels(desktop).colourAt(x + 400, y + 50);
+    desktop.click(buttons[3], buttonsY);
+    desktop.moveMouseAway();
+    ASSERT_TRUE(waitFor([&] { return screenPixels(desktop).colourAt(x + 400, y + 50) != tabBar; }, 60));
     // The first row of a button row, top down inside a window's rectangle:
     // the centres of `count` buttons and the row's y.
     const auto buttonRowIn = [&](int left, int top, int right, int bottom, size_t count, int& rowY) {
@@ -1141,7 +478,7 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
     // marks them, " Dismiss " writes the marks into the set.
     desktop.screenshot("desktop-set-window.png");
     desktop.click(setButtons[2], setRowY);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(1000);
     int itemsRowY = -1;
     std::vector<int> itemButtons;
@@ -1150,7 +487,7 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
         return itemButtons.size() == 3;
     }, 30));
     desktop.click(itemButtons[0], itemsRowY);
-    desktop.run("xdotool mousemove 1 1");
+    desktop.moveMouseAway();
     pauseMs(500);
     desktop.screenshot("desktop-set-items.png");
     desktop.click(itemButtons[2], itemsRowY);
@@ -1168,14 +505,13 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
         ASSERT_TRUE(waitFor([&] {
             ok = centreOfColour(screenPixels(desktop), 61, 153, 153);
             return ok.first >= 0;
-        })) << readTestFile(errors);
+        })) << run.errors();
         desktop.screenshot(question == 0 ? "desktop-restore-question.png" : "desktop-restore-done.png");
         desktop.click(ok.first, ok.second);
-        desktop.run("xdotool mousemove 1 1");
+        desktop.moveMouseAway();
         pauseMs(500);
     }
     EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "the backed-up words"; }, 60));
 
-    ASSERT_EQ(kill(program, SIGTERM), 0);
-    EXPECT_EQ(waitExit(program, 60), 0) << readTestFile(errors);
+    EXPECT_EQ(run.stop(), 0) << run.errors();
 }
