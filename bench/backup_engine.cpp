@@ -113,8 +113,11 @@ void BM_RatioToRsync(benchmark::State& state) {
     double backupSeconds = 0, rsyncSeconds = 0;
     size_t rsyncOutput = 0;
     for (auto _ : state) {
-        backupSeconds += secondsOf(runOneBackup);
-        rsyncSeconds += secondsOf([&] { rsyncOutput = runRsync(); });
+        const double backup = secondsOf(runOneBackup);
+        const double rsync = secondsOf([&] { rsyncOutput = runRsync(); });
+        std::fprintf(stderr, "backup %.3f s, rsync -a --dry-run %.3f s, ratio %.2f\n", backup, rsync, backup / rsync);
+        backupSeconds += backup;
+        rsyncSeconds += rsync;
     }
     state.counters["ratio"] = rsyncSeconds > 0 ? backupSeconds / rsyncSeconds : 0;
     state.counters["rsync_itemized_bytes"] = static_cast<double>(rsyncOutput);  // 0: nothing to copy

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,8 @@ void BM_RestoreSetAgainstCp(benchmark::State& state) {
         std::filesystem::remove_all(kCpTarget);
         run("sync");
         const double cpSync = seconds([] { run("cp -r " + kArchive + " " + kCpTarget + " && sync"); });
+        std::fprintf(stderr, "restore (pacing %d ms): ours %.3f s, cp -r %.3f s, cp -r && sync %.3f s, ratio %.2f\n",
+                     static_cast<int>(state.range(0)), ours, cp, cpSync, ours / cpSync);
         state.SetIterationTime(ours);
         state.counters["ours_s"] = ours;
         state.counters["cp_s"] = cp;

@@ -267,7 +267,13 @@ bool readFreeSpaceForCopy(const std::wstring& path, uint64_t& bytes) {
     return function ? function(path, bytes) : getDiskFreeSpace(path, bytes);
 }
 
-enum class CopyOutcome { Copied, NotCopied, DiskFull, SourceChanged };
+enum class CopyOutcome { Copied, NotCopied, DiskFull, SourceChanged, Staged };
+
+// A copy thread's copies waiting in its group for their names, with their items.
+struct StagedItems {
+    CopyGroup group;
+    std::vector<CopyQueueItem*> items;
+};
 
 // Copy status written for the backup's files.
 int32_t copyStatusOf(CopyOutcome outcome) {
@@ -288,8 +294,9 @@ bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target) 
     return true;
 }
 
+// Writes the item's copy into the thread's group (Staged), or says why not.
 CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& target, bool batchFlag,
-                            const std::atomic<int>* cancel) {
+                            const std::atomic<int>* cancel, CopyGroup& group) {
     const std::wstring& source = item.sourcePath;
     uint64_t size = 0;
     const bool sizeKnown = getFileSize(source, size);
@@ -299,13 +306,9 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
     }
     uint64_t freeBytes = 0;
     if (readFreeSpaceForCopy(target, freeBytes) && size >= freeBytes) return CopyOutcome::DiskFull;
-    const CopyResult result = copyFileWithProgress(source, target, onCopyProgress, cancel);
+    const CopyResult result = stageCopy(group, source, target, onCopyProgress, cancel);
     if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
-    if (result != CopyResult::Copied) return CopyOutcome::NotCopied;
-    uint64_t sourceSize = 0;
-    uint64_t targetSize = 0;
-    const bool equal = getFileSize(source, sourceSize) && getFileSize(target, targetSize) && sourceSize == targetSize;
-    return equal ? CopyOutcome::Copied : CopyOutcome::NotCopied;
+    return result == CopyResult::Copied ? CopyOutcome::Staged : CopyOutcome::NotCopied;
 }
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
@@ -361,7 +364,37 @@ void retryInNextBatch(CopyQueueItem& item) {
     item.finished = 1;
 }
 
-void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel) {
+// The item's copy is over: its state, its record and its next attempt.
+void settleItem(CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
+    item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
+    recordCopyOutcome(item, target, outcome);
+    markVersionRecordsTouched();
+    const bool givenUpBefore = item.finished != 0;
+    advanceQueueItem(item);
+    if (outcome != CopyOutcome::SourceChanged) return;
+    if (item.finished) {
+        if (!givenUpBefore)
+            appendAppLogEntry(L"File kept changing while it was copied, not archived: " + item.sourcePath, 4, false);
+        return;
+    }
+    retryInNextBatch(item);
+}
+
+// Names the group's copies once their data is durable, and only then records
+// them: a version record never names a copy that a crash could take back.
+// A source whose size no longer matches its copy is not counted as copied.
+void finishStagedItems(StagedItems& staged) {
+    const std::vector<StagedCopy> copies = finishCopyGroup(staged.group);
+    for (size_t i = 0; i < copies.size(); ++i) {
+        uint64_t sourceSize = 0;
+        const bool equal = copies[i].result == CopyResult::Copied && getFileSize(staged.items[i]->sourcePath, sourceSize) &&
+                           sourceSize == copies[i].bytes;
+        settleItem(*staged.items[i], copies[i].target, equal ? CopyOutcome::Copied : CopyOutcome::NotCopied);
+    }
+    staged.items.clear();
+}
+
+void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel, StagedItems& staged) {
     std::wstring source;
     std::wstring target;
     // A file whose archive cannot be named counts as a failed attempt, so the
@@ -375,19 +408,10 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
         if (!root.empty() && !isExistingFolder(root)) return awaitArchive(item, folderKey);
         return failItem(item);
     }
-    const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel);
-    item.state = outcome == CopyOutcome::Copied ? kCopyStateCopied : kCopyStateFailed;
-    recordCopyOutcome(item, target, outcome);
-    markVersionRecordsTouched();
-    const bool givenUpBefore = item.finished != 0;
-    advanceQueueItem(item);
-    if (outcome != CopyOutcome::SourceChanged) return;
-    if (item.finished) {
-        if (!givenUpBefore)
-            appendAppLogEntry(L"File kept changing while it was copied, not archived: " + item.sourcePath, 4, false);
-        return;
-    }
-    retryInNextBatch(item);
+    const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel, staged.group);
+    if (outcome != CopyOutcome::Staged) return settleItem(item, target, outcome);
+    staged.items.push_back(&item);
+    if (isCopyGroupFull(staged.group)) finishStagedItems(staged);
 }
 
 // A backup item of a cancelled backup leaves the batch uncopied and unreported.
@@ -461,20 +485,27 @@ void copyFileToArchive(CopyWorkList& list) {
         batchFlag = g_batchFlag;
     }
     const std::atomic<int>* backupCancel = list.cancel ? list.cancel : cancelMirror(CancelTask::Backup);
+    // Copies that were written before a stop still take their names.
+    StagedItems staged;
+    const auto stop = [&] {
+        finishStagedItems(staged);
+        list.busy = false;
+    };
     bool done = false;
     while (!done) {
-        if (!isApplicationRunning()) return void(list.busy = false);
+        if (!isApplicationRunning()) return stop();
         done = true;
         for (CopyQueueItem* item : list.items) {
-            if (!isApplicationRunning()) return void(list.busy = false);
+            if (!isApplicationRunning()) return stop();
             const bool backupItem = item->applicationName == kBackupNameUpper;
             if (backupItem && backupCancel->load() != 0) {
                 dropCancelledItem(*item);
             } else if (item->state == kCopyStateToCopy) {
-                copyOneItem(*item, batchFlag, backupItem ? backupCancel : nullptr);
+                copyOneItem(*item, batchFlag, backupItem ? backupCancel : nullptr, staged);
             }
-            if (!isItemDone(item)) done = false;
         }
+        finishStagedItems(staged);
+        done = std::all_of(list.items.begin(), list.items.end(), isItemDone);
         if (!done && !pauseBeforeRetry()) return void(list.busy = false);
     }
     list.items.clear();

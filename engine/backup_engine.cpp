@@ -35,7 +35,11 @@ constexpr int64_t kPingEveryMs = 500;
 constexpr uint64_t kRegisterPingMs = 500;
 constexpr uint64_t kRegisterTimeoutMs = 60000;
 // Comparisons queued ahead of the scan workers before the engine waits.
-constexpr uint64_t kMaxQueuedScans = 400;
+constexpr uint64_t kMaxQueuedScans = 2048;
+// Longest wait for the comparisons between looks at a stop request.
+constexpr uint32_t kScanWaitMs = 20;
+// Comparisons handed to the scan workers at once.
+constexpr size_t kScanChunk = 64;
 // Report lines before the failures are summed up as "...and more".
 constexpr size_t kReportLineLimit = 10;
 constexpr int32_t kReportInformation = 2;
@@ -215,34 +219,45 @@ bool loadFolder(BackupRun& run, const std::wstring& folderKey) {
 
 // Waits until the queued comparisons are done; false on a stop or shut-down.
 bool waitForScans(BackupRun& run) {
-    while (backupScanCounts().running > 0) {
+    while (waitForBackupScans(0, kScanWaitMs).running > 0) {
         if (!isApplicationRunning() || isCancelRequested(CancelTask::Backup)) return false;
         run.ping();
-        sleepMs(1);
     }
     return true;
 }
 
-// One pass over the files. Sets `pending` when some comparison is not done.
-// False when the run must end (stop request or shut-down).
+// Hands a chunk of comparisons over, then waits while too many are queued.
+// Sets `pending` when some comparison is not done; false on a stop request
+// or shut-down.
+bool queueScans(BackupRun& run, std::vector<BackupScanRequest>& chunk, bool& pending) {
+    for (const std::wstring& result : startBackupScans(chunk)) pending = pending || result == L"-";
+    chunk.clear();
+    // Keeps the queue of comparisons short: the workers take them in order.
+    while (waitForBackupScans(kMaxQueuedScans, kScanWaitMs).running > kMaxQueuedScans) {
+        if (!isApplicationRunning() || isCancelRequested(CancelTask::Backup)) return false;
+        run.ping();
+    }
+    return true;
+}
+
+// One pass over the files, queueing them in chunks. Sets `pending` when some
+// comparison is not done. False when the run must end (stop request or
+// shut-down).
 bool scanPass(BackupRun& run, bool& pending) {
     pending = false;
     const double total = static_cast<double>(run.files.size());
+    std::vector<BackupScanRequest> chunk;
     for (size_t i = 0; i < run.files.size(); ++i) {
-        if (!isApplicationRunning()) return false;
-        if (i % 64 == 0) setBackupProgress(run, static_cast<double>(backupScanCounts().finished) / total);
-        run.ping();
-        if (isCancelRequested(CancelTask::Backup)) return false;
-        const std::wstring& file = run.files[i];
+        if (i % kScanChunk == 0) {
+            if (!isApplicationRunning() || isCancelRequested(CancelTask::Backup)) return false;
+            setBackupProgress(run, static_cast<double>(backupScanCounts().finished) / total);
+            run.ping();
+        }
         if (!run.eligible[i]) continue;
-        if (startBackupScanThread(file, archiveNameOf(run, file)) != L"-") continue;
-        pending = true;
-        // Keeps the queue of comparisons short: the workers take them in order.
-        while (backupScanCounts().running > kMaxQueuedScans && isApplicationRunning() &&
-               !isCancelRequested(CancelTask::Backup))
-            sleepMs(1);
+        chunk.push_back({run.files[i], archiveNameOf(run, run.files[i])});
+        if (chunk.size() >= kScanChunk && !queueScans(run, chunk, pending)) return false;
     }
-    return true;
+    return queueScans(run, chunk, pending);
 }
 
 // Compares every file with its newest archived copy, until one whole pass
@@ -320,7 +335,8 @@ bool selectFiles(BackupRun& run) {
         ++run.meetingCriteria;
         const std::wstring found = startBackupScanThread(file, archiveNameOf(run, file));
         if (found == L"-") continue;
-        if (!found.empty() && isExistingFile(found)) {
+        // The comparison has just read the copy: it is there.
+        if (!found.empty()) {
             ++run.unchanged;
             continue;
         }

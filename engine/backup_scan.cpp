@@ -1,10 +1,13 @@
 #include "engine/backup_scan.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "engine/thread_registry.h"
 #include "foundation/file_helpers.h"
@@ -27,32 +30,66 @@ struct ScanJob {
 
 // Everything below is guarded by g_scanMutex.
 std::mutex g_scanMutex;
-std::map<std::wstring, std::wstring> g_scanResults;
+std::unordered_map<std::wstring, std::wstring> g_scanResults;
 BackupScanCounts g_scanCounts;
 std::deque<ScanJob> g_scanJobs;
 size_t g_scanWorkers = 0;
 uint64_t g_scanGeneration = 0;
+
+// A worker's last archive folder listing: the jobs of one folder come in a
+// row, so the shared listings are looked up once per folder, not per file.
+struct WorkerListing {
+    std::wstring folder;
+    uint64_t generation = 0;
+    std::shared_ptr<const std::map<std::wstring, std::vector<std::wstring>>> groups;
+};
+std::wstring compareWithArchive(const ScanJob& job, WorkerListing& listing);
+void storeScanResults(const std::vector<ScanJob>& jobs, const std::vector<std::wstring>& results);
 
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
     if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
     return folder + kPathSeparator + name;
 }
 
-// Runs queued comparisons until the queue is empty or the application stops.
+std::condition_variable g_scanJobQueued;
+std::condition_variable g_scanJobDone;
+// A worker whose queue ran dry waits this long for more before it ends, so a
+// backup feeding the queue keeps its workers instead of starting new ones.
+constexpr auto kScanWorkerIdle = std::chrono::milliseconds(50);
+
+// Comparisons a worker takes at once: fewer trips through the shared lock.
+constexpr size_t kScanJobsPerTake = 64;
+size_t g_idleScanWorkers = 0;
+size_t g_scanWaiters = 0;  // threads in waitForBackupScans
+
+// Runs queued comparisons until the queue stays empty or the application stops.
 void runScanWorker() {
+    std::vector<ScanJob> jobs;
+    std::vector<std::wstring> results;
+    WorkerListing listing;
+    std::unique_lock<std::mutex> lock(g_scanMutex);
     while (true) {
-        ScanJob job;
-        {
-            std::lock_guard<std::mutex> lock(g_scanMutex);
-            if (!isApplicationRunning()) g_scanJobs.clear();
-            if (g_scanJobs.empty()) {
-                --g_scanWorkers;
-                return;
-            }
-            job = std::move(g_scanJobs.front());
+        if (!isApplicationRunning()) g_scanJobs.clear();
+        if (g_scanJobs.empty()) {
+            ++g_idleScanWorkers;
+            const bool more = isApplicationRunning() && g_scanJobQueued.wait_for(lock, kScanWorkerIdle, [] {
+                return !g_scanJobs.empty() || !isApplicationRunning();
+            });
+            --g_idleScanWorkers;
+            if (more) continue;
+            --g_scanWorkers;
+            return;
+        }
+        jobs.clear();
+        while (!g_scanJobs.empty() && jobs.size() < kScanJobsPerTake) {
+            jobs.push_back(std::move(g_scanJobs.front()));
             g_scanJobs.pop_front();
         }
-        backupScanThreadMain(job.sourceFile, job.archiveName, job.generation);
+        lock.unlock();
+        results.clear();
+        for (const ScanJob& job : jobs) results.push_back(compareWithArchive(job, listing));
+        lock.lock();
+        storeScanResults(jobs, results);
     }
 }
 
@@ -174,6 +211,32 @@ std::wstring watchFolderArchive(const std::wstring& path) {
     return best ? best->archivePath : std::wstring();
 }
 
+// The equal newest copy of the job's file, "" when there is none (or when the
+// application stopped meanwhile).
+std::wstring compareWithArchive(const ScanJob& job, WorkerListing& listing) {
+    if (!isApplicationRunning()) return L"";
+    std::vector<std::wstring> copies;
+    archivedCopies(job.archiveName, copies, [&](const std::wstring& folder) {
+        if (!listing.groups || listing.folder != folder || listing.generation != job.generation)
+            listing = {folder, job.generation, folderCopiesOfRound(folder, job.generation)};
+        return listing.groups;
+    });
+    return equalNewestCopy(job.sourceFile, copies);
+}
+
+// Under g_scanMutex. Results of an ended round, or found after the
+// application stopped, are dropped.
+void storeScanResults(const std::vector<ScanJob>& jobs, const std::vector<std::wstring>& results) {
+    if (!isApplicationRunning()) return;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (jobs[i].generation != g_scanGeneration) continue;
+        g_scanResults[jobs[i].sourceFile] = results[i];
+        if (g_scanCounts.running > 0) g_scanCounts.running -= 1;
+        g_scanCounts.finished += 1;
+    }
+    if (g_scanWaiters > 0) g_scanJobDone.notify_all();
+}
+
 }  // namespace
 
 bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts) {
@@ -247,42 +310,43 @@ std::wstring newestArchivedCopy(const std::wstring& archiveName, ArchiveFolderLi
     return copies.empty() ? std::wstring() : copies.front();
 }
 
-std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName) {
+std::vector<std::wstring> startBackupScans(const std::vector<BackupScanRequest>& requests) {
+    std::vector<std::wstring> results;
+    results.reserve(requests.size());
     std::lock_guard<std::mutex> lock(g_scanMutex);
-    auto cached = g_scanResults.find(sourceFile);
-    if (cached != g_scanResults.end()) return cached->second;
-    g_scanResults.emplace(sourceFile, kPendingResult);
-    g_scanCounts.running += 1;
-    g_scanJobs.push_back({sourceFile, archiveName, g_scanGeneration});
-    if (g_scanWorkers < kMaxScanWorkers) {
-        ++g_scanWorkers;
-        try {
-            startEngineThread(runScanWorker);
-        } catch (...) {
-            --g_scanWorkers;
-            if (g_scanWorkers == 0) {  // nobody would take the job: undo it
-                g_scanJobs.pop_back();
-                g_scanResults.erase(sourceFile);
-                g_scanCounts.running -= 1;
-                throw;
-            }
+    const size_t queuedBefore = g_scanJobs.size();
+    for (const BackupScanRequest& request : requests) {
+        const auto [cached, inserted] = g_scanResults.try_emplace(request.sourceFile, kPendingResult);
+        results.push_back(cached->second);
+        if (!inserted) continue;
+        g_scanCounts.running += 1;
+        g_scanJobs.push_back({request.sourceFile, request.archiveName, g_scanGeneration});
+    }
+    if (g_scanJobs.size() == queuedBefore) return results;
+    if (g_idleScanWorkers > 0) g_scanJobQueued.notify_all();
+    try {
+        for (; g_scanWorkers < kMaxScanWorkers; ++g_scanWorkers) startEngineThread(runScanWorker);
+    } catch (...) {
+        if (g_scanWorkers == 0) {  // nobody would take the jobs: undo them
+            for (size_t i = queuedBefore; i < g_scanJobs.size(); ++i) g_scanResults.erase(g_scanJobs[i].sourceFile);
+            g_scanCounts.running -= g_scanJobs.size() - queuedBefore;
+            g_scanJobs.resize(queuedBefore);
+            throw;
         }
     }
-    return kPendingResult;
+    return results;
+}
+
+std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName) {
+    return startBackupScans({{sourceFile, archiveName}}).front();
 }
 
 void backupScanThreadMain(const std::wstring& sourceFile, const std::wstring& archiveName, uint64_t generation) {
-    if (!isApplicationRunning()) return;
-    std::vector<std::wstring> copies;
-    archivedCopies(archiveName, copies,
-                   [generation](const std::wstring& folder) { return folderCopiesOfRound(folder, generation); });
-    const std::wstring result = equalNewestCopy(sourceFile, copies);
-    if (!isApplicationRunning()) return;
+    const std::vector<ScanJob> jobs{{sourceFile, archiveName, generation}};
+    WorkerListing listing;
+    const std::vector<std::wstring> results{compareWithArchive(jobs[0], listing)};
     std::lock_guard<std::mutex> lock(g_scanMutex);
-    if (generation != g_scanGeneration) return;
-    g_scanResults[sourceFile] = result;
-    if (g_scanCounts.running > 0) g_scanCounts.running -= 1;
-    g_scanCounts.finished += 1;
+    storeScanResults(jobs, results);
 }
 
 void resetBackupScan() {
@@ -290,11 +354,20 @@ void resetBackupScan() {
     g_scanResults.clear();
     g_scanJobs.clear();
     g_scanCounts = {};
+    g_scanJobDone.notify_all();
     startFolderCopiesRound(++g_scanGeneration);  // the only place taking both locks, in this order
 }
 
 BackupScanCounts backupScanCounts() {
     std::lock_guard<std::mutex> lock(g_scanMutex);
+    return g_scanCounts;
+}
+
+BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms) {
+    std::unique_lock<std::mutex> lock(g_scanMutex);
+    ++g_scanWaiters;
+    g_scanJobDone.wait_for(lock, std::chrono::milliseconds(ms), [running] { return g_scanCounts.running <= running; });
+    --g_scanWaiters;
     return g_scanCounts;
 }
 

@@ -58,6 +58,12 @@ std::wstring newestArchivedCopy(const std::wstring& archiveName, ArchiveFolderLi
 // none, or "-" while its comparison is pending. A first call queues the
 // comparison and returns "-".
 std::wstring startBackupScanThread(const std::wstring& sourceFile, const std::wstring& archiveName);
+// The same for many files under one lock: their results, in order.
+struct BackupScanRequest {
+    std::wstring sourceFile;
+    std::wstring archiveName;
+};
+std::vector<std::wstring> startBackupScans(const std::vector<BackupScanRequest>& requests);
 
 // One comparison queued by startBackupScanThread in the scan round
 // `generation`. A result of an earlier round (before resetBackupScan) and a
@@ -73,6 +79,9 @@ struct BackupScanCounts {
     uint64_t finished = 0;  // comparisons stored in this round
 };
 BackupScanCounts backupScanCounts();
+// Waits until at most `running` comparisons are queued or in progress, or
+// `ms` passed; returns the counts then.
+BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms);
 
 // The newest archived copy of every file in the archive of the watch folder
 // that holds `watchFolderPath`, in ascending path order; returns the count.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -93,10 +94,30 @@ CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
     return onCopyProgress(progress);
 }
 
-// Copies one file back. A cancel request, met before the copy or stopping it
-// halfway (the old file then stays as it was), asks whether to stop; CANCEL
-// clears the request and the file is copied (again).
-RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName, CopyBatch* batch) {
+// The restore's copies take their names a group at a time (see CopyGroup):
+// the files count as restored once named.
+struct RestoreGroup {
+    CopyGroup group;
+    size_t copies = 0;
+    std::vector<std::string> failed;
+    std::set<std::wstring> madeFolders;  // made once, not once per file
+
+    size_t staged() const { return group.copies.size(); }
+    void finish() {
+        for (const StagedCopy& copy : finishCopyGroup(group)) {
+            if (copy.result == CopyResult::Copied)
+                ++copies;
+            else
+                failed.push_back(wideToUtf8(copy.target));
+        }
+    }
+};
+
+// Writes one file back under a temporary name beside it, added to the group.
+// A cancel request, met before the copy or stopping it halfway (the old file
+// then stays as it was), asks whether to stop; CANCEL clears the request and
+// the file is copied (again).
+RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName, RestoreGroup& group) {
     for (;;) {
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (isCancelRequested(CancelTask::Restore)) {
@@ -106,9 +127,10 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
             setCancelRequest(CancelTask::Restore, false);
         }
         if (item.destination.empty()) return RestoreStep::Failed;
-        makeDirectoryPath(item.destination);
-        const CopyResult result = copyFileWithProgress(item.archivePath, item.destination, onRestoreProgress,
-                                                       cancelMirror(CancelTask::Restore), batch);
+        const std::wstring folder = parentOf(item.destination);
+        if (!group.madeFolders.count(folder) && makeDirectoryPath(item.destination)) group.madeFolders.insert(folder);
+        const CopyResult result = stageCopy(group.group, item.archivePath, item.destination, onRestoreProgress,
+                                            cancelMirror(CancelTask::Restore));
         if (result == CopyResult::Copied) return RestoreStep::Copied;
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (result != CopyResult::Cancelled || !isCancelRequested(CancelTask::Restore)) return RestoreStep::Failed;
@@ -526,10 +548,17 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
 
     RestorePacing pacing;
     startRestorePacing(pacing);
+    RestoreGroup group;
+    const auto finishGroup = [&] {
+        group.finish();
+        outcome.copies = group.copies;
+        outcome.notCopied.insert(outcome.notCopied.end(), group.failed.begin(), group.failed.end());
+        group.failed.clear();
+    };
     for (const RestoreItem& item : items) {
         const bool overwrite = mayOverwrite(stamps, item.destination);
-        const RestoreStep step =
-            overwrite ? restoreOneFile(item, displayName, nullptr) : RestoreStep::Failed;
+        const RestoreStep step = overwrite ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
+        if (step == RestoreStep::ShuttingDown || step == RestoreStep::StoppedByUser) finishGroup();
         if (step == RestoreStep::ShuttingDown) return run.end();
         if (step == RestoreStep::StoppedByUser) {
             run.end();
@@ -542,10 +571,11 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
             continue;
         }
         stamps[item.destination] = stampOf(item.destination);  // a second version of it is not asked about
-        ++outcome.copies;
-        restoreProgress = shareOf(outcome.copies, outcome.total);
+        if (isCopyGroupFull(group.group)) finishGroup();
+        restoreProgress = shareOf(group.copies + group.staged(), outcome.total);
         paceRestoreCopy(pacing, restoreProgress);
     }
+    finishGroup();
 
     pauseWhileRunning(timings().restorePaceMs.load());
     appendAppLogEntry(selectedReportText(outcome, folder.key, displayName), 1, false);
@@ -588,25 +618,23 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     startProgressSet(archives);
     addRestoringPaths(holds.destinations);
 
-    size_t copies = 0;
     RestorePacing pacing;
     startRestorePacing(pacing);
-    // The set's many files share few folders: each is synced once, before
-    // the restore is reported or its paths are released.
-    CopyBatch batch;
+    RestoreGroup group;
     for (const RestoreItem& item : items) {
-        const RestoreStep step = restoreOneFile(item, displayName, &batch);
+        const RestoreStep step = restoreOneFile(item, displayName, group);
         if (step == RestoreStep::ShuttingDown) {
-            finishCopyBatch(batch);
+            group.finish();
             return;
         }
         if (step == RestoreStep::StoppedByUser) break;
         if (step != RestoreStep::Copied) continue;
-        ++copies;
-        restoreProgress = shareOf(copies, total);
+        if (isCopyGroupFull(group.group)) group.finish();
+        restoreProgress = shareOf(group.copies + group.staged(), total);
         paceRestoreCopy(pacing, restoreProgress);
     }
-    finishCopyBatch(batch);
+    group.finish();
+    const size_t copies = group.copies;
     holds.releaseActive();
 
     std::wstring logText = kSetFailedText + set.name + L"\"";

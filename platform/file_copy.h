@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Bytes moved between two calls of the progress routine (and cancel checks).
 inline constexpr uint64_t kCopyChunkBytes = 32ull << 20;
@@ -33,15 +33,37 @@ enum class CopyResult {
     Failed,         // anything else: no rights, target folder missing, disk full, ...
 };
 
-// Many copies into the same folders: each copy's data is still on disk
-// before it takes the target's name, but the folders renamed into are synced
-// once, by finishCopyBatch, instead of once per file. Until then a crash may
-// lose a new name (the old file, or none, is there), never leave a partial one.
-struct CopyBatch {
-    std::set<std::wstring> folders;  // renamed into, not yet synced
+// Many copies made durable together. stageCopy writes a copy's data under a
+// temporary name beside its target; finishCopyGroup then makes the data of
+// the whole group durable at once, gives each copy its target's name and
+// syncs each folder renamed into once. A crash at any moment leaves under a
+// target's name the old file (or none) or the complete copy, never a part.
+struct StagedCopy {
+    std::wstring target;
+    std::wstring tempPath;
+    uint64_t device = 0;  // the file system holding the temporary file
+    uint64_t bytes = 0;
+    CopyResult result = CopyResult::Failed;  // set by finishCopyGroup
 };
-// Syncs each folder of the batch once and empties it.
-void finishCopyBatch(CopyBatch& batch);
+struct CopyGroup {
+    std::vector<StagedCopy> copies;
+    uint64_t bytes = 0;
+};
+// A group this large is finished before more is staged: it bounds the
+// temporary files and the work a crash loses, not the speed.
+inline constexpr size_t kCopyGroupMaxFiles = 1024;
+inline constexpr uint64_t kCopyGroupMaxBytes = 256ull << 20;
+inline bool isCopyGroupFull(const CopyGroup& group) {
+    return group.copies.size() >= kCopyGroupMaxFiles || group.bytes >= kCopyGroupMaxBytes;
+}
+// Writes the copy under its temporary name and adds it to the group: Copied
+// when staged. Any other result adds nothing and leaves nothing behind.
+CopyResult stageCopy(CopyGroup& group, const std::wstring& source, const std::wstring& target,
+                     const CopyProgressRoutine& progress = {}, const std::atomic<int>* cancel = nullptr);
+// Syncs the group's data, renames its copies over their targets and syncs
+// their folders. Returns the copies, in the order staged, each with its
+// result (Copied once named), and leaves the group empty.
+std::vector<StagedCopy> finishCopyGroup(CopyGroup& group);
 
 // Copies source to target, replacing an existing target only on success.
 // A source whose size, modification time or change time differs after the
@@ -49,11 +71,11 @@ void finishCopyBatch(CopyBatch& batch);
 // and new content, a state the file never had, so it is discarded.
 // The routine (may be empty) is called once before the first chunk and after
 // every chunk; a non-zero *cancel (may be null) stops the copy before the next
-// chunk. Both paths must be absolute. Without a batch the target's folder is
+// chunk. Both paths must be absolute. The copy and the target's folder are
 // synced before the call returns.
 CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
                                 const CopyProgressRoutine& progress = {},
-                                const std::atomic<int>* cancel = nullptr, CopyBatch* batch = nullptr);
+                                const std::atomic<int>* cancel = nullptr);
 
 // Copies source to target; with failIfExists an existing target is never
 // replaced (the new file takes the name atomically or not at all).

@@ -72,6 +72,15 @@ bool readFileWriteTicks(const std::wstring& path, int64_t& ticks) {
     return true;
 }
 
+bool readFileStamp(const std::wstring& path, FileStamp& stamp) {
+    struct stat st {};
+    if (!statPath(path, st) || !S_ISREG(st.st_mode)) return false;
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    stamp.seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    stamp.nanoseconds = static_cast<int64_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes) {
     bytes = 0;
     if (!isAbsolutePath(path)) return false;

@@ -35,6 +35,15 @@ bool readFileSize(const std::wstring& path, uint64_t& size);
 // Last modification time (st_mtim) as 100-ns ticks since 1970.
 bool readFileWriteTicks(const std::wstring& path, int64_t& ticks);
 
+// Size and modification time (to the nanosecond) of a regular file, from one
+// stat; false when the path is missing or not a regular file.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t seconds = 0;
+    int64_t nanoseconds = 0;
+};
+bool readFileStamp(const std::wstring& path, FileStamp& stamp);
+
 // Free bytes for an unprivileged user (f_bavail * f_frsize) on the volume of
 // the path, or of its nearest existing parent. False for a relative path.
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes);

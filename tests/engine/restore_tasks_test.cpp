@@ -1,8 +1,12 @@
 #include "engine/restore_tasks.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -475,6 +479,53 @@ TEST_F(RestoreTest, AFailedSetRestoreKeepsItsPathsUntilTheWatcherSawTheWrites) {
     stopChangeWatcher();
     EXPECT_FALSE(queued(source(L"a.txt")));  // no new version of what was restored
     expectArchiveAgrees();
+}
+
+// A crash while a restore's group takes its names (their data already
+// synced): every file holds its old content or the whole restored one, and
+// the restore run again restores them all.
+TEST_F(RestoreTest, KilledWhileARestoreGroupTakesItsNamesLeavesOldOrWholeFiles) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' fail steps";
+#endif
+    constexpr int kFiles = 30;
+    const auto restored = [](int i) { return std::string(3000 + i, char('a' + i % 26)); };
+    std::vector<BackupSetEntry> entries;
+    std::vector<std::wstring> files;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::wstring relative = L"d" + std::to_wstring(i % 3) + L"/f" + std::to_wstring(i) + L".txt";
+        files.push_back(write(relative, "old " + std::to_string(i)));
+        entries.push_back(setEntry(L"./" + relative, archiveFile(L"set/" + relative, restored(i)), true));
+    }
+    const std::wstring setPath = saveSet(L"Crash", entries);
+    const auto run = [&] {
+        std::thread task(restoreBackupSetTask, setPath, folders.watch);
+        answer("Confirm Source File Overwrite:", true);
+        answer("Restore Successful!:", true);
+        task.join();
+    };
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        setenv("VARNHOLT_FAIL_STEP", "Copy Group Rename:kill", 1);
+        run();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the group was never named";
+
+    size_t whole = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string content = read(files[i]);
+        EXPECT_TRUE(content == restored(i) || content == "old " + std::to_string(i)) << wideToUtf8(files[i]);
+        whole += content == restored(i);
+    }
+    EXPECT_GT(whole, 0u);
+    EXPECT_LT(whole, size_t(kFiles));
+
+    run();
+    for (int i = 0; i < kFiles; ++i) EXPECT_TRUE(read(files[i]) == restored(i)) << wideToUtf8(files[i]);
 }
 
 TEST(RestoreDestination, RelativePathsStayInsideTheSourceFolder) {
