@@ -49,6 +49,13 @@ bool drawRowItem(const UIButtonRowItem& item, bool applyStates) {
 
 }  // namespace
 
+UIButtonRowItem buttonRowItem(const char* key, bool enabled) {
+    UIButtonRowItem item;
+    item.key = key;
+    item.state = enabled ? kButtonEnabled : kButtonDisabled;
+    return item;
+}
+
 int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyStates) {
     int32_t result = -1;
     if (items.size() > 1) ImGui::Separator();

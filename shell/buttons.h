@@ -18,6 +18,9 @@ struct UIButtonRowItem {
 
 // Draws the row; returns the index of the button pressed this frame, or -1.
 int32_t drawButtonRow(const std::vector<UIButtonRowItem>& items, bool applyStates);
+
+// A row item for the table button `key`, enabled or disabled.
+UIButtonRowItem buttonRowItem(const char* key, bool enabled = true);
 // Where a row last drew the key's button, in screen pixels, and in which
 // Dear ImGui frame (tests click buttons by key). False when never drawn.
 struct ButtonRect {

@@ -141,13 +141,6 @@ void drawSetRows() {
     }
 }
 
-UIButtonRowItem rowItem(const char* key, bool enabled) {
-    UIButtonRowItem item;
-    item.key = key;
-    item.state = enabled ? kButtonEnabled : kButtonDisabled;
-    return item;
-}
-
 void pressButton(int32_t index, bool& open) {
     const SetListEntry* entry = listedEntry(g_state.chosenKey);
     switch (index) {
@@ -185,11 +178,11 @@ void drawButtons(bool restoring, bool& open) {
     const bool fileExists = !entry || isExistingFile(entry->setFilePath);
     const bool changeable = chosen && !restoring && fileExists;
     const std::vector<UIButtonRowItem> items = {
-        rowItem("bkr", changeable),
-        rowItem("bkrf", chosen && !restoring),
-        rowItem("bkre", changeable && !isBackupSetEditRunning()),  // one edit at a time
-        rowItem("bkc", !restoring),
-        rowItem("bkcncl", restoring),
+        buttonRowItem("bkr", changeable),
+        buttonRowItem("bkrf", chosen && !restoring),
+        buttonRowItem("bkre", changeable && !isBackupSetEditRunning()),  // one edit at a time
+        buttonRowItem("bkc", !restoring),
+        buttonRowItem("bkcncl", restoring),
     };
     pressButton(drawButtonRow(items, true), open);
 }

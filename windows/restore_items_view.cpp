@@ -234,13 +234,6 @@ void drawGroups() {
     }
 }
 
-UIButtonRowItem enabledItem(const char* key) {
-    UIButtonRowItem item;
-    item.key = key;
-    item.state = kButtonEnabled;
-    return item;
-}
-
 void drawCounts() {
     uint64_t existing = 0;
     for (const auto& [key, entry] : g_view.set.files) existing += entry.copied ? 1 : 0;
@@ -265,7 +258,7 @@ void drawContents(bool& open) {
         drawGroups();
         ImGui::EndListBox();
     }
-    const int32_t pressed = drawButtonRow({enabledItem("bksa"), enabledItem("bkdsa"), enabledItem("bkc")}, true);
+    const int32_t pressed = drawButtonRow({buttonRowItem("bksa"), buttonRowItem("bkdsa"), buttonRowItem("bkc")}, true);
     if (pressed == kSelectAll) markEntries(true, {}, true);
     if (pressed == kDeselectAll) markEntries(true, {}, false);
     if (pressed == kDismiss) open = false;

@@ -266,20 +266,13 @@ void drawFilterCombo(RestoreViewState& view) {
     ImGui::EndCombo();
 }
 
-UIButtonRowItem buttonItem(const char* key, bool enabled) {
-    UIButtonRowItem item;
-    item.key = key;
-    item.state = enabled ? kButtonEnabled : kButtonDisabled;
-    return item;
-}
-
 // The button row; false when " Dismiss " closed the window.
 bool drawButtons(RestoreViewState& view, int chosen) {
     const bool idle = !restoreActive.load() && !g_jobRunning.load();
     const bool any = chosen > 0 && idle;
-    const int32_t pressed = drawButtonRow({buttonItem("bksa", idle), buttonItem("bkdsa", idle), buttonItem("bkr", any),
-                                           buttonItem("bkrf", any), buttonItem("bkc", idle),
-                                           buttonItem("bkcncl", restoreWorkBusy.load())},
+    const int32_t pressed = drawButtonRow({buttonRowItem("bksa", idle), buttonRowItem("bkdsa", idle), buttonRowItem("bkr", any),
+                                           buttonRowItem("bkrf", any), buttonRowItem("bkc", idle),
+                                           buttonRowItem("bkcncl", restoreWorkBusy.load())},
                                           true);
     switch (pressed) {
         case 0: if (idle) startSelectAll(true); break;

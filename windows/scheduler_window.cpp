@@ -134,20 +134,13 @@ void drawTriggerList(const std::wstring& key, const std::vector<ScheduleTrigger>
     ImGui::EndListBox();
 }
 
-UIButtonRowItem buttonItem(const char* key, int32_t state) {
-    UIButtonRowItem item;
-    item.key = key;
-    item.state = state;
-    return item;
-}
-
 void drawScheduleButtons(const std::wstring& key) {
     const bool selected = g_state.selectedId != 0;
-    const int32_t rowState = selected && !isTriggerEditorOpen() ? kButtonEnabled : kButtonDisabled;
+    const bool rowEnabled = selected && !isTriggerEditorOpen();
     const int32_t pressed = drawButtonRow(
-        {buttonItem("bkre", rowState), buttonItem("bkr", rowState), buttonItem("bkc", kButtonEnabled)}, true);
-    if (pressed == 0 && rowState == kButtonEnabled) openTriggerEditor(key, g_state.selectedId);
-    if (pressed == 1 && rowState == kButtonEnabled) {
+        {buttonRowItem("bkre", rowEnabled), buttonRowItem("bkr", rowEnabled), buttonRowItem("bkc")}, true);
+    if (pressed == 0 && rowEnabled) openTriggerEditor(key, g_state.selectedId);
+    if (pressed == 1 && rowEnabled) {
         removeTrigger(key, g_state.selectedId);
         g_state.selectedId = 0;
     }

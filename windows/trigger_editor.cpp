@@ -236,13 +236,6 @@ bool acceptEdit() {
     return true;
 }
 
-UIButtonRowItem buttonItem(const char* key) {
-    UIButtonRowItem item;
-    item.key = key;
-    item.state = kButtonEnabled;
-    return item;
-}
-
 // The table of the editor; 1 when " Accept " was pressed, 2 for " Cancel ".
 int32_t drawEditorTable() {
     TriggerEditorState& e = g_editor;
@@ -268,7 +261,7 @@ int32_t drawEditorTable() {
     ImGui::TableNextColumn();
     ImGui::TextUnformatted("");
     ImGui::TableNextColumn();
-    const int32_t pressed = drawButtonRow({buttonItem("bkae"), buttonItem("bkcncl")}, true);
+    const int32_t pressed = drawButtonRow({buttonRowItem("bkae"), buttonRowItem("bkcncl")}, true);
     ImGui::EndTable();
     return pressed == 0 ? 1 : pressed == 1 ? 2 : 0;
 }
