@@ -45,31 +45,6 @@ pid_t spawn(const std::vector<std::string>& args, int outFd = -1) {
     _exit(127);
 }
 
-// Starts a program that writes one line (a display number or a bus address) to `fd`.
-std::string spawnAndReadLine(std::vector<std::string> args, const std::string& fdArgPrefix, pid_t& pid) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    args.push_back(fdArgPrefix + std::to_string(fds[1]));
-    pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string line;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    close(fds[0]);
-    return line;
-}
-
 double cpuSeconds(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), {});

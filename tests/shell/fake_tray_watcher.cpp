@@ -9,25 +9,33 @@
 #include <atomic>
 #include <thread>
 
-SessionBus::SessionBus(const std::string& folder) {
+std::string spawnAndReadLine(std::vector<std::string> args, const std::string& fdArgPrefix, pid_t& pid) {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe(fds) != 0) return {};
+    args.push_back(fdArgPrefix + std::to_string(fds[1]));
     pid = fork();
     if (pid == 0) {
         close(fds[0]);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
-        const std::string print = "--print-address=" + std::to_string(fds[1]);
-        const std::string listen = "--address=unix:path=" + folder + "/bus";
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", listen.c_str(), print.c_str(),
-               static_cast<char*>(nullptr));
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);
+    std::string line;
     char c;
-    while (pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n') address += c;
+    while (pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n') line += c;
     close(fds[0]);
+    return line;
+}
+
+SessionBus::SessionBus(const std::string& folder) {
+    address = spawnAndReadLine({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + folder + "/bus"},
+                               "--print-address=", pid);
 }
 
 SessionBus::~SessionBus() {

@@ -4,6 +4,12 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
+
+// Starts a helper program (Xvfb, dbus-daemon) that writes one line, a display
+// number or a bus address, to the descriptor named by `fdArgPrefix` + fd;
+// returns that line, empty when it wrote none.
+std::string spawnAndReadLine(std::vector<std::string> args, const std::string& fdArgPrefix, pid_t& pid);
 
 struct SessionBus {
     pid_t pid = -1;

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <map>
 #include <string>
+
+#include "fake_tray_watcher.h"
 #include <thread>
 #include <vector>
 
@@ -138,24 +140,8 @@ struct XServer {
     std::string display;  // ":N", empty when Xvfb could not start
 
     XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
+        const std::string number = spawnAndReadLine(
+            {"Xvfb", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-displayfd"}, "", pid);
         if (!number.empty()) display = ":" + number;
     }
     ~XServer() { stop(); }
