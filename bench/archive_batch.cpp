@@ -74,20 +74,23 @@ size_t archivedCount() {
     return count;
 }
 
+// Each run starts from an empty archive and no records. The archive root
+// must exist: a missing one stops archiving.
+void startIteration() {
+    std::filesystem::remove_all(kArchive);
+    std::filesystem::create_directories(kArchive);
+    std::filesystem::remove_all(kCpTarget);
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    versionRecordMap.clear();
+}
+
 void BM_BatchAgainstCp(benchmark::State& state) {
     std::filesystem::remove_all(kFolder);
     const std::vector<std::wstring> paths = makeFiles();
     setUpEngine();
     run("sync");
     for (auto _ : state) {
-        // The archive root must exist: a missing one stops archiving.
-        std::filesystem::remove_all(kArchive);
-        std::filesystem::create_directories(kArchive);
-        std::filesystem::remove_all(kCpTarget);
-        {
-            std::lock_guard<std::mutex> lock(versionRecordMutex);
-            versionRecordMap.clear();
-        }
+        startIteration();
         std::vector<ChangedFile> changes;
         for (const std::wstring& path : paths) changes.push_back({path, L"bench"});
         archiveChangedFile(changes);
@@ -125,14 +128,7 @@ void BM_BurstAgainstCpSync(benchmark::State& state) {
     timings().settleMs = kSettleMs;
     std::vector<char> block(1 << 20, 'b');
     for (auto _ : state) {
-        // The archive root must exist: a missing one stops archiving.
-        std::filesystem::remove_all(kArchive);
-        std::filesystem::create_directories(kArchive);
-        std::filesystem::remove_all(kCpTarget);
-        {
-            std::lock_guard<std::mutex> lock(versionRecordMutex);
-            versionRecordMap.clear();
-        }
+        startIteration();
         run("sync");
         std::thread copier;
         const auto burstStart = std::chrono::steady_clock::now();
