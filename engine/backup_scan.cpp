@@ -358,6 +358,11 @@ void resetBackupScan() {
     startFolderCopiesRound(++g_scanGeneration);  // the only place taking both locks, in this order
 }
 
+size_t backupScanWorkerCount() {
+    std::lock_guard<std::mutex> lock(g_scanMutex);
+    return g_scanWorkers;
+}
+
 BackupScanCounts backupScanCounts() {
     std::lock_guard<std::mutex> lock(g_scanMutex);
     return g_scanCounts;

@@ -79,6 +79,10 @@ struct BackupScanCounts {
     uint64_t finished = 0;  // comparisons stored in this round
 };
 BackupScanCounts backupScanCounts();
+// Scan workers in the pool now (at most eight). A worker that has left the
+// pool may still be ending its thread, so the engine's thread count can be
+// briefly higher.
+size_t backupScanWorkerCount();
 // Waits until at most `running` comparisons are queued or in progress, or
 // `ms` passed; returns the counts then.
 BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms);

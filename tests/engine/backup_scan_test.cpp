@@ -170,7 +170,7 @@ TEST_F(BackupScanTest, ManyComparisonsOnABoundedPool) {
         makeFile(arch + "/" + file, "x");
         makeFile(src + "/" + file, i % 2 ? "x" : "yy");  // equal size and time would count as equal
         EXPECT_EQ(startBackupScanThread(utf8ToWide(src + "/" + file), utf8ToWide(arch + "/" + file)), L"-");
-        EXPECT_LE(liveEngineThreadCount(), 8u);
+        EXPECT_LE(backupScanWorkerCount(), 8u);
     }
     // Generous bound: the sanitizer build on a loaded machine is slow.
     for (int i = 0; i < 12000 && backupScanCounts().finished < 300; ++i)
