@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -66,55 +67,99 @@ bool rangeCopyUnsupported(int error) {
            error == ETXTBSY;
 }
 
-// Moves one chunk with read/write from the current offset; bytes moved or -1.
-ssize_t copyChunkByReadWrite(int in, int out, off_t offset, std::vector<char>& buffer) {
+// Moves up to `limit` bytes with read/write at `offset`; bytes moved or -1.
+ssize_t copyChunkByReadWrite(int in, int out, off_t offset, uint64_t limit, std::vector<char>& buffer) {
     if (buffer.empty()) buffer.resize(1 << 20);
-    ssize_t moved = 0;
-    while (static_cast<uint64_t>(moved) < kCopyChunkBytes) {
-        const ssize_t got = ::pread(in, buffer.data(), buffer.size(), offset + moved);
+    uint64_t moved = 0;
+    while (moved < limit) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), limit - moved));
+        const off_t at = offset + static_cast<off_t>(moved);
+        const ssize_t got = ::pread(in, buffer.data(), want, at);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return got < 0 ? -1 : moved;
+        if (got <= 0) return got < 0 ? -1 : static_cast<ssize_t>(moved);
         for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::pwrite(out, buffer.data() + written, static_cast<size_t>(got - written),
-                                         offset + moved + written);
+            const ssize_t put =
+                ::pwrite(out, buffer.data() + written, static_cast<size_t>(got - written), at + written);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) return -1;
             written += put;
         }
-        moved += got;
+        moved += static_cast<uint64_t>(got);
     }
-    return moved;
+    return static_cast<ssize_t>(moved);
 }
 
+// The source's next run of data at or after `offset`, as [start, end). False
+// when only a hole follows up to the end of the file. A file system that
+// cannot tell holes apart reads as one run of data.
+bool nextDataRun(int in, off_t offset, off_t& start, off_t& end) {
+    start = ::lseek(in, offset, SEEK_DATA);
+    if (start < 0 && errno == ENXIO) return false;
+    if (start < 0) {
+        start = offset;
+        end = std::numeric_limits<off_t>::max();
+        return true;
+    }
+    end = ::lseek(in, start, SEEK_HOLE);
+    if (end <= start) end = std::numeric_limits<off_t>::max();
+    return true;
+}
+
+// Moves up to `limit` bytes at `offset` (the same offset in both files);
+// bytes moved, 0 at the source's end, -1 on failure.
+ssize_t copyChunk(int in, int out, off_t offset, uint64_t limit, bool& useRange, std::vector<char>& buffer) {
+    while (useRange) {
+        loff_t inOffset = offset, outOffset = offset;
+        const ssize_t moved = ::copy_file_range(in, &inOffset, out, &outOffset, static_cast<size_t>(limit), 0);
+        if (moved >= 0) return moved;
+        if (errno == EINTR) continue;
+        if (!rangeCopyUnsupported(errno)) return -1;
+        useRange = false;
+    }
+    return copyChunkByReadWrite(in, out, offset, limit, buffer);
+}
+
+// Copies the source's runs of data only and leaves its holes as holes, so a
+// sparse file (a disk image, a database) takes no more room in the copy than
+// in the source. Progress counts the file's full size, holes included.
 CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source, const std::wstring& target,
                     const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
-    uint64_t copied = 0;
+    uint64_t copied = 0, reported = 0;
     bool useRange = true;
     std::vector<char> buffer;
+    // Called a chunk's worth of the file apart, not once per run: a file
+    // broken into many small runs would call it thousands of times.
     auto report = [&]() {
+        reported = copied;
         return progress && progress(CopyProgress{total, copied, source, target}) == CopyProgressAnswer::Cancel;
     };
     if (report()) return CopyResult::Cancelled;
+    off_t runEnd = 0;
     for (;;) {
         if (cancelRequested(cancel)) return CopyResult::Cancelled;
-        ssize_t moved;
-        if (useRange) {
-            loff_t inOffset = static_cast<loff_t>(copied), outOffset = inOffset;
-            moved = ::copy_file_range(in, &inOffset, out, &outOffset, kCopyChunkBytes, 0);
-            if (moved < 0 && errno == EINTR) continue;
-            if (moved < 0 && rangeCopyUnsupported(errno)) {
-                useRange = false;
-                continue;
-            }
-        } else {
-            moved = copyChunkByReadWrite(in, out, static_cast<off_t>(copied), buffer);
+        if (static_cast<off_t>(copied) >= runEnd) {
+            off_t runStart = 0;
+            if (!nextDataRun(in, static_cast<off_t>(copied), runStart, runEnd)) break;
+            copied = static_cast<uint64_t>(runStart);
         }
+        const uint64_t limit = std::min<uint64_t>(kCopyChunkBytes, static_cast<uint64_t>(runEnd) - copied);
+        const ssize_t moved = copyChunk(in, out, static_cast<off_t>(copied), limit, useRange, buffer);
         if (moved < 0) return CopyResult::Failed;
-        if (moved == 0) return CopyResult::Copied;
+        if (moved == 0) break;
         copied += static_cast<uint64_t>(moved);
         total = std::max(total, copied);
-        if (report()) return CopyResult::Cancelled;
+        if (copied - reported >= kCopyChunkBytes && report()) return CopyResult::Cancelled;
     }
+    // A file that ends in a hole: the copy gets the same size, as a hole.
+    struct stat st {};
+    if (::fstat(in, &st) != 0) return CopyResult::Failed;
+    if (static_cast<uint64_t>(st.st_size) > copied) {
+        if (::ftruncate(out, st.st_size) != 0) return CopyResult::Failed;
+        copied = static_cast<uint64_t>(st.st_size);
+        total = std::max(total, copied);
+    }
+    if (copied != reported && report()) return CopyResult::Cancelled;
+    return CopyResult::Copied;
 }
 
 // Gives the finished temporary file the target's name.

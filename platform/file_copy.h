@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-// Bytes moved between two calls of the progress routine (and cancel checks).
+// Bytes of the file (holes included) between two calls of the progress routine.
 inline constexpr uint64_t kCopyChunkBytes = 32ull << 20;
 
 struct CopyProgress {
@@ -69,9 +69,10 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group);
 // A source whose size, modification time or change time differs after the
 // copy from before it was written meanwhile: the copy may hold a mix of old
 // and new content, a state the file never had, so it is discarded.
-// The routine (may be empty) is called once before the first chunk and after
-// every chunk; a non-zero *cancel (may be null) stops the copy before the next
-// chunk. Both paths must be absolute. The copy and the target's folder are
+// Only the source's data is copied: its holes stay holes in the copy.
+// The routine (may be empty) is called once before the first chunk, after
+// every chunk and at the end, counting holes as copied; a non-zero *cancel
+// (may be null) stops the copy before the next chunk. Both paths must be absolute. The copy and the target's folder are
 // synced before the call returns.
 CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
                                 const CopyProgressRoutine& progress = {},

@@ -211,3 +211,60 @@ TEST(FileCopy, ASourceWrittenDuringTheCopyIsNeverCopiedTorn) {
     EXPECT_TRUE(sameContent(source, folder + "/final.bin"));
     EXPECT_EQ(readTestFile(folder + "/final.bin").find_first_not_of('c'), std::string::npos);
 }
+
+namespace {
+
+// The runs of data of a file, as [start, end) pairs found with SEEK_DATA/SEEK_HOLE.
+std::vector<std::pair<off_t, off_t>> dataRuns(const std::string& path) {
+    std::vector<std::pair<off_t, off_t>> runs;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    for (off_t at = 0;;) {
+        const off_t start = ::lseek(fd, at, SEEK_DATA);
+        if (start < 0) break;
+        at = ::lseek(fd, start, SEEK_HOLE);
+        runs.emplace_back(start, at);
+    }
+    ::close(fd);
+    return runs;
+}
+
+}  // namespace
+
+// A 256 MiB file that starts and ends with holes and holds 3 runs of data,
+// one of them across a chunk boundary: the copy has the same runs, the same
+// bytes and no more blocks, and progress still reaches the full size. Copied
+// within one file system (copy_file_range) and from tmpfs (read/write).
+TEST(FileCopy, SparseFilesKeepTheirHoles) {
+    const std::string folder = makeTestFolder("sparse");
+    std::vector<std::string> sources{folder + "/image.bin"};
+    const std::string shm = "/dev/shm/varnholt-sparse-" + std::to_string(::getpid());
+    if (std::filesystem::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0) sources.push_back(shm);
+    const off_t size = 256 << 20;
+    for (const std::string& source : sources) {
+        const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, size), 0);
+        const std::string data(1 << 20, 'd');
+        for (const off_t at : {off_t(8) << 20, off_t(kCopyChunkBytes) - (256 << 10), off_t(200) << 20})
+            ASSERT_EQ(::pwrite(fd, data.data(), data.size(), at), ssize_t(data.size()));
+        ::close(fd);
+
+        const std::string target = folder + "/copy.bin";
+        uint64_t last = 0;
+        auto progress = [&](const CopyProgress& p) {
+            EXPECT_GE(p.bytesCopied, last);
+            last = p.bytesCopied;
+            return CopyProgressAnswer::Continue;
+        };
+        ASSERT_EQ(copyFileWithProgress(wide(source), wide(target), progress), CopyResult::Copied) << source;
+        EXPECT_EQ(last, uint64_t(size));
+        struct stat from {}, to {};
+        ASSERT_EQ(::stat(source.c_str(), &from), 0);
+        ASSERT_EQ(::stat(target.c_str(), &to), 0);
+        EXPECT_EQ(to.st_size, size);
+        EXPECT_LE(to.st_blocks, from.st_blocks + 64) << source;  // 3 MiB of data, not 256
+        EXPECT_EQ(dataRuns(target), dataRuns(source)) << source;
+        EXPECT_TRUE(sameContent(source, target));
+        std::filesystem::remove(source);
+    }
+}
