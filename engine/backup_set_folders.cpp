@@ -129,7 +129,7 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
     const std::vector<std::wstring> staged = listFolderFiles(backupStagingSubfolder(folder.key));
     if (staged.empty()) return false;
     const std::wstring target = archiveBackupSetFolder(folder.archivePath);
-    if (!isExistingFolder(target) && !makeDirectoryPath(target)) return false;
+    if (!isExistingFolder(target) && !makeDirectoryPathWithSD(target)) return false;
     // Copy first, delete after: a failed copy never costs the archive a set.
     std::set<std::wstring> wanted;
     bool allCopied = true;

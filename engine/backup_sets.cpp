@@ -85,7 +85,7 @@ bool ensureParentFolder(const std::wstring& filePath) {
     const size_t last = filePath.rfind(kPathSeparator);
     if (last == std::wstring::npos) return false;
     const std::wstring folder = filePath.substr(0, last + 1);
-    return isExistingFolder(folder) || makeDirectoryPath(folder);
+    return isExistingFolder(folder) || makeDirectoryPathWithSD(folder);
 }
 
 }  // namespace

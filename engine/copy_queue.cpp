@@ -111,7 +111,7 @@ bool saveCopyQueue() {
         values.push_back(source + std::wstring(kFieldSeparatorW) + application);
     if (values.empty()) return !isExistingFile(path) || removeFile(path);
     const std::wstring folder = configurationFolderPath();
-    if (!isExistingFolder(folder) && !makeDirectoryPath(folder + kPathSeparatorText)) return false;
+    if (!isExistingFolder(folder) && !makeDirectoryPathWithSD(folder + kPathSeparatorText)) return false;
     DataRecord document;
     addRecordSection(document, kQueueSection);
     const RecordSectionHandle section = getRecordSection(document, kQueueSection);

@@ -197,7 +197,7 @@ bool saveVersionRecords() {
     const std::vector<FolderArchive> folders = copyWatchFolderArchives();
     const std::wstring folder = metadataFolderPath();
     RecordStreamWriter writer;
-    bool saved = (isExistingFolder(folder) || makeDirectoryPath(folder + kPathSeparatorText)) &&
+    bool saved = (isExistingFolder(folder) || makeDirectoryPathWithSD(folder + kPathSeparatorText)) &&
                  beginRecordStream(writer, versionRecordsFilePath(), kItemEntry, kRecordWideText);
     if (saved) {
         // Written from the map itself, under its lock: no copy of the map and
