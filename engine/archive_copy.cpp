@@ -283,13 +283,18 @@ int32_t copyStatusOf(CopyOutcome outcome) {
 
 // Creates the target's folders below the archive root, one by one, never the
 // root itself: a root that is gone (a drive unplugged) makes every mkdir fail
-// instead of growing a new archive under the empty mount point.
-bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target) {
+// instead of growing a new archive under the empty mount point. Each takes
+// the mode of the source folder it mirrors, so a private folder's names stay
+// private in the archive.
+bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey) {
     if (!isExistingFolder(root) || !pathIsInside(target, root)) return false;
+    const std::wstring sourceFolder = withoutTrailingSeparator(folderKey);
     for (size_t cut = target.find(kPathSeparator, root.size() + 1); cut != std::wstring::npos;
          cut = target.find(kPathSeparator, cut + 1)) {
         const std::wstring prefix = target.substr(0, cut);
-        if (!isExistingFolder(prefix) && !makeFolder(prefix, kDefaultFolderMode)) return false;
+        if (isExistingFolder(prefix)) continue;
+        const unsigned mode = mirroredFolderMode(sourceFolder + prefix.substr(root.size()));
+        if (!makeFolder(prefix, mode)) return false;
     }
     return true;
 }
@@ -304,8 +309,10 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
         if (sizeKnown) setFileProgress(source, 1.0);
         return CopyOutcome::NotCopied;
     }
-    uint64_t freeBytes = 0;
-    if (readFreeSpaceForCopy(target, freeBytes) && size >= freeBytes) return CopyOutcome::DiskFull;
+    // A sparse file's copy keeps its holes: only its data needs room.
+    uint64_t needed = size, freeBytes = 0;
+    if (!readFileDataBytes(source, needed)) needed = size;
+    if (readFreeSpaceForCopy(target, freeBytes) && needed >= freeBytes) return CopyOutcome::DiskFull;
     const CopyResult result = stageCopy(group, source, target, onCopyProgress, cancel);
     if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
     return result == CopyResult::Copied ? CopyOutcome::Staged : CopyOutcome::NotCopied;
@@ -404,7 +411,7 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     if (!isRegularFile(item.sourcePath)) return failItem(item);
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
     std::wstring root;
-    if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target)) {
+    if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target, folderKey)) {
         if (!root.empty() && !isExistingFolder(root)) return awaitArchive(item, folderKey);
         return failItem(item);
     }

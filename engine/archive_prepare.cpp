@@ -65,7 +65,8 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
                           4, false);
         return;
     }
-    if (!isExistingFolder(archiveFolder) && !makeDirectoryPath(archiveFolder + kPathSeparatorText)) return;
+    // An archive the program makes is its owner's only, as the data folder is.
+    if (!isExistingFolder(archiveFolder) && !makeDirectoryPathWithSD(archiveFolder + kPathSeparatorText)) return;
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
     importBackupSets(folderPath);
     indexArchivedVersions(folderPath);

@@ -67,6 +67,20 @@ std::wstring parentOf(const std::wstring& path) {
     return slash == std::wstring::npos || slash == 0 ? std::wstring() : path.substr(0, slash);
 }
 
+// Makes the missing folders above a restored file, top down. Each takes the
+// mode of the archive folder at the same height above the copy, which
+// mirrors the folder the file was archived from: a private folder comes
+// back private.
+bool makeRestoreFolders(const std::wstring& destination, const std::wstring& archivePath) {
+    std::vector<std::pair<std::wstring, std::wstring>> missing;  // folder and its model, bottom up
+    std::wstring folder = parentOf(destination), model = parentOf(archivePath);
+    for (; !folder.empty() && !isExistingFolder(folder); folder = parentOf(folder), model = parentOf(model))
+        missing.emplace_back(folder, model);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        if (!makeFolder(it->first, mirroredFolderMode(it->second))) return false;
+    return true;
+}
+
 double shareOf(size_t copies, size_t total) {
     return total == 0 ? 0.0 : static_cast<double>(copies) / static_cast<double>(total);
 }
@@ -128,7 +142,8 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         const std::wstring folder = parentOf(item.destination);
-        if (!group.madeFolders.count(folder) && makeDirectoryPath(item.destination)) group.madeFolders.insert(folder);
+        if (!group.madeFolders.count(folder) && makeRestoreFolders(item.destination, item.archivePath))
+            group.madeFolders.insert(folder);
         const CopyResult result = stageCopy(group.group, item.archivePath, item.destination, onRestoreProgress,
                                             cancelMirror(CancelTask::Restore));
         if (result == CopyResult::Copied) return RestoreStep::Copied;

@@ -43,7 +43,7 @@ std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDrive
     }
     for (const auto& [freeBytes, root] : drives) {
         const std::wstring proposal = proposalOn(path, root);
-        if (!proposal.empty() && makeFolder(archiveRootOf(root), kDefaultFolderMode) && isFolder(archiveRootOf(root)))
+        if (!proposal.empty() && makeFolder(archiveRootOf(root), kPrivateFolderMode) && isFolder(archiveRootOf(root)))
             return proposal;
     }
     return L"";

@@ -127,6 +127,12 @@ bool makeDirectoryPathWithSD(std::wstring path) { return makeFolderChain(path, p
 
 bool makeDirectoryPath(std::wstring path) { return makeFolderChain(path, kDefaultFolderMode); }
 
+unsigned mirroredFolderMode(const std::wstring& model) {
+    unsigned mode = 0;
+    if (!readFileMode(model, mode)) return kPrivateFolderMode;
+    return (mode & kDefaultFolderMode) | kPrivateFolderMode;
+}
+
 bool folderHasFiles(std::wstring folder) {
     bool found = false;
     walkFolder(folder, true, [&](const std::wstring&) { return !(found = true); }, [](const std::wstring&) { return true; });

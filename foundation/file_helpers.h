@@ -31,6 +31,12 @@ bool filesAreEqual(std::wstring pathA, std::wstring pathB);
 bool makeDirectoryPathWithSD(std::wstring path);
 bool makeDirectoryPath(std::wstring path);
 
+// The mode of a folder made in the image of `model` (the source folder an
+// archive folder mirrors, or the archive folder a restored folder comes
+// from): the model's, never wider than 0755 and always open to its owner;
+// owner-only when the model cannot be read.
+unsigned mirroredFolderMode(const std::wstring& model);
+
 // True as soon as a file is found in the folder or below (folders whose
 // names begin with "." are not entered).
 bool folderHasFiles(std::wstring folder);

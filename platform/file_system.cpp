@@ -65,6 +65,21 @@ bool readFileSize(const std::wstring& path, uint64_t& size) {
     return true;
 }
 
+bool readFileDataBytes(const std::wstring& path, uint64_t& bytes) {
+    bytes = 0;
+    struct stat st {};
+    if (!statPath(path, st) || !S_ISREG(st.st_mode)) return false;
+    bytes = std::min(static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_blocks) * 512);
+    return true;
+}
+
+bool readFileMode(const std::wstring& path, unsigned& mode) {
+    struct stat st {};
+    if (!statPath(path, st)) return false;
+    mode = static_cast<unsigned>(st.st_mode) & 07777;
+    return true;
+}
+
 bool readFileWriteTicks(const std::wstring& path, int64_t& ticks) {
     struct stat st {};
     if (!statPath(path, st)) return false;

@@ -32,6 +32,13 @@ uint32_t readFileAttributes(const std::wstring& path);
 // Size of a regular file; false (size 0) when the path is missing or a folder.
 bool readFileSize(const std::wstring& path, uint64_t& size);
 
+// Bytes a copy of the file needs on disk: its size less its holes (what its
+// blocks hold, never more than its size). False as readFileSize.
+bool readFileDataBytes(const std::wstring& path, uint64_t& bytes);
+
+// Permission bits (07777) of a file or folder, links followed.
+bool readFileMode(const std::wstring& path, unsigned& mode);
+
 // Last modification time (st_mtim) as 100-ns ticks since 1970.
 bool readFileWriteTicks(const std::wstring& path, int64_t& ticks);
 

@@ -1,7 +1,9 @@
 #include "engine/restore_tasks.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include "engine/file_watcher_pass.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
+#include "foundation/archive_root.h"
 
 namespace {
 
@@ -551,4 +554,75 @@ TEST(RestorePacing, TheWaitsOfAFastRunStayNearTheBudget) {
     resetTimings();
     EXPECT_GE(spent, 100ms);
     EXPECT_LT(spent, 600ms);
+}
+
+namespace {
+
+unsigned modeOf(const std::wstring& path) {
+    struct stat st {};
+    return ::stat(wideToUtf8(path).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Writes a 64 MiB file holding 1 MiB of data at 16 MiB, holes around it.
+void writeSparse(const std::wstring& path) {
+    const int fd = ::open(wideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 64 << 20), 0);
+    const std::string data(1 << 20, 'v');
+    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 16 << 20), ssize_t(data.size()));
+    ::close(fd);
+}
+
+off_t allocatedBytes(const std::wstring& path) {
+    struct stat st {};
+    return ::stat(wideToUtf8(path).c_str(), &st) == 0 ? st.st_blocks * 512 : -1;
+}
+
+}  // namespace
+
+// A private folder's names stay private in the archive, a sparse disk image
+// stays sparse, and both come back so when the folder is restored.
+TEST_F(RestoreTest, PrivateFoldersAndSparseFilesKeepTheirShapeThroughArchiveAndRestore) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const std::wstring secret = write(L"Private/Open/secret.txt", "names nobody else may read");
+    const std::wstring image = source(L"Private/disk.img");
+    writeSparse(image);
+    const std::wstring plain = write(L"Public/a.txt", "a");
+    ASSERT_EQ(::chmod(wideToUtf8(source(L"Private")).c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(wideToUtf8(source(L"Private/Open")).c_str(), 0775), 0);  // group-writable
+    ASSERT_EQ(::chmod(wideToUtf8(source(L"Public")).c_str(), 0755), 0);
+    // 8 MiB free is room enough for the image's 1 MiB of data.
+    setFreeSpaceFunction([](const std::wstring&, uint64_t& bytes) { return (bytes = 8 << 20), true; });
+    for (const std::wstring& path : {secret, image, plain}) queue(path);
+    runCopier();
+
+    EXPECT_EQ(modeOf(archived(L"Private")), 0700u);
+    EXPECT_EQ(modeOf(archived(L"Private/Open")), 0755u & ~mask);  // never group-writable
+    EXPECT_EQ(modeOf(archived(L"Public")), 0755u & ~mask);
+    EXPECT_EQ(read(archived(L"Private/Open/secret.txt")), "names nobody else may read");
+    ASSERT_EQ(fs::file_size(wideToUtf8(archived(L"Private/disk.img"))), 64u << 20);
+    EXPECT_LE(allocatedBytes(archived(L"Private/disk.img")), allocatedBytes(image) + (256 << 10));
+
+    // The whole private folder is lost; its versions are restored.
+    RestoreSelection selection;
+    for (const std::wstring& path : {secret, image}) selection[path][versionsOf(path).at(0)].selected = true;
+    fs::remove_all(wideToUtf8(source(L"Private")));
+    std::thread task(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", true);
+    task.join();
+    EXPECT_EQ(modeOf(source(L"Private")), 0700u);
+    EXPECT_EQ(modeOf(source(L"Private/Open")), 0755u & ~mask);
+    EXPECT_EQ(read(secret), "names nobody else may read");
+    EXPECT_LE(allocatedBytes(image), (1 << 20) + (256 << 10));
+    EXPECT_EQ(read(image).substr(16 << 20, 2), "vv");
+
+    // Archive roots the program makes are its owner's only.
+    const std::wstring made = utf8ToWide(makeTestFolder("roots")) + L"/made";
+    prepareArchiveThread(folders.watch, made + L"/deeper");
+    for (const std::wstring& folder : {made, made + L"/deeper", made + L"/deeper/Watch"})
+        EXPECT_EQ(modeOf(folder), 0700u) << wideToUtf8(folder);
+    const std::wstring drive = utf8ToWide(makeTestFolder("drive")) + L"/";
+    EXPECT_FALSE(prepareArchiveFolderOn(folders.watch, {{1, drive}}).empty());
+    EXPECT_EQ(modeOf(drive + std::wstring(kArchiveRootFolderName)), 0700u);
 }
