@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,20 +42,42 @@ void run(const std::string& command) {
     if (std::system(command.c_str()) > 1 * 256) std::abort();
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The two take turns going first: on this virtual machine whichever first
+// writes a new GiB of page cache pays for the host handing over the memory
+// (seconds), which would otherwise always fall on the same side.
 void BM_CopyAgainstCp(benchmark::State& state) {
     const std::string target = kFolder + "/ours.bin", cpTarget = kFolder + "/cp.bin";
+    std::vector<double> speeds;
     for (auto _ : state) {
-        const double cp = seconds([&] { run("cp " + kSource + " " + cpTarget + " && sync " + cpTarget); });
-        const double ours = seconds([&] {
-            if (copyFileWithProgress(utf8ToWide(kSource), utf8ToWide(target)) != CopyResult::Copied) std::abort();
-        });
+        // Each starts with nothing left to write back: the source was just
+        // written, and the other's copy would be written back meanwhile.
+        double cp = 0, ours = 0;
+        auto copyByCp = [&] {
+            run("sync");
+            cp = seconds([&] { run("cp " + kSource + " " + cpTarget + " && sync " + cpTarget); });
+        };
+        auto copyByUs = [&] {
+            run("sync");
+            ours = seconds([&] {
+                if (copyFileWithProgress(utf8ToWide(kSource), utf8ToWide(target)) != CopyResult::Copied) std::abort();
+            });
+        };
+        if (speeds.size() % 2 == 0) copyByCp(), copyByUs();
+        else copyByUs(), copyByCp();
+        speeds.push_back(cp / ours);
+        std::fprintf(stderr, "1 GiB copy: ours %.3f s, cp && sync %.3f s, speed %.2f of cp's\n", ours, cp, cp / ours);
         state.SetIterationTime(ours);
         state.counters["ours_s"] = ours;
         state.counters["cp_sync_s"] = cp;
-        state.counters["speed_vs_cp"] = cp / ours;
         std::filesystem::remove(target);
         std::filesystem::remove(cpTarget);
     }
+    state.counters["median_speed_vs_cp"] = median(speeds);
 }
 
 void BM_FilesAreEqualAgainstCmp(benchmark::State& state) {
@@ -72,7 +96,7 @@ void BM_FilesAreEqualAgainstCmp(benchmark::State& state) {
     std::filesystem::remove(other);
 }
 
-BENCHMARK(BM_CopyAgainstCp)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyAgainstCp)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilesAreEqualAgainstCmp)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
