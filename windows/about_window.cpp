@@ -223,9 +223,7 @@ void drawAboutWindow() {
     ImGui::SetNextWindowSize(ImVec2(560, 560), ImGuiCond_FirstUseEver);
     const ImGuiWindowFlags flags = ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse;
     if (ImGui::Begin("About", &shown, flags)) {
-        // Brought to the front only while no popup is open: in front of its
-        // own combo list it would hide the list.
-        if (!ImGui::IsPopupOpen(nullptr, ImGuiPopupFlags_AnyPopupId)) checkDisplayItemZOrder(kAboutWindowItemId);
+        checkDisplayItemZOrder(kAboutWindowItemId);
         drawAboutBody();
     }
     ImGui::End();

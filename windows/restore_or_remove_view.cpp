@@ -332,10 +332,7 @@ bool drawView(RestoreViewState& view) {
     bool open = true;
     const bool shown = ImGui::Begin(kTitle, busy ? nullptr : &open, ImGuiWindowFlags_NoCollapse);
     bool keep = true;
-    // Kept in front of the main window, but never over an open popup (its
-    // own group options and filter list among them).
-    if (!ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel))
-        checkDisplayItemZOrder(kRestoreOrRemoveViewId);
+    checkDisplayItemZOrder(kRestoreOrRemoveViewId);  // never over an open popup
     if (shown) {
         const ImVec2 size = ImGui::GetWindowSize();
         ImGui::PushFont(fontArial16 ? fontArial16 : ImGui::GetFont());

@@ -141,9 +141,7 @@ void drawUserMessageWindow() {
     ImGui::SetNextWindowSize(ImVec2(620, 460), ImGuiCond_FirstUseEver);
     const ImGuiWindowFlags flags = ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse;
     if (ImGui::Begin("User Message Submission", &shown, flags)) {
-        // Brought to the front only while no popup is open: in front of its
-        // own combo list it would hide the list.
-        if (!ImGui::IsPopupOpen(nullptr, ImGuiPopupFlags_AnyPopupId)) checkDisplayItemZOrder(kUserMessageWindowItemId);
+        checkDisplayItemZOrder(kUserMessageWindowItemId);
         ImGui::PushFont(fontArial16 ? fontArial16 : ImGui::GetFont());
         if (drawBody()) shown = false;
         ImGui::PopFont();
