@@ -438,15 +438,20 @@ TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
         setEntry(source(L"abs.txt"), archiveFile(L"abs.txt", "abs"), true),
         setEntry(elsewhere, archiveFile(L"elsewhere.txt", "not yours"), true),
         setEntry(L"./../up.txt", archiveFile(L"up.txt", "not yours"), true),
+        // A copy source outside the archive: the user's private key, say.
+        setEntry(L"./key.txt", elsewhere, true),
+        setEntry(L"./dots.txt", folders.archive + L"/../elsewhere.txt", true),
     });
+    ASSERT_TRUE(writeTestFile(wideToUtf8(elsewhere), "private key"));
     std::thread task(restoreBackupSetTask, setPath, folders.watch);
     answer("Confirm Source File Overwrite:", true);
     answer("Restore Successful!:", true);
     task.join();
     EXPECT_EQ(read(source(L"in.txt")), "in");
     EXPECT_EQ(read(source(L"abs.txt")), "abs");
-    EXPECT_FALSE(exists(elsewhere));
-    EXPECT_EQ(logCount(L"2 outside the folder, not restored:"), 1u);
+    EXPECT_EQ(read(elsewhere), "private key");
+    EXPECT_FALSE(exists(source(L"key.txt")) || exists(source(L"dots.txt")));
+    EXPECT_EQ(logCount(L"4 outside the folder or its archive, not restored:"), 1u);
     EXPECT_EQ(logCount(L"[||]3[|] [|]" + elsewhere), 1u);
     EXPECT_EQ(logCount(L"[||]3[|] [|]./../up.txt"), 1u);
 }
