@@ -12,6 +12,7 @@
 #include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -287,7 +288,7 @@ int32_t copyStatusOf(CopyOutcome outcome) {
 // the mode of the source folder it mirrors, so a private folder's names stay
 // private in the archive.
 bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey) {
-    if (!isExistingFolder(root) || !pathIsInside(target, root)) return false;
+    if (!isExistingFolder(root) || isForeignArchiveFolder(root) || !pathIsInside(target, root)) return false;
     const std::wstring sourceFolder = withoutTrailingSeparator(folderKey);
     for (size_t cut = target.find(kPathSeparator, root.size() + 1); cut != std::wstring::npos;
          cut = target.find(kPathSeparator, cut + 1)) {
@@ -412,7 +413,8 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
     std::wstring root;
     if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target, folderKey)) {
-        if (!root.empty() && !isExistingFolder(root)) return awaitArchive(item, folderKey);
+        if (!root.empty() && (!isExistingFolder(root) || isForeignArchiveFolder(root)))
+            return awaitArchive(item, folderKey);
         return failItem(item);
     }
     const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel, staged.group);

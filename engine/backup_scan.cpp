@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "engine/thread_registry.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
@@ -379,7 +380,7 @@ BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms) {
 size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wstring>& copies) {
     copies.clear();
     const std::wstring archive = watchFolderArchive(watchFolderPath);
-    if (archive.empty()) return 0;
+    if (archive.empty() || isForeignArchiveFolder(archive)) return 0;
     std::vector<std::wstring> files;
     listFilesRecursive(archive, files, true);
     for (const auto& [name, group] : groupCopiesByName(files)) {

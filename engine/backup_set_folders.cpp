@@ -8,6 +8,7 @@
 
 #include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
+#include "foundation/archive_root.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/file_helpers.h"
@@ -48,7 +49,8 @@ bool findWatchFolderArchive(const std::wstring& path, WatchFolderArchive& out) {
     if (found == watchFolderMap.end()) return false;
     out.key = found->first;
     out.archivePath = trimTrailingSeparators(found->second.archivePath);
-    return !out.archivePath.empty() && out.archivePath.front() == kPathSeparator;
+    return !out.archivePath.empty() && out.archivePath.front() == kPathSeparator &&
+           !isForeignArchiveFolder(out.archivePath);
 }
 
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
