@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/archive_copy.h"
+#include "engine/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
@@ -393,10 +394,11 @@ bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
         if (isCopyTemporaryName(lastComponent(copy)) || !pathIsInside(copyFolder, archive)) continue;
         ArchivePathParts parts;
         splitArchivePath(copy, parts);
-        std::wstring plain = parts.plainName;
+        const std::wstring relative = copyFolder.substr(archive.size());
+        std::wstring plain = longPlainName(parts.plainName, {folder.key + relative, copyFolder});
         if (parts.fileName.find(L'.') == std::wstring::npos) plain.pop_back();  // a name without "."
         BackupSetEntry entry;
-        entry.sourcePath = L"." + copyFolder.substr(archive.size()) + kPathSeparatorText + plain;
+        entry.sourcePath = L"." + relative + kPathSeparatorText + plain;
         entry.archivePath = copy;
         entry.copied = true;
         entry.restore = true;
