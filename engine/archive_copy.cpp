@@ -210,7 +210,8 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
             if (!isExistingFile(candidate)) return candidate;
         }
     }
-    if (option == kCollisionAppendTimeStamp) return folder + archiveVersionName(name, formatArchiveTimestamp(), extension);
+    if (option == kCollisionAppendTimeStamp)
+        return folder + archiveVersionName(name, formatArchiveTimestamp(), extension);
     // Overwrite and Single Backup replace the plain name itself.
     return target;
 }
