@@ -304,7 +304,10 @@ int runWithErrorHandler(const std::function<int()>& body) {
 
 std::string switchTextFromArguments(int argc, const char* const* argv) {
     std::string text;
-    for (int i = 1; i < argc; ++i) text += (i > 1 ? " " : "") + std::string(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) text += ' ';
+        text += argv[i];
+    }
     if (!text.empty() && text.front() == '/') text.erase(0, 1);
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
