@@ -7,11 +7,13 @@
 #include <memory>
 #include <thread>
 
+#include "engine/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -164,22 +166,28 @@ std::wstring versionNumberText(uint64_t n) {
 // One past the highest number taken by a numbered version of base.extension.
 // Never a number freed by a deletion below it: the numbers keep the order in
 // which the versions were made, which is how the newest is found.
+// A long name's versions may take its own base or its shortened one.
 uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extension) {
     const size_t slash = base.rfind(kPathSeparator);
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
-    const std::wstring prefix = base.substr(slash + 1) + std::wstring(kArchiveNameSeparator);
+    const std::wstring name = base.substr(slash + 1);
+    std::vector<std::wstring> prefixes{name + std::wstring(kArchiveNameSeparator)};
+    if (const std::wstring shortened = shortenedArchiveBase(name, extension); !shortened.empty())
+        prefixes.push_back(shortened + std::wstring(kArchiveNameSeparator));
     const std::wstring suffix = L"." + extension;
     std::vector<FolderEntry> entries;
     if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return 0;
     uint64_t next = 0;
     for (const FolderEntry& entry : entries) {
         const std::wstring& name = entry.name;
-        if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
-            !name.ends_with(suffix))
-            continue;
-        uint64_t number = 0;
-        const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-        if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
+        for (const std::wstring& prefix : prefixes) {
+            if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+                !name.ends_with(suffix))
+                continue;
+            uint64_t number = 0;
+            const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+            if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
+        }
     }
     return next;
 }
@@ -193,15 +201,17 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
     const bool hasDot = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
     const std::wstring base = hasDot ? target.substr(0, dot) : target;
     const std::wstring extension = hasDot ? target.substr(dot + 1) : std::wstring();
-    const std::wstring separator(kArchiveNameSeparator);
+    const std::wstring folder = target.substr(0, slash == std::wstring::npos ? 0 : slash + 1);
+    const std::wstring name = base.substr(folder.size());
     if (option == kCollisionAppendVersion) {
         std::wstring candidate;
         for (uint64_t n = nextVersionNumber(base, extension);; ++n) {
-            candidate = base + separator + versionNumberText(n) + L"." + extension;
+            candidate = folder + archiveVersionName(name, versionNumberText(n), extension);
             if (!isExistingFile(candidate)) return candidate;
         }
     }
-    if (option == kCollisionAppendTimeStamp) return base + separator + formatArchiveTimestamp() + L"." + extension;
+    if (option == kCollisionAppendTimeStamp)
+        return folder + archiveVersionName(name, formatArchiveTimestamp(), extension);
     // Overwrite and Single Backup replace the plain name itself.
     return target;
 }
@@ -287,7 +297,7 @@ int32_t copyStatusOf(CopyOutcome outcome) {
 // the mode of the source folder it mirrors, so a private folder's names stay
 // private in the archive.
 bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey) {
-    if (!isExistingFolder(root) || !pathIsInside(target, root)) return false;
+    if (!isExistingFolder(root) || isForeignArchiveFolder(root) || !pathIsInside(target, root)) return false;
     const std::wstring sourceFolder = withoutTrailingSeparator(folderKey);
     for (size_t cut = target.find(kPathSeparator, root.size() + 1); cut != std::wstring::npos;
          cut = target.find(kPathSeparator, cut + 1)) {
@@ -412,7 +422,8 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
     std::wstring root;
     if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target, folderKey)) {
-        if (!root.empty() && !isExistingFolder(root)) return awaitArchive(item, folderKey);
+        if (!root.empty() && (!isExistingFolder(root) || isForeignArchiveFolder(root)))
+            return awaitArchive(item, folderKey);
         return failItem(item);
     }
     const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel, staged.group);

@@ -9,6 +9,7 @@
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
@@ -65,6 +66,9 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
                           4, false);
         return;
     }
+    // Another user's folder, or one others can write, holds nothing of ours:
+    // nothing is archived, imported or indexed there.
+    if (isForeignArchiveFolder(archivePath) || isForeignArchiveFolder(archiveFolder)) return;
     // An archive the program makes is its owner's only, as the data folder is.
     if (!isExistingFolder(archiveFolder) && !makeDirectoryPathWithSD(archiveFolder + kPathSeparatorText)) return;
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;

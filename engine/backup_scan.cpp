@@ -9,7 +9,9 @@
 #include <memory>
 #include <unordered_map>
 
+#include "engine/archive_names.h"
 #include "engine/thread_registry.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
@@ -123,7 +125,7 @@ CopiesByName groupCopiesByName(const std::vector<std::wstring>& files) {
     ArchivePathParts parts;
     for (const std::wstring& file : files) {
         splitArchivePath(file, parts);
-        groups[joinPath(parts.folder, parts.plainName)].push_back(file);
+        groups[joinPath(parts.folder, archiveGroupName(parts.plainName))].push_back(file);
     }
     for (auto& group : groups) std::sort(group.second.begin(), group.second.end(), isNewerArchiveCopy);
     return groups;
@@ -180,7 +182,7 @@ size_t archivedCopies(const std::wstring& archiveName, std::vector<std::wstring>
     splitArchivePath(name, wanted);
     if (wanted.folder.empty() && (name.empty() || name.front() != kPathSeparator)) return 0;
     const std::shared_ptr<const CopiesByName> groups = listing(wanted.folder);
-    const auto group = groups->find(joinPath(wanted.folder, wanted.plainName));
+    const auto group = groups->find(joinPath(wanted.folder, archiveGroupName(wanted.plainName)));
     if (group == groups->end()) return 0;
     bool exact = false;
     for (const std::wstring& file : group->second) {
@@ -259,7 +261,8 @@ bool isNewerArchiveCopy(const std::wstring& a, const std::wstring& b) {
     ArchivePathParts partsA, partsB;
     splitArchivePath(a, partsA);
     splitArchivePath(b, partsB);
-    if (partsA.folder != partsB.folder || partsA.plainName != partsB.plainName) return a > b;
+    if (partsA.folder != partsB.folder || archiveGroupName(partsA.plainName) != archiveGroupName(partsB.plainName))
+        return a > b;
     std::wstring digitsA, digitsB;
     const bool numberedA = versionDigits(partsA.stamp, digitsA);
     const bool numberedB = versionDigits(partsB.stamp, digitsB);
@@ -379,12 +382,16 @@ BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms) {
 size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wstring>& copies) {
     copies.clear();
     const std::wstring archive = watchFolderArchive(watchFolderPath);
-    if (archive.empty()) return 0;
+    if (archive.empty() || isForeignArchiveFolder(archive)) return 0;
     std::vector<std::wstring> files;
     listFilesRecursive(archive, files, true);
+    ArchivePathParts parts;
     for (const auto& [name, group] : groupCopiesByName(files)) {
         NewestCopy newest;
-        for (const std::wstring& file : group) offerCopy(newest, file, file != name);
+        for (const std::wstring& file : group) {
+            splitArchivePath(file, parts);
+            offerCopy(newest, file, !parts.stamp.empty());
+        }
         copies.push_back(newest.path);
     }
     std::sort(copies.begin(), copies.end());

@@ -6,8 +6,10 @@
 #include <mutex>
 #include <set>
 
+#include "engine/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
+#include "foundation/archive_root.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/file_helpers.h"
@@ -48,7 +50,8 @@ bool findWatchFolderArchive(const std::wstring& path, WatchFolderArchive& out) {
     if (found == watchFolderMap.end()) return false;
     out.key = found->first;
     out.archivePath = trimTrailingSeparators(found->second.archivePath);
-    return !out.archivePath.empty() && out.archivePath.front() == kPathSeparator;
+    return !out.archivePath.empty() && out.archivePath.front() == kPathSeparator &&
+           !isForeignArchiveFolder(out.archivePath);
 }
 
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
@@ -63,6 +66,16 @@ std::wstring plainArchiveName(const std::wstring& path) {
     splitArchivePath(path, parts);
     if (parts.fileName.find(L'.') == std::wstring::npos) parts.plainName.pop_back();
     return parts.plainName;
+}
+
+// The source file name of an archived copy: its plain name, the long one
+// where a long name's version took a shortened base.
+std::wstring sourceNameOfCopy(const std::wstring& copy, const std::vector<std::wstring>& folders) {
+    ArchivePathParts parts;
+    splitArchivePath(copy, parts);
+    const std::wstring plain = longPlainName(parts.plainName, folders);
+    if (plain != parts.plainName) return plain;
+    return plainArchiveName(copy);
 }
 
 std::wstring folderOf(const std::wstring& path) {
@@ -184,7 +197,8 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
         const std::wstring copyFolder = folderOf(copy);
         if (!pathIsInside(copyFolder, folder.archivePath) || isBackupSetCopyPath(copy)) continue;
         const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));
-        const std::wstring sourcePath = joinPath(folder.key + relative, plainArchiveName(copy));
+        const std::wstring sourceFolder = folder.key + relative;
+        const std::wstring sourcePath = joinPath(sourceFolder, sourceNameOfCopy(copy, {sourceFolder, copyFolder}));
         if (!hasVersionRecord(sourcePath, copy) && addVersionRecord(sourcePath, copy, L"", false)) ++added;
     }
     return added;

@@ -80,6 +80,7 @@ bool loadCopyQueue() {
     if (!loadDataRecordFile(document, kQueueSection, path, kDataFilePassPhrase)) return false;
     const RecordSectionHandle section = getRecordSection(document, kQueueSection);
     std::vector<ChangedFile> changes;
+    std::vector<std::wstring> skipped;
     const size_t count = getRecordValueCount(section, kQueueEntry);
     for (size_t i = 0; i < count; ++i) {
         std::wstring text;
@@ -88,8 +89,19 @@ bool loadCopyQueue() {
         // application written after it is an image path.
         const size_t cut = text.rfind(kFieldSeparatorW);
         if (cut == std::wstring::npos || cut == 0) continue;
-        changes.push_back({text.substr(0, cut), text.substr(cut + kFieldSeparatorW.size())});
+        const std::wstring source = text.substr(0, cut);
+        // A source must lie in its watch folder: its archive name is built
+        // from its path, so "/watch/../x" would be read and written elsewhere.
+        if (!isPathBelow(source, findWatchFolderOfFile(source))) {
+            skipped.push_back(source);
+            continue;
+        }
+        changes.push_back({source, text.substr(cut + kFieldSeparatorW.size())});
     }
+    if (!skipped.empty())
+        appendAppLogEntry(L"Copy queue entries outside every watch folder skipped: " + std::to_wstring(skipped.size()) +
+                              L", the first: " + skipped.front(),
+                          4, false);
     // Straight into the queue: the files are archived even before the change
     // watcher runs, and items queued meanwhile stay.
     archiveChangedFile(changes);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/archive_copy.h"
+#include "engine/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
@@ -393,10 +394,11 @@ bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
         if (isCopyTemporaryName(lastComponent(copy)) || !pathIsInside(copyFolder, archive)) continue;
         ArchivePathParts parts;
         splitArchivePath(copy, parts);
-        std::wstring plain = parts.plainName;
+        const std::wstring relative = copyFolder.substr(archive.size());
+        std::wstring plain = longPlainName(parts.plainName, {folder.key + relative, copyFolder});
         if (parts.fileName.find(L'.') == std::wstring::npos) plain.pop_back();  // a name without "."
         BackupSetEntry entry;
-        entry.sourcePath = L"." + copyFolder.substr(archive.size()) + kPathSeparatorText + plain;
+        entry.sourcePath = L"." + relative + kPathSeparatorText + plain;
         entry.archivePath = copy;
         entry.copied = true;
         entry.restore = true;
@@ -430,31 +432,18 @@ size_t applyEditedMarks(BackupSetRecord& set, bool listed, const std::wstring& s
         std::count_if(set.files.begin(), set.files.end(), [](const auto& file) { return file.second.restore; }));
 }
 
-// True when a path ("/a/b", or the rest of a relative one) has a ".." component.
-bool leavesFolder(const std::wstring& rest) {
-    size_t start = 0;
-    while (start <= rest.size()) {
-        size_t end = rest.find(kPathSeparator, start);
-        if (end == std::wstring::npos) end = rest.size();
-        if (rest.compare(start, end - start, L"..") == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // The entries to copy back. A set read from an archive may come from another
-// machine: an entry whose destination is not below the source folder is never
+// machine or another user: an entry whose destination is not below the source
+// folder, or whose copy is not below the folder's archive, is never read or
 // written, only listed in `outside`.
 std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring& sourceFolder,
-                                  std::vector<std::wstring>& outside) {
+                                  const std::wstring& archive, std::vector<std::wstring>& outside) {
     const std::wstring folder = pathKey(withoutTrailingSeparator(sourceFolder));
     std::vector<RestoreItem> items;
     for (const auto& [key, entry] : set.files) {
         if (!copiedAndMarked(entry)) continue;
         const std::wstring destination = resolveRestoreDestination(entry.sourcePath, sourceFolder);
-        const std::wstring destinationKey = pathKey(destination);
-        if (folder.empty() || destinationKey == folder || !pathIsInside(destinationKey, folder) ||
-            leavesFolder(destinationKey)) {
+        if (!isPathBelow(pathKey(destination), folder) || !isPathBelow(pathKey(entry.archivePath), archive)) {
             outside.push_back(entry.sourcePath);
             continue;
         }
@@ -468,7 +457,7 @@ std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring
 std::wstring outsideReport(const std::vector<std::wstring>& outside) {
     if (outside.empty()) return L"";
     std::wstring text = std::wstring(kLineSeparatorW) +
-                        utf8ToWide(joinReportFields(2, "", std::to_string(outside.size()) + " outside the folder, not restored:", ""));
+                        utf8ToWide(joinReportFields(2, "", std::to_string(outside.size()) + " outside the folder or its archive, not restored:", ""));
     for (const std::wstring& path : outside)
         text += std::wstring(kLineSeparatorW) + utf8ToWide(joinReportFields(3, "", wideToUtf8(path), ""));
     return text;
@@ -511,7 +500,7 @@ std::wstring resolveRestoreDestination(const std::wstring& sourcePath, const std
     if (sourcePath.size() >= 2 && sourcePath[0] == L'.' && sourcePath[1] == kPathSeparator) {
         const std::wstring rest = sourcePath.substr(1);
         const std::wstring folder = withoutTrailingSeparator(sourceFolder);
-        if (leavesFolder(rest) || folder.empty() || folder.front() != kPathSeparator) return std::wstring();
+        if (hasDotComponent(rest) || folder.empty() || folder.front() != kPathSeparator) return std::wstring();
         destination = (folder == kPathSeparatorText ? L"" : folder) + rest;
     }
     if (destination.empty() || destination.front() != kPathSeparator) return std::wstring();
@@ -626,7 +615,9 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     const int64_t startMs = steadyClockMs();
     restoreStartTicks = currentTimeTicks();
     std::vector<std::wstring> outside;
-    const std::vector<RestoreItem> items = setItems(set, sourceFolder, outside);
+    WatchFolderArchiveInfo holder;
+    const std::wstring archive = findHoldingWatchFolder(sourceFolder, holder) ? holder.archivePath : L"";
+    const std::vector<RestoreItem> items = setItems(set, sourceFolder, archive, outside);
     total -= std::min(total, outside.size());
     std::vector<std::wstring> archives;
     splitItems(items, archives, holds.destinations);

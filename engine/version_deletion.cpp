@@ -35,18 +35,6 @@ std::wstring holdingKey(const std::vector<std::wstring>& keys, const std::wstrin
     return best;
 }
 
-bool hasDotComponent(const std::wstring& path) {
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(kPathSeparator, start);
-        if (end == std::wstring::npos) end = path.size();
-        const std::wstring_view part(path.data() + start, end - start);
-        if (part == L"." || part == L"..") return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // The watch folder that `folderPath` itself names (not one that merely holds it).
 bool findNamedWatchFolder(const std::wstring& folderPath, WatchFolderArchiveInfo& folder) {
     return findHoldingWatchFolder(folderPath, folder) && folder.key == pathKey(trimTrailingSeparators(folderPath));
@@ -104,10 +92,7 @@ bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& ou
 }
 
 bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archiveFolder) {
-    const std::wstring folder = trimTrailingSeparators(archiveFolder);
-    if (!isAbsolutePath(folder) || folder.size() < 2 || !isAbsolutePath(path)) return false;
-    if (hasDotComponent(path) || hasDotComponent(folder)) return false;
-    return pathIsInside(path, folder) && trimTrailingSeparators(path) != folder;
+    return isPathBelow(path, archiveFolder);
 }
 
 bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder) {

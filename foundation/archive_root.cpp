@@ -1,5 +1,9 @@
 #include "foundation/archive_root.h"
 
+#include <mutex>
+#include <set>
+
+#include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
@@ -10,6 +14,23 @@ namespace {
 bool isFolder(const std::wstring& path) {
     const uint32_t attributes = readFileAttributes(path);
     return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory);
+}
+
+std::mutex g_foreignLoggedMutex;
+std::set<std::wstring> g_foreignLogged;
+
+std::wstring octalMode(unsigned mode) {
+    std::wstring text;
+    for (int shift = 9; shift >= 0; shift -= 3) text += static_cast<wchar_t>(L'0' + ((mode >> shift) & 7));
+    return text;
+}
+
+void logForeignFolderOnce(const std::wstring& text) {
+    {
+        std::lock_guard<std::mutex> lock(g_foreignLoggedMutex);
+        if (!g_foreignLogged.insert(text).second) return;
+    }
+    appendAppLogEntry(text, 4, false);
 }
 
 std::wstring archiveRootOf(const std::wstring& root) { return root + std::wstring(kArchiveRootFolderName) + kPathSeparatorText; }
@@ -23,6 +44,21 @@ std::wstring proposalOn(const std::wstring& path, const std::wstring& root) {
 }
 
 }  // namespace
+
+bool isForeignArchiveFolder(const std::wstring& path) {
+    uint32_t owner = 0;
+    unsigned mode = 0;
+    if (!readFolderOwner(path, owner, mode)) return false;
+    if (owner != currentUserId()) {
+        logForeignFolderOnce(L"Archive folder not used, it belongs to another user (uid " + std::to_wstring(owner) +
+                             L"): " + path + L" - choose a folder of your own");
+        return true;
+    }
+    if ((mode & 022) == 0) return false;
+    logForeignFolderOnce(L"Archive folder not used, group or others can write it (mode " + octalMode(mode) + L"): " +
+                         path + L" - remove their write permission (chmod go-w)");
+    return true;
+}
 
 ArchiveDriveList listArchiveDrives() {
     ArchiveDriveList drives;
@@ -39,11 +75,13 @@ std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDrive
     if (lastPathComponent(key).empty()) return L"";
     for (const auto& [freeBytes, root] : drives) {
         const std::wstring proposal = proposalOn(path, root);
-        if (!proposal.empty() && isFolder(archiveRootOf(root))) return proposal;
+        if (!proposal.empty() && isFolder(archiveRootOf(root)) && !isForeignArchiveFolder(archiveRootOf(root)))
+            return proposal;
     }
     for (const auto& [freeBytes, root] : drives) {
         const std::wstring proposal = proposalOn(path, root);
-        if (!proposal.empty() && makeFolder(archiveRootOf(root), kPrivateFolderMode) && isFolder(archiveRootOf(root)))
+        if (!proposal.empty() && makeFolder(archiveRootOf(root), kPrivateFolderMode) && isFolder(archiveRootOf(root)) &&
+            !isForeignArchiveFolder(archiveRootOf(root)))
             return proposal;
     }
     return L"";

@@ -3,7 +3,7 @@
 // folder at the root of a local drive, preferring the drive with the most
 // free space, followed by the watch folder's own name ("name(1)", ... when
 // another watch folder archives under the plain name). A proposal never
-// overlaps a watch folder.
+// overlaps a watch folder, nor lies in another user's root.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,3 +19,8 @@ ArchiveDriveList listArchiveDrives();
 std::wstring prepareArchiveFolder(const std::wstring& path);
 // The same over a given drive list.
 std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDriveList& drives);
+
+// True for an existing folder that must hold no archive: it belongs to
+// another user, or group or others can write it (they could read, plant or
+// replace what lies in it). Logs one line per folder naming what to change.
+bool isForeignArchiveFolder(const std::wstring& path);

@@ -138,6 +138,8 @@ std::wstring dataFolderPath() {
 
 std::wstring configurationFolderPath() { return dataFolderPath() + L"/ConfigData"; }
 
+std::wstring instanceLockFilePath() { return dataFolderPath() + L"/Varnholt.lock"; }
+
 std::wstring configurationFilePath(const std::wstring& fileName) {
     return configurationFolderPath() + kPathSeparatorText + fileName;
 }

@@ -19,6 +19,9 @@ std::wstring dataFolderPath();
 std::wstring configurationFolderPath();
 // Full path of a file that lies directly in the configuration folder.
 std::wstring configurationFilePath(const std::wstring& fileName);
+// The single-instance lock file, in the data folder itself: one lock per data
+// folder, whatever the environment of a start.
+std::wstring instanceLockFilePath();
 
 bool saveNotificationsFile();
 bool loadNotificationsFile();

@@ -92,7 +92,8 @@ void insertVersion(VersionMap& map, const std::wstring& source, const std::wstri
 }
 
 // Field 2: the archived copy relative to the archive path. A copy outside the
-// archive (the archive path changed since) keeps its full path.
+// archive (the archive path changed since) keeps its full path, which the
+// next load refuses: a record names a copy inside its archive only.
 std::wstring archivedField(const std::wstring& archived, const std::wstring& archivePath) {
     if (archivePath.empty() || !pathIsInside(archived, archivePath)) return archived;
     return makePlaceholderPath(archived, archivePath, kRootName);
@@ -129,6 +130,8 @@ void streamItems(RecordStreamWriter& writer, const VersionMap& map, const std::v
 void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& folders, VersionMap& map) {
     std::wstring currentFolder;
     std::wstring currentArchive;
+    size_t skipped = 0;
+    std::wstring firstSkipped;
     const size_t count = getRecordValueCount(section, kItemEntry);
     for (size_t i = 0; i < count; ++i) {
         std::wstring line;
@@ -145,8 +148,18 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
         const std::wstring source = expandPlaceholderPath(fields[2], kRootName, currentFolder);
         const std::wstring archived = expandArchivedField(fields[1], currentArchive);
         if (source.empty() || archived.empty()) continue;
+        // A restore writes the copy over the source and a deletion removes
+        // the copy: neither may lead outside the folder or the archive.
+        if (!isPathBelow(source, currentFolder) || !isPathBelow(archived, currentArchive)) {
+            if (skipped++ == 0) firstSkipped = archived + L" for " + source;
+            continue;
+        }
         insertVersion(map, source, archived, fields[0]);
     }
+    if (skipped > 0)
+        appendAppLogEntry(L"Version records outside their watch folder or archive skipped: " + std::to_wstring(skipped) +
+                              L", the first: " + firstSkipped,
+                          4, false);
 }
 
 // An archived copy's number or archive time: the text after " ~ " up to the

@@ -80,6 +80,16 @@ bool readFileMode(const std::wstring& path, unsigned& mode) {
     return true;
 }
 
+bool readFolderOwner(const std::wstring& path, uint32_t& owner, unsigned& mode) {
+    struct stat st {};
+    if (!statPath(path, st) || !S_ISDIR(st.st_mode)) return false;
+    owner = static_cast<uint32_t>(st.st_uid);
+    mode = static_cast<unsigned>(st.st_mode) & 07777;
+    return true;
+}
+
+uint32_t currentUserId() { return static_cast<uint32_t>(::geteuid()); }
+
 bool readFileWriteTicks(const std::wstring& path, int64_t& ticks) {
     struct stat st {};
     if (!statPath(path, st)) return false;

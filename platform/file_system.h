@@ -39,6 +39,12 @@ bool readFileDataBytes(const std::wstring& path, uint64_t& bytes);
 // Permission bits (07777) of a file or folder, links followed.
 bool readFileMode(const std::wstring& path, unsigned& mode);
 
+// Owner (uid) and permission bits of an existing folder, links followed;
+// false when the path is not a folder.
+bool readFolderOwner(const std::wstring& path, uint32_t& owner, unsigned& mode);
+// The user this process acts as (its effective uid).
+uint32_t currentUserId();
+
 // Last modification time (st_mtim) as 100-ns ticks since 1970.
 bool readFileWriteTicks(const std::wstring& path, int64_t& ticks);
 

@@ -16,6 +16,26 @@ bool pathIsInside(std::wstring_view path, std::wstring_view folder) {
     return folder.back() == kPathSeparator || path[folder.size()] == kPathSeparator;
 }
 
+bool hasDotComponent(std::wstring_view path) {
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find(kPathSeparator, start);
+        if (end == std::wstring_view::npos) end = path.size();
+        const std::wstring_view part = path.substr(start, end - start);
+        if (part == L"." || part == L"..") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool isPathBelow(std::wstring_view path, std::wstring_view folder) {
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.remove_suffix(1);
+    if (folder.size() < 2 || folder.front() != kPathSeparator || path.empty() || path.front() != kPathSeparator)
+        return false;
+    if (hasDotComponent(path) || hasDotComponent(folder)) return false;
+    while (path.size() > 1 && path.back() == kPathSeparator) path.remove_suffix(1);
+    return path != folder && pathIsInside(path, folder);
+}
+
 namespace {
 
 std::string homeFolder() {

@@ -1,6 +1,7 @@
 #pragma once
-// One instance per user: an flock on a lock file in $XDG_RUNTIME_DIR (or in a
-// 0700 folder of the user's below /tmp), held until the process ends.
+// One instance per data folder: an flock on an owner-only lock file inside
+// the data folder, held until the process ends, so every start for that
+// folder meets the same lock whatever its environment says.
 #include <string>
 
 enum class InstanceLock { acquired, heldByOther, failed };
@@ -9,19 +10,24 @@ enum class InstanceLock { acquired, heldByOther, failed };
 // the user's below /tmp, checked for owner and mode, never through a link);
 // empty when none is safe.
 std::string privateRuntimeFolder();
-// The lock file's path for `name`; empty when no safe folder is available.
-std::string singleInstanceLockPath(const std::string& name);
-// Takes the lock and keeps its descriptor open for the rest of the run.
+// Takes the lock on `lockPath` (an absolute path; missing folders above it
+// are made owner-only) and keeps its descriptor open for the rest of the run.
 // A second call in the same process that already holds it returns acquired.
-InstanceLock acquireSingleInstanceLock(const std::string& name);
+// On failed, `reason` says why.
+InstanceLock acquireSingleInstanceLock(const std::string& lockPath, std::string& reason);
 // Drops the lock and stops listening (tests).
 void releaseSingleInstanceLock();
 
 // A second start asks the running instance to show its window through a
-// private socket beside the lock file.
+// private socket; the lock file names it, so a start with another runtime
+// folder finds it too.
 using ShowRequestHandler = void (*)();
-// Listens for show requests (the lock's holder only); `handler` runs on the
-// listening thread. False when the socket cannot be made.
+// Listens for show requests on the socket `name` in the private runtime
+// folder (the lock's holder only); `handler` runs on the listening thread.
+// A client that sends nothing is dropped after a short time and never holds
+// up the others. False when the socket cannot be made.
 bool listenForShowRequests(const std::string& name, ShowRequestHandler handler);
-// Asks the instance that holds the lock to show its window; false when none answers.
-bool askRunningInstanceToShow(const std::string& name);
+// Asks the holder of `lockPath` to show its window, through the socket its
+// lock file names or else this environment's socket `name`; connecting and
+// writing are time-limited. False when none answers.
+bool askRunningInstanceToShow(const std::string& lockPath, const std::string& name);

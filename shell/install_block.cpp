@@ -9,6 +9,7 @@
 #include "foundation/security.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
+#include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "shell/program_entry.h"
@@ -18,6 +19,22 @@ void logCritical(const std::wstring& text) {
     appendAppLogEntry(text, 8, true);
     // The set-up ends the process, and the log is not saved without a data folder.
     std::fprintf(stderr, "%s\n", wideToUtf8(text).c_str());
+}
+
+// Removes everything below `folder` but `keep` and the folders holding it.
+void removeAllBut(const std::wstring& folder, const std::wstring& keep) {
+    std::vector<FolderEntry> entries;
+    if (!listFolderEntries(folder, entries)) return;
+    for (const FolderEntry& entry : entries) {
+        const std::wstring path = folder + kPathSeparatorText + entry.name;
+        if (path == keep) continue;
+        if (entry.isFolder && pathIsInside(keep, path))
+            removeAllBut(path, keep);
+        else if (entry.isFolder)
+            removeFolderTree(path);
+        else
+            removeFile(path);
+    }
 }
 
 void copyInstallData(const std::wstring& programFolder, const std::wstring& configFolder) {
@@ -37,7 +54,9 @@ int runInstallBlock(bool reset, const std::wstring& programFolder) {
     const std::wstring parent = expandEnvironmentPlaceholders(std::wstring(kDataFolderParent));
     if (reset) {
         setCurrentStep("install block/remove folder");
-        removeFolderTree(parent);
+        // The lock file this start holds stays: removed, a second start
+        // could make a new one and take a lock of its own meanwhile.
+        removeAllBut(parent, instanceLockFilePath());
     }
     setCurrentStep("install block/makeDirectoryPathWithSD");
     const std::wstring configFolder = configurationFolderPath() + kPathSeparatorText;

@@ -265,12 +265,6 @@ int runProgram(int argc, const char* const* argv) {
     const std::string executable = shellExecutablePath();
     const std::wstring programFolder = folderOf(executable);
     const std::string switchText = switchTextFromArguments(argc, argv);
-    if (!isAbsolutePath(dataFolderPath())) {
-        showMessageBox("Critical! - The data folder \"" + wideToUtf8(dataFolderPath()) +
-                           "\" is not an absolute path: set LOCALAPPDATA or HOME to an absolute folder",
-                       "Varnholt");
-        return kExitInstallFailed;
-    }
     const bool firstRun = !isExistingFolder(configurationFolderPath());
     if (switchText == "install") return runInstallBlock(true, programFolder);
     if (firstRun) {
@@ -310,7 +304,10 @@ int runWithErrorHandler(const std::function<int()>& body) {
 
 std::string switchTextFromArguments(int argc, const char* const* argv) {
     std::string text;
-    for (int i = 1; i < argc; ++i) text += (i > 1 ? " " : "") + std::string(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) text += ' ';
+        text += argv[i];
+    }
     if (!text.empty() && text.front() == '/') text.erase(0, 1);
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -319,14 +316,32 @@ std::string switchTextFromArguments(int argc, const char* const* argv) {
 
 int varnholtMain(int argc, const char* const* argv) {
     applyPlatformEnvironmentDefaults();
-    // One instance per user, decided before anything else: a second start
-    // must not set up or remove data under the running one.
-    const InstanceLock lock = acquireSingleInstanceLock(kInstanceName);
+    // "uninstall" changes nothing, not even a lock file.
+    if (switchTextFromArguments(argc, argv) == "uninstall") return 0;
+    if (!isAbsolutePath(dataFolderPath())) {
+        showMessageBox("Critical! - The data folder \"" + wideToUtf8(dataFolderPath()) +
+                           "\" is not an absolute path: set LOCALAPPDATA or HOME to an absolute folder",
+                       "Varnholt");
+        return kExitInstallFailed;
+    }
+    // One instance per data folder, decided before anything else: a second
+    // start must not set up or remove data under the running one.
+    const std::string lockPath = wideToUtf8(instanceLockFilePath());
+    std::string reason;
+    const InstanceLock lock = acquireSingleInstanceLock(lockPath, reason);
     if (lock == InstanceLock::heldByOther) {
-        askRunningInstanceToShow(kInstanceName);
+        askRunningInstanceToShow(lockPath, kInstanceName);
         return 0;
     }
-    if (lock == InstanceLock::failed) std::fprintf(stderr, "Varnholt: no single-instance lock could be taken\n");
+    if (lock == InstanceLock::failed) {
+        const std::string why = " (" + lockPath + ": " + reason + ")";
+        showMessageBox(isExistingFolder(dataFolderPath())
+                           ? "Critical! - Varnholt cannot lock its data folder" + why +
+                                 ", so it does not start: another instance could be using it"
+                           : "Critical! - Unable to create application data storage area" + why,
+                       "Varnholt");
+        return kExitInstallFailed;
+    }
     installShutdownSignalHandlers();
     const int code = runWithErrorHandler([&] { return runProgram(argc, argv); });
     if (code < 0) releaseAfterFailure();

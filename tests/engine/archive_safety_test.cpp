@@ -109,6 +109,34 @@ TEST_F(ArchiveSafetyTest, AnArchiveOverlappingAWatchFolderIsRefused) {
     EXPECT_EQ(read(file), "the user's own file");
 }
 
+TEST_F(ArchiveSafetyTest, AnArchiveOthersCanWriteIsNeverUsedImportedOrIndexed) {
+    // A shared folder another user opened to all, with a set and a copy planted.
+    const std::wstring shared = utf8ToWide(makeTestFolder("shared")), mine = shared + L"/Watch";
+    fs::create_directories(wideToUtf8(mine + L"/.backupsets"));
+    BackupSetRecord planted;
+    BackupSetEntry& entry = planted.files[L"./x.txt"];
+    entry.sourcePath = L"./x.txt";
+    entry.archivePath = mine + L"/x.txt";
+    entry.copied = true;
+    ASSERT_TRUE(saveBackupSetFile(mine + L"/.backupsets/planted.backup", planted));
+    ASSERT_TRUE(writeTestFile(wideToUtf8(mine + L"/x.txt"), "planted"));
+    ASSERT_EQ(chmod(wideToUtf8(shared).c_str(), 0777), 0);
+    prepareArchiveThread(folders.watch, shared);
+    EXPECT_EQ(entryArchive(folders.watch), folders.archive);
+    EXPECT_TRUE(versionsOf(folders.watch + L"/x.txt").empty());
+    EXPECT_TRUE(listBackupSetFiles(backupStagingSubfolder(folders.watch)).empty());
+    EXPECT_EQ(logCount(L"Archive folder not used, group or others can write it (mode 0777): " + shared), 1u);
+
+    // An archive folder that became so is not written either: the file waits.
+    ASSERT_EQ(chmod(wideToUtf8(folders.archive).c_str(), 0757), 0);
+    queue(write(L"a.txt", "a"));
+    runCopier();
+    EXPECT_FALSE(exists(archived(L"a.txt")));
+    EXPECT_EQ(filesAwaitingArchive().size(), 1u);
+    EXPECT_EQ(logCount(L"(mode 0757): " + folders.archive), 1u);
+    takeFilesAwaitingArchive(folders.watch);
+}
+
 TEST_F(ArchiveSafetyTest, SharedCopiesOutliveASetRemovalAndACancelledBackup) {
     setOption(folders.watch, kCollisionOverwrite);
     installArchiveHooks();

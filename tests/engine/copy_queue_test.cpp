@@ -28,6 +28,24 @@ TEST_F(ArchiveTest, QueueFileHoldsTheItemsAndIsDeletedWhenEmptyOrLoaded) {
     EXPECT_EQ(copyQueue.at(b).applicationName, L"");  // a name holding the separator survives
 }
 
+TEST_F(ArchiveTest, QueueEntriesLeavingTheirWatchFolderAreSkipped) {
+    const std::wstring inside = write(L"in.txt", "in"), outside = folders.watch + L"/../outside.txt";
+    ASSERT_TRUE(writeTestFile(wideToUtf8(outside), "not the folder's"));
+    for (const std::wstring& path : {inside, outside}) {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue[path].sourcePath = path;
+    }
+    ASSERT_TRUE(saveCopyQueue());
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue.clear();
+    }
+    ASSERT_TRUE(loadCopyQueue());
+    EXPECT_TRUE(queued(inside));
+    EXPECT_FALSE(queued(outside));
+    EXPECT_EQ(logCount(L"Copy queue entries outside every watch folder skipped: 1, the first: " + outside), 1u);
+}
+
 TEST_F(ArchiveTest, ShutdownTextCountsItems) {
     EXPECT_EQ(copyQueueShutdownText(1),
               L"000: Not all files were copied before the last application shutdown.\n1 item remain. Copy queue "

@@ -431,6 +431,46 @@ TEST_F(RestoreTest, AllRecentFilesRestoresTheNewestCopyOfEachFileThroughItsListE
     expectArchiveAgrees();
 }
 
+TEST_F(RestoreTest, LongNamesKeepEveryVersionAndComeBackUnderTheirOwnName) {
+    const std::vector<std::wstring> names = {
+        std::wstring(246, L'x') + L".txt",                   // 250 bytes
+        std::wstring(245, L'x') + L"q.txt",                  // the same but its last character
+        std::wstring(251, L'y') + L".txt",                   // 255 bytes
+        std::wstring(82, L'\u65e5') + L".txt",               // 250 bytes, 3 a character
+        L"ab" + std::wstring(83, L'\u65e5') + L".txt",       // 255 bytes, cut inside a character
+        std::wstring(241, L'z') + L".txt",                   // numbers fit, a time stamp does not
+    };
+    for (int round = 1; round <= 3; ++round) {
+        if (round == 3) setOption(folders.watch, kCollisionAppendTimeStamp);
+        for (const std::wstring& name : names) queue(write(name, "version " + std::to_string(round)));
+        runCopier();
+    }
+    BackupSetRecord empty;
+    ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    fs::remove(wideToUtf8(source(names[4])));  // read back from the archive's own names
+    {
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        versionRecordMap.clear();
+    }
+    EXPECT_EQ(indexArchivedVersions(folders.watch), 18u);
+    for (const std::wstring& name : names) {
+        const std::vector<std::wstring> versions = versionsOf(source(name));
+        ASSERT_EQ(versions.size(), 3u) << wideToUtf8(name);
+        for (const std::wstring& version : versions) EXPECT_LE(wideToUtf8(lastPathComponent(version)).size(), 255u);
+    }
+
+    ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
+    SetListEntry all;
+    buildSmartList(std::wstring(kAllRecentFilesName), true);
+    ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
+    EXPECT_EQ(all.fileCount, 6u);  // one per file, whatever its versions are named
+    std::thread task(restoreBackupSetTask, all.setFilePath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 6\n"), std::string::npos);
+    task.join();
+    for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "version 3") << wideToUtf8(name);
+}
+
 TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
     const std::wstring elsewhere = fs::path(wideToUtf8(folders.watch)).parent_path().wstring() + L"/elsewhere.txt";
     const std::wstring setPath = saveSet(L"Foreign", {
@@ -438,15 +478,20 @@ TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
         setEntry(source(L"abs.txt"), archiveFile(L"abs.txt", "abs"), true),
         setEntry(elsewhere, archiveFile(L"elsewhere.txt", "not yours"), true),
         setEntry(L"./../up.txt", archiveFile(L"up.txt", "not yours"), true),
+        // A copy source outside the archive: the user's private key, say.
+        setEntry(L"./key.txt", elsewhere, true),
+        setEntry(L"./dots.txt", folders.archive + L"/../elsewhere.txt", true),
     });
+    ASSERT_TRUE(writeTestFile(wideToUtf8(elsewhere), "private key"));
     std::thread task(restoreBackupSetTask, setPath, folders.watch);
     answer("Confirm Source File Overwrite:", true);
     answer("Restore Successful!:", true);
     task.join();
     EXPECT_EQ(read(source(L"in.txt")), "in");
     EXPECT_EQ(read(source(L"abs.txt")), "abs");
-    EXPECT_FALSE(exists(elsewhere));
-    EXPECT_EQ(logCount(L"2 outside the folder, not restored:"), 1u);
+    EXPECT_EQ(read(elsewhere), "private key");
+    EXPECT_FALSE(exists(source(L"key.txt")) || exists(source(L"dots.txt")));
+    EXPECT_EQ(logCount(L"4 outside the folder or its archive, not restored:"), 1u);
     EXPECT_EQ(logCount(L"[||]3[|] [|]" + elsewhere), 1u);
     EXPECT_EQ(logCount(L"[||]3[|] [|]./../up.txt"), 1u);
 }

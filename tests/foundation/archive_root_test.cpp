@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "foundation/app_log.h"
 #include "foundation/archive_root.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
@@ -25,6 +26,24 @@ TEST(ArchiveRoot, ExistingRootBeatsMoreFreeSpace) {
     ArchiveDriveList drives{{100, small}, {900000, large}};
     EXPECT_EQ(prepareArchiveFolderOn(L"/home/ann/My Docs", drives), small + L"QZR_ARCHIVE_ROOT/My Docs");
     EXPECT_FALSE(isDir(large + L"QZR_ARCHIVE_ROOT"));
+}
+
+TEST(ArchiveRoot, ARootOfAnotherUserOrOpenToOthersIsSkipped) {
+    const std::wstring open = driveRoot("open"), theirs = driveRoot("theirs"), mine = driveRoot("mine");
+    for (const std::wstring& drive : {open, theirs}) ASSERT_TRUE(makeFolder(drive + L"QZR_ARCHIVE_ROOT", 0700));
+    ASSERT_EQ(chmod(wideToUtf8(open + L"QZR_ARCHIVE_ROOT").c_str(), 0777), 0);
+    // Another user's: as root, the folder is handed to nobody (uid 65534).
+    const bool asRoot = geteuid() == 0 && chown(wideToUtf8(theirs + L"QZR_ARCHIVE_ROOT").c_str(), 65534, 65534) == 0;
+    ArchiveDriveList drives{{900, open}, {800, theirs}, {100, mine}};
+    EXPECT_EQ(prepareArchiveFolderOn(L"/home/ann/Docs", drives),
+              (asRoot ? mine : theirs) + L"QZR_ARCHIVE_ROOT/Docs");
+    size_t open0777 = 0, otherUser = 0;
+    for (const AppLogEntry& entry : appLogSnapshot().entries) {
+        open0777 += entry.key.find(L"group or others can write it (mode 0777): " + open) != std::wstring::npos;
+        otherUser += entry.key.find(L"belongs to another user (uid 65534): " + theirs) != std::wstring::npos;
+    }
+    EXPECT_EQ(open0777, 1u);
+    EXPECT_EQ(otherUser, asRoot ? 1u : 0u);
 }
 
 TEST(ArchiveRoot, CreatedOnDriveWithMostSpaceAndSkipsUnwritable) {

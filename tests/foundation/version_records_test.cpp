@@ -155,6 +155,21 @@ TEST(VersionRecords, MovedFolderIsFoundByItsLastComponentAndMissingFolderIsDropp
     EXPECT_FALSE(versionRecordsChanged);
 }
 
+TEST(VersionRecords, RecordsLeavingTheirFolderOrArchiveAreSkippedWithOneLine) {
+    resetState();
+    const Folder folder = makeWatchFolder("Keys");
+    writeItems({L"[||]{{root}}/kept.txt[||]{{root}}/kept.txt[||]" + folder.path,
+                L"[||]{{root}}/../../../.ssh/id_rsa[||]{{root}}/key.txt",
+                L"[||]/home/u/.ssh/id_rsa[||]{{root}}/key2.txt",
+                L"[||]{{root}}/x.txt[||]{{root}}/../../.config/autostart/x.desktop"});
+    ASSERT_TRUE(loadVersionRecords());
+    EXPECT_EQ(versionCount(), 1u);
+    size_t logged = 0;
+    for (const AppLogEntry& entry : appLogSnapshot().entries)
+        logged += entry.key.find(L"Version records outside their watch folder or archive skipped: 3") != std::wstring::npos;
+    EXPECT_EQ(logged, 1u);
+}
+
 TEST(VersionRecords, ItemsBeforeTheFirstFolderAreSkipped) {
     resetState();
     const Folder folder = makeWatchFolder("Docs");

@@ -31,10 +31,10 @@ int lockFromChild(const std::string& path) {
 }  // namespace
 
 TEST(SingleInstance, SecondLockFailsWhileHeldAndWorksAfterRelease) {
-    const std::string path = singleInstanceLockPath("VarnholtTest");
-    ASSERT_EQ(path, std::string(getenv("XDG_RUNTIME_DIR")) + "/VarnholtTest.lock");
-    ASSERT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::acquired);
-    EXPECT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::acquired);  // held already
+    const std::string path = makeTestFolder("data") + "/new/Varnholt.lock";  // its folder is made
+    std::string reason;
+    ASSERT_EQ(acquireSingleInstanceLock(path, reason), InstanceLock::acquired) << reason;
+    EXPECT_EQ(acquireSingleInstanceLock(path, reason), InstanceLock::acquired);  // held already
     EXPECT_EQ(lockFromChild(path), 1);
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -47,9 +47,9 @@ TEST(SingleInstance, SecondLockFailsWhileHeldAndWorksAfterRelease) {
     const int fd = open(path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::heldByOther);
+    EXPECT_EQ(acquireSingleInstanceLock(path, reason), InstanceLock::heldByOther);
     close(fd);
-    EXPECT_EQ(acquireSingleInstanceLock("VarnholtTest"), InstanceLock::acquired);
+    EXPECT_EQ(acquireSingleInstanceLock(path, reason), InstanceLock::acquired);
     releaseSingleInstanceLock();
 }
 
@@ -59,9 +59,9 @@ TEST(SingleInstance, UnsafeRuntimeFolderFallsBackToPrivateFolder) {
     const std::string open = makeTestFolder("open-run");
     chmod(open.c_str(), 0777);
     setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
-    const std::string path = singleInstanceLockPath("VarnholtTest");
+    const std::string folder = privateRuntimeFolder();
     setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-    EXPECT_EQ(path, "/tmp/varnholt-" + std::to_string(geteuid()) + "/VarnholtTest.lock");
+    EXPECT_EQ(folder, "/tmp/varnholt-" + std::to_string(geteuid()));
 }
 
 TEST(Signals, TermHupAndIntOnlySetTheFlag) {
@@ -91,15 +91,19 @@ void countShowRequest() { ++g_showRequests; }
 }  // namespace
 
 TEST(SingleInstance, SecondStartAsksTheHolderToShow) {
-    EXPECT_FALSE(askRunningInstanceToShow("VarnholtShow"));  // nobody listens
+    const std::string lock = makeTestFolder("data") + "/Varnholt.lock";
+    std::string reason;
+    EXPECT_FALSE(askRunningInstanceToShow(lock, "VarnholtShow"));  // nobody listens
     EXPECT_FALSE(listenForShowRequests("VarnholtShow", countShowRequest));  // only the lock's holder listens
-    ASSERT_EQ(acquireSingleInstanceLock("VarnholtShow"), InstanceLock::acquired);
+    ASSERT_EQ(acquireSingleInstanceLock(lock, reason), InstanceLock::acquired);
     ASSERT_TRUE(listenForShowRequests("VarnholtShow", countShowRequest));
+    const std::string socketPath = std::string(getenv("XDG_RUNTIME_DIR")) + "/VarnholtShow.sock";
     struct stat st {};
-    ASSERT_EQ(lstat((std::string(getenv("XDG_RUNTIME_DIR")) + "/VarnholtShow.sock").c_str(), &st), 0);
+    ASSERT_EQ(lstat(socketPath.c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
-    EXPECT_TRUE(askRunningInstanceToShow("VarnholtShow"));
-    EXPECT_TRUE(askRunningInstanceToShow("VarnholtShow"));
+    EXPECT_EQ(readTestFile(lock), socketPath + "\n");  // found from another environment
+    EXPECT_TRUE(askRunningInstanceToShow(lock, "VarnholtShow"));
+    EXPECT_TRUE(askRunningInstanceToShow(lock, "VarnholtShow"));
     for (int i = 0; i < 3000 && g_showRequests.load() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(g_showRequests.load(), 2);

@@ -1,7 +1,10 @@
 // The real program on a real (virtual) X display: what a desktop session
 // does to it at log-out.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
+#include <cstring>
 #include <memory>
 
 #include "foundation/data_packet.h"
@@ -165,4 +168,45 @@ TEST(DesktopProcess, LatePanelGetsTheIconAndIconFileIsPrivate) {
     const ProcessRun run = ProgramHome::wait(pid, errorFile);
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
+// One instance per data folder, whatever a start's environment: a start
+// without XDG_RUNTIME_DIR (ssh, cron) meets the running one's lock and asks
+// it, through the socket its lock file names, for its window; a client that
+// connects and never writes does not hold that request up.
+TEST(DesktopProcess, AStartInAnotherEnvironmentMeetsTheLockAndShowsTheWindow) {
+    ProgramHome home;
+    XServer x;
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+    SessionBus bus(home.root);
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
+    home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = startOnDisplay(home, x, errorFile);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0) << readTestFile(errorFile);
+    XWindowFinder finder(x.display);
+    FakeTrayWatcher watcher(bus.address);
+    ASSERT_TRUE(waitUntil([&] {
+        finder.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return finder.hidden();
+    }));
+
+    const int stuck = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = home.root + "/run/Varnholt.sock";
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    ASSERT_EQ(connect(stuck, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ProgramHome elsewhere = home;
+    elsewhere.env.erase("XDG_RUNTIME_DIR");
+    const std::string secondErrors = makeTestFolder("stderr") + "/err.txt";
+    const ProcessRun second = ProgramHome::wait(elsewhere.start({}, secondErrors), secondErrors, 20000);
+    EXPECT_EQ(second.exitCode, 0) << second.errors;
+    EXPECT_TRUE(waitUntil([&] { return finder.viewable(); })) << "the show request was held up";
+    close(stuck);
+
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
 }

@@ -137,6 +137,18 @@ TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
         EXPECT_EQ(entry.key.find(L"Start-Up Message"), std::wstring::npos);
 }
 
+TEST(ProgramProcess, AStartThatCannotLockItsDataFolderEndsWithAMessage) {
+    if (geteuid() != 0) GTEST_SKIP() << "plays another user";
+    ProgramHome home;
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    ASSERT_EQ(chown((home.dataFolder() + "/Varnholt.lock").c_str(), 65534, 65534), 0);
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const ProcessRun run = ProgramHome::wait(home.start({}, errorFile), errorFile, 20000);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errors.find("Critical! - Varnholt cannot lock its data folder"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(home.traceLog()));
+}
+
 TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
 #ifndef VARNHOLT_TEST_HOOKS
     GTEST_SKIP() << "the failure switch exists in test builds only";

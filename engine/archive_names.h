@@ -1,0 +1,27 @@
+#pragma once
+// Archive names that fit the file system's name limit. A version of
+// "base.extension" is named "base ~ stamp.extension"; where that would pass
+// 255 bytes, its base is cut at a character boundary and followed by "~" and
+// eight hex digits of the whole base (so two long names never share a base),
+// leaving room for any stamp and the extension. Every version of one name
+// then takes the same short base. Names that fit stay as they are.
+#include <string>
+#include <vector>
+
+inline constexpr size_t kArchiveNameMaxBytes = 255;
+
+// The last component of a stamped version: base, " ~ ", stamp, ".", extension.
+std::wstring archiveVersionName(const std::wstring& base, const std::wstring& stamp, const std::wstring& extension);
+// The short base that the versions of a long name take when they do not fit;
+// "" for a name whose versions always fit (or whose extension leaves no room).
+std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& extension);
+
+// The name under which a plain name ("base.extension") gathers its copies:
+// the shortened plain name of a long one, else the plain name itself. The
+// plain copy of a long name and its shortened versions share it.
+std::wstring archiveGroupName(const std::wstring& plainName);
+
+// The plain name a copy's plain name stands for. A shortened one is looked up
+// among the files of `folders` (the source folder, the copy's own folder): the
+// long name whose group it is; without a match it stays as it is.
+std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders);
