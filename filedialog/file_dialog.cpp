@@ -240,7 +240,8 @@ bool FileDialog::overwriteStep(bool res) {
     if (res && st.accepted && !ask) return true;
     if ((!st.overwriteQuestionOpen && !(res && st.accepted)) || !ask) return false;
     if (st.accepted) {
-        if (!st.fileSystem->CanReadFile(GetFilePathName(0))) return true;
+        // Whatever holds the name is overwritten, also a file this user cannot read.
+        if (!st.fileSystem->NameExists(GetFilePathName(0))) return true;
         st.overwriteQuestionOpen = true;
         st.accepted = false;
     }
@@ -357,6 +358,7 @@ void FileDialog::DrawTopBar() {
 void FileDialog::drawComposer() {
     DialogState& st = *state_;
     FileManager& files = st.files;
+    bool openPopup = false;
     for (size_t i = 0; i < files.composer.size(); ++i) {
         ImGui::PushID(static_cast<int>(i));
         if (i > 0) {
@@ -364,7 +366,7 @@ void FileDialog::drawComposer() {
             if (!(st.config.flags & OptNoPathPopup)) {
                 if (ImGui::Button("/")) {
                     listSiblingFolders(st, i);
-                    ImGui::OpenPopup(kPathPopup);
+                    openPopup = true;
                 }
                 ImGui::SameLine();
             }
@@ -379,6 +381,8 @@ void FileDialog::drawComposer() {
         }
         ImGui::PopID();
     }
+    // Opened outside the parts' ids: DrawSiblingFoldersPopup begins it under the dialog's own.
+    if (openPopup) ImGui::OpenPopup(kPathPopup);
     if (files.composer.empty()) ImGui::NewLine();
 }
 
