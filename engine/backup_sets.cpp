@@ -76,9 +76,9 @@ BackupSetEntry parseSetLine(const std::wstring& line) {
 void logSetNotWritten(const std::wstring& filePath) {
     const std::string line1 = joinReportLine(3, "file could not be created!");
     const std::string line2 = joinReportLine(3, wideToUtf8(filePath));
-    appendAppLogEntry(L"Backupset file not written" + std::wstring(kLineSeparatorW) + utf8ToWide(line1) +
-                          std::wstring(kLineSeparatorW) + utf8ToWide(line2),
-                      8, false);
+    appendAppLogMarkup(L"Backupset file not written" + std::wstring(kLineSeparatorW) + utf8ToWide(line1) +
+                           std::wstring(kLineSeparatorW) + utf8ToWide(line2),
+                       8, false);
 }
 
 bool ensureParentFolder(const std::wstring& filePath) {

@@ -1,5 +1,6 @@
 #include "foundation/texts.h"
 
+#include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
 
@@ -79,7 +80,8 @@ std::string fillTemplate(std::string text, const std::vector<std::pair<std::stri
 }
 
 std::string joinRecordFields(const ReportLineRecord& record) {
-    auto field = [](const std::string& text) { return text.empty() ? std::string(" ") : text; };
+    // Fields hold names and paths: escaped, they never read as markup.
+    auto field = [](const std::string& text) { return text.empty() ? std::string(" ") : escapeLogText(text); };
     const std::string separator(kFieldSeparator);
     return std::to_string(record.kind) + separator + field(record.field1) + separator + field(record.field2) +
            separator + field(record.field3);

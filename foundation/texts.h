@@ -62,7 +62,8 @@ struct ReportLineRecord {
 };
 
 // kind "[|]" field 1 "[|]" field 2 "[|]" field 3; an empty field is written as
-// one blank so that no field of the line is empty.
+// one blank so that no field of the line is empty. Fields are escaped
+// (escapeLogText), so a name in one never adds fields or lines.
 std::string joinRecordFields(const ReportLineRecord& record);
 // The same, built from its parts in line order.
 std::string joinReportFields(int32_t kind, std::string field1, std::string field2, std::string field3);

@@ -117,7 +117,7 @@ void countTick(uint32_t kind) {
 void drawEntryRow(const AppLogEntry& entry) {
     const std::string shown = wideToUtf8(entry.key);
     const size_t separator = shown.find("[||]");
-    const std::string title = shown.substr(0, separator);
+    const std::string title = unescapeLogText(shown.substr(0, separator));
     const bool hasDetail = separator != std::string::npos;
     ImGui::PushID(shown.c_str());
     ImGui::TableNextRow();
@@ -188,7 +188,9 @@ bool drawNotificationDetail(const std::string& detail) {
     const std::vector<std::string> lines = splitAt(detail, "[||]", SIZE_MAX);
     for (size_t i = 0; i < lines.size(); ++i) {
         ImGui::PushID(static_cast<int>(i));
-        drawDetailLine(splitAt(lines[i], "[|]", 4));
+        std::vector<std::string> fields = splitAt(lines[i], "[|]", 4);
+        for (std::string& field : fields) field = unescapeLogText(field);
+        drawDetailLine(fields);
         ImGui::PopID();
     }
     return true;
