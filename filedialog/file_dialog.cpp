@@ -7,6 +7,7 @@
 
 #include "filedialog/dialog_state.h"
 #include "platform/thread_locale.h"
+#include "shell/text_widgets.h"
 
 namespace VFD {
 
@@ -371,7 +372,7 @@ void FileDialog::drawComposer() {
                 ImGui::SameLine();
             }
         }
-        if (ImGui::Button(files.composer[i].c_str())) {
+        if (textButton(files.composer[i])) {
             files.currentPath = composePath(files, i);
             files.pathClicked = true;
         }
@@ -469,7 +470,7 @@ void FileDialog::DrawEntryRow(int index, const std::shared_ptr<FileInfos>& entry
     ImGui::PushID(index);
     const ImGuiSelectableFlags flags = ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick |
                                        ImGuiSelectableFlags_DontClosePopups;
-    const bool pressed = ImGui::Selectable(files.rowLabel.data(), selected, flags);
+    const bool pressed = textSelectable(bufferText(files.rowLabel), selected, flags);
     ImGui::PopID();
     if (!pressed) return;
     const ImGuiIO& io = ImGui::GetIO();
@@ -520,8 +521,8 @@ void FileDialog::DrawSiblingFoldersPopup(ImVec2 size) {
                 ImGui::TableNextColumn();
                 const auto pushed = pushEntryStyle(entry);
                 ImGui::PushID(i);
-                if (ImGui::Selectable(rowText(entry).c_str(), isSelected(st, entry.fileName),
-                                      ImGuiSelectableFlags_SpanAllColumns)) {
+                if (textSelectable(rowText(entry), isSelected(st, entry.fileName),
+                                   ImGuiSelectableFlags_SpanAllColumns)) {
                     enterSiblingFolder(entry);
                     ImGui::CloseCurrentPopup();
                 }
@@ -572,11 +573,11 @@ bool FileDialog::DrawBottomBar() {
     if (hasFilters) {
         ImGui::SameLine();
         ImGui::SetNextItemWidth(comboWidth);
-        if (ImGui::BeginCombo("##Filters", st.filters.selected.text.c_str())) {
+        if (beginTextCombo("##Filters", st.filters.selected.text)) {
             for (size_t i = 0; i < st.filters.filters.size(); ++i) {
                 const FilterInfos& filter = st.filters.filters[i];
                 ImGui::PushID(static_cast<int>(i));
-                if (ImGui::Selectable(filter.text.c_str(), filter.text == st.filters.selected.text)) {
+                if (textSelectable(filter.text, filter.text == st.filters.selected.text)) {
                     st.filters.selected = filter;
                     files.pathClicked = true;
                 }
