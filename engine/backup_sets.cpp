@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <exception>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -35,8 +37,27 @@ const std::wstring kEmptyField = L" ";
 // last one still writes would load the file before that write.
 std::atomic<bool> g_editRunning{false};
 
+// The file of the running edit, and the set files removed this run. The edit
+// is written back under this lock, so a removal is either after the write or
+// keeps the write from happening. Never held across a question.
+struct SetFileMarks {
+    std::mutex mutex;
+    std::wstring editPath;
+    std::set<std::wstring> removed;
+};
+SetFileMarks& setFileMarks() {
+    static SetFileMarks* marks = new SetFileMarks;  // detached tasks may mark late
+    return *marks;
+}
+
 struct EditRunningEnd {
-    ~EditRunningEnd() { g_editRunning = false; }
+    ~EditRunningEnd() {
+        {
+            std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+            setFileMarks().editPath.clear();
+        }
+        g_editRunning = false;
+    }
 };
 
 // A report line of the notifications view: kinds other than 0 to 2 show
@@ -197,12 +218,34 @@ bool saveCurrentBackupSet(const std::wstring& filePath) {
 
 bool isBackupSetEditRunning() { return g_editRunning; }
 
+std::wstring backupSetEditPath() {
+    std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+    return setFileMarks().editPath;
+}
+
+void markBackupSetRemoved(const std::wstring& filePath) {
+    std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+    setFileMarks().removed.insert(filePath);
+    // The items view on that set closes: its edit is written nowhere.
+    if (setFileMarks().editPath == filePath) backupSetEditActive = false;
+}
+
+bool isBackupSetRemoved(const std::wstring& filePath) {
+    std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+    return setFileMarks().removed.count(filePath) > 0;
+}
+
 void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
     if (g_editRunning.exchange(true)) return;
     EditRunningEnd end;
     try {
         BackupSetRecord loaded;
         if (!loadBackupSetFile(filePath, loaded)) return;
+        {
+            std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+            setFileMarks().editPath = filePath;
+            setFileMarks().removed.erase(filePath);  // a set written there again
+        }
         {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             editedBackupSet = loaded;
@@ -217,8 +260,11 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             edited = editedBackupSet;
         }
-        // Only an edit is written back; an unedited set gains nothing by it.
-        if (edited.files != loaded.files || edited.note != loaded.note) saveBackupSetFile(filePath, edited);
+        // Only an edit is written back; an unedited set gains nothing by it,
+        // and a removed one would come back.
+        std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+        if ((edited.files != loaded.files || edited.note != loaded.note) && !setFileMarks().removed.count(filePath))
+            saveBackupSetFile(filePath, edited);
     } catch (...) {
         // The items view closes with its edit flag rather than stay open on
         // an edit that is no longer written anywhere.

@@ -176,8 +176,9 @@ void drawButtons(bool restoring, bool& open) {
     // A chosen set the list no longer holds counts as existing.
     const bool fileExists = !entry || isExistingFile(entry->setFilePath);
     const bool changeable = chosen && !restoring && fileExists;
+    const bool edited = entry && entry->setFilePath == backupSetEditPath();  // its items view is open
     const std::vector<UIButtonRowItem> items = {
-        buttonRowItem("bkr", changeable),
+        buttonRowItem("bkr", changeable && !edited),
         buttonRowItem("bkrf", chosen && !restoring),
         buttonRowItem("bkre", changeable && !isBackupSetEditRunning()),  // one edit at a time
         buttonRowItem("bkc", !restoring),

@@ -183,7 +183,7 @@ void changeNote() {
         const std::string note = g_view.note;
         updateSetListEntry(g_view.listKey, g_view.setPath, [&note](SetListEntry& e) { e.noteText = note; });
     }
-    if (g_view.setPath.empty()) return;
+    if (g_view.setPath.empty() || isBackupSetRemoved(g_view.setPath)) return;
     {
         std::lock_guard<std::mutex> lock(backupSetNotesMutex);
         backupSetNotesMap[g_view.setPath] = g_view.note;
