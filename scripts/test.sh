@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, the same tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and a short fuzz run.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and a short fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,6 +19,17 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARNHOLT_SANITIZE=ON -DVARNH
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" ctest --test-dir build-asan -j"$jobs" --timeout 900
+
+echo "== the tests that run threads against each other, with the race detector"
+# Restores while the windows draw, the scheduler while its window edits
+# triggers, the extension map, the log, the records and the registries.
+threaded='WhileTheWindowDraws|WhileTheWindowsDraw|ChangeTriggersAtOnce|ShareTheMap|TriggersEditedWhileTheBackupRuns'
+threaded+='|WhileABackup|AskingAtOnce|Concurrent|SeveralThreads|CacheAnswersPendingWhileComparisonRuns'
+threaded+='|EngineThreadsAreCounted|ThreadsEndWhenTheApplicationStops|DeletionWhileAnotherRuns'
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TSAN=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target test_foundation test_engine test_windows
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan -j"$jobs" --timeout 900 -R "$threaded" --no-tests=error
 
 echo "== fuzz (a minute or so in all)"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
