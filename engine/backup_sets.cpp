@@ -37,10 +37,12 @@ const std::wstring kEmptyField = L" ";
 // last one still writes would load the file before that write.
 std::atomic<bool> g_editRunning{false};
 
-// The file of the running edit, and the set files removed this run. The edit
-// is written back under this lock, so a removal is either after the write or
-// keeps the write from happening. Never held across a question.
+// The file of the running edit, and the set files removed this run, under
+// `mutex` (held briefly; the windows read it). The edit is written back under
+// `writeBack`, which a removal takes to mark its file: the removal is either
+// after the write or keeps the write from happening.
 struct SetFileMarks {
+    std::mutex writeBack;
     std::mutex mutex;
     std::wstring editPath;
     std::set<std::wstring> removed;
@@ -224,6 +226,7 @@ std::wstring backupSetEditPath() {
 }
 
 void markBackupSetRemoved(const std::wstring& filePath) {
+    std::lock_guard<std::mutex> writeBack(setFileMarks().writeBack);
     std::lock_guard<std::mutex> lock(setFileMarks().mutex);
     setFileMarks().removed.insert(filePath);
     // The items view on that set closes: its edit is written nowhere.
@@ -262,8 +265,8 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
         }
         // Only an edit is written back; an unedited set gains nothing by it,
         // and a removed one would come back.
-        std::lock_guard<std::mutex> lock(setFileMarks().mutex);
-        if ((edited.files != loaded.files || edited.note != loaded.note) && !setFileMarks().removed.count(filePath))
+        std::lock_guard<std::mutex> writeBack(setFileMarks().writeBack);
+        if ((edited.files != loaded.files || edited.note != loaded.note) && !isBackupSetRemoved(filePath))
             saveBackupSetFile(filePath, edited);
     } catch (...) {
         // The items view closes with its edit flag rather than stay open on
