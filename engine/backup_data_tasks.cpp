@@ -195,6 +195,7 @@ void removeBackupSetTask(std::wstring setFilePath, std::wstring setListKey) {
     if (!isExistingFile(setFilePath) || !pathIsInside(setFilePath, backupStagingFolder())) return;
     const std::string displayName = wideToUtf8(backupSetNameFromPath(setFilePath));
     if (!askTemplate(kRemoveBackupSetTemplate, displayName).confirmed) return;
+    markBackupSetRemoved(setFilePath);
     updateSetListEntry(setListKey, setFilePath, [](SetListEntry& entry) {
         entry.beingRemoved = 1;
         entry.removalShown = 1;

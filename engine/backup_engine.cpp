@@ -590,9 +590,9 @@ void logReport(const BackupRun& run) {
         if (!joined.empty()) joined += kLineSeparator;
         joined += line;
     }
-    appendAppLogEntry(L"FILE BACKUP REPORT (" + run.displayName + L")." + std::wstring(kLineSeparatorW) +
-                          utf8ToWide(joined),
-                      2, false);
+    appendAppLogMarkup(L"FILE BACKUP REPORT (" + escapeLogText(run.displayName) + L")." + std::wstring(kLineSeparatorW) +
+                           utf8ToWide(joined),
+                       2, false);
 }
 
 void closeBackup(BackupRun& run) {

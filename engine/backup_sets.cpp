@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <exception>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -35,8 +37,29 @@ const std::wstring kEmptyField = L" ";
 // last one still writes would load the file before that write.
 std::atomic<bool> g_editRunning{false};
 
+// The file of the running edit, and the set files removed this run, under
+// `mutex` (held briefly; the windows read it). The edit is written back under
+// `writeBack`, which a removal takes to mark its file: the removal is either
+// after the write or keeps the write from happening.
+struct SetFileMarks {
+    std::mutex writeBack;
+    std::mutex mutex;
+    std::wstring editPath;
+    std::set<std::wstring> removed;
+};
+SetFileMarks& setFileMarks() {
+    static SetFileMarks* marks = new SetFileMarks;  // detached tasks may mark late
+    return *marks;
+}
+
 struct EditRunningEnd {
-    ~EditRunningEnd() { g_editRunning = false; }
+    ~EditRunningEnd() {
+        {
+            std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+            setFileMarks().editPath.clear();
+        }
+        g_editRunning = false;
+    }
 };
 
 // A report line of the notifications view: kinds other than 0 to 2 show
@@ -76,9 +99,9 @@ BackupSetEntry parseSetLine(const std::wstring& line) {
 void logSetNotWritten(const std::wstring& filePath) {
     const std::string line1 = joinReportLine(3, "file could not be created!");
     const std::string line2 = joinReportLine(3, wideToUtf8(filePath));
-    appendAppLogEntry(L"Backupset file not written" + std::wstring(kLineSeparatorW) + utf8ToWide(line1) +
-                          std::wstring(kLineSeparatorW) + utf8ToWide(line2),
-                      8, false);
+    appendAppLogMarkup(L"Backupset file not written" + std::wstring(kLineSeparatorW) + utf8ToWide(line1) +
+                           std::wstring(kLineSeparatorW) + utf8ToWide(line2),
+                       8, false);
 }
 
 bool ensureParentFolder(const std::wstring& filePath) {
@@ -197,12 +220,35 @@ bool saveCurrentBackupSet(const std::wstring& filePath) {
 
 bool isBackupSetEditRunning() { return g_editRunning; }
 
+std::wstring backupSetEditPath() {
+    std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+    return setFileMarks().editPath;
+}
+
+void markBackupSetRemoved(const std::wstring& filePath) {
+    std::lock_guard<std::mutex> writeBack(setFileMarks().writeBack);
+    std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+    setFileMarks().removed.insert(filePath);
+    // The items view on that set closes: its edit is written nowhere.
+    if (setFileMarks().editPath == filePath) backupSetEditActive = false;
+}
+
+bool isBackupSetRemoved(const std::wstring& filePath) {
+    std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+    return setFileMarks().removed.count(filePath) > 0;
+}
+
 void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
     if (g_editRunning.exchange(true)) return;
     EditRunningEnd end;
     try {
         BackupSetRecord loaded;
         if (!loadBackupSetFile(filePath, loaded)) return;
+        {
+            std::lock_guard<std::mutex> lock(setFileMarks().mutex);
+            setFileMarks().editPath = filePath;
+            setFileMarks().removed.erase(filePath);  // a set written there again
+        }
         {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             editedBackupSet = loaded;
@@ -217,8 +263,11 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
             std::lock_guard<std::mutex> lock(backupSetMutex);
             edited = editedBackupSet;
         }
-        // Only an edit is written back; an unedited set gains nothing by it.
-        if (edited.files != loaded.files || edited.note != loaded.note) saveBackupSetFile(filePath, edited);
+        // Only an edit is written back; an unedited set gains nothing by it,
+        // and a removed one would come back.
+        std::lock_guard<std::mutex> writeBack(setFileMarks().writeBack);
+        if ((edited.files != loaded.files || edited.note != loaded.note) && !isBackupSetRemoved(filePath))
+            saveBackupSetFile(filePath, edited);
     } catch (...) {
         // The items view closes with its edit flag rather than stay open on
         // an edit that is no longer written anywhere.

@@ -84,3 +84,9 @@ bool saveCurrentBackupSet(const std::wstring& filePath);
 void threadLoadAndEditRestoreFileSet(std::wstring filePath);
 // True from the start of an edit until its set is written back.
 bool isBackupSetEditRunning();
+// The file of the running edit; empty while none runs.
+std::wstring backupSetEditPath();
+// A removal marks its set file before it deletes anything: an edit of that
+// set ends and is never written back, so the removed set cannot return.
+void markBackupSetRemoved(const std::wstring& filePath);
+bool isBackupSetRemoved(const std::wstring& filePath);

@@ -280,7 +280,7 @@ std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstri
         for (const std::string& path : outcome.notCopied) lines.push_back(joinReportFields(3, "", path, ""));
     }
     lines.push_back(joinReportFields(1, "6", wideToUtf8(folderKey), "Open \"" + displayName + "\""));
-    std::wstring text = std::wstring(kSelectedFinishedText) + utf8ToWide(displayName) + L"\"";
+    std::wstring text = std::wstring(kSelectedFinishedText) + utf8ToWide(escapeLogText(displayName)) + L"\"";
     for (const std::string& line : lines) text += std::wstring(kLineSeparatorW) + utf8ToWide(line);
     return text;
 }
@@ -582,7 +582,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     finishGroup();
 
     pauseWhileRunning(timings().restorePaceMs.load());
-    appendAppLogEntry(selectedReportText(outcome, folder.key, displayName), 1, false);
+    appendAppLogMarkup(selectedReportText(outcome, folder.key, displayName), 1, false);
     run.end();
 }
 
@@ -643,17 +643,17 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     const size_t copies = group.copies;
     holds.releaseActive();
 
-    std::wstring logText = kSetFailedText + set.name + L"\"";
+    std::wstring logText = kSetFailedText + escapeLogText(set.name) + L"\"";
     const bool restored = total > 0 && copies >= total;
     if (restored) {
         const std::wstring duration = formatDurationMs(static_cast<uint64_t>(std::max<int64_t>(steadyClockMs() - startMs, 0)));
-        logText = kSetCompletedText + utf8ToWide(displayName) + L"\" + " + duration + L" ";
+        logText = kSetCompletedText + utf8ToWide(escapeLogText(displayName)) + L"\" + " + duration + L" ";
         askRestoreQuestion(kRestoreSuccessTemplate, {{kPlaceholderDisplayName, displayName},
                                                      {kPlaceholderDuration, wideToUtf8(duration)},
                                                      {kPlaceholderFileCount, std::to_string(copies)}});
     }
     holds.releaseAll();
-    appendAppLogEntry(logText + outsideReport(outside), restored ? 2 : 8, false);
+    appendAppLogMarkup(logText + outsideReport(outside), restored ? 2 : 8, false);
 }
 
 void startRestoreSelectedFiles(RestoreSelection selection) {

@@ -7,6 +7,7 @@
 
 #include "filedialog/dialog_state.h"
 #include "platform/thread_locale.h"
+#include "shell/text_widgets.h"
 
 namespace VFD {
 
@@ -240,7 +241,8 @@ bool FileDialog::overwriteStep(bool res) {
     if (res && st.accepted && !ask) return true;
     if ((!st.overwriteQuestionOpen && !(res && st.accepted)) || !ask) return false;
     if (st.accepted) {
-        if (!st.fileSystem->CanReadFile(GetFilePathName(0))) return true;
+        // Whatever holds the name is overwritten, also a file this user cannot read.
+        if (!st.fileSystem->NameExists(GetFilePathName(0))) return true;
         st.overwriteQuestionOpen = true;
         st.accepted = false;
     }
@@ -357,6 +359,7 @@ void FileDialog::DrawTopBar() {
 void FileDialog::drawComposer() {
     DialogState& st = *state_;
     FileManager& files = st.files;
+    bool openPopup = false;
     for (size_t i = 0; i < files.composer.size(); ++i) {
         ImGui::PushID(static_cast<int>(i));
         if (i > 0) {
@@ -364,12 +367,12 @@ void FileDialog::drawComposer() {
             if (!(st.config.flags & OptNoPathPopup)) {
                 if (ImGui::Button("/")) {
                     listSiblingFolders(st, i);
-                    ImGui::OpenPopup(kPathPopup);
+                    openPopup = true;
                 }
                 ImGui::SameLine();
             }
         }
-        if (ImGui::Button(files.composer[i].c_str())) {
+        if (textButton(files.composer[i])) {
             files.currentPath = composePath(files, i);
             files.pathClicked = true;
         }
@@ -379,6 +382,8 @@ void FileDialog::drawComposer() {
         }
         ImGui::PopID();
     }
+    // Opened outside the parts' ids: DrawSiblingFoldersPopup begins it under the dialog's own.
+    if (openPopup) ImGui::OpenPopup(kPathPopup);
     if (files.composer.empty()) ImGui::NewLine();
 }
 
@@ -465,7 +470,7 @@ void FileDialog::DrawEntryRow(int index, const std::shared_ptr<FileInfos>& entry
     ImGui::PushID(index);
     const ImGuiSelectableFlags flags = ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick |
                                        ImGuiSelectableFlags_DontClosePopups;
-    const bool pressed = ImGui::Selectable(files.rowLabel.data(), selected, flags);
+    const bool pressed = textSelectable(bufferText(files.rowLabel), selected, flags);
     ImGui::PopID();
     if (!pressed) return;
     const ImGuiIO& io = ImGui::GetIO();
@@ -516,8 +521,8 @@ void FileDialog::DrawSiblingFoldersPopup(ImVec2 size) {
                 ImGui::TableNextColumn();
                 const auto pushed = pushEntryStyle(entry);
                 ImGui::PushID(i);
-                if (ImGui::Selectable(rowText(entry).c_str(), isSelected(st, entry.fileName),
-                                      ImGuiSelectableFlags_SpanAllColumns)) {
+                if (textSelectable(rowText(entry), isSelected(st, entry.fileName),
+                                   ImGuiSelectableFlags_SpanAllColumns)) {
                     enterSiblingFolder(entry);
                     ImGui::CloseCurrentPopup();
                 }
@@ -568,11 +573,11 @@ bool FileDialog::DrawBottomBar() {
     if (hasFilters) {
         ImGui::SameLine();
         ImGui::SetNextItemWidth(comboWidth);
-        if (ImGui::BeginCombo("##Filters", st.filters.selected.text.c_str())) {
+        if (beginTextCombo("##Filters", st.filters.selected.text)) {
             for (size_t i = 0; i < st.filters.filters.size(); ++i) {
                 const FilterInfos& filter = st.filters.filters[i];
                 ImGui::PushID(static_cast<int>(i));
-                if (ImGui::Selectable(filter.text.c_str(), filter.text == st.filters.selected.text)) {
+                if (textSelectable(filter.text, filter.text == st.filters.selected.text)) {
                     st.filters.selected = filter;
                     files.pathClicked = true;
                 }

@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
+
+#include <re2/re2.h>
 
 #include "filedialog/file_infos.h"
 
@@ -16,7 +17,7 @@ struct FilterInfos {
     std::string text;                     // what the combo shows
     std::vector<std::string> extensions;  // as written; regular expressions too
     std::vector<std::string> extensionsLower;
-    std::vector<std::shared_ptr<std::regex>> regexes;
+    std::vector<std::shared_ptr<re2::RE2>> regexes;
     size_t greatestDotCount = 0;
 
     const std::string& firstExtension() const;
@@ -34,7 +35,7 @@ enum StyleFlags : int32_t {
 
 struct StyleRule {
     std::shared_ptr<FileStyle> style;
-    std::shared_ptr<std::regex> regex;  // criteria holding "((" that compiled
+    std::shared_ptr<re2::RE2> regex;  // criteria holding "((" that compiled
 };
 
 struct FilterManager {

@@ -110,15 +110,15 @@ void clearLists(FileManager& files) {
     files.filteredPathList.clear();
 }
 
+std::string selectionSummary(size_t count) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu files Selected", count);
+    return text;
+}
+
 void updateNameFieldFromSelection(DialogState& state) {
     const auto& selected = state.files.selectedNames;
-    if (selected.size() == 1) {
-        setBufferText(state.files.fileName, *selected.begin());
-    } else {
-        char text[64];
-        std::snprintf(text, sizeof text, "%zu files Selected", selected.size());
-        setBufferText(state.files.fileName, text);
-    }
+    setBufferText(state.files.fileName, selected.size() == 1 ? *selected.begin() : selectionSummary(selected.size()));
 }
 
 }  // namespace
@@ -410,7 +410,10 @@ std::string resultFolder(const DialogState& state) {
     const FileManager& files = state.files;
     const std::string text = bufferText(files.fileName);
     std::string folder = files.currentPath;
-    if (files.selectedNames.size() <= 1 && !text.empty() && text != ".") {
+    // The count of selected folders in the field names no folder: the result
+    // is then the current one.
+    const bool summary = files.selectedNames.size() != 1 && text == selectionSummary(files.selectedNames.size());
+    if (files.selectedNames.size() <= 1 && !text.empty() && text != "." && !summary) {
         // A typed absolute path stands as typed; a name is taken in the current folder.
         folder = isAbsolute(text) ? text : files.currentPath.empty() ? std::string() : joinPath(files.currentPath, text);
     }

@@ -26,6 +26,8 @@ bool FileSystemDirent::FolderExists(const std::string& path) {
 
 bool FileSystemDirent::CanReadFile(const std::string& path) { return canReadRegularFile(path); }
 
+bool FileSystemDirent::NameExists(const std::string& path) { return pathExists(path); }
+
 bool FileSystemDirent::EnsureFolder(const std::string& path) {
     if (path.empty() || FolderExists(path)) return false;
     if (makeOneFolder(path) == 0) return true;

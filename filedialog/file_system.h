@@ -20,6 +20,7 @@ public:
     virtual std::vector<std::shared_ptr<FileInfos>> ReadFolderEntries(const std::string& path) = 0;
     virtual bool IsFolderPath(const std::string& path) = 0;
     virtual std::vector<std::string> ListDriveRoots() = 0;
+    virtual bool NameExists(const std::string& path) = 0;
 };
 
 class FileSystemDirent : public IFileSystem {
@@ -37,6 +38,8 @@ public:
     bool IsFolderPath(const std::string& path) override;
     // "/" and the mounted local file systems.
     std::vector<std::string> ListDriveRoots() override;
+    // Anything of that name, readable or not, a link that points nowhere too.
+    bool NameExists(const std::string& path) override;
 };
 
 }  // namespace VFD

@@ -68,13 +68,21 @@ std::string elapsedText(int64_t elapsedMs) {
     return wideToUtf8(formatDurationMs(static_cast<uint64_t>(elapsedMs))) + "." + count.str().substr(5);
 }
 
-}  // namespace
+constexpr char32_t kEscapeMark = 0x1F;
 
-void appendAppLogEntry(std::wstring text, uint32_t kind, bool refresh) {
-    appendAppLogEntryAt(std::move(text), kind, refresh, currentTimeTicks());
+template <typename Char>
+std::basic_string<Char> escaped(std::basic_string_view<Char> text) {
+    std::basic_string<Char> out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        const bool markNext = i + 1 < text.size() && (text[i + 1] == Char('|') || text[i + 1] == Char(kEscapeMark));
+        if (text[i] == Char('[') && markNext) out += Char(kEscapeMark);
+    }
+    return out;
 }
 
-void appendAppLogEntryAt(std::wstring text, uint32_t kind, bool refresh, int64_t nowTicks) {
+void appendMarkup(std::wstring text, uint32_t kind, bool refresh, int64_t nowTicks) {
     const std::wstring prefix = formatTimestamp(nowTicks, true) + L" " + text;
     AppLog& log = appLog();
     std::lock_guard lock(log.mutex);
@@ -96,6 +104,33 @@ void appendAppLogEntryAt(std::wstring text, uint32_t kind, bool refresh, int64_t
     log.pendingKinds = pendingKindsOf(log.entries);
     // A refreshed entry that becomes pending again is news as well.
     if (log.pendingKinds != maskBefore) log.changed = true;
+}
+
+}  // namespace
+
+std::string escapeLogText(std::string_view text) { return escaped(text); }
+std::wstring escapeLogText(std::wstring_view text) { return escaped(text); }
+
+std::string unescapeLogText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '[' && i + 1 < text.size() && text[i + 1] == static_cast<char>(kEscapeMark)) ++i;
+    }
+    return out;
+}
+
+void appendAppLogEntry(std::wstring text, uint32_t kind, bool refresh) {
+    appendMarkup(escapeLogText(text), kind, refresh, currentTimeTicks());
+}
+
+void appendAppLogEntryAt(std::wstring text, uint32_t kind, bool refresh, int64_t nowTicks) {
+    appendMarkup(escapeLogText(text), kind, refresh, nowTicks);
+}
+
+void appendAppLogMarkup(std::wstring markup, uint32_t kind, bool refresh) {
+    appendMarkup(std::move(markup), kind, refresh, currentTimeTicks());
 }
 
 void removeConfirmedAppLogEntries() {

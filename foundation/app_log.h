@@ -7,6 +7,7 @@
 // the first line of the run.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct AppLogEntry {
@@ -26,8 +27,21 @@ struct AppLogState {
 // Adds `text` under the key "<time with ms> <text>    ". The same key again
 // within one millisecond: with `refresh` the entry becomes unconfirmed with the
 // new kind; without, a new entry with a different number of trailing blanks.
+// The text is plain text: escaped (below), it is shown as it stands.
 void appendAppLogEntry(std::wstring text, uint32_t kind, bool refresh);
 void appendAppLogEntryAt(std::wstring text, uint32_t kind, bool refresh, int64_t nowTicks);
+// The same for a text in the Notifications tab's markup: a title, then "[||]"
+// and lines of "[|]" fields. Every outside text in it (names, paths, server
+// texts) must be escaped by the caller (escapeLogText, joinRecordFields).
+void appendAppLogMarkup(std::wstring markup, uint32_t kind, bool refresh);
+
+// Outside text in a log entry never reads as markup: a "[" followed by "|" or
+// by the escape mark U+001F gets the mark put after it, so the escaped text
+// holds neither "[|]" nor "[||]". unescapeLogText takes the marks out again;
+// the Notifications tab shows and acts on the unescaped text.
+std::string escapeLogText(std::string_view text);
+std::wstring escapeLogText(std::wstring_view text);
+std::string unescapeLogText(std::string_view text);
 
 // Removes every confirmed entry.
 void removeConfirmedAppLogEntries();

@@ -103,3 +103,13 @@ int applyNoticeItems(const std::vector<NoticeItem>& items, std::string_view runn
     for (std::wstring& line : lines) appendAppLogEntry(std::move(line), 1, false);
     return static_cast<int>(lines.size());
 }
+
+std::string storedStartupMessage() {
+    std::lock_guard<std::mutex> guard(appSettingsMutex);
+    return appSettings.lastBootMessage;
+}
+
+void logStoredStartupMessage() {
+    const std::string message = storedStartupMessage();
+    if (!message.empty()) appendAppLogEntry(L"Start-Up Message: " + utf8ToWide(message), 1, false);
+}

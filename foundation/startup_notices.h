@@ -31,3 +31,8 @@ bool readNoticeItems(std::string_view descriptionText, std::vector<NoticeItem>& 
 // text is logged when it or the announced version is new and the announced
 // version is newer than the running one. Returns the number of lines logged.
 int applyNoticeItems(const std::vector<NoticeItem>& items, std::string_view runningVersion);
+
+// The stored start-up message ("AUBM").
+std::string storedStartupMessage();
+// Logs "Start-Up Message: " and the stored message; nothing while none is stored.
+void logStoredStartupMessage();

@@ -1,5 +1,6 @@
 #include "foundation/texts.h"
 
+#include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
 
@@ -73,13 +74,42 @@ const ConfirmTemplate kRemoveFolderEntryTemplate = {
     "?{{backup_set_count}} backup sets with {{backup_set_versions}} file versions\n"
     "[OK] to remove the folder entry\n[CANCEL] to abort this operation.\n"};
 
+namespace {
+
+// A value is one piece of text on its line: a line break or another control
+// character in a name would add lines, and a "?" that begins a line would
+// add a checkbox, both shifting the option lines the answer is read by.
+std::string lineSafeValue(const std::string& value, bool atLineStart) {
+    std::string safe = atLineStart && !value.empty() && value[0] == '?' ? " " : "";
+    for (char c : value) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) safe += "\xEF\xBF\xBD";  // U+FFFD
+        else safe += c;
+    }
+    return safe;
+}
+
+}  // namespace
+
 std::string fillTemplate(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
-    for (const auto& [placeholder, value] : values) replaceAll(text, placeholder, value);
-    return text;
+    // One pass: a value is never searched for placeholders itself.
+    std::string filled;
+    for (size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        for (const auto& [placeholder, value] : values) {
+            if (placeholder.empty() || text.compare(i, placeholder.size(), placeholder) != 0) continue;
+            filled += lineSafeValue(value, i == 0 || text[i - 1] == '\n');
+            i += placeholder.size();
+            replaced = true;
+            break;
+        }
+        if (!replaced) filled += text[i++];
+    }
+    return filled;
 }
 
 std::string joinRecordFields(const ReportLineRecord& record) {
-    auto field = [](const std::string& text) { return text.empty() ? std::string(" ") : text; };
+    // Fields hold names and paths: escaped, they never read as markup.
+    auto field = [](const std::string& text) { return text.empty() ? std::string(" ") : escapeLogText(text); };
     const std::string separator(kFieldSeparator);
     return std::to_string(record.kind) + separator + field(record.field1) + separator + field(record.field2) +
            separator + field(record.field3);

@@ -50,7 +50,9 @@ inline constexpr const char* kPlaceholderAutoBackupVersions = "{{auto_backup_ver
 inline constexpr const char* kPlaceholderBackupSetCount = "{{backup_set_count}}";
 inline constexpr const char* kPlaceholderBackupSetVersions = "{{backup_set_versions}}";
 
-// Replaces every occurrence of each placeholder by its value.
+// Replaces every occurrence of each placeholder by its value, in one pass.
+// Values stay on their line: control characters become U+FFFD, and a value
+// that would begin a line with "?" (an option line) gets a blank before it.
 std::string fillTemplate(std::string text, const std::vector<std::pair<std::string, std::string>>& values);
 
 // One line of a task report. Field 3 is kept before field 2.
@@ -62,7 +64,8 @@ struct ReportLineRecord {
 };
 
 // kind "[|]" field 1 "[|]" field 2 "[|]" field 3; an empty field is written as
-// one blank so that no field of the line is empty.
+// one blank so that no field of the line is empty. Fields are escaped
+// (escapeLogText), so a name in one never adds fields or lines.
 std::string joinRecordFields(const ReportLineRecord& record);
 // The same, built from its parts in line order.
 std::string joinReportFields(int32_t kind, std::string field1, std::string field2, std::string field3);

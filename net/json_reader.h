@@ -30,8 +30,9 @@ inline constexpr size_t kMaxJsonKeyLength = 256;            // longer keys are c
 inline constexpr size_t kMaxJsonPathLength = 1024;          // members with longer paths are dropped
 inline constexpr size_t kMaxJsonEntries = 10000;            // further leaves are dropped
 
-// Reads the key at `position` of `text` and moves past the ":" after it; an
-// empty key leaves `position` where it was. Never reads at or past `text`'s end.
+// Reads the key at `position` of `text` and moves past the ":" after it (or
+// to the end of the text when no ":" follows), an empty key too. Never reads
+// at or past `text`'s end.
 std::wstring readJsonKey(std::wstring_view text, size_t& position);
 // Reads the value at `position` (no white space skipped) and moves past it;
 // an object leaves `position` on its closing "}".

@@ -180,7 +180,13 @@ bool checkApplicationStateAndNotify() {
 }
 
 void startApplicationStateCheck() {
-    startCountedThread([] { checkApplicationStateAndNotify(); });
+    startCountedThread([] {
+        const std::string before = storedStartupMessage();
+        checkApplicationStateAndNotify();
+        // Every start tells the start-up message, also when the server did
+        // not answer; a new one the check has just told itself.
+        if (storedStartupMessage() == before) logStoredStartupMessage();
+    });
 }
 
 bool stopNetworkWork() {

@@ -43,8 +43,9 @@ std::string updateDescription();
 // (foundation/startup_notices.h). False when no description was available.
 // A check asked for while one runs waits for it and takes its result.
 bool checkApplicationStateAndNotify();
-// checkApplicationStateAndNotify on a thread of its own, so start-up never
-// waits on the network.
+// The start's check: checkApplicationStateAndNotify on a thread of its own,
+// so start-up never waits on the network, then the stored start-up message
+// unless the check has just told a new one.
 void startApplicationStateCheck();
 
 // Cancels running requests, refuses new ones and waits (at most the

@@ -66,7 +66,7 @@ bool canReadRegularFile(const std::string& path) {
 
 bool pathExists(const std::string& path) {
     struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
 }
 
 int makeOneFolder(const std::string& path) {

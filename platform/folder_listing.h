@@ -23,7 +23,8 @@ int listFolderBytes(const std::string& folder, std::vector<ListedEntry>& entries
 int openFolderError(const std::string& path);
 // True when the path names a regular file that can be opened for reading.
 bool canReadRegularFile(const std::string& path);
-// True when the path (links followed) exists at all.
+// True when something of that name exists: a file of any kind or mode, a
+// folder, a link (also one that points nowhere).
 bool pathExists(const std::string& path);
 // mkdir with mode 0755 (umask applies); 0 or its errno.
 int makeOneFolder(const std::string& path);

@@ -7,7 +7,7 @@ packages=(
   cmake make g++ pkg-config clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libimgui-dev libstb-dev libsdl2-dev libgl-dev libegl1 libgl1-mesa-dri
-  libcurl4-openssl-dev uuid-dev libx11-dev libayatana-appindicator3-dev
+  libcurl4-openssl-dev uuid-dev libre2-dev libx11-dev libayatana-appindicator3-dev
   fonts-liberation2 fonts-wine fonts-dejavu-core fonts-noto-core
   groff openssl python3 rsync
   xvfb xauth xdotool imagemagick poppler-utils dbus-x11

@@ -9,8 +9,16 @@
 #include <filesystem>
 
 #include "platform/atomic_file.h"
+#include "platform/text.h"
 
 namespace {
+// Desktop files are UTF-8 text; a path that is not cannot be launched from one.
+bool isValidUtf8(const std::string& text) {
+    for (wchar_t c : utf8ToWide(text))
+        if (c >= 0xD800 && c <= 0xDFFF) return false;  // an invalid byte, kept as a lone surrogate
+    return true;
+}
+
 std::string configHome() {
     const char* xdg = getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') return xdg;
@@ -32,16 +40,16 @@ bool startAtLogOnEnabled() {
 }
 
 std::string desktopExecQuote(const std::string& path) {
-    if (path.empty() || path[0] != '/') return {};
-    // Inside the quotes '"', '`', '$' and '\' take a backslash; '%' doubles
-    // as a field code escape. The value is then a desktop-file string, whose
-    // own escape doubles every backslash once more.
+    if (path.empty() || path[0] != '/' || !isValidUtf8(path)) return {};
+    // Inside the quotes '"', '`', '$' and '\' take a backslash. The value is
+    // then a desktop-file string, whose own escape doubles every backslash
+    // once more. A "%" is refused: launchers differ in how they read "%%"
+    // inside quotes, and an entry that does not start is worse than none.
     std::string quoted = "\"";
     for (char c : path) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return {};
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '%') return {};
         if (c == '"' || c == '`' || c == '$') quoted += "\\\\";
         if (c == '\\') quoted += "\\\\\\";
-        if (c == '%') quoted += '%';
         quoted += c;
     }
     return quoted + "\"";
@@ -62,7 +70,8 @@ bool setStartAtLogOn(bool on, const std::string& executablePath, std::string& er
     }
     const std::string exec = desktopExecQuote(executablePath);
     if (exec.empty()) {
-        error = "the program's path cannot be used in an autostart entry";
+        error = "the program's path holds \"%\", a control character or bytes that are not UTF-8, "
+                "which a desktop cannot start";
         return false;
     }
     std::error_code ec;

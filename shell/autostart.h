@@ -7,7 +7,8 @@
 std::string autostartFilePath();
 bool startAtLogOnEnabled();
 // The Exec value for one program path, quoted by the Desktop Entry rules.
-// Empty when the path cannot be written there (not absolute, control characters).
+// Empty when the path cannot be written there or would not start: not
+// absolute, control characters, "%", bytes that are not UTF-8.
 std::string desktopExecQuote(const std::string& path);
 // Writes (atomically) or removes the file. On failure returns false, sets
 // `error` and leaves the previous state in place.

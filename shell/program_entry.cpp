@@ -245,8 +245,8 @@ int runNormalStart() {
     setCurrentStep("assign mapTextureItems");
     writeLogLine("Start Event Loop & UI", "");
     setCurrentStep("checkApplicationStateAndNotify");
-    // The notices ask the network, so they run on their own thread; they log
-    // a new start-up message themselves.
+    // The notices ask the network, so they run on their own thread, which
+    // then tells the start-up message.
     setApplicationStateCheck([] { checkApplicationStateAndNotify(); });
     startApplicationStateCheck();
     setPeriodicCheckTime(steadyClockMs() + kPeriodicCheckIntervalMs);  // this start's check is the first

@@ -20,6 +20,7 @@
 #include "shell/graphics.h"
 #include "windows/help_tab.h"
 #include "windows/window_jobs.h"
+#include "shell/text_widgets.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ void drawLines(const AboutPage& page) {
         ImGui::PushID(static_cast<int>(i));
         if (line.action.empty())
             ImGui::TextUnformatted(line.text.c_str());
-        else if (ImGui::Selectable(line.text.c_str()))
+        else if (textSelectable(line.text))
             runLineAction(line.action);
         ImGui::PopID();
     }

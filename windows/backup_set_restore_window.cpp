@@ -27,6 +27,7 @@
 #include "shell/display_items.h"
 #include "shell/fonts.h"
 #include "windows/restore_items_view.h"
+#include "shell/text_widgets.h"
 
 namespace {
 
@@ -130,11 +131,9 @@ void drawSetRows() {
         }
         ImGui::TableNextRow();
         ImGui::TableSetColumnIndex(0);
-        ImGui::PushID(name.c_str());
-        if (ImGui::Selectable(name.c_str(), entry.mark != 0,
-                              ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick))
+        if (textSelectable(name, entry.mark != 0,
+                           ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick))
             chooseSet(key, entry);
-        ImGui::PopID();
         ImGui::TableSetColumnIndex(1);
         const auto note = g_state.notes.find(entry.setFilePath);
         if (note != g_state.notes.end()) ImGui::TextUnformatted(note->second.c_str());
@@ -177,8 +176,9 @@ void drawButtons(bool restoring, bool& open) {
     // A chosen set the list no longer holds counts as existing.
     const bool fileExists = !entry || isExistingFile(entry->setFilePath);
     const bool changeable = chosen && !restoring && fileExists;
+    const bool edited = entry && entry->setFilePath == backupSetEditPath();  // its items view is open
     const std::vector<UIButtonRowItem> items = {
-        buttonRowItem("bkr", changeable),
+        buttonRowItem("bkr", changeable && !edited),
         buttonRowItem("bkrf", chosen && !restoring),
         buttonRowItem("bkre", changeable && !isBackupSetEditRunning()),  // one edit at a time
         buttonRowItem("bkc", !restoring),

@@ -18,6 +18,7 @@
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"
+#include "shell/text_widgets.h"
 
 namespace {
 
@@ -161,7 +162,7 @@ bool drawExtensionList(const std::wstring& key, const FolderView& view, std::wst
         const std::string label = mark + " " + wideToUtf8(extension);
         ImGui::PushID(index++);
         bool selected = item.selected;
-        if (ImGui::Selectable(label.c_str(), selected, ImGuiSelectableFlags_AllowDoubleClick) &&
+        if (textSelectable(label, selected, ImGuiSelectableFlags_AllowDoubleClick) &&
             toggleExtensionSelected(key, extension, selected))
             result = (selected ? L"s|" : L"u|") + extension;
         ImGui::PopID();

@@ -190,7 +190,9 @@ void followCopyTiming(const FolderRow& row, CopyTiming& timing, int64_t nowMs) {
 
 void drawStateCell(const FolderRow& row, CopyTiming& timing) {
     if (row.pending == 0) {
-        if (!timing.elapsed.empty()) timing = CopyTiming();
+        // Nothing pending: the next batch starts its own clock, also after a
+        // stall that had already cleared the times.
+        timing = CopyTiming();
         ImGui::TextUnformatted(backupPhaseText(row).c_str());
     } else {
         progressBar(row.copyProgress);

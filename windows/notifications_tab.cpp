@@ -13,6 +13,7 @@
 #include "windows/main_window.h"
 #include "windows/main_window_parts.h"
 #include "windows/text_actions.h"
+#include "shell/text_widgets.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ void drawDetailLine(const std::vector<std::string>& f) {
             startTextAction(leadingNumber(f[2]), {});
     } else if (kind == 1) {
         if (f.size() < 4) return;
-        if (ImGui::Selectable(f[3].c_str())) startTextAction(leadingNumber(f[1]), {f[3], f[2]});
+        if (textSelectable(f[3])) startTextAction(leadingNumber(f[1]), {f[3], f[2]});
     } else if (kind == 2) {
         if (f.size() >= 3) ImGui::TextUnformatted(f[2].c_str());
     } else if (f.size() >= 3) {
@@ -117,13 +118,13 @@ void countTick(uint32_t kind) {
 void drawEntryRow(const AppLogEntry& entry) {
     const std::string shown = wideToUtf8(entry.key);
     const size_t separator = shown.find("[||]");
-    const std::string title = shown.substr(0, separator);
+    const std::string title = unescapeLogText(shown.substr(0, separator));
     const bool hasDetail = separator != std::string::npos;
-    ImGui::PushID(shown.c_str());
+    pushTextId(shown);
     ImGui::TableNextRow();
     ImGui::TableSetColumnIndex(0);
     bool confirmed = entry.confirmed != 0;
-    if (ImGui::Checkbox(("##" + title).c_str(), &confirmed)) {
+    if (ImGui::Checkbox("##confirmed", &confirmed)) {
         setAppLogEntryConfirmed(entry.key, confirmed);
         countTick(entry.kind);
     }
@@ -134,8 +135,8 @@ void drawEntryRow(const AppLogEntry& entry) {
     color.w = hasDetail ? 1.0f : 0.7f;
     ImGui::PushStyleColor(ImGuiCol_Text, color);
     if (!hasDetail) {
-        ImGui::Selectable(title.c_str());
-    } else if (ImGui::TreeNode(title.c_str())) {
+        textSelectable(title);
+    } else if (ImGui::TreeNodeEx("detail", 0, "%s", title.c_str())) {
         drawNotificationDetail(shown.substr(separator + 4));
         ImGui::TreePop();
     }
@@ -188,7 +189,9 @@ bool drawNotificationDetail(const std::string& detail) {
     const std::vector<std::string> lines = splitAt(detail, "[||]", SIZE_MAX);
     for (size_t i = 0; i < lines.size(); ++i) {
         ImGui::PushID(static_cast<int>(i));
-        drawDetailLine(splitAt(lines[i], "[|]", 4));
+        std::vector<std::string> fields = splitAt(lines[i], "[|]", 4);
+        for (std::string& field : fields) field = unescapeLogText(field);
+        drawDetailLine(fields);
         ImGui::PopID();
     }
     return true;

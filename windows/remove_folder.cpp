@@ -10,18 +10,12 @@
 #include "engine/thread_registry.h"
 #include "engine/version_deletion.h"
 #include "foundation/text_format.h"
+#include "foundation/texts.h"
 #include "foundation/watch_folders.h"
 #include "platform/text.h"
 #include "windows/main_window_parts.h"
 
 namespace {
-
-constexpr const char* kRemoveTitle = "Confirm Remove Folder Entry";
-constexpr const char* kRemoveHeading = "Attention!, removing this entry will erase the checked items, see items:";
-constexpr const char* kRemoveBody =
-    "{{display_name}}\n?{{auto_backup_versions}} automatically archived files\n?{{backup_set_count}} backup sets "
-    "with {{backup_set_versions}} file versions\n[OK] to remove the folder entry\n[CANCEL] to abort this "
-    "operation.\n";
 
 // The copies the folder's backup sets hold, over all its sets.
 size_t countBackupSetFileVersions(const std::wstring& folderKey) {
@@ -49,15 +43,16 @@ bool folderDisplayName(const std::wstring& folderKey, std::string& name) {
 void confirmRemoveFolderEntry(const std::wstring& folderKey) {
     std::string name;
     if (!folderDisplayName(folderKey, name)) return;
-    std::string body = kRemoveBody;
-    replaceAll(body, "{{display_name}}", name);
-    replaceAll(body, "{{backup_set_count}}", std::to_string(countBackupSetVersions(folderKey)));
-    replaceAll(body, "{{backup_set_versions}}", std::to_string(countBackupSetFileVersions(folderKey)));
-    replaceAll(body, "{{auto_backup_versions}}", std::to_string(countArchivedVersions(folderKey)));
+    const ConfirmTemplate& question = kRemoveFolderEntryTemplate;
+    const std::string body =
+        fillTemplate(question.body, {{kPlaceholderDisplayName, name},
+                                     {kPlaceholderBackupSetCount, std::to_string(countBackupSetVersions(folderKey))},
+                                     {kPlaceholderBackupSetVersions, std::to_string(countBackupSetFileVersions(folderKey))},
+                                     {kPlaceholderAutoBackupVersions, std::to_string(countArchivedVersions(folderKey))}});
     // Waits for the question window to be free and for this question's own
     // answer; a question given up at shut-down counts as Cancel.
-    const ModalReply reply =
-        askModalQuestion(kRemoveTitle, kRemoveHeading, body, 3, [] { return isApplicationRunning(); });
+    const ModalReply reply = askModalQuestion(question.title, question.heading, body, question.buttonMask,
+                                              [] { return isApplicationRunning(); });
     if (!reply.confirmed) return;
     if (reply.optionBits.size() > 0 && reply.optionBits[0]) deleteArchivedVersions(folderKey);
     if (reply.optionBits.size() > 1 && reply.optionBits[1]) deleteArchivedFolderVersions(folderKey);

@@ -21,6 +21,7 @@
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"
+#include "shell/text_widgets.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ void changeNote() {
         const std::string note = g_view.note;
         updateSetListEntry(g_view.listKey, g_view.setPath, [&note](SetListEntry& e) { e.noteText = note; });
     }
-    if (g_view.setPath.empty()) return;
+    if (g_view.setPath.empty() || isBackupSetRemoved(g_view.setPath)) return;
     {
         std::lock_guard<std::mutex> lock(backupSetNotesMutex);
         backupSetNotesMap[g_view.setPath] = g_view.note;
@@ -207,10 +208,10 @@ void drawGroupItems(const FolderGroup& group, const std::string& label) {
         const auto it = g_view.set.files.find(key);
         if (it == g_view.set.files.end()) continue;
         const std::string name = nameOf(key);
-        ImGui::PushID(wideToUtf8(key).c_str());
+        pushTextId(wideToUtf8(key));
         if (!it->second.copied) ImGui::Text("Missing %s", name.c_str());
         // A missing entry can be marked: its copy may come back before a restore.
-        if (ImGui::Selectable(name.c_str(), it->second.restore, ImGuiSelectableFlags_AllowDoubleClick)) {
+        if (textSelectable(name, it->second.restore, ImGuiSelectableFlags_AllowDoubleClick)) {
             markEntries(false, {key}, !it->second.restore);
             g_view.lastClicked = key;
             g_view.currentFolder = label;

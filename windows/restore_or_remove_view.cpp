@@ -24,6 +24,7 @@
 #include "shell/display_items.h"
 #include "shell/fonts.h"
 #include "windows/window_jobs.h"
+#include "shell/text_widgets.h"
 
 namespace {
 
@@ -253,11 +254,11 @@ void drawFilterCombo(RestoreViewState& view) {
     ImGui::SameLine();
     ImGui::SetNextItemWidth(360);
     if (view.filterIndex >= view.filters.size()) view.filterIndex = 0;
-    const char* current = view.filters.empty() ? "" : view.filters[view.filterIndex].name.c_str();
-    if (!ImGui::BeginCombo("\u25C4 Show UI Files Filter", current)) return;
+    const std::string current = view.filters.empty() ? "" : view.filters[view.filterIndex].name;
+    if (!beginTextCombo("\u25C4 Show UI Files Filter", current)) return;
     for (size_t i = 0; i < view.filters.size(); ++i) {
         ImGui::PushID(static_cast<int>(i));
-        if (ImGui::Selectable(view.filters[i].name.c_str(), i == view.filterIndex)) {
+        if (textSelectable(view.filters[i].name, i == view.filterIndex)) {
             view.filterIndex = i;
             view.filter = view.filters[i].value;
         }
@@ -358,8 +359,8 @@ void drawVersionRows(FileVersionMap& versions, const std::wstring& filter, std::
         if (!passes(version, filter)) continue;
         const size_t slash = key.rfind(kPathSeparator);
         const std::string name = wideToUtf8(slash == std::wstring::npos ? key : key.substr(slash + 1));
-        ImGui::PushID(wideToUtf8(key).c_str());
-        if (ImGui::Selectable(name.c_str(), version.selected, ImGuiSelectableFlags_AllowDoubleClick)) {
+        pushTextId(wideToUtf8(key));
+        if (textSelectable(name, version.selected, ImGuiSelectableFlags_AllowDoubleClick)) {
             version.selected = !version.selected;
             command = (version.selected ? L"s|" : L"d|") + key;
         }
@@ -377,19 +378,20 @@ void drawFolderGroup(RestoreViewState& view, const std::wstring& folder, const s
         if (shown > 0) files.emplace_back(source, shown);
     }
     if (files.empty()) return;
-    ImGui::PushID(wideToUtf8(folder).c_str());
-    // The id after "###" stays when the count changes, so an open node stays open.
-    const std::string label = treeLabel(folder, view.folder) + " (" + std::to_string(files.size()) + ")###0";
-    const bool open = ImGui::TreeNode(label.c_str());
+    pushTextId(wideToUtf8(folder));
+    // The node's id stays when the count changes, so an open node stays open;
+    // the path is drawn as text, never read as a label.
+    const std::string label = treeLabel(folder, view.folder) + " (" + std::to_string(files.size()) + ")";
+    const bool open = ImGui::TreeNodeEx("node", 0, "%s", label.c_str());
     if (ImGui::BeginPopupContextItem("groupSelectionOptions")) {
         groupSelectionOptions(folder);
         ImGui::EndPopup();
     }
     if (open) {
         for (const auto& [source, shown] : files) {
-            ImGui::PushID(wideToUtf8(source).c_str());
-            const std::string fileLabel = treeLabel(source, view.folder) + " (" + std::to_string(shown) + ")###0";
-            if (ImGui::TreeNode(fileLabel.c_str())) {
+            pushTextId(wideToUtf8(source));
+            const std::string fileLabel = treeLabel(source, view.folder) + " (" + std::to_string(shown) + ")";
+            if (ImGui::TreeNodeEx("node", 0, "%s", fileLabel.c_str())) {
                 drawVersionRows(view.items[source], view.filter, command);
                 ImGui::TreePop();
             }

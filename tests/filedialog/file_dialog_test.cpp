@@ -2,6 +2,7 @@
 // drives it: clicks, double clicks, typed text and keys.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -297,4 +298,57 @@ TEST(FileDialogWindow, ModalOpensInTheFrameAnotherWindowAppears) {
             std::exit(dialog.IsOpened() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(FileDialogWindow, PathPopupNothingSelectedAndOverwrite) {
+    const std::string dir = makeTestFolder("popup");
+    ASSERT_EQ(mkdir((dir + "/alpha").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/beta").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/x##y").c_str(), 0755), 0);
+    DialogDriver d;
+    d.open(dir + "/x##y");
+    EXPECT_NE(d.ui.frameText(d.draw).find("x##y"), std::string::npos) << "a path part is shown whole";
+    // The "/" before the last path part lists its sibling folders; one is chosen.
+    const auto line = d.topBarItems(0);
+    ASSERT_GE(line.size(), 2u);
+    d.click(line[line.size() - 2]);
+    ImGuiWindow* popup = nullptr;
+    for (ImGuiWindow* w : GImGui->Windows)
+        if ((w->Flags & ImGuiWindowFlags_Popup) && !(w->Flags & ImGuiWindowFlags_Modal) && w->Active) popup = w;
+    ASSERT_NE(popup, nullptr) << "the path popup opens";
+    const auto rows = d.ui.itemsDown(d.draw, popup);  // header, ".", "..", "alpha", "beta", "x##y"
+    ASSERT_GE(rows.size(), 2u);
+    d.click(rows[rows.size() - 2]);
+    EXPECT_EQ(d.current(), dir + "/beta");
+
+    // Any number may be selected: one selected and taken off again leaves
+    // none, and OK returns the current folder.
+    VFD::DialogOpenOptions options;
+    options.path = dir;
+    options.maxSelectionCount = 0;
+    const auto reopen = [&](const char* filters) {
+        d.dialog.CloseDialog();
+        d.dialog.OpenDialog(kKey, "Choose", filters, options);
+        d.ended = false;
+        d.ui.frame(d.draw);
+        d.ui.frame(d.draw);
+    };
+    reopen(nullptr);
+    d.click(d.dialog.rows["alpha"].GetCenter());
+    ImGui::GetIO().KeyCtrl = true;
+    d.click(d.dialog.rows["alpha"].GetCenter());
+    ImGui::GetIO().KeyCtrl = false;
+    EXPECT_EQ(VFD::bufferText(d.dialog.state().files.fileName), "0 files Selected");
+    d.click(d.dialog.okRect.GetCenter());
+    EXPECT_TRUE(d.ended && d.dialog.IsOk());
+    EXPECT_EQ(d.dialog.GetCurrentPath(), dir);
+
+    // A name that exists but cannot be read is still asked about.
+    ASSERT_EQ(symlink((dir + "/gone").c_str(), (dir + "/link.txt").c_str()), 0);
+    options.defaultName = "link.txt";
+    options.flags = VFD::OptAskBeforeOverwrite;
+    reopen(".txt");
+    d.click(d.dialog.okRect.GetCenter());
+    EXPECT_FALSE(d.ended);
+    EXPECT_TRUE(d.dialog.state().overwriteQuestionOpen);
 }

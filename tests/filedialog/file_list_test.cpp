@@ -185,6 +185,10 @@ TEST(FileDialogModel, FilterGrammar) {
     EXPECT_FALSE(filterTakesEntry(archives, entry("A.ZIP", 2), true));  // fewer dots: exact
     EXPECT_TRUE(filterTakesEntry(plain, entry("A.TXT", 1), true));
     EXPECT_FALSE(filterTakesEntry(plain, entry("A.TXT", 1), false));
+    FilterManager hostile;  // searched in time linear in the name, never backtracking
+    parseFilters(hostile, "((a|a)+$)");
+    ASSERT_EQ(hostile.filters.size(), 1u);
+    EXPECT_FALSE(filterTakesEntry(hostile.filters[0], entry(std::string(40, 'a') + "!", 0), false));
 
     // On disk: the ignore-case flag and a filter chosen by the default extension.
     const std::string dir = makeTestFolder("filters");

@@ -43,6 +43,7 @@ TEST(JsonReader, LeavesOfEveryKind) {
         {L"{\"k\":[\"a\", \"b", L"/k", {}},  // cut off: the object has no end
         {L"{\"a\":\"x\",\"a\":\"y\"}", L"/a", {L"x"}},  // the first wins
         {L"{\"a\":1}", L"/b", {}},
+        {L"{\"\":1,\"b\":2}", L"/b", {L"2"}},  // an empty key moves past its ":"
     });
 }
 

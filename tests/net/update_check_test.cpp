@@ -160,6 +160,27 @@ TEST_F(UpdateCheck, NoticesAreToldOncePerNewText) {
     EXPECT_EQ(appSettings.lastAppVersion, "1.000.000");
 }
 
+TEST_F(UpdateCheck, EveryStartTellsTheStoredStartUpMessage) {
+    {
+        std::lock_guard<std::mutex> guard(appSettingsMutex);
+        appSettings.lastBootMessage = "Stored hello";
+    }
+    const auto startAndWait = [](const wchar_t* text, size_t count) {
+        startApplicationStateCheck();
+        for (int i = 0; i < 2000 && logCountWith(text) < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(logCountWith(text), count) << text;
+    };
+    std::filesystem::remove(server.folder + "/www" + kUpdateFile);  // the server has nothing
+    startAndWait(L"Start-Up Message: Stored hello", 1);
+    startAndWait(L"Start-Up Message: Stored hello", 2);
+    serveDescription("New hello", "2.000.0005", "x");  // a new message is told once
+    startAndWait(L"Start-Up Message: New hello", 1);
+    EXPECT_TRUE(stopNetworkWork());
+    EXPECT_EQ(logCountWith(L"Start-Up Message: New hello"), 1u);
+    EXPECT_EQ(logCountWith(L"Start-Up Message: Stored hello"), 2u);
+}
+
 TEST_F(UpdateCheck, ChecksAtTheSameTimeAskOnce) {
     serveDescription("Once", "2.000.0009", "Newer");
     writeTestFile(server.folder + "/delay_ms", "1500");

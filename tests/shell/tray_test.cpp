@@ -203,7 +203,9 @@ TEST_F(TrayFixture, StartAtLogOnWritesAndRemovesTheAutostartFile) {
 
 TEST(Autostart, ExecQuotingFollowsDesktopEntryRules) {
     EXPECT_EQ(desktopExecQuote("/usr/bin/varnholt"), "\"/usr/bin/varnholt\"");
-    EXPECT_EQ(desktopExecQuote("/a b/100%/c`d"), "\"/a b/100%%/c\\\\`d\"");
+    EXPECT_EQ(desktopExecQuote("/a b/c`d"), "\"/a b/c\\\\`d\"");
+    EXPECT_EQ(desktopExecQuote("/a b/100%/varnholt"), "");  // no entry a desktop cannot start
+    EXPECT_EQ(desktopExecQuote("/opt/\xff/varnholt"), "");
     EXPECT_EQ(desktopExecQuote("/back\\slash"), "\"/back\\\\\\\\slash\"");
     EXPECT_EQ(desktopExecQuote("relative/path"), "");
     EXPECT_EQ(desktopExecQuote("/line\nbreak"), "");

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/backup_data_tasks.h"
 #include "engine/restore_state.h"
 #include "engine/restore_tasks.h"
 #include "engine/smart_lists.h"
@@ -329,3 +330,22 @@ TEST_F(SetWindowTest, RestoresWhileTheWindowsDrawNeverDeadlock) {
 }
 
 }  // namespace
+
+TEST_F(SetWindowTest, ARemovedSetNeverComesBack) {
+    const std::wstring path = stageSet(L"2026/01/05 08:00:00.000 : File Set", 2);
+    openSetWindow();
+    chooseRow(0);
+    ASSERT_TRUE(click("bkre"));
+    ASSERT_TRUE(drawnUntil([] { return isRestoreItemsViewOpen(); }));
+    ASSERT_TRUE(drawnUntil([&] { return itemsText().find("Total Selected: 2") != std::string::npos; }));
+    ASSERT_TRUE(click("bkdsa"));  // an edit that would be written back
+    chooseRow(0);
+    frame();
+    EXPECT_EQ(state("bkr"), kButtonDisabled) << "the set open in the items view cannot be removed";
+    // Removed all the same (a task asked before the edit began): the edit ends unwritten.
+    std::thread removal([path] { removeBackupSetTask(path, L"2026/01/05 08:00:00.000 : File Set"); });
+    EXPECT_TRUE(answer("Confirm Remove Backup Set:", "bkmdok"));
+    removal.join();
+    EXPECT_TRUE(drawnUntil([] { return !isBackupSetEditRunning(); }));
+    EXPECT_FALSE(exists(path));
+}

@@ -129,6 +129,20 @@ TEST_F(MainWindowTest, StateSweepDrawsEveryStateAtEverySize) {
     ui.frame(drawItemsFrame);
     shown = text();
     EXPECT_EQ(shown.find("\u2192"), std::string::npos) << "a stalled copy drops its times: " << shown;
+    const auto setPending = [](size_t changes, double ratio) {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap[L"/sweep/copying"].changesDetected = changes;
+        watchFolderMap[L"/sweep/copying"].progressRatio = ratio;
+    };
+    setPending(0, 0.0);  // the stalled batch ends; hours later the next one starts
+    ui.frame(drawItemsFrame);
+    fakeWindowMs += 3 * 3600 * 1000;
+    setPending(3, 0.0);
+    ui.frame(drawItemsFrame);
+    fakeWindowMs += 2000;
+    setPending(3, 0.5);
+    shown = text();
+    EXPECT_NE(shown.find("3 \u2192 00:00:02 | 00:00:02"), std::string::npos) << shown;
 
     EXPECT_EQ(remainingTimeText(5000, 0.0, 10.0), "--:--:--");
     EXPECT_EQ(remainingTimeText(5000, 5.0, 10.0), "00:00:05");

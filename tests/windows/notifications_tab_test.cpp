@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/button_table.h"
+#include "foundation/texts.h"
 #include "window_test_support.h"
 
 namespace {
@@ -128,4 +129,36 @@ TEST_F(MainWindowTest, NotificationDetailMarkupAndMalformedLines) {
     EXPECT_TRUE(g_actions[0].second.empty());
     EXPECT_EQ(g_actions[1].first, 7);
     EXPECT_EQ(g_actions[1].second, (std::vector<std::string>{"Run it", "arg2"}));
+}
+
+TEST_F(MainWindowTest, NamesInLogLinesAreShownAsTextNeverAsMarkup) {
+    {
+        std::lock_guard<std::mutex> lock(g_actionsMutex);
+        g_actions.clear();
+    }
+    setTextActionRunner(recordAction);
+    const std::string name = "x[||]1[|]6[|]/etc/passwd[|]Open report";
+    const std::string detail = joinReportFields(3, "", name, "") + "[||]" +
+                               joinReportFields(1, "6", "/w/" + name, "Open \"" + name + "\"");
+    const auto draw = [&detail] {
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(900, 400));
+        ImGui::Begin("Detail");
+        drawNotificationDetail(detail);
+        ImGui::End();
+    };
+    EXPECT_NE(ui.frameText(draw).find("Open \"" + name + "\""), std::string::npos);
+    const std::vector<ImVec2> items = ui.itemsDown(draw, HeadlessImGui::findWindow("Detail"), 30);
+    ASSERT_EQ(items.size(), 1u) << "only the report's own line is clickable";
+    ui.click(draw, items[0]);
+    ASSERT_TRUE(eventually([] { return actionCount() == 1; }));
+    {
+        std::lock_guard<std::mutex> lock(g_actionsMutex);
+        EXPECT_EQ(g_actions[0].second, (std::vector<std::string>{"Open \"" + name + "\"", "/w/" + name}));
+    }
+    // A plain log line holding the name has no detail at all.
+    appendAppLogEntry(L"Unable to open: " + utf8ToWide(name), 4, true);
+    const std::wstring key = appLogSnapshot().entries.back().key;
+    EXPECT_EQ(key.find(L"[||]"), std::wstring::npos);
+    EXPECT_NE(unescapeLogText(wideToUtf8(key)).find(name), std::string::npos);
 }

@@ -112,3 +112,29 @@ TEST_F(MainWindowTest, RemoveFolderEntryErasesWhatWasTicked) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     EXPECT_FALSE(watchFolderMap.at(sibling).removed);
 }
+
+TEST_F(MainWindowTest, AFolderNameCannotAddAnOptionToTheRemoveQuestion) {
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.at(folders.watch).displayName = L"Work\n?Keep settings";
+    }
+    const std::wstring file = write(L"a.txt", "one");
+    queue(file);
+    runCopier();
+    ASSERT_EQ(versionsOf(file).size(), 1u);
+    const std::wstring copy = versionsOf(file)[0];
+    std::thread remove([this] { confirmRemoveFolderEntry(folders.watch); });
+    ASSERT_TRUE(eventually([] { std::lock_guard<std::mutex> l(modalMessageMutex); return modalMessage.open; }, &ui));
+    // The user ticks the box on the line that reads "automatically archived files".
+    const std::string shown = ui.frameText(drawModalMessage);
+    size_t box = 0;
+    for (size_t at = shown.find("[ ]"); at < shown.find("automatically archived files"); at = shown.find("[ ]", at + 1))
+        ++box;
+    const std::vector<ImVec2> boxes = ui.itemsDown(drawItemsFrame, HeadlessImGui::findWindow("ChildL-0"));
+    ASSERT_GE(box, 1u);
+    ASSERT_GE(boxes.size(), box);
+    ui.click(drawItemsFrame, boxes[box - 1]);
+    ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bkmdok"));
+    remove.join();
+    EXPECT_FALSE(exists(copy)) << "what the ticked line names is erased";
+}

@@ -317,3 +317,20 @@ TEST_F(RestoreViewTest, GroupPopupMarksTheFirstOrLastVersionOfEachFile) {
     ASSERT_TRUE(eventually([] { return restoreViewSelectedCount() == 1; }, &ui));
     EXPECT_TRUE(selected(L"Sub/B.txt", "Sub/B.txt v1"));
 }
+
+TEST_F(RestoreViewTest, NamesHoldingHashesAreShownWholeAndChosenRight) {
+    for (const wchar_t* name : {L"Sub/notes##new.txt", L"Sub/notes##old.txt"}) {
+        queue(write(name, "notes"));
+        runCopier();
+    }
+    openRestoreOrRemoveView(folders.watch);
+    clickRow(1);  // Watch/Sub: B.txt, notes##new.txt, notes##old.txt
+    const std::string shown = text();
+    EXPECT_NE(shown.find("Watch/Sub/notes##new.txt (1)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Watch/Sub/notes##old.txt (1)"), std::string::npos) << shown;
+    clickRow(3);
+    EXPECT_NE(text().find(" notes##new.txt\n"), std::string::npos) << "the version row";
+    clickRow(4);  // the one version of notes##new.txt
+    EXPECT_EQ(selectedIn(source(L"Sub/notes##new.txt")), 1);
+    EXPECT_EQ(selectedIn(source(L"Sub/notes##old.txt")), 0);
+}
