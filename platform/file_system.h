@@ -68,12 +68,18 @@ std::wstring nameOfOpenFile(int fd);
 struct FolderEntry {
     std::wstring name;
     bool isFolder = false;       // a real folder (a link to a folder is not)
-    bool isLink = false;         // a symbolic link
+    bool isLink = false;         // a symbolic link (only links to folders are listed)
     bool linkToFolder = false;   // a symbolic link whose target is a folder
 };
 
-// Lists the entries of a folder (opendir/readdir). False when it cannot be opened.
+// Lists the folders, regular files and links to folders of a folder
+// (opendir/readdir); FIFOs, sockets, devices and links to anything but a
+// folder are left out. False when it cannot be opened.
 bool listFolderEntries(const std::wstring& folder, std::vector<FolderEntry>& entries);
+
+// Reads up to `size` bytes at `offset` of an open file (interrupted reads
+// are resumed): the bytes read, fewer only at the file's end; -1 on failure.
+int64_t readFileAt(int fd, uint64_t offset, char* buffer, size_t size);
 
 // Creates one folder with the mode; true when it exists as a folder afterwards.
 bool makeFolder(const std::wstring& path, unsigned mode);
