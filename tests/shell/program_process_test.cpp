@@ -319,7 +319,7 @@ TEST(ProgramProcess, EmptyDataVariableMeansUnsetAndARelativeDataFolderIsRefused)
     EXPECT_FALSE(fs::exists("relative"));
 }
 
-TEST(ProgramProcess, ANamedPipeInAWatchFolderStopsNeitherTheArchivingNorTheShutDown) {
+TEST(ProgramProcess, ANamedPipeStopsNothingAndALinkToAFileIsPassedOver) {
 #ifndef VARNHOLT_TEST_HOOKS
     GTEST_SKIP() << "the timings switch exists in test builds only";
 #endif
@@ -336,12 +336,16 @@ TEST(ProgramProcess, ANamedPipeInAWatchFolderStopsNeitherTheArchivingNorTheShutD
     ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
 
     ASSERT_EQ(mkfifo((watch + "/progress.txt").c_str(), 0600), 0);
+    // A link to a file is passed over, with one trace line.
+    ASSERT_TRUE(writeTestFile(home.root + "/outside.txt", "not in the watch folder"));
+    ASSERT_EQ(symlink((home.root + "/outside.txt").c_str(), (watch + "/linked.txt").c_str()), 0);
     // Each file is written once the one before is archived: a Copier stuck
     // on the pipe never gets to the second.
     for (const std::string name : {"first.txt", "second.txt"}) {
         ASSERT_TRUE(writeTestFile(watch + "/" + name, name));
         EXPECT_TRUE(appearsWithin(archive + "/" + name, std::chrono::seconds(30))) << name;
     }
+    EXPECT_TRUE(home.waitForTrace("Link not archived: " + watch + "/linked.txt"));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
     const auto lines = home.traceLines();
@@ -349,4 +353,5 @@ TEST(ProgramProcess, ANamedPipeInAWatchFolderStopsNeitherTheArchivingNorTheShutD
                          "Critical! - Engine threads still running when the shut-down wait ran out"),
               0);
     EXPECT_FALSE(fs::exists(archive + "/progress.txt"));
+    EXPECT_FALSE(fs::exists(archive + "/linked.txt"));
 }
