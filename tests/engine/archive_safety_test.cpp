@@ -216,3 +216,29 @@ TEST_F(ArchiveSafetyTest, LinksNeverLeadACopyOutOfTheWatchFolderOrTheArchive) {
     EXPECT_EQ(outsideFiles, std::vector<std::string>{"secret.txt"});
     EXPECT_EQ(readTestFile(outside + "/secret.txt"), "not yours");
 }
+
+TEST_F(ArchiveSafetyTest, DeletionsNeverFollowALinkOutOfTheArchive) {
+    const std::string outside = makeTestFolder("outside");
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) ASSERT_TRUE(writeTestFile(outside + "/" + name, "the user's"));
+    ASSERT_EQ(symlink(outside.c_str(), wideToUtf8(archived(L"sub")).c_str()), 0);
+    // A version, a version chosen for deletion and a set's copy, each named
+    // inside the archive, below the link.
+    deletion_test::addRecord(folders.watch + L"/sub/a.txt", archived(L"sub/a.txt"));
+    deleteArchivedVersions(folders.watch);
+    VersionSelection chosen;
+    chosen[folders.watch + L"/sub/b.txt"][archived(L"sub/b.txt")] = {archived(L"sub/b.txt"), L"", true, true};
+    BackupSetRecord set;
+    BackupSetEntry& entry = set.files[folders.watch + L"/sub/c.txt"];
+    entry.sourcePath = folders.watch + L"/sub/c.txt";
+    entry.archivePath = archived(L"sub/c.txt");
+    entry.copied = true;
+    const std::wstring setFile = backupSetStagingFilePath(folders.watch, L"Linked");
+    ASSERT_TRUE(saveBackupSetFile(setFile, set));
+    {
+        deletion_test::ModalAnswerer user(true);
+        deleteBackupDataTask(chosen);
+        removeBackupSetTask(setFile, L"Linked");
+    }
+    EXPECT_FALSE(exists(setFile));
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(readTestFile(outside + "/" + name), "the user's") << name;
+}
