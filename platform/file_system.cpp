@@ -115,7 +115,7 @@ bool isFileLockedForWriting(const std::wstring& path) {
     struct stat st {};
     if (name.empty() || ::stat(name.c_str(), &st) != 0) return true;
     if (S_ISDIR(st.st_mode)) return ::access(name.c_str(), W_OK) != 0;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return true;
     struct flock lock {};
     lock.l_type = F_WRLCK;

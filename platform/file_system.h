@@ -56,7 +56,7 @@ bool readFileStamp(const std::wstring& path, FileStamp& stamp);
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes);
 
 // True when an exclusive open would fail: the path cannot be opened for
-// writing (missing, no rights, a folder without write access) or another
+// writing (missing, a link, no rights, a folder without write access) or another
 // open file holds a record lock on it.
 bool isFileLockedForWriting(const std::wstring& path);
 
