@@ -138,7 +138,6 @@ std::wstring commonFolder(const std::wstring& a, const std::wstring& b) {
     return folder;
 }
 
-
 // Erases the chosen versions whose archived copy is gone from the records.
 void forgetDeletedVersions(const VersionSelection& selection) {
     std::vector<std::pair<std::wstring, std::wstring>> gone;

@@ -335,15 +335,17 @@ TEST(ProgramProcess, ANamedPipeStopsNothingAndALinkToAFileIsPassedOver) {
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
 
-    ASSERT_EQ(mkfifo((watch + "/progress.txt").c_str(), 0600), 0);
-    // A link to a file is passed over, with one trace line.
+    // Each file is written once the one before is archived: once the pipe
+    // is there (after the first, when the watch surely runs), a Copier stuck
+    // on it never gets to the third. A link to a file is passed over, with
+    // one trace line.
     ASSERT_TRUE(writeTestFile(home.root + "/outside.txt", "not in the watch folder"));
-    ASSERT_EQ(symlink((home.root + "/outside.txt").c_str(), (watch + "/linked.txt").c_str()), 0);
-    // Each file is written once the one before is archived: a Copier stuck
-    // on the pipe never gets to the second.
-    for (const std::string name : {"first.txt", "second.txt"}) {
+    for (const std::string name : {"first.txt", "second.txt", "third.txt"}) {
         ASSERT_TRUE(writeTestFile(watch + "/" + name, name));
         EXPECT_TRUE(appearsWithin(archive + "/" + name, std::chrono::seconds(30))) << name;
+        if (name != "first.txt") continue;
+        ASSERT_EQ(mkfifo((watch + "/progress.txt").c_str(), 0600), 0);
+        ASSERT_EQ(symlink((home.root + "/outside.txt").c_str(), (watch + "/linked.txt").c_str()), 0);
     }
     EXPECT_TRUE(home.waitForTrace("Link not archived: " + watch + "/linked.txt"));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
