@@ -21,6 +21,8 @@
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
+#include "platform/text.h"
 
 ProgressSet globalProgressSet;
 std::mutex progressMutex;
@@ -109,9 +111,10 @@ bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root) {
     return true;
 }
 
-bool isRegularFile(const std::wstring& path) {
-    const uint32_t attributes = readFileAttributes(path);
-    return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
+// What lies at a file's path, looked at from its watch folder down without
+// following a link: only a regular file is ever queued or copied.
+EntryKind sourceKind(const std::wstring& folderKey, const std::wstring& path) {
+    return entryKindBelow(withoutTrailingSeparator(folderKey), path);
 }
 
 // Builds the queue item of one change (steps after the folder tests); false
@@ -147,7 +150,11 @@ void archiveOneChange(const ChangedFile& change) {
         std::lock_guard<std::mutex> lock(copyQueueMutex);
         if (copyQueue.count(change.path)) return;
     }
-    if (!isRegularFile(change.path)) return;
+    const EntryKind kind = sourceKind(folderKey, change.path);
+    // A link is never followed out of its watch folder, nor archived as a
+    // link: it is passed over with one line in the trace log.
+    if (kind == EntryKind::Link) writeLogLine("Link not archived: " + wideToUtf8(change.path), "");
+    if (kind != EntryKind::File) return;
     CopyQueueItem item;
     if (!makeQueueItem(change, folderKey, item)) return;
     item.sourcePath = change.path;
@@ -291,27 +298,25 @@ int32_t copyStatusOf(CopyOutcome outcome) {
     return outcome == CopyOutcome::DiskFull ? 3 : 2;
 }
 
-// Creates the target's folders below the archive root, one by one, never the
-// root itself: a root that is gone (a drive unplugged) makes every mkdir fail
-// instead of growing a new archive under the empty mount point. Each takes
-// the mode of the source folder it mirrors, so a private folder's names stay
-// private in the archive.
+// Creates the target's folders below the archive root, one by one and never
+// through a link, never the root itself: a root that is gone (a drive
+// unplugged) makes every mkdir fail instead of growing a new archive under
+// the empty mount point. Each takes the mode of the source folder it
+// mirrors, so a private folder's names stay private in the archive.
 bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey) {
-    if (!isExistingFolder(root) || isForeignArchiveFolder(root) || !pathIsInside(target, root)) return false;
+    if (isForeignArchiveFolder(root)) return false;
     const std::wstring sourceFolder = withoutTrailingSeparator(folderKey);
-    for (size_t cut = target.find(kPathSeparator, root.size() + 1); cut != std::wstring::npos;
-         cut = target.find(kPathSeparator, cut + 1)) {
-        const std::wstring prefix = target.substr(0, cut);
-        if (isExistingFolder(prefix)) continue;
-        const unsigned mode = mirroredFolderMode(sourceFolder + prefix.substr(root.size()));
-        if (!makeFolder(prefix, mode)) return false;
-    }
-    return true;
+    const FolderModeFor modeFor = [&](const std::wstring& folder) {
+        return mirroredFolderMode(sourceFolder + folder.substr(root.size()));
+    };
+    return openFolderBelow(root, parentFolder(target), modeFor).isOpen();
 }
 
 // Writes the item's copy into the thread's group (Staged), or says why not.
-CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& target, bool batchFlag,
-                            const std::atomic<int>* cancel, CopyGroup& group) {
+// The source is read below its watch folder, the copy written below the
+// archive root: neither side ever follows a link.
+CopyOutcome copyIntoArchive(const CopyQueueItem& item, const FilePlace& target, const std::wstring& folderKey,
+                            bool batchFlag, const std::atomic<int>* cancel, CopyGroup& group) {
     const std::wstring& source = item.sourcePath;
     uint64_t size = 0;
     const bool sizeKnown = getFileSize(source, size);
@@ -322,8 +327,9 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
     // A sparse file's copy keeps its holes: only its data needs room.
     uint64_t needed = size, freeBytes = 0;
     if (!readFileDataBytes(source, needed)) needed = size;
-    if (readFreeSpaceForCopy(target, freeBytes) && needed >= freeBytes) return CopyOutcome::DiskFull;
-    const CopyResult result = stageCopy(group, source, target, onCopyProgress, cancel);
+    if (readFreeSpaceForCopy(target.path, freeBytes) && needed >= freeBytes) return CopyOutcome::DiskFull;
+    const CopyResult result =
+        stageCopy(group, {withoutTrailingSeparator(folderKey), source}, target, onCopyProgress, cancel);
     if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
     return result == CopyResult::Copied ? CopyOutcome::Staged : CopyOutcome::NotCopied;
 }
@@ -418,15 +424,15 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     // batch ends after the last attempt instead of passing over it forever.
     if (!buildArchiveTarget(item, source, target)) return failItem(item);
     item.state = kCopyStateStarted;
-    if (!isRegularFile(item.sourcePath)) return failItem(item);
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
+    if (sourceKind(folderKey, item.sourcePath) != EntryKind::File) return failItem(item);
     std::wstring root;
     if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target, folderKey)) {
         if (!root.empty() && (!isExistingFolder(root) || isForeignArchiveFolder(root)))
             return awaitArchive(item, folderKey);
         return failItem(item);
     }
-    const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel, staged.group);
+    const CopyOutcome outcome = copyIntoArchive(item, {root, target}, folderKey, batchFlag, cancel, staged.group);
     if (outcome != CopyOutcome::Staged) return settleItem(item, target, outcome);
     staged.items.push_back(&item);
     if (isCopyGroupFull(staged.group)) finishStagedItems(staged);

@@ -20,9 +20,10 @@
 #include "foundation/data_files.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
-#include "foundation/security.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
+#include "platform/folder_tree.h"
+#include "platform/safe_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "foundation/texts.h"
@@ -84,20 +85,17 @@ void forgetSetNote(const std::wstring& setFilePath) {
     if (backupSetNotesMap.erase(setFilePath) > 0) configurationSaved = false;
 }
 
+// The archive root found from the set's first copied entry.
+std::wstring archiveRootOfSet(const BackupSetRecord& set) {
+    for (const auto& [source, entry] : set.files)
+        if (entry.copied) return findArchiveRoot(entry.archivePath);
+    return L"";
+}
+
 // Deletes the set's copies inside `bound` that no version record or other set
-// names; returns the archive root found
-// from its first copied entry (kept only when it lies within the bound).
-std::wstring deleteSetCopies(const BackupSetRecord& set, std::wstring bound, const std::wstring& key,
-                             const std::wstring& setFilePath) {
-    std::wstring root;
-    for (const auto& [source, entry] : set.files) {
-        if (entry.copied) {
-            root = findArchiveRoot(entry.archivePath);
-            break;
-        }
-    }
-    if (bound.empty()) bound = root;
-    if (!root.empty() && !pathIsInside(root, bound)) root.clear();
+// names.
+void deleteSetCopies(const BackupSetRecord& set, const std::wstring& bound, const std::wstring& key,
+                     const std::wstring& setFilePath) {
     const std::set<std::wstring> inUse = archivedCopiesInUse(setFilePath);
     size_t deleted = 0;
     for (const auto& [source, entry] : set.files) {
@@ -106,17 +104,17 @@ std::wstring deleteSetCopies(const BackupSetRecord& set, std::wstring bound, con
         setRemovalProgress(key, setFilePath, ++deleted, set.files.size());
     }
     setRemovalProgress(key, setFilePath, deleted, set.files.size());
-    return root;
 }
 
-void removeSetFiles(const std::wstring& setFilePath, const std::wstring& archiveRoot) {
-    if (!archiveRoot.empty()) removeEmptyFolders(archiveRoot);
+// Removes the set file, the emptied folders of its archive root and its
+// mirror there, all reached from `bound` without following a link.
+void removeSetFiles(const std::wstring& setFilePath, const std::wstring& bound, const std::wstring& archiveRoot) {
+    if (!archiveRoot.empty()) removeBelowFolder(bound, archiveRoot, false);
     if (isExistingFile(setFilePath)) removeFile(setFilePath);
     if (archiveRoot.empty()) return;
     ArchivePathParts parts;
     splitArchivePath(setFilePath, parts);
-    const std::wstring mirror = archiveBackupSetFolder(archiveRoot) + parts.plainName;
-    if (!parts.plainName.empty() && isExistingFile(mirror)) removeFile(mirror);
+    if (!parts.plainName.empty()) removeFileBelow(bound, archiveBackupSetFolder(archiveRoot) + parts.plainName);
 }
 
 // Chosen versions: present and selected.
@@ -138,18 +136,6 @@ std::wstring commonFolder(const std::wstring& a, const std::wstring& b) {
     std::wstring folder = a;
     while (!folder.empty() && !pathIsInside(b, folder)) folder = folderOf(folder);
     return folder;
-}
-
-// Removes the sub-folders of `folder` that are empty, pass after pass while a
-// pass removed something, so parents emptied by one pass go in the next.
-void removeEmptiedFolders(const std::wstring& folder) {
-    bool removed = true;
-    while (removed) {
-        removed = false;
-        std::vector<std::wstring> tree;
-        listFolderTree(folder, tree, true);
-        for (const std::wstring& sub : tree) removed = removeFolder(sub) || removed;
-    }
 }
 
 // Erases the chosen versions whose archived copy is gone from the records.
@@ -211,8 +197,11 @@ void removeBackupSetTask(std::wstring setFilePath, std::wstring setListKey) {
     forgetSetNote(setFilePath);
     BackupSetRecord set;
     if (loadBackupSetFile(setFilePath, set)) {
-        const std::wstring root = deleteSetCopies(set, archiveOfStagedSet(setFilePath), setListKey, setFilePath);
-        removeSetFiles(setFilePath, root);
+        std::wstring root = archiveRootOfSet(set), bound = archiveOfStagedSet(setFilePath);
+        if (bound.empty()) bound = root;
+        if (!root.empty() && !pathIsInside(root, bound)) root.clear();
+        deleteSetCopies(set, bound, setListKey, setFilePath);
+        removeSetFiles(setFilePath, bound, root);
     }
 }
 
@@ -250,7 +239,9 @@ void deleteBackupDataTask(VersionSelection selection) {
         }
     }
     forgetDeletedVersions(selection);
-    for (const auto& [archive, folder] : deletionFolders) removeEmptiedFolders(folder);
+    // The emptied folders below each deletion folder go, children before
+    // their parents, reached from the archive without following a link.
+    for (const auto& [archive, folder] : deletionFolders) removeBelowFolder(archive, folder, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(timings().progressHoldMs.load()));
     run.end();
 }

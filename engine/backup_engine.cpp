@@ -25,6 +25,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 #include "foundation/texts.h"
 
@@ -558,7 +559,7 @@ void deleteCopies(const BackupRun& run, const std::map<std::wstring, BackupCheck
     for (const auto& [path, item] : checklist) {
         if (item.archivePath.empty() || !pathIsInside(item.archivePath, run.archivePath)) continue;
         if (inUse.count(pathKey(item.archivePath))) continue;
-        if (isExistingFile(item.archivePath)) removeFile(item.archivePath);
+        removeFileBelow(run.archivePath, item.archivePath);
     }
 }
 

@@ -14,10 +14,12 @@
 #include "foundation/data_packet.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
+#include "foundation/security.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 
 namespace {
@@ -83,8 +85,6 @@ std::wstring folderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? L"" : path.substr(0, slash);
 }
 
-bool deleteFile(const std::wstring& path) { return std::remove(wideToUtf8(path).c_str()) == 0; }
-
 bool hasVersionRecord(const std::wstring& sourcePath, const std::wstring& copy) {
     std::lock_guard<std::mutex> lock(versionRecordMutex);
     const auto versions = versionRecordMap.find(pathKey(sourcePath));
@@ -141,20 +141,23 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
     if (!findWatchFolderArchive(watchFolderPath, folder)) return false;
     const std::vector<std::wstring> staged = listFolderFiles(backupStagingSubfolder(folder.key));
     if (staged.empty()) return false;
+    // The set folder is made, written and pruned through folders opened from
+    // the archive down: one replaced by a link never leads a set out of it.
     const std::wstring target = archiveBackupSetFolder(folder.archivePath);
-    if (!isExistingFolder(target) && !makeDirectoryPathWithSD(target)) return false;
+    const FolderModeFor ownerOnly = [](const std::wstring&) { return programFolderMode(); };
+    if (!openFolderBelow(folder.archivePath, trimTrailingSeparators(target), ownerOnly).isOpen()) return false;
     // Copy first, delete after: a failed copy never costs the archive a set.
     std::set<std::wstring> wanted;
     bool allCopied = true;
     for (const std::wstring& file : staged) {
         const std::wstring name = plainArchiveName(file);
         if (!wanted.insert(name).second) continue;
-        if (copyFile(file, target + name, false) != CopyResult::Copied) allCopied = false;
+        if (copyFile(file, {folder.archivePath, target + name}, false) != CopyResult::Copied) allCopied = false;
     }
     const std::wstring targetFolder = trimTrailingSeparators(target);
     for (const std::wstring& file : listFolderFiles(targetFolder)) {
         const bool stale = folderOf(file) != targetFolder || !wanted.count(lastPathComponent(file));
-        if (stale && isSetOfFolder(file, folder.key)) deleteFile(file);
+        if (stale && isSetOfFolder(file, folder.key)) removeFileBelow(folder.archivePath, file);
     }
     return allCopied;
 }
@@ -167,7 +170,7 @@ size_t importBackupSets(const std::wstring& watchFolderPath) {
     WatchFolderArchive folder;
     if (!findWatchFolderArchive(watchFolderPath, folder)) return 0;
     const std::wstring source = archiveBackupSetFolder(folder.archivePath);
-    if (!isExistingFolder(source)) return 0;
+    if (entryKindBelow(folder.archivePath, trimTrailingSeparators(source)) != EntryKind::Folder) return 0;
     const std::wstring staging = backupStagingSubfolder(folder.key);
     size_t copied = 0;
     for (const std::wstring& file : listFolderFiles(source)) {
@@ -179,7 +182,7 @@ size_t importBackupSets(const std::wstring& watchFolderPath) {
             }
         }
         if (!isExistingFolder(staging) && !makeDirectoryPathWithSD(staging)) continue;
-        if (copyFile(file, staging + plainArchiveName(file), false) == CopyResult::Copied) ++copied;
+        if (copyFile({folder.archivePath, file}, staging + plainArchiveName(file), false) == CopyResult::Copied) ++copied;
     }
     return copied;
 }

@@ -28,6 +28,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 #include "foundation/texts.h"
 
@@ -43,10 +44,14 @@ constexpr const wchar_t* kSelectedFinishedText = L"Active backup files restorati
 constexpr const wchar_t* kSetCompletedText = L"Restore operation completed for folder  \"";
 constexpr const wchar_t* kSetFailedText = L"FAILED to restore set  \"";
 
-// One file to copy back, taken out of the shared maps.
+// One file to copy back, taken out of the shared maps. The copy is read
+// below `archiveRoot` and written below `destinationRoot` (the watch or
+// source folder), never through a link on the way.
 struct RestoreItem {
     std::wstring archivePath;
     std::wstring destination;
+    std::wstring archiveRoot;
+    std::wstring destinationRoot;
 };
 
 enum class RestoreStep { Copied, Failed, StoppedByUser, ShuttingDown };
@@ -68,18 +73,31 @@ std::wstring parentOf(const std::wstring& path) {
     return slash == std::wstring::npos || slash == 0 ? std::wstring() : path.substr(0, slash);
 }
 
-// Makes the missing folders above a restored file, top down. Each takes the
-// mode of the archive folder at the same height above the copy, which
-// mirrors the folder the file was archived from: a private folder comes
-// back private.
-bool makeRestoreFolders(const std::wstring& destination, const std::wstring& archivePath) {
-    std::vector<std::pair<std::wstring, std::wstring>> missing;  // folder and its model, bottom up
-    std::wstring folder = parentOf(destination), model = parentOf(archivePath);
-    for (; !folder.empty() && !isExistingFolder(folder); folder = parentOf(folder), model = parentOf(model))
-        missing.emplace_back(folder, model);
+// The folder an archived copy is read below: the archive folder holding it,
+// or else the copy's own folder.
+std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& archiveFolder) {
+    return !archiveFolder.empty() && pathIsInside(archivePath, archiveFolder) ? archiveFolder : parentOf(archivePath);
+}
+
+// Makes the missing folders above a restored file, top down, each opened
+// below the item's root without following a link: a folder replaced by a
+// link fails the file. The root itself (the folder as the user named it) is
+// made by its path when it is gone. Each takes the mode of the archive
+// folder at the same height above the copy, which mirrors the folder the
+// file was archived from: a private folder comes back private.
+bool makeRestoreFolders(const RestoreItem& item) {
+    const std::wstring folder = parentOf(item.destination);
+    const FolderModeFor modeFor = [&](const std::wstring& made) {
+        std::wstring model = parentOf(item.archivePath);
+        for (std::wstring up = folder; up.size() > made.size(); up = parentOf(up)) model = parentOf(model);
+        return mirroredFolderMode(model);
+    };
+    std::vector<std::wstring> missing;
+    for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentOf(up))
+        missing.push_back(up);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-        if (!makeFolder(it->first, mirroredFolderMode(it->second))) return false;
-    return true;
+        if (!makeFolder(*it, modeFor(*it))) return false;
+    return openFolderBelow(item.destinationRoot, folder, modeFor).isOpen();
 }
 
 double shareOf(size_t copies, size_t total) {
@@ -143,10 +161,10 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         const std::wstring folder = parentOf(item.destination);
-        if (!group.madeFolders.count(folder) && makeRestoreFolders(item.destination, item.archivePath))
-            group.madeFolders.insert(folder);
-        const CopyResult result = stageCopy(group.group, item.archivePath, item.destination, onRestoreProgress,
-                                            cancelMirror(CancelTask::Restore));
+        if (!group.madeFolders.count(folder) && makeRestoreFolders(item)) group.madeFolders.insert(folder);
+        const CopyResult result =
+            stageCopy(group.group, {item.archiveRoot, item.archivePath}, {item.destinationRoot, item.destination},
+                      onRestoreProgress, cancelMirror(CancelTask::Restore));
         if (result == CopyResult::Copied) return RestoreStep::Copied;
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (result != CopyResult::Cancelled || !isCancelRequested(CancelTask::Restore)) return RestoreStep::Failed;
@@ -245,15 +263,18 @@ std::wstring markSelection(const RestoreSelection& selection) {
 }
 
 // The selected versions of the selection's files that pass the filter, in map
-// order, copied out of versionRecordMap.
-std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const std::wstring& filter) {
+// order, copied out of versionRecordMap. They are written below the watch
+// folder (a file outside it fails); without one, below their own folder.
+std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const WatchFolderFilter& folder) {
     std::vector<RestoreItem> items;
     std::lock_guard<std::mutex> lock(versionRecordMutex);
     for (const auto& [source, versions] : selection) {
         const auto file = versionRecordMap.find(pathKey(source));
         if (file == versionRecordMap.end()) continue;
+        const std::wstring root = folder.filter.empty() ? parentOf(file->first) : folder.key;
         for (const auto& [archive, record] : file->second)
-            if (record.selected && passesFilter(archive, filter)) items.push_back({archive, file->first});
+            if (record.selected && passesFilter(archive, folder.filter))
+                items.push_back({archive, file->first, archiveRootOf(archive, folder.filter), root});
     }
     return items;
 }
@@ -447,18 +468,18 @@ std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring
             outside.push_back(entry.sourcePath);
             continue;
         }
-        items.push_back({entry.archivePath, destination});
+        items.push_back({entry.archivePath, destination, archiveRootOf(entry.archivePath, archive), folder});
     }
     return items;
 }
 
-// The report lines naming the entries that were not restored for lying
-// outside the source folder.
-std::wstring outsideReport(const std::vector<std::wstring>& outside) {
-    if (outside.empty()) return L"";
+// The report lines naming the entries that were not restored: `heading`
+// after their number, then one line each.
+std::wstring unrestoredReport(const std::vector<std::wstring>& paths, const std::string& heading) {
+    if (paths.empty()) return L"";
     std::wstring text = std::wstring(kLineSeparatorW) +
-                        utf8ToWide(joinReportFields(2, "", std::to_string(outside.size()) + " outside the folder or its archive, not restored:", ""));
-    for (const std::wstring& path : outside)
+                        utf8ToWide(joinReportFields(2, "", std::to_string(paths.size()) + heading, ""));
+    for (const std::wstring& path : paths)
         text += std::wstring(kLineSeparatorW) + utf8ToWide(joinReportFields(3, "", wideToUtf8(path), ""));
     return text;
 }
@@ -535,14 +556,14 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     const std::wstring first = markSelection(selection);
     const WatchFolderFilter folder = watchFolderFilterOf(first);
     const std::string displayName = wideToUtf8(lastComponent(folder.key));
-    DestinationStamps stamps = stampsOf(selectedItems(selection, folder.filter));
+    DestinationStamps stamps = stampsOf(selectedItems(selection, folder));
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
         run.end();
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
         return;
     }
 
-    const std::vector<RestoreItem> items = selectedItems(selection, folder.filter);
+    const std::vector<RestoreItem> items = selectedItems(selection, folder);
     SelectedOutcome& outcome = run.outcome;
     outcome.total = items.size();
     std::vector<std::wstring> archives;
@@ -627,6 +648,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     RestorePacing pacing;
     startRestorePacing(pacing);
     RestoreGroup group;
+    std::vector<std::wstring> failed;
     for (const RestoreItem& item : items) {
         const RestoreStep step = restoreOneFile(item, displayName, group);
         if (step == RestoreStep::ShuttingDown) {
@@ -634,12 +656,16 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
             return;
         }
         if (step == RestoreStep::StoppedByUser) break;
-        if (step != RestoreStep::Copied) continue;
+        if (step != RestoreStep::Copied) {
+            failed.push_back(item.destination);
+            continue;
+        }
         if (isCopyGroupFull(group.group)) group.finish();
         restoreProgress = shareOf(group.copies + group.staged(), total);
         paceRestoreCopy(pacing, restoreProgress);
     }
     group.finish();
+    for (const std::string& path : group.failed) failed.push_back(utf8ToWide(path));
     const size_t copies = group.copies;
     holds.releaseActive();
 
@@ -653,7 +679,9 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
                                                      {kPlaceholderFileCount, std::to_string(copies)}});
     }
     holds.releaseAll();
-    appendAppLogMarkup(logText + outsideReport(outside), restored ? 2 : 8, false);
+    appendAppLogMarkup(logText + unrestoredReport(outside, " outside the folder or its archive, not restored:") +
+                           unrestoredReport(failed, " not restored:"),
+                       restored ? 2 : 8, false);
 }
 
 void startRestoreSelectedFiles(RestoreSelection selection) {

@@ -17,6 +17,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 
 namespace {
@@ -81,7 +82,8 @@ size_t removeStaleCopyTemporaries(const std::wstring& archive, int64_t beforeTic
             }
             int64_t changeTicks = 0;
             if (entry.isLink || !isCopyTemporaryName(entry.name)) continue;
-            if (readFileChangeTicks(path, changeTicks) && changeTicks < beforeTicks && removeFile(path)) ++removed;
+            if (readFileChangeTicks(path, changeTicks) && changeTicks < beforeTicks && removeFileBelow(archive, path))
+                ++removed;
         }
     }
     return removed;

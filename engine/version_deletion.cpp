@@ -11,6 +11,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 
 namespace {
 
@@ -99,7 +100,9 @@ bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFol
     // Records made while an archive lay over a watch folder name the user's
     // own files: those are never deleted as copies.
     if (isInsideListedWatchFolder(path)) return false;
-    return isInsideArchiveFolder(path, archiveFolder) && isExistingFile(path) && removeFile(path);
+    // Through folders opened from the archive down: a folder of the archive
+    // replaced by a link never leads the deletion out of it.
+    return isInsideArchiveFolder(path, archiveFolder) && removeFileBelow(archiveFolder, path);
 }
 
 std::vector<std::wstring> listBackupSetFiles(const std::wstring& stagingSubfolder) {

@@ -24,7 +24,8 @@ bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& ou
 // deletion bounded by it never reaches outside the archive.
 bool isInsideArchiveFolder(const std::wstring& path, const std::wstring& archiveFolder);
 // Deletes the file when it is an existing file inside the archive folder and
-// not inside a listed watch folder.
+// not inside a listed watch folder, through folders opened from the archive
+// folder down without following a link.
 bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFolder);
 
 // The archived copies that must outlive the removal of one set: every copy a

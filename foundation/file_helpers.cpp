@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <cwctype>
-#include <fstream>
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -10,6 +10,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 
 std::atomic<int> fileSizeRetryDelayMs{250};
@@ -37,17 +38,20 @@ bool readBothStamps(const std::wstring& a, const std::wstring& b, FileStamp& sta
     return false;
 }
 
+// Both files are opened as regular files only, never through a last
+// component that is a link: a FIFO put in a file's place cannot hold the
+// comparison.
 bool contentsAreEqual(const std::wstring& a, const std::wstring& b, uint64_t size) {
-    std::ifstream inA(wideToUtf8(a), std::ios::binary), inB(wideToUtf8(b), std::ios::binary);
-    if (!inA || !inB) return false;
+    const OwnedDescriptor inA = openFileForReading(a), inB = openFileForReading(b);
+    if (!inA.isOpen() || !inB.isOpen()) return false;
     std::vector<char> blockA(kCompareBlockBytes), blockB(kCompareBlockBytes);
     for (uint64_t offset = 0;; offset += kCompareBlockBytes) {
-        const auto want = static_cast<std::streamsize>(std::min<uint64_t>(kCompareBlockBytes, size - std::min(size, offset)));
-        inA.read(blockA.data(), want);
-        inB.read(blockB.data(), want);
-        if (inA.gcount() != want || inB.gcount() != want) return false;  // changed meanwhile
+        const auto want = static_cast<int64_t>(std::min<uint64_t>(kCompareBlockBytes, size - std::min(size, offset)));
+        if (readFileAt(inA.fd, offset, blockA.data(), static_cast<size_t>(want)) != want ||
+            readFileAt(inB.fd, offset, blockB.data(), static_cast<size_t>(want)) != want)
+            return false;  // changed meanwhile
         if (!std::equal(blockA.begin(), blockA.begin() + want, blockB.begin())) return false;
-        if (want < static_cast<std::streamsize>(kCompareBlockBytes)) return true;
+        if (want < static_cast<int64_t>(kCompareBlockBytes)) return true;
     }
 }
 

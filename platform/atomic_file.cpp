@@ -100,10 +100,12 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes) {
 }
 
 bool readWholeFile(const std::string& path, std::string& out) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, and regular files only: a FIFO named like a data or set
+    // file would otherwise hold the reader for ever.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         return false;
     }

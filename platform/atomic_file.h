@@ -28,5 +28,6 @@ bool writeAtomicFileAt(AtomicFileWriter& writer, uint64_t offset, std::string_vi
 bool finishAtomicFile(AtomicFileWriter& writer);
 void abandonAtomicFile(AtomicFileWriter& writer);
 
-// Reads the whole file into `out`; false when it cannot be opened or read.
+// Reads the whole file into `out`; false when it cannot be opened or read
+// or is not a regular file.
 bool readWholeFile(const std::string& path, std::string& out);

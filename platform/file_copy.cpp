@@ -18,6 +18,7 @@
 
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 
 namespace {
@@ -25,16 +26,15 @@ namespace {
 constexpr std::wstring_view kTempPrefix = L".varnholt-copy-";
 constexpr std::wstring_view kTempSuffix = L".tmp";
 
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 std::wstring folderOf(const std::wstring& path) {
     const size_t cut = path.find_last_of(kPathSeparator);
+    if (cut == std::wstring::npos) return L"";
     return cut == 0 ? std::wstring(kPathSeparatorText) : path.substr(0, cut);
+}
+
+std::string nameOf(const std::wstring& path) {
+    const size_t cut = path.find_last_of(kPathSeparator);
+    return wideToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
 }
 
 std::wstring randomSuffix() {
@@ -46,13 +46,11 @@ std::wstring randomSuffix() {
     return text;
 }
 
-// Creates the temporary file beside the target; returns its descriptor.
-int createTemporary(const std::wstring& target, std::wstring& tempPath) {
-    const std::wstring folder = folderOf(target);
+// Creates the temporary file in the target's folder; returns its descriptor.
+int createTemporary(int folder, std::string& tempName) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        tempPath = folder + (folder == kPathSeparatorText ? L"" : kPathSeparatorText) +
-                   std::wstring(kTempPrefix) + randomSuffix() + std::wstring(kTempSuffix);
-        const int fd = ::open(wideToUtf8(tempPath).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        tempName = wideToUtf8(std::wstring(kTempPrefix) + randomSuffix() + std::wstring(kTempSuffix));
+        const int fd = ::openat(folder, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -162,22 +160,19 @@ CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source,
     return CopyResult::Copied;
 }
 
-// Gives the finished temporary file the target's name.
-CopyResult publish(const std::wstring& tempPath, const std::wstring& target, bool replace) {
-    const std::string from = wideToUtf8(tempPath), to = wideToUtf8(target);
-    if (replace) return ::rename(from.c_str(), to.c_str()) == 0 ? CopyResult::Copied : CopyResult::Failed;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return CopyResult::Copied;
+// Gives the finished temporary file the target's name, both in `folder`. A
+// target that is a link is replaced itself, never followed.
+CopyResult publish(int folder, const std::string& from, const std::string& to, bool replace) {
+    if (replace)
+        return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? CopyResult::Copied : CopyResult::Failed;
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return CopyResult::Copied;
     if (errno == EEXIST) return CopyResult::TargetExists;
     if (errno != EINVAL && errno != ENOSYS) return CopyResult::Failed;
     // File systems without RENAME_NOREPLACE: a hard link is just as exclusive.
-    if (::link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? CopyResult::TargetExists : CopyResult::Failed;
-    ::unlink(from.c_str());
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
+        return errno == EEXIST ? CopyResult::TargetExists : CopyResult::Failed;
+    ::unlinkat(folder, from.c_str(), 0);
     return CopyResult::Copied;
-}
-
-void syncFolder(const std::wstring& folder) {
-    Descriptor dir{::open(wideToUtf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (dir.fd >= 0) ::fsync(dir.fd);
 }
 
 bool sameTime(const struct timespec& a, const struct timespec& b) {
@@ -221,51 +216,68 @@ bool finishTemporary(int fd, const struct stat& st, bool syncData) {
     return !syncData || ::fdatasync(fd) == 0;
 }
 
-// Writes the copy under a temporary name beside the target: Copied when
-// `staged` holds it; on any other result nothing is left behind.
-CopyResult writeTemporary(const std::wstring& source, const std::wstring& target, const CopyProgressRoutine& progress,
-                          const std::atomic<int>* cancel, bool replace, bool syncData, StagedCopy& staged) {
-    if (!isAbsolutePath(source) || !isAbsolutePath(target) || target.back() == kPathSeparator) {
-        return CopyResult::Failed;
-    }
-    Descriptor in{::open(wideToUtf8(source).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+// Opens the source below its root: a regular file, or SourceMissing.
+CopyResult openSource(const FilePlace& source, OwnedDescriptor& in) {
+    in = openFileForReadingBelow(source.root, source.path);
+    if (in.isOpen()) return CopyResult::Copied;
+    return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? CopyResult::SourceMissing : CopyResult::Failed;
+}
+
+// Writes the copy under a temporary name in the target's folder, which it
+// opens below the target's root into `folder`: Copied when `staged` holds
+// it; on any other result nothing is left behind.
+CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, const CopyProgressRoutine& progress,
+                          const std::atomic<int>* cancel, bool replace, bool syncData, StagedCopy& staged,
+                          PlaceInFolder& folder) {
+    if (target.path.empty() || target.path.back() == kPathSeparator) return CopyResult::Failed;
+    OwnedDescriptor in;
+    const CopyResult opened = openSource(source, in);
+    if (opened != CopyResult::Copied) return opened;
     struct stat st {};
-    if (in.fd < 0) return errno == ENOENT || errno == ENOTDIR ? CopyResult::SourceMissing : CopyResult::Failed;
     if (!statBeforeCopy(in.fd, st) || !S_ISREG(st.st_mode)) return CopyResult::SourceMissing;
-    if (!replace && readFileAttributes(target) != kInvalidFileAttributes) return CopyResult::TargetExists;
+    folder = openParentBelow(target.root, target.path);
+    if (!folder.folder.isOpen()) return CopyResult::Failed;
+    struct stat existing {};
+    if (!replace && ::fstatat(folder.folder.fd, folder.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        return CopyResult::TargetExists;
     ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    Descriptor out{createTemporary(target, staged.tempPath)};
-    if (out.fd < 0) return CopyResult::Failed;
+    std::string tempName;
+    OwnedDescriptor out{createTemporary(folder.folder.fd, tempName)};
+    if (!out.isOpen()) return CopyResult::Failed;
     CopyResult result =
-        copyData(in.fd, out.fd, static_cast<uint64_t>(st.st_size), source, target, progress, cancel);
+        copyData(in.fd, out.fd, static_cast<uint64_t>(st.st_size), source.path, target.path, progress, cancel);
     if (result == CopyResult::Copied && sourceChangedSince(in.fd, st)) result = CopyResult::SourceChanged;
     if (result == CopyResult::Copied && !finishTemporary(out.fd, st, syncData)) result = CopyResult::Failed;
     struct stat written {};
     if (result == CopyResult::Copied && ::fstat(out.fd, &written) != 0) result = CopyResult::Failed;
-    ::close(out.fd);
-    out.fd = -1;
+    out = OwnedDescriptor();
     if (result != CopyResult::Copied) {
-        ::unlink(wideToUtf8(staged.tempPath).c_str());
+        ::unlinkat(folder.folder.fd, tempName.c_str(), 0);
         return result;
     }
-    staged.target = target;
+    staged.root = target.root;
+    staged.target = target.path;
+    staged.tempPath = folderOf(target.path) + (folderOf(target.path) == kPathSeparatorText ? L"" : kPathSeparatorText) +
+                      utf8ToWide(tempName);
     staged.device = static_cast<uint64_t>(written.st_dev);
     staged.bytes = static_cast<uint64_t>(written.st_size);
     return result;
 }
 
-CopyResult copyInto(const std::wstring& source, const std::wstring& target, const CopyProgressRoutine& progress,
+CopyResult copyInto(const FilePlace& source, const FilePlace& target, const CopyProgressRoutine& progress,
                     const std::atomic<int>* cancel, bool replace) {
     StagedCopy staged;
-    CopyResult result = writeTemporary(source, target, progress, cancel, replace, true, staged);
+    PlaceInFolder folder;
+    CopyResult result = writeTemporary(source, target, progress, cancel, replace, true, staged, folder);
     if (result != CopyResult::Copied) return result;
-    result = publish(staged.tempPath, target, replace);
+    const std::string tempName = nameOf(staged.tempPath);
+    result = publish(folder.folder.fd, tempName, folder.name, replace);
     if (result != CopyResult::Copied) {
-        ::unlink(wideToUtf8(staged.tempPath).c_str());
+        ::unlinkat(folder.folder.fd, tempName.c_str(), 0);
         return result;
     }
-    syncFolder(folderOf(target));
+    ::fsync(folder.folder.fd);
     return result;
 }
 
@@ -274,9 +286,11 @@ CopyResult copyInto(const std::wstring& source, const std::wstring& target, cons
 // saved document should not wait for.
 constexpr size_t kSyncFileSystemMinCopies = 8;
 
-bool syncTemporary(const std::wstring& tempPath) {
-    Descriptor file{::open(wideToUtf8(tempPath).c_str(), O_RDONLY | O_CLOEXEC)};
-    return file.fd >= 0 && ::fdatasync(file.fd) == 0;
+bool syncTemporary(const StagedCopy& copy) {
+    const PlaceInFolder place = openParentBelow(copy.root, copy.tempPath);
+    if (!place.folder.isOpen()) return false;
+    const OwnedDescriptor file{::openat(place.folder.fd, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    return file.isOpen() && ::fdatasync(file.fd) == 0;
 }
 
 // Makes the group's data durable. One syncfs per file system commits all of
@@ -286,14 +300,14 @@ bool syncTemporary(const std::wstring& tempPath) {
 void syncGroupData(std::vector<StagedCopy>& copies) {
     if (copies.size() < kSyncFileSystemMinCopies) {
         for (StagedCopy& copy : copies)
-            if (!syncTemporary(copy.tempPath)) copy.result = CopyResult::Failed;
+            if (!syncTemporary(copy)) copy.result = CopyResult::Failed;
         return;
     }
-    std::map<uint64_t, std::wstring> folders;
-    for (const StagedCopy& copy : copies) folders.try_emplace(copy.device, folderOf(copy.target));
-    for (const auto& [device, folder] : folders) {
-        Descriptor dir{::open(wideToUtf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-        if (dir.fd >= 0 && ::syncfs(dir.fd) == 0) continue;
+    std::map<uint64_t, const StagedCopy*> onDevice;
+    for (const StagedCopy& copy : copies) onDevice.try_emplace(copy.device, &copy);
+    for (const auto& [device, copy] : onDevice) {
+        const OwnedDescriptor dir = openFolderBelow(copy->root, folderOf(copy->target));
+        if (dir.isOpen() && ::syncfs(dir.fd) == 0) continue;
         for (StagedCopy& copy : copies)
             if (copy.device == device) copy.result = CopyResult::Failed;
     }
@@ -312,10 +326,16 @@ void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t tota
 
 }  // namespace
 
-CopyResult stageCopy(CopyGroup& group, const std::wstring& source, const std::wstring& target,
+FilePlace::FilePlace(std::wstring rootFolder, std::wstring filePath)
+    : root(std::move(rootFolder)), path(std::move(filePath)) {}
+
+FilePlace::FilePlace(const std::wstring& filePath) : root(folderOf(filePath)), path(filePath) {}
+
+CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace& target,
                      const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
     StagedCopy staged;
-    const CopyResult result = writeTemporary(source, target, progress, cancel, true, false, staged);
+    PlaceInFolder folder;
+    const CopyResult result = writeTemporary(source, target, progress, cancel, true, false, staged, folder);
     if (result != CopyResult::Copied) return result;
     group.bytes += staged.bytes;
     group.copies.push_back(std::move(staged));
@@ -327,27 +347,40 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group) {
     group = CopyGroup();
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
     syncGroupData(copies);
-    std::set<std::wstring> folders;
+    // The copies of one folder take their names through one descriptor of
+    // it, opened again from their root, and the folder is synced once.
+    std::map<std::pair<std::wstring, std::wstring>, std::vector<size_t>> byFolder;
+    for (size_t i = 0; i < copies.size(); ++i) byFolder[{copies[i].root, folderOf(copies[i].target)}].push_back(i);
     size_t renamed = 0;
-    for (StagedCopy& copy : copies) {
-        if (copy.result == CopyResult::Copied) copy.result = publish(copy.tempPath, copy.target, true);
-        if (copy.result != CopyResult::Copied) {
-            ::unlink(wideToUtf8(copy.tempPath).c_str());
-            continue;
+    for (const auto& [folder, indices] : byFolder) {
+        const OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
+        bool named = false;
+        for (const size_t i : indices) {
+            StagedCopy& copy = copies[i];
+            if (!dir.isOpen()) {
+                copy.result = CopyResult::Failed;
+                continue;
+            }
+            const std::string tempName = nameOf(copy.tempPath);
+            if (copy.result == CopyResult::Copied) copy.result = publish(dir.fd, tempName, nameOf(copy.target), true);
+            if (copy.result != CopyResult::Copied) {
+                ::unlinkat(dir.fd, tempName.c_str(), 0);
+                continue;
+            }
+            named = true;
+            killWhenAsked(++renamed, copies.size());
         }
-        folders.insert(folderOf(copy.target));
-        killWhenAsked(++renamed, copies.size());
+        if (named) ::fsync(dir.fd);
     }
-    for (const std::wstring& folder : folders) syncFolder(folder);
     return copies;
 }
 
-CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
-                                const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
+CopyResult copyFileWithProgress(const FilePlace& source, const FilePlace& target, const CopyProgressRoutine& progress,
+                                const std::atomic<int>* cancel) {
     return copyInto(source, target, progress, cancel, true);
 }
 
-CopyResult copyFile(const std::wstring& source, const std::wstring& target, bool failIfExists) {
+CopyResult copyFile(const FilePlace& source, const FilePlace& target, bool failIfExists) {
     return copyInto(source, target, {}, nullptr, !failIfExists);
 }
 

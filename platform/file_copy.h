@@ -33,12 +33,25 @@ enum class CopyResult {
     Failed,         // anything else: no rights, target folder missing, disk full, ...
 };
 
+// Where a copy reads or writes: `path`, below `root`, a folder the caller
+// trusts. Every folder between the two is opened without following a link
+// (see safe_folders.h), so a link never leads the copy out of its folder. A
+// place made from a path alone has the path's own folder as its root: only
+// its last component is guarded.
+struct FilePlace {
+    std::wstring root;
+    std::wstring path;
+    FilePlace(std::wstring rootFolder, std::wstring filePath);
+    FilePlace(const std::wstring& filePath);  // NOLINT(google-explicit-constructor)
+};
+
 // Many copies made durable together. stageCopy writes a copy's data under a
 // temporary name beside its target; finishCopyGroup then makes the data of
 // the whole group durable at once, gives each copy its target's name and
 // syncs each folder renamed into once. A crash at any moment leaves under a
 // target's name the old file (or none) or the complete copy, never a part.
 struct StagedCopy {
+    std::wstring root;  // the target's root
     std::wstring target;
     std::wstring tempPath;
     uint64_t device = 0;  // the file system holding the temporary file
@@ -58,14 +71,17 @@ inline bool isCopyGroupFull(const CopyGroup& group) {
 }
 // Writes the copy under its temporary name and adds it to the group: Copied
 // when staged. Any other result adds nothing and leaves nothing behind.
-CopyResult stageCopy(CopyGroup& group, const std::wstring& source, const std::wstring& target,
+CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace& target,
                      const CopyProgressRoutine& progress = {}, const std::atomic<int>* cancel = nullptr);
 // Syncs the group's data, renames its copies over their targets and syncs
-// their folders. Returns the copies, in the order staged, each with its
+// their folders (each reached again from its root; a copy whose folder can
+// no longer be reached fails). Returns the copies, in the order staged, each with its
 // result (Copied once named), and leaves the group empty.
 std::vector<StagedCopy> finishCopyGroup(CopyGroup& group);
 
 // Copies source to target, replacing an existing target only on success.
+// Only a regular file is read: a source that is a link, a FIFO, a socket or
+// a device is SourceMissing, and nothing waits on it.
 // A source whose size, modification time or change time differs after the
 // copy from before it was written meanwhile: the copy may hold a mix of old
 // and new content, a state the file never had, so it is discarded.
@@ -74,13 +90,13 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group);
 // every chunk and at the end, counting holes as copied; a non-zero *cancel
 // (may be null) stops the copy before the next chunk. Both paths must be absolute. The copy and the target's folder are
 // synced before the call returns.
-CopyResult copyFileWithProgress(const std::wstring& source, const std::wstring& target,
+CopyResult copyFileWithProgress(const FilePlace& source, const FilePlace& target,
                                 const CopyProgressRoutine& progress = {},
                                 const std::atomic<int>* cancel = nullptr);
 
 // Copies source to target; with failIfExists an existing target is never
 // replaced (the new file takes the name atomically or not at all).
-CopyResult copyFile(const std::wstring& source, const std::wstring& target, bool failIfExists);
+CopyResult copyFile(const FilePlace& source, const FilePlace& target, bool failIfExists);
 
 // True for the names of the temporary files these copies write, so that
 // folder scans and watchers can pass over them.

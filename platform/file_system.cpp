@@ -125,7 +125,7 @@ bool isFileLockedForWriting(const std::wstring& path) {
     struct stat st {};
     if (name.empty() || ::stat(name.c_str(), &st) != 0) return true;
     if (S_ISDIR(st.st_mode)) return ::access(name.c_str(), W_OK) != 0;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return true;
     struct flock lock {};
     lock.l_type = F_WRLCK;
@@ -159,16 +159,32 @@ bool listFolderEntries(const std::wstring& folder, std::vector<FolderEntry>& ent
         entry.name = utf8ToWide(name);
         unsigned char type = item->d_type;
         struct stat st {};
-        if (type == DT_UNKNOWN && ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        if (type == DT_UNKNOWN) {
+            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : DT_FIFO;
         }
         entry.isFolder = type == DT_DIR;
         entry.isLink = type == DT_LNK;
         if (entry.isLink && ::fstatat(dirFd, name.c_str(), &st, 0) == 0) entry.linkToFolder = S_ISDIR(st.st_mode);
+        // Only regular files are ever read as files: a FIFO would hold an
+        // open, and a link to a file may lead out of the folder.
+        if (!entry.isFolder && !entry.linkToFolder && type != DT_REG) continue;
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
     return true;
+}
+
+int64_t readFileAt(int fd, uint64_t offset, char* buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
 }
 
 bool makeFolder(const std::wstring& path, unsigned mode) {

@@ -62,7 +62,7 @@ bool readFileStamp(const std::wstring& path, FileStamp& stamp);
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes);
 
 // True when an exclusive open would fail: the path cannot be opened for
-// writing (missing, no rights, a folder without write access) or another
+// writing (missing, a link, no rights, a folder without write access) or another
 // open file holds a record lock on it.
 bool isFileLockedForWriting(const std::wstring& path);
 
@@ -74,12 +74,18 @@ std::wstring nameOfOpenFile(int fd);
 struct FolderEntry {
     std::wstring name;
     bool isFolder = false;       // a real folder (a link to a folder is not)
-    bool isLink = false;         // a symbolic link
+    bool isLink = false;         // a symbolic link (only links to folders are listed)
     bool linkToFolder = false;   // a symbolic link whose target is a folder
 };
 
-// Lists the entries of a folder (opendir/readdir). False when it cannot be opened.
+// Lists the folders, regular files and links to folders of a folder
+// (opendir/readdir); FIFOs, sockets, devices and links to anything but a
+// folder are left out. False when it cannot be opened.
 bool listFolderEntries(const std::wstring& folder, std::vector<FolderEntry>& entries);
+
+// Reads up to `size` bytes at `offset` of an open file (interrupted reads
+// are resumed): the bytes read, fewer only at the file's end; -1 on failure.
+int64_t readFileAt(int fd, uint64_t offset, char* buffer, size_t size);
 
 // Creates one folder with the mode; true when it exists as a folder afterwards.
 bool makeFolder(const std::wstring& path, unsigned mode);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/safe_folders.h"
 
 namespace {
 
@@ -51,6 +52,13 @@ void clearFolder(int folderFd, bool files, int depth) {
 }
 
 }  // namespace
+
+bool removeBelowFolder(const std::wstring& root, const std::wstring& folder, bool files) {
+    const OwnedDescriptor fd = openFolderBelow(root, folder);
+    if (!fd.isOpen()) return false;
+    clearFolder(fd.fd, files, 0);
+    return true;
+}
 
 bool removeBelowFolder(const std::wstring& folder, bool files) {
     const int fd = open(wideToUtf8(folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

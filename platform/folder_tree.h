@@ -8,3 +8,6 @@
 // the folder itself stays. What cannot be deleted stays. False when `folder`
 // cannot be opened as a folder (a link to one included).
 bool removeBelowFolder(const std::wstring& folder, bool files);
+// The same for `folder` reached from `root` without following a link on the
+// way (see safe_folders.h).
+bool removeBelowFolder(const std::wstring& root, const std::wstring& folder, bool files);

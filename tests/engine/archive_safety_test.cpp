@@ -2,6 +2,8 @@
 // overlap a watch folder, a copy shared by a version and sets, and two watch
 // folders of the same name. Each scenario ends with the archive, the version
 // records and the sets agreeing.
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -217,4 +219,54 @@ TEST_F(ArchiveSafetyTest, SameNamedWatchFoldersNeverShareAnArchiveFolder) {
     prepareArchiveThread(first, root + L"/Documents");
     EXPECT_EQ(entryArchive(second), root + L"/Documents(1)");
     EXPECT_EQ(entryArchive(first), root + L"/Documents");
+}
+
+TEST_F(ArchiveSafetyTest, LinksNeverLeadACopyOutOfTheWatchFolderOrTheArchive) {
+    const std::string outside = makeTestFolder("outside");
+    ASSERT_TRUE(writeTestFile(outside + "/secret.txt", "not yours"));
+    // Queued while "sub" was a folder; a link out of the watch folder since.
+    queue(write(L"sub/secret.txt", "mine"));
+    fs::remove_all(wideToUtf8(folders.watch + L"/sub"));
+    ASSERT_EQ(symlink(outside.c_str(), wideToUtf8(folders.watch + L"/sub").c_str()), 0);
+    // A link to a file is passed over.
+    const std::wstring link = folders.watch + L"/link.txt";
+    ASSERT_EQ(symlink((outside + "/secret.txt").c_str(), wideToUtf8(link).c_str()), 0);
+    queue(link);
+    EXPECT_FALSE(queued(link));
+    // A folder of the archive replaced by a link out of it.
+    ASSERT_EQ(symlink(outside.c_str(), wideToUtf8(archived(L"docs")).c_str()), 0);
+    queue(write(L"docs/new.txt", "new"));
+    runCopier();
+
+    EXPECT_FALSE(exists(archived(L"sub/secret.txt")));
+    std::vector<std::string> outsideFiles;
+    for (const auto& entry : fs::directory_iterator(outside)) outsideFiles.push_back(entry.path().filename());
+    EXPECT_EQ(outsideFiles, std::vector<std::string>{"secret.txt"});
+    EXPECT_EQ(readTestFile(outside + "/secret.txt"), "not yours");
+}
+
+TEST_F(ArchiveSafetyTest, DeletionsNeverFollowALinkOutOfTheArchive) {
+    const std::string outside = makeTestFolder("outside");
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) ASSERT_TRUE(writeTestFile(outside + "/" + name, "the user's"));
+    ASSERT_EQ(symlink(outside.c_str(), wideToUtf8(archived(L"sub")).c_str()), 0);
+    // A version, a version chosen for deletion and a set's copy, each named
+    // inside the archive, below the link.
+    deletion_test::addRecord(folders.watch + L"/sub/a.txt", archived(L"sub/a.txt"));
+    deleteArchivedVersions(folders.watch);
+    VersionSelection chosen;
+    chosen[folders.watch + L"/sub/b.txt"][archived(L"sub/b.txt")] = {archived(L"sub/b.txt"), L"", true, true};
+    BackupSetRecord set;
+    BackupSetEntry& entry = set.files[folders.watch + L"/sub/c.txt"];
+    entry.sourcePath = folders.watch + L"/sub/c.txt";
+    entry.archivePath = archived(L"sub/c.txt");
+    entry.copied = true;
+    const std::wstring setFile = backupSetStagingFilePath(folders.watch, L"Linked");
+    ASSERT_TRUE(saveBackupSetFile(setFile, set));
+    {
+        deletion_test::ModalAnswerer user(true);
+        deleteBackupDataTask(chosen);
+        removeBackupSetTask(setFile, L"Linked");
+    }
+    EXPECT_FALSE(exists(setFile));
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(readTestFile(outside + "/" + name), "the user's") << name;
 }

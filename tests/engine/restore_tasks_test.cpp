@@ -671,3 +671,41 @@ TEST_F(RestoreTest, PrivateFoldersAndSparseFilesKeepTheirShapeThroughArchiveAndR
     EXPECT_FALSE(prepareArchiveFolderOn(folders.watch, {{1, drive}}).empty());
     EXPECT_EQ(modeOf(drive + std::wstring(kArchiveRootFolderName)), 0700u);
 }
+
+TEST_F(RestoreTest, RestoresNeverWriteThroughALinkedFolderAndReplaceALinkedFile) {
+    const std::string outside = makeTestFolder("outside");
+    const std::wstring a = version(L"sub/a.txt", L"sub/a ~ 0001.txt", "a v1");
+    const std::wstring c = version(L"c.txt", L"c ~ 0001.txt", "c v1");
+    ASSERT_EQ(symlink(outside.c_str(), wideToUtf8(source(L"sub")).c_str()), 0);
+    ASSERT_TRUE(writeTestFile(outside + "/c.txt", "theirs"));
+    ASSERT_EQ(symlink((outside + "/c.txt").c_str(), wideToUtf8(source(L"c.txt")).c_str()), 0);
+    RestoreSelection selection;
+    selection[source(L"sub/a.txt")][a].selected = true;
+    selection[source(L"c.txt")][c].selected = true;
+    std::thread task(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", true);
+    task.join();
+    EXPECT_EQ(logCount(L"[||]2[|] [|]1 not copied:[|] [||]3[|] [|]" + source(L"sub/a.txt")), 1u);
+    EXPECT_FALSE(fs::is_symlink(wideToUtf8(source(L"c.txt"))));
+    EXPECT_EQ(read(source(L"c.txt")), "c v1");
+
+    const std::wstring setPath = saveSet(L"Linked", {setEntry(L"./sub/a.txt", a, true)});
+    std::atomic<bool> ended{false};
+    std::thread setTask([&] {
+        restoreBackupSetTask(setPath, folders.watch);
+        ended = true;
+    });
+    answer("Confirm Source File Overwrite:", true);
+    // A set restored through the link would wait for its success message.
+    const auto succeeded = [] {
+        std::lock_guard<std::mutex> lock(modalMessageMutex);
+        return modalMessage.open && modalMessage.title.find("Restore Successful!") != std::string::npos;
+    };
+    EXPECT_TRUE(eventuallyTrue([&] { return ended.load() || succeeded(); }));
+    if (!ended) answer("Restore Successful!:", true);
+    setTask.join();
+    EXPECT_EQ(logCount(L"FAILED to restore set  \"Linked\"[||]2[|] [|]1 not restored:[|] [||]3[|] [|]" + source(L"sub/a.txt")),
+              1u);
+    EXPECT_FALSE(fs::exists(outside + "/a.txt"));
+    EXPECT_EQ(readTestFile(outside + "/c.txt"), "theirs");
+}

@@ -128,8 +128,8 @@ TEST(FileCopy, FailuresNeverTouchTheTarget) {
 
     ASSERT_TRUE(writeTestFile(source, "new"));
     EXPECT_EQ(copyFileWithProgress(wide(source), wide(folder + "/no/such/folder/t.txt")), CopyResult::Failed);
-    EXPECT_EQ(copyFileWithProgress(wide(source), L"?/t.txt"), CopyResult::Failed);
-    EXPECT_EQ(copyFileWithProgress(L"relative.txt", wide(target)), CopyResult::Failed);
+    EXPECT_EQ(copyFileWithProgress(wide(source), std::wstring(L"?/t.txt")), CopyResult::Failed);
+    EXPECT_EQ(copyFileWithProgress(std::wstring(L"relative.txt"), wide(target)), CopyResult::Failed);
 
     // Fail-if-exists never replaces; without it the target is replaced.
     EXPECT_EQ(copyFile(wide(source), wide(target), true), CopyResult::TargetExists);

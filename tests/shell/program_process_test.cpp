@@ -257,6 +257,26 @@ std::vector<std::string> archivedVersions(const std::string& archive) {
     return files;
 }
 
+// Makes `watch` a watch folder of every file type, archived into `archive`.
+bool watchEveryFile(const ProgramHome& home, const std::string& watch, const std::string& archive) {
+    fs::create_directories(watch);
+    fs::create_directories(archive);
+    DataRecord user;
+    addRecordSection(user, "user");
+    const RecordSectionHandle section = getRecordSection(user, "user");
+    setRecordWString(section, "fi", utf8ToWide("I[||]" + watch + "[||]p[||]u[||]" + archive + "[||]s"), 9999);
+    setRecordWString(section, "ei", utf8ToWide("t[||]" + watch + "[||]*[||]*"), 9999);
+    return saveDataRecordFile(user, "user", utf8ToWide(home.configFolder() + "/" + std::string(kUserFileName)),
+                              kDataFilePassPhrase);
+}
+
+bool appearsWithin(const std::string& path, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!fs::exists(path) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return fs::exists(path);
+}
+
 }  // namespace
 
 TEST(ProgramProcess, AFileOverwrittenWhileItIsArchivedIsNeverArchivedTorn) {
@@ -267,15 +287,7 @@ TEST(ProgramProcess, AFileOverwrittenWhileItIsArchivedIsNeverArchivedTorn) {
     ASSERT_EQ(home.run({"install"}).exitCode, 0);
     const std::string watch = home.root + "/watch";
     const std::string archive = home.root + "/archive/watch";
-    fs::create_directories(watch);
-    fs::create_directories(archive);
-    DataRecord user;
-    addRecordSection(user, "user");
-    const RecordSectionHandle section = getRecordSection(user, "user");
-    setRecordWString(section, "fi", utf8ToWide("I[||]" + watch + "[||]p[||]u[||]" + archive + "[||]s"), 9999);
-    setRecordWString(section, "ei", utf8ToWide("t[||]" + watch + "[||]*[||]*"), 9999);
-    ASSERT_TRUE(saveDataRecordFile(user, "user", utf8ToWide(home.configFolder() + "/" + std::string(kUserFileName)),
-                                   kDataFilePassPhrase));
+    ASSERT_TRUE(watchEveryFile(home, watch, archive));
     home.env["VARNHOLT_TEST_TIMINGS"] = "settleMs=300,pollMs=20,busyPassMs=50,idlePassMs=100,shutdownGraceMs=500";
     const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
     const pid_t pid = home.start({}, errorFile);
@@ -317,4 +329,43 @@ TEST(ProgramProcess, EmptyDataVariableMeansUnsetAndARelativeDataFolderIsRefused)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("is not an absolute path"), std::string::npos) << run.errors;
     EXPECT_FALSE(fs::exists("relative"));
+}
+
+TEST(ProgramProcess, ANamedPipeStopsNothingAndALinkToAFileIsPassedOver) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "the timings switch exists in test builds only";
+#endif
+    ProgramHome home;
+    ASSERT_EQ(home.run({"install"}).exitCode, 0);
+    const std::string watch = home.root + "/watch";
+    const std::string archive = home.root + "/archive/watch";
+    ASSERT_TRUE(watchEveryFile(home, watch, archive));
+    home.env["VARNHOLT_TEST_TIMINGS"] = "settleMs=300,pollMs=20,busyPassMs=50,idlePassMs=100";
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    const pid_t pid = home.start({}, errorFile);
+    const ProcessGuard guard{pid};
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(home.waitForTrace("Start Event Loop & UI")) << readTestFile(errorFile);
+
+    // Each file is written once the one before is archived: once the pipe
+    // is there (after the first, when the watch surely runs), a Copier stuck
+    // on it never gets to the third. A link to a file is passed over, with
+    // one trace line.
+    ASSERT_TRUE(writeTestFile(home.root + "/outside.txt", "not in the watch folder"));
+    for (const std::string name : {"first.txt", "second.txt", "third.txt"}) {
+        ASSERT_TRUE(writeTestFile(watch + "/" + name, name));
+        EXPECT_TRUE(appearsWithin(archive + "/" + name, std::chrono::seconds(30))) << name;
+        if (name != "first.txt") continue;
+        ASSERT_EQ(mkfifo((watch + "/progress.txt").c_str(), 0600), 0);
+        ASSERT_EQ(symlink((home.root + "/outside.txt").c_str(), (watch + "/linked.txt").c_str()), 0);
+    }
+    EXPECT_TRUE(home.waitForTrace("Link not archived: " + watch + "/linked.txt"));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
+    const auto lines = home.traceLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Critical! - Engine threads still running when the shut-down wait ran out"),
+              0);
+    EXPECT_FALSE(fs::exists(archive + "/progress.txt"));
+    EXPECT_FALSE(fs::exists(archive + "/linked.txt"));
 }

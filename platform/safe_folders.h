@@ -1,0 +1,61 @@
+#pragma once
+// Files and folders reached below a root folder the program trusts (a watch
+// folder, an archive folder, a restore's source folder). The root is opened
+// as the user named it; every folder below it is opened one component at a
+// time with O_NOFOLLOW | O_DIRECTORY, so a symbolic link anywhere below the
+// root never leads a read, a write or a deletion out of the folder it stands
+// in. A path that is not below its root, or that has a "." or ".."
+// component, reaches nothing.
+#include <functional>
+#include <string>
+
+// A descriptor, closed when it goes.
+struct OwnedDescriptor {
+    int fd = -1;
+    OwnedDescriptor() = default;
+    explicit OwnedDescriptor(int value) : fd(value) {}
+    OwnedDescriptor(OwnedDescriptor&& other) noexcept;
+    OwnedDescriptor& operator=(OwnedDescriptor&& other) noexcept;
+    OwnedDescriptor(const OwnedDescriptor&) = delete;
+    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+    ~OwnedDescriptor();
+    bool isOpen() const { return fd >= 0; }
+};
+
+// The mode of a folder about to be made below the root, given its full path.
+using FolderModeFor = std::function<unsigned(const std::wstring& folder)>;
+
+// Opens `folder`, the root itself or a folder below it. With `modeFor`, the
+// folders missing below the root are made (mkdirat) with the mode it gives;
+// the root itself is never made. Not open (errno set) when the root is
+// missing, a component is a link (ELOOP) or no folder, or the path is not
+// below the root (EINVAL).
+OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder,
+                                const FolderModeFor& modeFor = {});
+
+// The folder that holds `path` (opened as above) and the path's last
+// component in it. The folder is not open when that fails or `path` is the
+// root itself.
+struct PlaceInFolder {
+    OwnedDescriptor folder;
+    std::string name;
+};
+PlaceInFolder openParentBelow(const std::wstring& root, const std::wstring& path, const FolderModeFor& modeFor = {});
+
+// What lies at a path below the root, links never followed. A link on the
+// way to it counts as a link.
+enum class EntryKind { Missing, File, Folder, Link, Other };
+EntryKind entryKindBelow(const std::wstring& root, const std::wstring& path);
+
+// Opens a regular file below the root for reading: never through a link,
+// never a FIFO, socket or device (the open is non-blocking and the type is
+// confirmed with fstat on the descriptor before a byte is read). Not open
+// otherwise; errno is ENOENT when no regular file is there.
+OwnedDescriptor openFileForReadingBelow(const std::wstring& root, const std::wstring& path);
+// The same for a file known by its path alone: only its last component is
+// guarded, its folder is the root.
+OwnedDescriptor openFileForReading(const std::wstring& path);
+
+// Deletes the file (a link itself, never what it points to) below the root;
+// never a folder. True when it was deleted.
+bool removeFileBelow(const std::wstring& root, const std::wstring& path);
