@@ -18,6 +18,7 @@
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 ProgressSet globalProgressSet;
@@ -169,18 +170,16 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
     const std::wstring prefix = base.substr(slash + 1) + std::wstring(kArchiveNameSeparator);
     const std::wstring suffix = L"." + extension;
-    std::vector<FolderEntry> entries;
-    if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return 0;
     uint64_t next = 0;
-    for (const FolderEntry& entry : entries) {
-        const std::wstring& name = entry.name;
-        if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
-            !name.ends_with(suffix))
-            continue;
+    walkFolderFiles(folder.empty() ? kPathSeparatorText : folder, false, enterEveryFolder, [&](const std::wstring& path) {
+        const std::wstring name = lastPathComponent(path);
+        if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
+            return WalkStep::Go;
         uint64_t number = 0;
         const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
         if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
-    }
+        return WalkStep::Go;
+    });
     return next;
 }
 

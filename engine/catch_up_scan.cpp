@@ -14,6 +14,7 @@
 #include "platform/file_change_time.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 namespace {
@@ -25,10 +26,6 @@ constexpr size_t kQueueChunk = 256;
 std::wstring withoutTrailingSeparators(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
     return path;
-}
-
-std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
-    return folder.back() == kPathSeparator ? folder + name : folder + kPathSeparatorText + name;
 }
 
 struct ScanFolder {
@@ -93,24 +90,15 @@ struct ScanPass {
     }
 };
 
-// A folder's walk: links to folders are not followed, as the watch does not.
 void walkFolder(ScanPass& pass) {
-    std::vector<std::wstring> pending{pass.scan.folder};
-    std::vector<FolderEntry> entries;
-    while (!pending.empty() && isApplicationRunning()) {
-        const std::wstring current = std::move(pending.back());
-        pending.pop_back();
-        entries.clear();
-        if (!listFolderEntries(current, entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            const std::wstring path = joinPath(current, entry.name);
-            if (entry.isFolder) {
-                if (pass.scan.recursive && !isSkippedFolder(pass.scan, path)) pending.push_back(path);
-            } else if (!entry.linkToFolder) {
-                pass.considerFile(path, entry.name);
-            }
-        }
-    }
+    const auto onFolder = [&pass](const std::wstring& path) {
+        if (!isApplicationRunning()) return WalkStep::Stop;
+        return pass.scan.recursive && !isSkippedFolder(pass.scan, path) ? WalkStep::Go : WalkStep::Skip;
+    };
+    walkFolderFiles(pass.scan.folder, pass.scan.recursive, onFolder, [&pass](const std::wstring& path) {
+        pass.considerFile(path, lastPathComponent(path));
+        return isApplicationRunning() ? WalkStep::Go : WalkStep::Stop;
+    });
 }
 
 std::mutex g_requestMutex;

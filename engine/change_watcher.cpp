@@ -22,6 +22,7 @@
 #include "platform/dir_watch.h"
 #include "platform/file_change_time.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 namespace {
@@ -150,29 +151,15 @@ std::vector<FileChange> batchFileChanges(const DirChangeBatch& batch) {
 }
 
 // Finds the files changed since `sinceTicks` below `folder`, for changes the
-// kernel dropped. Links to folders are not followed, as the watch does not.
+// kernel dropped.
 std::vector<FileChange> rescanFolder(const std::wstring& folder, bool recursive, int64_t sinceTicks) {
     std::vector<FileChange> found;
     const int64_t now = currentTimeTicks();
-    std::vector<std::wstring> pending{withoutTrailingSeparators(folder)};
-    std::vector<FolderEntry> entries;
-    while (!pending.empty()) {
-        const std::wstring current = std::move(pending.back());
-        pending.pop_back();
-        entries.clear();
-        if (!listFolderEntries(current, entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            std::wstring path = current;
-            if (path.back() != kPathSeparator) path += kPathSeparator;
-            path += entry.name;
-            int64_t ticks = 0;
-            if (entry.isFolder) {
-                if (recursive) pending.push_back(std::move(path));
-            } else if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks) {
-                found.push_back(FileChange{std::move(path), std::min(ticks, now)});
-            }
-        }
-    }
+    walkFolderFiles(folder, recursive, enterEveryFolder, [&](const std::wstring& path) {
+        int64_t ticks = 0;
+        if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks) found.push_back(FileChange{path, std::min(ticks, now)});
+        return WalkStep::Go;
+    });
     return found;
 }
 

@@ -16,6 +16,7 @@
 #include "platform/file_change_time.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -66,24 +67,13 @@ bool closeRunMarker() {
 
 size_t removeStaleCopyTemporaries(const std::wstring& archive, int64_t beforeTicks) {
     size_t removed = 0;
-    std::vector<std::wstring> pending{withoutTrailingSeparators(archive)};
-    std::vector<FolderEntry> entries;
-    while (!pending.empty()) {
-        const std::wstring folder = std::move(pending.back());
-        pending.pop_back();
-        entries.clear();
-        if (!listFolderEntries(folder, entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            const std::wstring path = folder + kPathSeparatorText + entry.name;
-            if (entry.isFolder) {
-                pending.push_back(path);
-                continue;
-            }
-            int64_t changeTicks = 0;
-            if (entry.isLink || !isCopyTemporaryName(entry.name)) continue;
-            if (readFileChangeTicks(path, changeTicks) && changeTicks < beforeTicks && removeFile(path)) ++removed;
-        }
-    }
+    walkFolderFiles(withoutTrailingSeparators(archive), true, enterEveryFolder, [&](const std::wstring& path) {
+        int64_t changeTicks = 0;
+        if (isCopyTemporaryName(lastPathComponent(path)) && readFileChangeTicks(path, changeTicks) &&
+            changeTicks < beforeTicks && removeFile(path))
+            ++removed;
+        return WalkStep::Go;
+    });
     return removed;
 }
 
