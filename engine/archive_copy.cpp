@@ -39,10 +39,13 @@ std::array<std::atomic<int>, kCancelTaskCount> g_cancelMirrors{};
 std::array<int, kCancelTaskCount> g_cancelTasksRunning{};
 std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
 
-// Files whose archive was gone when they were copied, per watch folder:
-// source path -> application.
+// Files whose archive was gone when they were copied, and files refused for
+// lack of room on the archive's disk, per watch folder: source path ->
+// application. The folders whose full disk has been logged.
 std::mutex g_awaitingMutex;
 std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingArchive;
+std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingRoom;
+std::set<std::wstring> g_fullDiskLogged;
 
 std::mutex g_freeSpaceMutex;
 FreeSpaceFunction g_freeSpace;
@@ -314,7 +317,11 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const std::wstring& targe
     if (readFreeSpaceForCopy(target, freeBytes) && needed >= freeBytes) return CopyOutcome::DiskFull;
     const CopyResult result = stageCopy(group, source, target, onCopyProgress, cancel);
     if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
-    return result == CopyResult::Copied ? CopyOutcome::Staged : CopyOutcome::NotCopied;
+    if (result == CopyResult::Copied) return CopyOutcome::Staged;
+    // A copy that ran out of room on its way was refused for lack of room too.
+    if (result == CopyResult::Failed && readFreeSpaceForCopy(target, freeBytes) && needed >= freeBytes)
+        return CopyOutcome::DiskFull;
+    return CopyOutcome::NotCopied;
 }
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
@@ -353,6 +360,44 @@ void awaitArchive(CopyQueueItem& item, const std::wstring& folderKey) {
     markArchiveMissing(folderKey);
     item.state = kCopyStateFailedFinal;
     item.finished = 1;
+}
+
+// The archive's disk has no room for the file: it leaves its batch without
+// an attempt counted and waits until a storage check finds room
+// (requeueFilesAwaitingRoom). The full disk is logged once, not per file.
+void awaitRoom(CopyQueueItem& item, const std::wstring& folderKey, const std::wstring& root) {
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(g_awaitingMutex);
+        g_awaitingRoom[folderKey][item.sourcePath] = item.applicationName;
+        first = g_fullDiskLogged.insert(folderKey).second;
+    }
+    if (first) appendAppLogEntry(L"The archive disk is full, changed files wait until it has room: " + root, 4, false);
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
+}
+
+// The waiting files of one folder that fit into `freeBytes`, taken out of
+// the waiting list (files that are gone are taken too: the archiving drops
+// them). `all` tells whether none is left waiting.
+std::vector<ChangedFile> takeFilesThatFit(const std::wstring& folderKey, uint64_t freeBytes, bool& all) {
+    std::vector<ChangedFile> files;
+    std::lock_guard<std::mutex> lock(g_awaitingMutex);
+    auto& waiting = g_awaitingRoom[folderKey];
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        uint64_t needed = 0;
+        const bool readable = readFileDataBytes(it->first, needed);
+        if (readable && needed >= freeBytes) {
+            ++it;
+            continue;
+        }
+        freeBytes -= readable ? needed : 0;
+        files.push_back({it->first, it->second});
+        it = waiting.erase(it);
+    }
+    all = waiting.empty();
+    if (all) g_awaitingRoom.erase(folderKey);
+    return files;
 }
 
 // A file written while it was copied is tried again once it has settled: it
@@ -415,6 +460,9 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
         return failItem(item);
     }
     const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel, staged.group);
+    // A backup's own file is the backup's to report; a change waits for room.
+    if (outcome == CopyOutcome::DiskFull && item.applicationName != kBackupNameUpper)
+        return awaitRoom(item, folderKey, root);
     if (outcome != CopyOutcome::Staged) return settleItem(item, target, outcome);
     staged.items.push_back(&item);
     if (isCopyGroupFull(staged.group)) finishStagedItems(staged);
@@ -627,9 +675,36 @@ std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey)
 std::vector<ChangedFile> filesAwaitingArchive() {
     std::vector<ChangedFile> files;
     std::lock_guard<std::mutex> lock(g_awaitingMutex);
-    for (const auto& [folder, sources] : g_awaitingArchive)
-        for (const auto& [source, application] : sources) files.push_back({source, application});
+    for (const auto* waiting : {&g_awaitingArchive, &g_awaitingRoom})
+        for (const auto& [folder, sources] : *waiting)
+            for (const auto& [source, application] : sources) files.push_back({source, application});
     return files;
+}
+
+size_t requeueFilesAwaitingRoom() {
+    std::vector<std::wstring> folders;
+    {
+        std::lock_guard<std::mutex> lock(g_awaitingMutex);
+        for (const auto& [folder, sources] : g_awaitingRoom) folders.push_back(folder);
+    }
+    size_t queued = 0;
+    for (const std::wstring& folderKey : folders) {
+        std::wstring root;
+        uint64_t freeBytes = 0;
+        if (!archiveContextOf(folderKey, root) || !readFreeSpaceForCopy(root, freeBytes)) continue;
+        bool all = false;
+        const std::vector<ChangedFile> files = takeFilesThatFit(folderKey, freeBytes, all);
+        if (files.empty()) continue;
+        archiveChangedFile(files);
+        queued += files.size();
+        if (!all) continue;
+        {
+            std::lock_guard<std::mutex> lock(g_awaitingMutex);
+            g_fullDiskLogged.erase(folderKey);
+        }
+        appendAppLogEntry(L"The archive disk has room again, archiving resumed: " + root, 4, false);
+    }
+    return queued;
 }
 
 void clearArchiveContext() {

@@ -103,5 +103,6 @@ void installArchiveHooks() {
     hooks.copyQueueCount = copyQueueCount;
     hooks.prepareArchiveThread = prepareArchiveThread;
     hooks.checkArchiveInstances = [](const std::wstring& folderPath) { checkArchiveInstances(folderPath); };
+    hooks.requeueFilesAwaitingRoom = requeueFilesAwaitingRoom;
     setEngineHooks(hooks);
 }

@@ -244,6 +244,35 @@ TEST_F(ArchiveTest, DiskFullCopiesNothingAndFailsTheItem) {
     EXPECT_EQ(statuses.back(), 4);
 }
 
+TEST_F(ArchiveTest, ChangesRefusedForLackOfRoomWaitUntilAStorageCheckFindsRoom) {
+    installArchiveHooks();
+    const std::wstring small = write(L"small.txt", "s"), big = write(L"big.bin", std::string(8192, 'b'));
+    std::atomic<uint64_t> room{0};
+    setFreeSpaceFunction([&](const std::wstring&, uint64_t& bytes) { return (bytes = room.load()), true; });
+    queue(small);
+    queue(big);
+    runCopier();
+    EXPECT_FALSE(exists(archived(L"small.txt")) || exists(archived(L"big.bin")));
+    std::set<std::wstring> logged;
+    checkWatchFolderStorage(logged);
+    EXPECT_FALSE(queued(small) || queued(big));
+    EXPECT_EQ(logCount(L"The archive disk is full"), 1u);
+
+    room = 1000;  // room for one file: it goes on, the other waits
+    checkWatchFolderStorage(logged);
+    runCopier();
+    EXPECT_EQ(read(archived(L"small.txt")), "s");
+    EXPECT_FALSE(exists(archived(L"big.bin")));
+    EXPECT_EQ(logCount(L"archiving resumed"), 0u);
+    room = 1 << 20;
+    checkWatchFolderStorage(logged);
+    runCopier();
+    EXPECT_EQ(read(archived(L"big.bin")), std::string(8192, 'b'));
+    EXPECT_EQ(logCount(L"The archive disk is full"), 1u);
+    EXPECT_EQ(logCount(L"archiving resumed"), 1u);
+    expectArchiveAgrees();
+}
+
 TEST_F(ArchiveTest, ABackupsStopDropsOnlyItsOwnItemsAndStopsNoLaterCopy) {
     setCancelRequest(CancelTask::Backup, true);  // left set by a backup that ended
     const std::wstring source = write(L"later.txt", "x");
