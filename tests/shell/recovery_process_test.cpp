@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "engine/backup_scan.h"
+#include "engine/copy_queue.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
@@ -239,4 +241,40 @@ TEST(RecoveryProcess, KilledRunsLoseNoChangeAndNoVersionRecord) {
     EXPECT_GE(recoveries, 1u);
     EXPECT_LE(recoveries, killAfter.size());
     EXPECT_FALSE(fs::exists(program.configFolder() + "/Running.mark"));
+}
+
+TEST(RecoveryProcess, AFileSavedUnchangedIsComparedItsAttemptsAndThenLeftAlone) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    const std::string file = program.watch + "/same.txt";
+    ASSERT_TRUE(waitFor([&] {
+        writeTestFile(file, "same");
+        return program.archivedAsItIs(file);
+    }));
+    ASSERT_TRUE(writeTestFile(file, "same"));  // saved again, unchanged
+    // Each attempt compares the file, reading it; after the last one the file
+    // is left alone: nothing opens it for writing, which would make it a
+    // change again, for ever. The program's end is the last moment to look.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, file.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE), 0);
+    size_t closes = 0, writes = 0;
+    const auto readEvents = [&] {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len) {
+                ++closes;
+                writes += (reinterpret_cast<inotify_event*>(p)->mask & IN_CLOSE_WRITE) != 0;
+            }
+        }
+        return closes >= kMaxCopyAttempts || writes > 0;
+    };
+    EXPECT_TRUE(waitFor(readEvents));
+    EXPECT_EQ(run.end(SIGTERM), 0);
+    readEvents();
+    close(watch);
+    EXPECT_EQ(writes, 0u);
 }
