@@ -92,15 +92,24 @@ bool isInsideAnArchive(const std::wstring& key) {
 }
 
 // Makes the folder's archive context the first time it is met. False when
-// the folder's archive is missing or has no usable path.
-bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root) {
+// the folder's archive is missing or has no usable path. A change handed in
+// (`waiting`) while the archive is missing waits for its return: the test
+// and the entry are made under watchFolderMutex, so the archive's
+// preparation, which clears the flag there first, hands it out.
+bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root, const ChangedFile* waiting = nullptr) {
     if (archiveContextOf(folderKey, root)) return true;
     root = expandPathPlaceholders(std::wstring(kDefaultArchiveRoot));
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         const auto it = watchFolderMap.find(folderKey);
         if (it != watchFolderMap.end()) {
-            if (it->second.problemFlags & kProblemArchiveMissing) return false;
+            if (it->second.problemFlags & kProblemArchiveMissing) {
+                if (waiting) {
+                    std::lock_guard<std::mutex> awaiting(g_awaitingMutex);
+                    g_awaitingArchive[folderKey][waiting->path] = waiting->applicationName;
+                }
+                return false;
+            }
             root = it->second.archivePath;
         }
     }
@@ -140,8 +149,6 @@ bool makeQueueItem(const ChangedFile& change, const std::wstring& folderKey, Cop
 void archiveOneChange(const ChangedFile& change) {
     const std::wstring folderKey = findWatchFolderOfFile(change.path);
     if (folderKey.empty()) return;
-    std::wstring root;
-    if (!ensureArchiveContext(folderKey, root)) return;
     if (isRestoringPath(change.path)) return;
     if (isCopyTemporaryName(lastPathComponent(change.path))) return;
     if (!isFileExtensionIncluded(folderKey, change.path)) return;
@@ -150,6 +157,11 @@ void archiveOneChange(const ChangedFile& change) {
         if (copyQueue.count(change.path)) return;
     }
     if (!isRegularFile(change.path)) return;
+    // A folder whose archive has been missing since the start has no context
+    // yet: its change waits for the archive, as one of a copy that found the
+    // archive gone does.
+    std::wstring root;
+    if (!ensureArchiveContext(folderKey, root, &change)) return;
     CopyQueueItem item;
     if (!makeQueueItem(change, folderKey, item)) return;
     item.sourcePath = change.path;

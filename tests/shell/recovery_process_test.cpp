@@ -55,11 +55,21 @@ struct WatchingProgram : programtest::ProgramHome {
         fs::create_directories(archive);
         env["VARNHOLT_TEST_TIMINGS"] = kShortTimings;
         if (wait(start({"install"})) != 0) return;
+        watchAlso({});
+    }
+    // Lists the watch folder, and the other folders given, each with its archive.
+    void watchAlso(const std::vector<std::pair<std::string, std::string>>& others) const {
         DataRecord user;
         addRecordSection(user, "user");
         const RecordSectionHandle section = getRecordSection(user, "user");
-        setRecordWString(section, "fi", wide("I[||]" + watch + "[||]p[||]u[||]" + archive + "[||]s"), kRecordAppend);
-        setRecordWString(section, "ei", wide("t[||]" + watch + "[||]txt[||]txt"), kRecordAppend);
+        for (const auto& [folder, folderArchive] : others) fs::create_directories(folder);
+        std::vector<std::pair<std::string, std::string>> all{{watch, archive}};
+        all.insert(all.end(), others.begin(), others.end());
+        for (const auto& [folder, folderArchive] : all) {
+            setRecordWString(section, "fi", wide("I[||]" + folder + "[||]p[||]u[||]" + folderArchive + "[||]s"),
+                             kRecordAppend);
+            setRecordWString(section, "ei", wide("t[||]" + folder + "[||]txt[||]txt"), kRecordAppend);
+        }
         saveDataRecordFile(user, "user", wide(configFolder() + "/User.dat"), kDataFilePassPhrase);
     }
 
@@ -277,4 +287,35 @@ TEST(RecoveryProcess, AFileSavedUnchangedIsComparedItsAttemptsAndThenLeftAlone) 
     readEvents();
     close(watch);
     EXPECT_EQ(writes, 0u);
+}
+
+TEST(RecoveryProcess, AChangeMadeWhileTheArchiveIsAwaySinceTheStartWaitsForIt) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    const std::string away = program.root + "/Away", store = program.root + "/store";
+    program.watchAlso({{away, store + "/Away"}});
+    fs::create_directories(store);  // the drive is there, the archive folder on it is not
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    const std::string file = away + "/while away.txt", other = program.watch + "/other.txt";
+    ASSERT_TRUE(writeTestFile(file, "kept"));
+    // Written after it: once this one is archived, the change above was handled.
+    ASSERT_TRUE(waitFor([&] {
+        writeTestFile(other, "other");
+        return program.archivedAsItIs(other);
+    }));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    // Kept waiting for the archive with the queue, and archived once it is back.
+    DataRecord queue;
+    ASSERT_TRUE(loadDataRecordFile(queue, "cq", wide(program.configFolder() + "/CopyQueue.dat"), kDataFilePassPhrase));
+    std::wstring item;
+    EXPECT_TRUE(getRecordWString(getRecordSection(queue, "cq"), "qi", item, 0));
+    EXPECT_EQ(item.find(wide(file)), 0u);
+    fs::create_directories(store + "/Away");
+    run.pid = program.start();
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    EXPECT_TRUE(waitFor([&] { return readTestFile(store + "/Away/while away.txt") == "kept"; }));
+    EXPECT_EQ(run.end(SIGTERM), 0);
 }
