@@ -1,10 +1,15 @@
 // After an unclean end: comparing a watch folder of 100,000 unchanged files
 // with its archive (what the recovery costs), against keeping the copy queue
 // on disk as it grows (one atomic rewrite of "CopyQueue.dat" per growth).
+// At every start: the same comparison on its own engine thread, with what
+// the start-up waits for (starting that thread), the wall time until it ends
+// and the CPU time the process spent meanwhile.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -13,6 +18,7 @@
 #include "engine/catch_up_scan.h"
 #include "engine/copy_queue.h"
 #include "engine/thread_registry.h"
+#include "engine/unclean_end.h"
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -67,6 +73,37 @@ void BM_RecoverUnchangedFolder(benchmark::State& state) {
     state.counters["queued"] = static_cast<double>(counts.queued);
 }
 BENCHMARK(BM_RecoverUnchangedFolder)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+double processCpuMs() {
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+void BM_StartUpComparison(benchmark::State& state) {
+    watchFolderWithArchive();
+    using Clock = std::chrono::steady_clock;
+    double waitedMs = 0, wallMs = 0, cpuMs = 0;
+    for (auto _ : state) {
+        const double cpuBefore = processCpuMs();
+        const Clock::time_point start = Clock::now();
+        startStartUpComparison(false);
+        const Clock::time_point started = Clock::now();
+        if (!waitForEngineThreads(600000)) state.SkipWithError("the comparison did not end");
+        const Clock::time_point ended = Clock::now();
+        waitedMs += std::chrono::duration<double, std::milli>(started - start).count();
+        wallMs += std::chrono::duration<double, std::milli>(ended - start).count();
+        cpuMs += processCpuMs() - cpuBefore;
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["startWaitsMs"] = waitedMs / runs;
+    state.counters["wallMs"] = wallMs / runs;
+    state.counters["cpuMs"] = cpuMs / runs;
+    std::lock_guard<std::mutex> lock(copyQueueMutex);
+    state.counters["queued"] = static_cast<double>(copyQueue.size());
+}
+BENCHMARK(BM_StartUpComparison)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // One rewrite of the queue file as it would happen each time the queue grows.
 void BM_SaveCopyQueue(benchmark::State& state) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "engine/archive_copy.h"
@@ -36,13 +37,17 @@ struct ScanFolder {
     std::vector<std::wstring> skipped;  // archives and Exclude folders: never entered
 };
 
-bool readScanFolder(const std::wstring& folderKey, ScanFolder& out) {
+// False when the folder is not one to scan; `archiveAway` then tells whether
+// only its missing archive stands in the way.
+bool readScanFolder(const std::wstring& folderKey, ScanFolder& out, bool& archiveAway) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     const auto it = watchFolderMap.find(folderKey);
     if (it == watchFolderMap.end()) return false;
     const WatchFolderEntry& entry = it->second;
     const bool watched = entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents;
-    if (entry.removed || !watched || (entry.problemFlags & kProblemArchiveMissing)) return false;
+    if (entry.removed || !watched) return false;
+    archiveAway = (entry.problemFlags & kProblemArchiveMissing) != 0;
+    if (archiveAway) return false;
     out.key = folderKey;
     out.folder = withoutTrailingSeparators(folderKey);
     out.archive = withoutTrailingSeparators(entry.archivePath);
@@ -103,6 +108,8 @@ void walkFolder(ScanPass& pass) {
 
 std::mutex g_requestMutex;
 std::map<std::wstring, int64_t> g_requests;  // folder key -> earliest change time asked for
+// Folders whose scan found their archive away: scanned whole once it is back.
+std::set<std::wstring> g_owedUntilArchiveIsBack;
 size_t g_scansRunning = 0;
 bool g_workerRunning = false;
 
@@ -132,7 +139,14 @@ void runRequestedCatchUps() {
 
 CatchUpCounts queueUnarchivedFiles(const std::wstring& folderKey, int64_t sinceTicks) {
     ScanFolder scan;
-    if (!readScanFolder(folderKey, scan) || !isExistingFolder(scan.folder)) return {};
+    bool archiveAway = false;
+    const bool listed = readScanFolder(folderKey, scan, archiveAway);
+    if (archiveAway || (listed && !isExistingFolder(scan.archive))) {
+        std::lock_guard<std::mutex> lock(g_requestMutex);
+        g_owedUntilArchiveIsBack.insert(folderKey);
+        return {};
+    }
+    if (!listed || !isExistingFolder(scan.folder)) return {};
     ScanPass pass{scan, sinceTicks, {}, {}, {}};
     walkFolder(pass);
     pass.flush();
@@ -156,4 +170,12 @@ void requestFolderCatchUp(const std::wstring& folderKey, int64_t sinceTicks) {
 size_t pendingFolderCatchUps() {
     std::lock_guard<std::mutex> lock(g_requestMutex);
     return g_requests.size() + g_scansRunning;
+}
+
+void requestCatchUpOwedUntilArchiveIsBack(const std::wstring& folderKey) {
+    {
+        std::lock_guard<std::mutex> lock(g_requestMutex);
+        if (g_owedUntilArchiveIsBack.erase(folderKey) == 0) return;
+    }
+    requestFolderCatchUp(folderKey, 0);
 }

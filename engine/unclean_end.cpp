@@ -102,6 +102,16 @@ std::wstring recoveryLogText(const RecoveryCounts& counts) {
            L" temporary copies removed.";
 }
 
+void startStartUpComparison(bool uncleanEnd) {
+    if (uncleanEnd) return startUncleanEndRecovery();
+    startEngineThread([] {
+        for (const RecoveryFolder& folder : recoveryFolders()) {
+            if (!isApplicationRunning()) return;
+            queueUnarchivedFiles(folder.key, 0);
+        }
+    });
+}
+
 void startUncleanEndRecovery() {
     startEngineThread([] {
         // A copy of this run writes its temporary file after the start.

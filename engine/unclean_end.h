@@ -35,6 +35,10 @@ struct RecoveryCounts {
 RecoveryCounts recoverAfterUncleanEnd(int64_t staleBeforeTicks);
 // The same on an engine thread; logs one line with what it recovered.
 void startUncleanEndRecovery();
+// At every start: changes made while the program was not running are found
+// only by comparing each watch folder with its archive. On an engine thread,
+// so archiving starts at once; after an unclean end the recovery does it.
+void startStartUpComparison(bool uncleanEnd);
 // The application log's line for the counts.
 std::wstring recoveryLogText(const RecoveryCounts& counts);
 

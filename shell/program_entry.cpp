@@ -237,7 +237,7 @@ int runNormalStart() {
     loadStyleFiles();
     fillIdentityValues();
     g_readyToSave.store(true);
-    if (uncleanEnd) startUncleanEndRecovery();
+    startStartUpComparison(uncleanEnd);
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");

@@ -319,3 +319,27 @@ TEST(RecoveryProcess, AChangeMadeWhileTheArchiveIsAwaySinceTheStartWaitsForIt) {
     EXPECT_TRUE(waitFor([&] { return readTestFile(store + "/Away/while away.txt") == "kept"; }));
     EXPECT_EQ(run.end(SIGTERM), 0);
 }
+
+TEST(RecoveryProcess, ChangesMadeWhileTheProgramWasNotRunningAreArchivedAtTheNextStart) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    const std::string edited = program.watch + "/edited.txt", added = program.watch + "/.config/added.txt";
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    ASSERT_TRUE(waitFor([&] {
+        writeTestFile(edited, "before");
+        return program.archivedAsItIs(edited);
+    }));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    ASSERT_FALSE(fs::exists(program.configFolder() + "/Running.mark"));  // a clean stop
+
+    ASSERT_TRUE(writeTestFile(edited, "after"));
+    fs::create_directories(program.watch + "/.config");
+    ASSERT_TRUE(writeTestFile(added, "new"));
+    run.pid = program.start();
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    EXPECT_TRUE(waitFor([&] { return program.archivedAsItIs(edited) && program.archivedAsItIs(added); }));
+    EXPECT_EQ(run.end(SIGTERM), 0);
+}
