@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "engine/backup_set_folders.h"
@@ -23,9 +24,13 @@
 namespace {
 
 constexpr uint32_t kLogKindImportant = 2;
+constexpr uint32_t kLogKindCritical = 8;
 
 // Set from the detection until a recovery has gone through every folder.
 std::atomic<bool> g_recoveryOwed{false};
+
+std::mutex g_failedSavesMutex;
+std::set<std::wstring> g_failedSaves;
 
 std::wstring withoutTrailingSeparators(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
@@ -61,8 +66,23 @@ bool openRunMarker() {
 }
 
 bool closeRunMarker() {
-    if (g_recoveryOwed.load()) return false;
+    if (g_recoveryOwed.load() || anySaveFailed()) return false;
     return removeFile(runMarkerPath());
+}
+
+void noteFailedSave(const std::wstring& path) {
+    {
+        std::lock_guard<std::mutex> lock(g_failedSavesMutex);
+        if (!g_failedSaves.insert(path).second) return;
+    }
+    appendAppLogEntry(L"Critical! - Could not save " + path + L": the next start compares the watch folders with "
+                      L"their archives again",
+                      kLogKindCritical, false);
+}
+
+bool anySaveFailed() {
+    std::lock_guard<std::mutex> lock(g_failedSavesMutex);
+    return !g_failedSaves.empty();
 }
 
 size_t removeStaleCopyTemporaries(const std::wstring& archive, int64_t beforeTicks) {

@@ -18,8 +18,13 @@ std::wstring runMarkerPath();
 // for this run.
 bool openRunMarker();
 // At the end of a completed shut-down: removes the marker, unless a recovery
-// of this run has not finished (the next start then recovers again).
+// of this run has not finished or a save failed (the next start then
+// recovers again).
 bool closeRunMarker();
+// A data file that could not be written when the run ended: the run does not
+// count as ended cleanly, and the application log names the file (once).
+void noteFailedSave(const std::wstring& path);
+bool anySaveFailed();
 
 struct RecoveryCounts {
     size_t folders = 0;              // watch folders recovered

@@ -343,3 +343,30 @@ TEST(RecoveryProcess, ChangesMadeWhileTheProgramWasNotRunningAreArchivedAtTheNex
     EXPECT_TRUE(waitFor([&] { return program.archivedAsItIs(edited) && program.archivedAsItIs(added); }));
     EXPECT_EQ(run.end(SIGTERM), 0);
 }
+
+TEST(RecoveryProcess, ARunWhoseSavesFailedIsNoCleanEndAndTheLogNamesTheFile) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    // A folder where the records file is: its save cannot replace it.
+    const std::string records = program.dataFolder() + "/FileMetaData/abc.md";
+    fs::remove(records);
+    ASSERT_TRUE(fs::create_directories(records));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    EXPECT_TRUE(fs::exists(program.configFolder() + "/Running.mark"));
+    EXPECT_EQ(program.logLinesWith("Could not save " + records), 1u);
+
+    // The next start recovers; its comparison archives a file written meanwhile.
+    fs::remove(records);
+    const std::string file = program.watch + "/meanwhile.txt";
+    ASSERT_TRUE(writeTestFile(file, "meanwhile"));
+    run.pid = program.start();
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    EXPECT_TRUE(waitFor([&] { return program.archivedAsItIs(file); }));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    EXPECT_EQ(program.logLinesWith("The last run did not end cleanly."), 1u);
+    EXPECT_FALSE(fs::exists(program.configFolder() + "/Running.mark"));
+}
