@@ -41,6 +41,7 @@ struct WatchedFolder {
     // for files changed since `catchUpSince` (0: every file).
     bool catchUpOwed = false;
     int64_t catchUpSince = 0;
+    bool watchOpen = false;  // its watch is open now
 };
 using WatchedFolders = std::map<std::wstring, WatchedFolder>;
 
@@ -74,6 +75,9 @@ std::mutex g_watchedMutex;
 WatchedFolders g_watched;  // by watch-folder key
 std::vector<std::wstring> g_excluded;             // no change is recorded inside these
 std::wstring g_foregroundApplication;
+// Every folder of the next build is owed a whole comparison (asked for
+// before the watcher was first built).
+bool g_compareNextFolders = false;
 
 std::atomic<bool> g_holdForTests{false};
 std::atomic<uint64_t> g_readMark{0};
@@ -222,6 +226,7 @@ void noteFolderGone(const std::wstring& folder) {
         if (entry != g_watched.end()) {
             entry->second.catchUpOwed = true;
             entry->second.catchUpSince = 0;
+            entry->second.watchOpen = false;
         }
     }
     wakeStorageChecker();
@@ -233,7 +238,9 @@ void startOwedCatchUp(const std::wstring& folder) {
     {
         std::lock_guard<std::mutex> lock(g_watchedMutex);
         auto entry = g_watched.find(folder);
-        if (entry == g_watched.end() || !entry->second.catchUpOwed) return;
+        if (entry == g_watched.end()) return;
+        entry->second.watchOpen = true;
+        if (!entry->second.catchUpOwed) return;
         entry->second.catchUpOwed = false;
         since = entry->second.catchUpSince;
     }
@@ -367,6 +374,10 @@ void rebuildWatchedFolders(const WatchLists& lists, bool rebuilding, int64_t reb
     for (const auto& [folder, recursive] : lists.folders) next[folder].recursive = recursive;
     std::lock_guard<std::mutex> lock(g_watchedMutex);
     carryOverWatchedFolders(g_watched, next, rebuilding, rebuildSince);
+    if (g_compareNextFolders) {
+        for (auto& [folder, entry] : next) entry.catchUpOwed = true, entry.catchUpSince = 0;
+        g_compareNextFolders = false;
+    }
     g_watched.swap(next);
     g_excluded.clear();
     for (const std::wstring& path : lists.excluded) {
@@ -509,6 +520,25 @@ std::wstring queryPathAttributes(const std::wstring& path) {
         if (isExistingFolder(folder)) return folder;
     }
     return L"";
+}
+
+void compareEveryFolderOnceWatched() {
+    const bool built = isChangeWatcherRunning();
+    std::vector<std::wstring> open;
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        // Not built yet: its first build owes it (a folder added later does not).
+        g_compareNextFolders = !built && g_watched.empty();
+        for (auto& [folder, entry] : g_watched) {
+            if (entry.watchOpen) {
+                open.push_back(folder);
+            } else {
+                entry.catchUpOwed = true;
+                entry.catchUpSince = 0;
+            }
+        }
+    }
+    for (const std::wstring& folder : open) requestFolderCatchUp(folder, 0);
 }
 
 void setChangeWatcherForegroundApplication(const std::wstring& application) {

@@ -7,6 +7,7 @@
 
 #include "engine/backup_set_folders.h"
 #include "engine/catch_up_scan.h"
+#include "engine/change_watcher.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -124,12 +125,7 @@ std::wstring recoveryLogText(const RecoveryCounts& counts) {
 
 void startStartUpComparison(bool uncleanEnd) {
     if (uncleanEnd) return startUncleanEndRecovery();
-    startEngineThread([] {
-        for (const RecoveryFolder& folder : recoveryFolders()) {
-            if (!isApplicationRunning()) return;
-            queueUnarchivedFiles(folder.key, 0);
-        }
-    });
+    compareEveryFolderOnceWatched();
 }
 
 void startUncleanEndRecovery() {

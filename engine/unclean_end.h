@@ -41,8 +41,9 @@ RecoveryCounts recoverAfterUncleanEnd(int64_t staleBeforeTicks);
 // The same on an engine thread; logs one line with what it recovered.
 void startUncleanEndRecovery();
 // At every start: changes made while the program was not running are found
-// only by comparing each watch folder with its archive. On an engine thread,
-// so archiving starts at once; after an unclean end the recovery does it.
+// only by comparing each watch folder with its archive, which the catch-up
+// scans do on their engine thread as each folder's watch opens, so archiving
+// starts at once; after an unclean end the recovery does it.
 void startStartUpComparison(bool uncleanEnd);
 // The application log's line for the counts.
 std::wstring recoveryLogText(const RecoveryCounts& counts);
