@@ -186,7 +186,8 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
     const std::wstring prefix = base.substr(slash + 1) + std::wstring(kArchiveNameSeparator);
     const std::wstring suffix = L"." + extension;
     uint64_t next = 0;
-    walkFolderFiles(folder.empty() ? kPathSeparatorText : folder, false, enterEveryFolder, [&](const std::wstring& path) {
+    const std::wstring listed = folder.empty() ? kPathSeparatorText : folder;
+    walkFolderFiles(listed, false, enterEveryFolder, [&](const std::wstring& path) {
         const std::wstring name = lastPathComponent(path);
         if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
             return WalkStep::Go;
@@ -384,7 +385,8 @@ void awaitRoom(CopyQueueItem& item, const std::wstring& folderKey, const std::ws
         g_awaitingRoom[folderKey][item.sourcePath] = item.applicationName;
         first = g_fullDiskLogged.insert(folderKey).second;
     }
-    if (first) appendAppLogEntry(L"The archive disk is full, changed files wait until it has room: " + root, 4, false);
+    if (first)
+        appendAppLogEntry(L"The archive disk is full, changed files wait until it has room: " + root, 4, false);
     item.state = kCopyStateFailedFinal;
     item.finished = 1;
 }

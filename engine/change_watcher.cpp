@@ -161,7 +161,8 @@ std::vector<FileChange> rescanFolder(const std::wstring& folder, bool recursive,
     const int64_t now = currentTimeTicks();
     walkFolderFiles(folder, recursive, enterEveryFolder, [&](const std::wstring& path) {
         int64_t ticks = 0;
-        if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks) found.push_back(FileChange{path, std::min(ticks, now)});
+        if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks)
+            found.push_back(FileChange{path, std::min(ticks, now)});
         return WalkStep::Go;
     });
     return found;

@@ -112,12 +112,13 @@ bool saveCopyQueue() {
         values.push_back(source + std::wstring(kFieldSeparatorW) + application);
     if (values.empty()) return !isExistingFile(path) || removeFile(path);
     const std::wstring folder = configurationFolderPath();
-    if (!isExistingFolder(folder) && !makeDirectoryPathWithSD(folder + kPathSeparatorText)) return noteFailedSave(path), false;
     DataRecord document;
     addRecordSection(document, kQueueSection);
     const RecordSectionHandle section = getRecordSection(document, kQueueSection);
     for (const std::wstring& value : values) setRecordWString(section, kQueueEntry, value, kRecordAppend);
-    if (saveDataRecordFile(document, kQueueSection, path, kDataFilePassPhrase)) return true;
+    if ((isExistingFolder(folder) || makeDirectoryPathWithSD(folder + kPathSeparatorText)) &&
+        saveDataRecordFile(document, kQueueSection, path, kDataFilePassPhrase))
+        return true;
     // Kept only in memory, the files would be lost: the next start must find them.
     noteFailedSave(path);
     return false;

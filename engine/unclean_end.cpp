@@ -76,8 +76,7 @@ void noteFailedSave(const std::wstring& path) {
         std::lock_guard<std::mutex> lock(g_failedSavesMutex);
         if (!g_failedSaves.insert(path).second) return;
     }
-    appendAppLogEntry(L"Critical! - Could not save " + path + L": the next start compares the watch folders with "
-                      L"their archives again",
+    appendAppLogEntry(L"Critical! - Could not save " + path + L"; the next start recovers as after an unclean end",
                       kLogKindCritical, false);
 }
 

@@ -275,9 +275,11 @@ TEST(RecoveryProcess, AFileSavedUnchangedIsComparedItsAttemptsAndThenLeftAlone) 
     const auto readEvents = [&] {
         alignas(inotify_event) char buffer[4096];
         for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
-            for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
                 ++closes;
-                writes += (reinterpret_cast<inotify_event*>(p)->mask & IN_CLOSE_WRITE) != 0;
+                writes += (event->mask & IN_CLOSE_WRITE) != 0;
+                p += sizeof(inotify_event) + event->len;
             }
         }
         return closes >= kMaxCopyAttempts || writes > 0;
@@ -309,7 +311,8 @@ TEST(RecoveryProcess, AChangeMadeWhileTheArchiveIsAwaySinceTheStartWaitsForIt) {
     ASSERT_EQ(run.end(SIGTERM), 0);
     // Kept waiting for the archive with the queue, and archived once it is back.
     DataRecord queue;
-    ASSERT_TRUE(loadDataRecordFile(queue, "cq", wide(program.configFolder() + "/CopyQueue.dat"), kDataFilePassPhrase));
+    const std::wstring queueFile = wide(program.configFolder() + "/CopyQueue.dat");
+    ASSERT_TRUE(loadDataRecordFile(queue, "cq", queueFile, kDataFilePassPhrase));
     std::wstring item;
     EXPECT_TRUE(getRecordWString(getRecordSection(queue, "cq"), "qi", item, 0));
     EXPECT_EQ(item.find(wide(file)), 0u);
