@@ -705,7 +705,9 @@ size_t requeueFilesAwaitingRoom() {
     for (const std::wstring& folderKey : folders) {
         std::wstring root;
         uint64_t freeBytes = 0;
-        if (!archiveContextOf(folderKey, root) || !readFreeSpaceForCopy(root, freeBytes)) continue;
+        if (!archiveContextOf(folderKey, root)) continue;
+        // Unreadable, as for a copy: the copies are tried.
+        if (!readFreeSpaceForCopy(root, freeBytes)) freeBytes = UINT64_MAX;
         bool all = false;
         const std::vector<ChangedFile> files = takeFilesThatFit(folderKey, freeBytes, all);
         if (files.empty()) continue;
