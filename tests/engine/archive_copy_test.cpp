@@ -161,7 +161,8 @@ TEST_F(ArchiveTest, FilterSkipsWhatMustNotBeArchived) {
     EXPECT_FALSE(queued(flatWatch + L"/deep/low.txt"));
     EXPECT_FALSE(queued(flatWatch + L"/skip/no.txt"));
 
-    // A folder whose archive is missing gets no context and no items.
+    // A folder whose archive is missing gets no context and no items: its
+    // change waits for the archive's return.
     const std::wstring missing = utf8ToWide(makeTestFolder("missing"));
     addFolder(missing, missing + L"-archive", kCollisionAppendVersion);
     {
@@ -173,6 +174,9 @@ TEST_F(ArchiveTest, FilterSkipsWhatMustNotBeArchived) {
     std::wstring root;
     EXPECT_FALSE(archiveContextOf(missing, root));
     EXPECT_FALSE(queued(missing + L"/m.txt"));
+    const std::vector<ChangedFile> waiting = takeFilesAwaitingArchive(missing);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].path, missing + L"/m.txt");
 }
 
 TEST_F(ArchiveTest, ArchiveNamesUnderEveryCollisionOption) {
