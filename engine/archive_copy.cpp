@@ -20,6 +20,7 @@
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "platform/safe_folders.h"
 #include "platform/text.h"
@@ -42,10 +43,13 @@ std::array<std::atomic<int>, kCancelTaskCount> g_cancelMirrors{};
 std::array<int, kCancelTaskCount> g_cancelTasksRunning{};
 std::vector<std::unique_ptr<std::atomic<int>>> g_batchCancels;
 
-// Files whose archive was gone when they were copied, per watch folder:
-// source path -> application.
+// Files whose archive was gone when they were copied, and files refused for
+// lack of room on the archive's disk, per watch folder: source path ->
+// application. The folders whose full disk has been logged.
 std::mutex g_awaitingMutex;
 std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingArchive;
+std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingRoom;
+std::set<std::wstring> g_fullDiskLogged;
 
 std::mutex g_freeSpaceMutex;
 FreeSpaceFunction g_freeSpace;
@@ -92,15 +96,24 @@ bool isInsideAnArchive(const std::wstring& key) {
 }
 
 // Makes the folder's archive context the first time it is met. False when
-// the folder's archive is missing or has no usable path.
-bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root) {
+// the folder's archive is missing or has no usable path. A change handed in
+// (`waiting`) while the archive is missing waits for its return: the test
+// and the entry are made under watchFolderMutex, so the archive's
+// preparation, which clears the flag there first, hands it out.
+bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root, const ChangedFile* waiting = nullptr) {
     if (archiveContextOf(folderKey, root)) return true;
     root = expandPathPlaceholders(std::wstring(kDefaultArchiveRoot));
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         const auto it = watchFolderMap.find(folderKey);
         if (it != watchFolderMap.end()) {
-            if (it->second.problemFlags & kProblemArchiveMissing) return false;
+            if (it->second.problemFlags & kProblemArchiveMissing) {
+                if (waiting) {
+                    std::lock_guard<std::mutex> awaiting(g_awaitingMutex);
+                    g_awaitingArchive[folderKey][waiting->path] = waiting->applicationName;
+                }
+                return false;
+            }
             root = it->second.archivePath;
         }
     }
@@ -141,8 +154,6 @@ bool makeQueueItem(const ChangedFile& change, const std::wstring& folderKey, Cop
 void archiveOneChange(const ChangedFile& change) {
     const std::wstring folderKey = findWatchFolderOfFile(change.path);
     if (folderKey.empty()) return;
-    std::wstring root;
-    if (!ensureArchiveContext(folderKey, root)) return;
     if (isRestoringPath(change.path)) return;
     if (isCopyTemporaryName(lastPathComponent(change.path))) return;
     if (!isFileExtensionIncluded(folderKey, change.path)) return;
@@ -155,6 +166,11 @@ void archiveOneChange(const ChangedFile& change) {
     // link: it is passed over with one line in the trace log.
     if (kind == EntryKind::Link) writeLogLine("Link not archived: " + wideToUtf8(change.path), "");
     if (kind != EntryKind::File) return;
+    // A folder whose archive has been missing since the start has no context
+    // yet: its change waits for the archive, as one of a copy that found the
+    // archive gone does.
+    std::wstring root;
+    if (!ensureArchiveContext(folderKey, root, &change)) return;
     CopyQueueItem item;
     if (!makeQueueItem(change, folderKey, item)) return;
     item.sourcePath = change.path;
@@ -182,20 +198,19 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
     if (const std::wstring shortened = shortenedArchiveBase(name, extension); !shortened.empty())
         prefixes.push_back(shortened + std::wstring(kArchiveNameSeparator));
     const std::wstring suffix = L"." + extension;
-    std::vector<FolderEntry> entries;
-    if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return 0;
     uint64_t next = 0;
-    for (const FolderEntry& entry : entries) {
-        const std::wstring& name = entry.name;
+    const std::wstring listed = folder.empty() ? kPathSeparatorText : folder;
+    walkFolderFiles(listed, false, enterEveryFolder, [&](const std::wstring& path) {
+        const std::wstring name = lastPathComponent(path);
         for (const std::wstring& prefix : prefixes) {
-            if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
-                !name.ends_with(suffix))
+            if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
                 continue;
             uint64_t number = 0;
             const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
             if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
         }
-    }
+        return WalkStep::Go;
+    });
     return next;
 }
 
@@ -331,7 +346,11 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const FilePlace& target, 
     const CopyResult result =
         stageCopy(group, {withoutTrailingSeparator(folderKey), source}, target, onCopyProgress, cancel);
     if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
-    return result == CopyResult::Copied ? CopyOutcome::Staged : CopyOutcome::NotCopied;
+    if (result == CopyResult::Copied) return CopyOutcome::Staged;
+    // A copy that ran out of room on its way was refused for lack of room too.
+    if (result == CopyResult::Failed && readFreeSpaceForCopy(target.path, freeBytes) && needed >= freeBytes)
+        return CopyOutcome::DiskFull;
+    return CopyOutcome::NotCopied;
 }
 
 void recordCopyOutcome(const CopyQueueItem& item, const std::wstring& target, CopyOutcome outcome) {
@@ -370,6 +389,45 @@ void awaitArchive(CopyQueueItem& item, const std::wstring& folderKey) {
     markArchiveMissing(folderKey);
     item.state = kCopyStateFailedFinal;
     item.finished = 1;
+}
+
+// The archive's disk has no room for the file: it leaves its batch without
+// an attempt counted and waits until a storage check finds room
+// (requeueFilesAwaitingRoom). The full disk is logged once, not per file.
+void awaitRoom(CopyQueueItem& item, const std::wstring& folderKey, const std::wstring& root) {
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(g_awaitingMutex);
+        g_awaitingRoom[folderKey][item.sourcePath] = item.applicationName;
+        first = g_fullDiskLogged.insert(folderKey).second;
+    }
+    if (first)
+        appendAppLogEntry(L"The archive disk is full, changed files wait until it has room: " + root, 4, false);
+    item.state = kCopyStateFailedFinal;
+    item.finished = 1;
+}
+
+// The waiting files of one folder that fit into `freeBytes`, taken out of
+// the waiting list (files that are gone are taken too: the archiving drops
+// them). `all` tells whether none is left waiting.
+std::vector<ChangedFile> takeFilesThatFit(const std::wstring& folderKey, uint64_t freeBytes, bool& all) {
+    std::vector<ChangedFile> files;
+    std::lock_guard<std::mutex> lock(g_awaitingMutex);
+    auto& waiting = g_awaitingRoom[folderKey];
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        uint64_t needed = 0;
+        const bool readable = readFileDataBytes(it->first, needed);
+        if (readable && needed >= freeBytes) {
+            ++it;
+            continue;
+        }
+        freeBytes -= readable ? needed : 0;
+        files.push_back({it->first, it->second});
+        it = waiting.erase(it);
+    }
+    all = waiting.empty();
+    if (all) g_awaitingRoom.erase(folderKey);
+    return files;
 }
 
 // A file written while it was copied is tried again once it has settled: it
@@ -433,6 +491,9 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
         return failItem(item);
     }
     const CopyOutcome outcome = copyIntoArchive(item, {root, target}, folderKey, batchFlag, cancel, staged.group);
+    // A backup's own file is the backup's to report; a change waits for room.
+    if (outcome == CopyOutcome::DiskFull && item.applicationName != kBackupNameUpper)
+        return awaitRoom(item, folderKey, root);
     if (outcome != CopyOutcome::Staged) return settleItem(item, target, outcome);
     staged.items.push_back(&item);
     if (isCopyGroupFull(staged.group)) finishStagedItems(staged);
@@ -645,9 +706,38 @@ std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey)
 std::vector<ChangedFile> filesAwaitingArchive() {
     std::vector<ChangedFile> files;
     std::lock_guard<std::mutex> lock(g_awaitingMutex);
-    for (const auto& [folder, sources] : g_awaitingArchive)
-        for (const auto& [source, application] : sources) files.push_back({source, application});
+    for (const auto* waiting : {&g_awaitingArchive, &g_awaitingRoom})
+        for (const auto& [folder, sources] : *waiting)
+            for (const auto& [source, application] : sources) files.push_back({source, application});
     return files;
+}
+
+size_t requeueFilesAwaitingRoom() {
+    std::vector<std::wstring> folders;
+    {
+        std::lock_guard<std::mutex> lock(g_awaitingMutex);
+        for (const auto& [folder, sources] : g_awaitingRoom) folders.push_back(folder);
+    }
+    size_t queued = 0;
+    for (const std::wstring& folderKey : folders) {
+        std::wstring root;
+        uint64_t freeBytes = 0;
+        if (!archiveContextOf(folderKey, root)) continue;
+        // Unreadable, as for a copy: the copies are tried.
+        if (!readFreeSpaceForCopy(root, freeBytes)) freeBytes = UINT64_MAX;
+        bool all = false;
+        const std::vector<ChangedFile> files = takeFilesThatFit(folderKey, freeBytes, all);
+        if (files.empty()) continue;
+        archiveChangedFile(files);
+        queued += files.size();
+        if (!all) continue;
+        {
+            std::lock_guard<std::mutex> lock(g_awaitingMutex);
+            g_fullDiskLogged.erase(folderKey);
+        }
+        appendAppLogEntry(L"The archive disk has room again, archiving resumed: " + root, 4, false);
+    }
+    return queued;
 }
 
 void clearArchiveContext() {

@@ -91,10 +91,14 @@ bool copyBatchFlag();
 void setCopyBatchFlag(bool value);
 
 // Files whose copy found the folder's archive gone: handed out (and
-// forgotten) once the archive is back, to be archived again; listed for the
-// copy queue saved at shut-down.
+// forgotten) once the archive is back, to be archived again. Listed, with
+// the files waiting for room, for the copy queue saved at shut-down.
 std::vector<ChangedFile> takeFilesAwaitingArchive(const std::wstring& folderKey);
 std::vector<ChangedFile> filesAwaitingArchive();
+// Files refused for lack of room on their archive's disk: the storage check
+// queues again those that its archive has room for now (logging, once all
+// of a folder's are queued, that archiving resumed). Returns how many.
+size_t requeueFilesAwaitingRoom();
 
 // Watch folder -> archive root, fixed the first time a folder is met.
 void clearArchiveContext();

@@ -5,6 +5,7 @@
 
 #include "engine/archive_copy.h"
 #include "engine/backup_set_folders.h"
+#include "engine/catch_up_scan.h"
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
@@ -74,8 +75,10 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
     importBackupSets(folderPath);
     indexArchivedVersions(folderPath);
-    // The files whose copy found the archive gone are archived now.
+    // The files whose copy found the archive gone are archived now, and a
+    // comparison with the archive that found it away runs.
     archiveChangedFile(takeFilesAwaitingArchive(folderKey));
+    requestCatchUpOwedUntilArchiveIsBack(folderKey);
     const EngineHooks hooks = engineHooks();
     if (hooks.startWatchFolderThreads) hooks.startWatchFolderThreads();
     if (!configurationSaved && hooks.saveAppConfiguration) startEngineThread([save = hooks.saveAppConfiguration] { save(); });
@@ -107,5 +110,6 @@ void installArchiveHooks() {
     hooks.copyQueueCount = copyQueueCount;
     hooks.prepareArchiveThread = prepareArchiveThread;
     hooks.checkArchiveInstances = [](const std::wstring& folderPath) { checkArchiveInstances(folderPath); };
+    hooks.requeueFilesAwaitingRoom = requeueFilesAwaitingRoom;
     setEngineHooks(hooks);
 }

@@ -10,12 +10,14 @@
 #include <unordered_map>
 
 #include "engine/archive_names.h"
+#include "engine/backup_set_folders.h"
 #include "engine/thread_registry.h"
 #include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 namespace {
@@ -134,12 +136,9 @@ CopiesByName groupCopiesByName(const std::vector<std::wstring>& files) {
 // The files (not folders) of one archive folder, grouped; empty when the
 // folder cannot be listed.
 CopiesByName listFolderCopies(const std::wstring& folder) {
-    std::vector<FolderEntry> entries;
-    if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return {};
     std::vector<std::wstring> files;
-    files.reserve(entries.size());
-    for (const FolderEntry& entry : entries)
-        if (!entry.isFolder && !entry.linkToFolder) files.push_back(pathKey(joinPath(folder, entry.name)));
+    walkFolderFiles(folder.empty() ? kPathSeparatorText : folder, false, enterEveryFolder,
+                    [&files](const std::wstring& path) { return files.push_back(pathKey(path)), WalkStep::Go; });
     return groupCopiesByName(files);
 }
 
@@ -379,12 +378,22 @@ BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms) {
     return g_scanCounts;
 }
 
+size_t listArchiveFiles(const std::wstring& archive, std::vector<std::wstring>& files) {
+    std::wstring top = archive;
+    while (top.size() > 1 && top.back() == kPathSeparator) top.pop_back();
+    const std::wstring setFolder = joinPath(top, std::wstring(kArchiveSetFolderName));
+    walkFolderFiles(
+        top, true, [&](const std::wstring& folder) { return folder == setFolder ? WalkStep::Skip : WalkStep::Go; },
+        [&](const std::wstring& file) { return files.push_back(pathKey(file)), WalkStep::Go; });
+    return files.size();
+}
+
 size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wstring>& copies) {
     copies.clear();
     const std::wstring archive = watchFolderArchive(watchFolderPath);
     if (archive.empty() || isForeignArchiveFolder(archive)) return 0;
     std::vector<std::wstring> files;
-    listFilesRecursive(archive, files, true);
+    listArchiveFiles(archive, files);
     ArchivePathParts parts;
     for (const auto& [name, group] : groupCopiesByName(files)) {
         NewestCopy newest;

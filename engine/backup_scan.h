@@ -87,6 +87,11 @@ size_t backupScanWorkerCount();
 // `ms` passed; returns the counts then.
 BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms);
 
+// Appends every file of a watch folder's archive (path keys), sub-folders
+// included, but not its ".backupsets" folder: the set files there are no
+// archived copies. Returns the list's size.
+size_t listArchiveFiles(const std::wstring& archive, std::vector<std::wstring>& files);
+
 // The newest archived copy of every file in the archive of the watch folder
 // that holds `watchFolderPath`, in ascending path order; returns the count.
 size_t scanWatchFolder(const std::wstring& watchFolderPath, std::vector<std::wstring>& copies);

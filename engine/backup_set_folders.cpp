@@ -196,7 +196,10 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
     WatchFolderArchive folder;
     if (!findWatchFolderArchive(watchFolderPath, folder)) return 0;
     size_t added = 0;
-    for (const std::wstring& copy : listFolderFiles(folder.archivePath)) {
+    std::vector<std::wstring> copies;
+    listArchiveFiles(folder.archivePath, copies);
+    for (const std::wstring& copy : copies) {
+        if (isCopyTemporaryName(lastPathComponent(copy))) continue;
         const std::wstring copyFolder = folderOf(copy);
         if (!pathIsInside(copyFolder, folder.archivePath) || isBackupSetCopyPath(copy)) continue;
         const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "engine/archive_copy.h"
@@ -14,6 +15,7 @@
 #include "platform/file_change_time.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 namespace {
@@ -27,10 +29,6 @@ std::wstring withoutTrailingSeparators(std::wstring path) {
     return path;
 }
 
-std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
-    return folder.back() == kPathSeparator ? folder + name : folder + kPathSeparatorText + name;
-}
-
 struct ScanFolder {
     std::wstring key;       // as in watchFolderMap
     std::wstring folder;    // the key without trailing separators
@@ -39,13 +37,17 @@ struct ScanFolder {
     std::vector<std::wstring> skipped;  // archives and Exclude folders: never entered
 };
 
-bool readScanFolder(const std::wstring& folderKey, ScanFolder& out) {
+// False when the folder is not one to scan; `archiveAway` then tells whether
+// only its missing archive stands in the way.
+bool readScanFolder(const std::wstring& folderKey, ScanFolder& out, bool& archiveAway) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     const auto it = watchFolderMap.find(folderKey);
     if (it == watchFolderMap.end()) return false;
     const WatchFolderEntry& entry = it->second;
     const bool watched = entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents;
-    if (entry.removed || !watched || (entry.problemFlags & kProblemArchiveMissing)) return false;
+    if (entry.removed || !watched) return false;
+    archiveAway = (entry.problemFlags & kProblemArchiveMissing) != 0;
+    if (archiveAway) return false;
     out.key = folderKey;
     out.folder = withoutTrailingSeparators(folderKey);
     out.archive = withoutTrailingSeparators(entry.archivePath);
@@ -93,28 +95,21 @@ struct ScanPass {
     }
 };
 
-// A folder's walk: links to folders are not followed, as the watch does not.
 void walkFolder(ScanPass& pass) {
-    std::vector<std::wstring> pending{pass.scan.folder};
-    std::vector<FolderEntry> entries;
-    while (!pending.empty() && isApplicationRunning()) {
-        const std::wstring current = std::move(pending.back());
-        pending.pop_back();
-        entries.clear();
-        if (!listFolderEntries(current, entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            const std::wstring path = joinPath(current, entry.name);
-            if (entry.isFolder) {
-                if (pass.scan.recursive && !isSkippedFolder(pass.scan, path)) pending.push_back(path);
-            } else if (!entry.linkToFolder) {
-                pass.considerFile(path, entry.name);
-            }
-        }
-    }
+    const auto onFolder = [&pass](const std::wstring& path) {
+        if (!isApplicationRunning()) return WalkStep::Stop;
+        return pass.scan.recursive && !isSkippedFolder(pass.scan, path) ? WalkStep::Go : WalkStep::Skip;
+    };
+    walkFolderFiles(pass.scan.folder, pass.scan.recursive, onFolder, [&pass](const std::wstring& path) {
+        pass.considerFile(path, lastPathComponent(path));
+        return isApplicationRunning() ? WalkStep::Go : WalkStep::Stop;
+    });
 }
 
 std::mutex g_requestMutex;
 std::map<std::wstring, int64_t> g_requests;  // folder key -> earliest change time asked for
+// Folders whose scan found their archive away: scanned whole once it is back.
+std::set<std::wstring> g_owedUntilArchiveIsBack;
 size_t g_scansRunning = 0;
 bool g_workerRunning = false;
 
@@ -144,7 +139,14 @@ void runRequestedCatchUps() {
 
 CatchUpCounts queueUnarchivedFiles(const std::wstring& folderKey, int64_t sinceTicks) {
     ScanFolder scan;
-    if (!readScanFolder(folderKey, scan) || !isExistingFolder(scan.folder)) return {};
+    bool archiveAway = false;
+    const bool listed = readScanFolder(folderKey, scan, archiveAway);
+    if (archiveAway || (listed && !isExistingFolder(scan.archive))) {
+        std::lock_guard<std::mutex> lock(g_requestMutex);
+        g_owedUntilArchiveIsBack.insert(folderKey);
+        return {};
+    }
+    if (!listed || !isExistingFolder(scan.folder)) return {};
     ScanPass pass{scan, sinceTicks, {}, {}, {}};
     walkFolder(pass);
     pass.flush();
@@ -168,4 +170,12 @@ void requestFolderCatchUp(const std::wstring& folderKey, int64_t sinceTicks) {
 size_t pendingFolderCatchUps() {
     std::lock_guard<std::mutex> lock(g_requestMutex);
     return g_requests.size() + g_scansRunning;
+}
+
+void requestCatchUpOwedUntilArchiveIsBack(const std::wstring& folderKey) {
+    {
+        std::lock_guard<std::mutex> lock(g_requestMutex);
+        if (g_owedUntilArchiveIsBack.erase(folderKey) == 0) return;
+    }
+    requestFolderCatchUp(folderKey, 0);
 }

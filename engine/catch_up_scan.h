@@ -18,8 +18,12 @@ struct CatchUpCounts {
 // has none or differs. With `sinceTicks` > 0 only files whose change time is
 // at or after it are looked at. Runs on the calling thread and stops early
 // when the application stops; a folder that is not listed, not watched or
-// whose archive is missing is left alone.
+// whose archive is missing is left alone until its archive is back.
 CatchUpCounts queueUnarchivedFiles(const std::wstring& folderKey, int64_t sinceTicks);
+
+// The archive of the folder is back: a scan that found it away runs now,
+// over every file of the folder (on the engine thread of the scans).
+void requestCatchUpOwedUntilArchiveIsBack(const std::wstring& folderKey);
 
 // The same on an engine thread, one folder after the other, so the caller
 // (a watcher thread) never waits for it. A folder asked for again before its

@@ -22,6 +22,7 @@
 #include "platform/dir_watch.h"
 #include "platform/file_change_time.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 
 namespace {
@@ -40,6 +41,7 @@ struct WatchedFolder {
     // for files changed since `catchUpSince` (0: every file).
     bool catchUpOwed = false;
     int64_t catchUpSince = 0;
+    bool watchOpen = false;  // its watch is open now
 };
 using WatchedFolders = std::map<std::wstring, WatchedFolder>;
 
@@ -73,6 +75,9 @@ std::mutex g_watchedMutex;
 WatchedFolders g_watched;  // by watch-folder key
 std::vector<std::wstring> g_excluded;             // no change is recorded inside these
 std::wstring g_foregroundApplication;
+// Every folder of the next build is owed a whole comparison (asked for
+// before the watcher was first built).
+bool g_compareNextFolders = false;
 
 std::atomic<bool> g_holdForTests{false};
 std::atomic<uint64_t> g_readMark{0};
@@ -150,29 +155,16 @@ std::vector<FileChange> batchFileChanges(const DirChangeBatch& batch) {
 }
 
 // Finds the files changed since `sinceTicks` below `folder`, for changes the
-// kernel dropped. Links to folders are not followed, as the watch does not.
+// kernel dropped.
 std::vector<FileChange> rescanFolder(const std::wstring& folder, bool recursive, int64_t sinceTicks) {
     std::vector<FileChange> found;
     const int64_t now = currentTimeTicks();
-    std::vector<std::wstring> pending{withoutTrailingSeparators(folder)};
-    std::vector<FolderEntry> entries;
-    while (!pending.empty()) {
-        const std::wstring current = std::move(pending.back());
-        pending.pop_back();
-        entries.clear();
-        if (!listFolderEntries(current, entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            std::wstring path = current;
-            if (path.back() != kPathSeparator) path += kPathSeparator;
-            path += entry.name;
-            int64_t ticks = 0;
-            if (entry.isFolder) {
-                if (recursive) pending.push_back(std::move(path));
-            } else if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks) {
-                found.push_back(FileChange{std::move(path), std::min(ticks, now)});
-            }
-        }
-    }
+    walkFolderFiles(folder, recursive, enterEveryFolder, [&](const std::wstring& path) {
+        int64_t ticks = 0;
+        if (readFileChangeTicks(path, ticks) && ticks >= sinceTicks)
+            found.push_back(FileChange{path, std::min(ticks, now)});
+        return WalkStep::Go;
+    });
     return found;
 }
 
@@ -235,6 +227,7 @@ void noteFolderGone(const std::wstring& folder) {
         if (entry != g_watched.end()) {
             entry->second.catchUpOwed = true;
             entry->second.catchUpSince = 0;
+            entry->second.watchOpen = false;
         }
     }
     wakeStorageChecker();
@@ -246,7 +239,9 @@ void startOwedCatchUp(const std::wstring& folder) {
     {
         std::lock_guard<std::mutex> lock(g_watchedMutex);
         auto entry = g_watched.find(folder);
-        if (entry == g_watched.end() || !entry->second.catchUpOwed) return;
+        if (entry == g_watched.end()) return;
+        entry->second.watchOpen = true;
+        if (!entry->second.catchUpOwed) return;
         entry->second.catchUpOwed = false;
         since = entry->second.catchUpSince;
     }
@@ -380,6 +375,10 @@ void rebuildWatchedFolders(const WatchLists& lists, bool rebuilding, int64_t reb
     for (const auto& [folder, recursive] : lists.folders) next[folder].recursive = recursive;
     std::lock_guard<std::mutex> lock(g_watchedMutex);
     carryOverWatchedFolders(g_watched, next, rebuilding, rebuildSince);
+    if (g_compareNextFolders) {
+        for (auto& [folder, entry] : next) entry.catchUpOwed = true, entry.catchUpSince = 0;
+        g_compareNextFolders = false;
+    }
     g_watched.swap(next);
     g_excluded.clear();
     for (const std::wstring& path : lists.excluded) {
@@ -522,6 +521,25 @@ std::wstring queryPathAttributes(const std::wstring& path) {
         if (isExistingFolder(folder)) return folder;
     }
     return L"";
+}
+
+void compareEveryFolderOnceWatched() {
+    const bool built = isChangeWatcherRunning();
+    std::vector<std::wstring> open;
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        // Not built yet: its first build owes it (a folder added later does not).
+        g_compareNextFolders = !built && g_watched.empty();
+        for (auto& [folder, entry] : g_watched) {
+            if (entry.watchOpen) {
+                open.push_back(folder);
+            } else {
+                entry.catchUpOwed = true;
+                entry.catchUpSince = 0;
+            }
+        }
+    }
+    for (const std::wstring& folder : open) requestFolderCatchUp(folder, 0);
 }
 
 void setChangeWatcherForegroundApplication(const std::wstring& application) {

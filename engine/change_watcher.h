@@ -52,6 +52,11 @@ size_t requeueChangeRecords(const std::vector<ChangeRecord>& records);
 // empty when none.
 std::wstring queryPathAttributes(const std::wstring& path);
 
+// Compares every watched folder whole with its archive (catch-up scan) as
+// soon as its watch is open, so that no change falls between the comparison
+// and the watch: at once for a folder watched now, else when its watch opens.
+void compareEveryFolderOnceWatched();
+
 // The application that was last in the foreground; copied into new records.
 void setChangeWatcherForegroundApplication(const std::wstring& application);
 

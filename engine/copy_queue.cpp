@@ -2,6 +2,7 @@
 
 #include "engine/archive_copy.h"
 #include "engine/thread_registry.h"
+#include "engine/unclean_end.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -123,12 +124,16 @@ bool saveCopyQueue() {
         values.push_back(source + std::wstring(kFieldSeparatorW) + application);
     if (values.empty()) return !isExistingFile(path) || removeFile(path);
     const std::wstring folder = configurationFolderPath();
-    if (!isExistingFolder(folder) && !makeDirectoryPathWithSD(folder + kPathSeparatorText)) return false;
     DataRecord document;
     addRecordSection(document, kQueueSection);
     const RecordSectionHandle section = getRecordSection(document, kQueueSection);
     for (const std::wstring& value : values) setRecordWString(section, kQueueEntry, value, kRecordAppend);
-    return saveDataRecordFile(document, kQueueSection, path, kDataFilePassPhrase);
+    if ((isExistingFolder(folder) || makeDirectoryPathWithSD(folder + kPathSeparatorText)) &&
+        saveDataRecordFile(document, kQueueSection, path, kDataFilePassPhrase))
+        return true;
+    // Kept only in memory, the files would be lost: the next start must find them.
+    noteFailedSave(path);
+    return false;
 }
 
 bool saveUnattendedCopyQueue() {

@@ -22,6 +22,9 @@ struct EngineHooks {
     // Archive preparation and the per-folder consistency scan.
     std::function<void(const std::wstring& folderPath, const std::wstring& archivePath)> prepareArchiveThread;
     std::function<void(const std::wstring& folderPath)> checkArchiveInstances;
+    // Queues again the files that waited for room on a full archive disk,
+    // where there is room now.
+    std::function<size_t()> requeueFilesAwaitingRoom;
     // The backup engine's thread body: folder key, start ticks, recursion.
     using BackupThreadMain = std::function<void(const std::wstring& folderKey, int64_t startTicks, bool recursive)>;
     BackupThreadMain backupThreadMain;

@@ -81,6 +81,7 @@ bool checkWatchFolderStorage(std::set<std::wstring>& logged) {
         if (logged.insert(message).second) appendAppLogEntry(message, kLogKindError, false);
     }
     const EngineHooks hooks = engineHooks();
+    if (hooks.requeueFilesAwaitingRoom) hooks.requeueFilesAwaitingRoom();
     if (!hooks.prepareArchiveThread) return true;
     for (const auto& pair : prepares) {
         startEngineThread([prepare = hooks.prepareArchiveThread, folder = pair.first, archive = pair.second] {

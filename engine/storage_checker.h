@@ -7,7 +7,8 @@
 #include <set>
 #include <string>
 
-// One check of every watch folder that is neither disabled nor removed.
+// One check of every watch folder that is neither disabled nor removed, and
+// of the room on the archive disks that files wait for.
 // Returns false when there are no watch folders (the worker then ends).
 // `logged` holds the messages already written in this thread's life.
 bool checkWatchFolderStorage(std::set<std::wstring>& logged);

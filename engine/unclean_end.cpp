@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "engine/backup_set_folders.h"
 #include "engine/catch_up_scan.h"
+#include "engine/change_watcher.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -16,6 +18,7 @@
 #include "platform/file_change_time.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "platform/safe_folders.h"
 #include "platform/text.h"
@@ -23,9 +26,13 @@
 namespace {
 
 constexpr uint32_t kLogKindImportant = 2;
+constexpr uint32_t kLogKindCritical = 8;
 
 // Set from the detection until a recovery has gone through every folder.
 std::atomic<bool> g_recoveryOwed{false};
+
+std::mutex g_failedSavesMutex;
+std::set<std::wstring> g_failedSaves;
 
 std::wstring withoutTrailingSeparators(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
@@ -61,31 +68,33 @@ bool openRunMarker() {
 }
 
 bool closeRunMarker() {
-    if (g_recoveryOwed.load()) return false;
+    if (g_recoveryOwed.load() || anySaveFailed()) return false;
     return removeFile(runMarkerPath());
+}
+
+void noteFailedSave(const std::wstring& path) {
+    {
+        std::lock_guard<std::mutex> lock(g_failedSavesMutex);
+        if (!g_failedSaves.insert(path).second) return;
+    }
+    appendAppLogEntry(L"Critical! - Could not save " + path + L"; the next start recovers as after an unclean end",
+                      kLogKindCritical, false);
+}
+
+bool anySaveFailed() {
+    std::lock_guard<std::mutex> lock(g_failedSavesMutex);
+    return !g_failedSaves.empty();
 }
 
 size_t removeStaleCopyTemporaries(const std::wstring& archive, int64_t beforeTicks) {
     size_t removed = 0;
-    std::vector<std::wstring> pending{withoutTrailingSeparators(archive)};
-    std::vector<FolderEntry> entries;
-    while (!pending.empty()) {
-        const std::wstring folder = std::move(pending.back());
-        pending.pop_back();
-        entries.clear();
-        if (!listFolderEntries(folder, entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            const std::wstring path = folder + kPathSeparatorText + entry.name;
-            if (entry.isFolder) {
-                pending.push_back(path);
-                continue;
-            }
-            int64_t changeTicks = 0;
-            if (entry.isLink || !isCopyTemporaryName(entry.name)) continue;
-            if (readFileChangeTicks(path, changeTicks) && changeTicks < beforeTicks && removeFileBelow(archive, path))
-                ++removed;
-        }
-    }
+    walkFolderFiles(withoutTrailingSeparators(archive), true, enterEveryFolder, [&](const std::wstring& path) {
+        int64_t changeTicks = 0;
+        if (isCopyTemporaryName(lastPathComponent(path)) && readFileChangeTicks(path, changeTicks) &&
+            changeTicks < beforeTicks && removeFileBelow(archive, path))
+            ++removed;
+        return WalkStep::Go;
+    });
     return removed;
 }
 
@@ -112,6 +121,11 @@ std::wstring recoveryLogText(const RecoveryCounts& counts) {
            std::to_wstring(counts.folders) + L" watch folders), " + std::to_wstring(counts.recordsAdded) +
            L" archived versions recorded again, " + std::to_wstring(counts.temporariesRemoved) +
            L" temporary copies removed.";
+}
+
+void startStartUpComparison(bool uncleanEnd) {
+    if (uncleanEnd) return startUncleanEndRecovery();
+    compareEveryFolderOnceWatched();
 }
 
 void startUncleanEndRecovery() {

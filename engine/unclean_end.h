@@ -18,8 +18,13 @@ std::wstring runMarkerPath();
 // for this run.
 bool openRunMarker();
 // At the end of a completed shut-down: removes the marker, unless a recovery
-// of this run has not finished (the next start then recovers again).
+// of this run has not finished or a save failed (the next start then
+// recovers again).
 bool closeRunMarker();
+// A data file that could not be written when the run ended: the run does not
+// count as ended cleanly, and the application log names the file (once).
+void noteFailedSave(const std::wstring& path);
+bool anySaveFailed();
 
 struct RecoveryCounts {
     size_t folders = 0;              // watch folders recovered
@@ -35,6 +40,11 @@ struct RecoveryCounts {
 RecoveryCounts recoverAfterUncleanEnd(int64_t staleBeforeTicks);
 // The same on an engine thread; logs one line with what it recovered.
 void startUncleanEndRecovery();
+// At every start: changes made while the program was not running are found
+// only by comparing each watch folder with its archive, which the catch-up
+// scans do on their engine thread as each folder's watch opens, so archiving
+// starts at once; after an unclean end the recovery does it.
+void startStartUpComparison(bool uncleanEnd);
 // The application log's line for the counts.
 std::wstring recoveryLogText(const RecoveryCounts& counts);
 

@@ -32,7 +32,7 @@ namespace {
 std::function<void()> engineStarter;
 // Loads and saves may come from the shut-down and from a detached saver.
 std::mutex configurationFileMutex;
-
+std::vector<std::wstring> notSavedFiles;  // of the last save; under configurationFileMutex
 
 void putLE(uint8_t* at, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -339,16 +339,26 @@ bool loadAppConfiguration() {
 
 bool saveAppConfiguration() {
     std::lock_guard lock(configurationFileMutex);
-    if (!ensureConfigFolder()) return false;
+    notSavedFiles.clear();
+    const auto note = [](bool saved, const std::wstring& path) {
+        if (!saved) notSavedFiles.push_back(path);
+        return saved;
+    };
+    if (!note(ensureConfigFolder(), configFilePath)) return false;
     writeMainSection();
-    bool saved = saveDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase);
+    bool saved = note(saveDataRecordFile(appDataRecord, "main", configFilePath, kDataFilePassPhrase), configFilePath);
     writeUserSection();
-    saved = saveDataRecordFile(appDataRecord, "user", userFilePath, kDataFilePassPhrase) && saved;
+    saved = note(saveDataRecordFile(appDataRecord, "user", userFilePath, kDataFilePassPhrase), userFilePath) && saved;
     for (const std::wstring& key : watchFolderKeys()) saveFolderFileList(key);
-    saveNotificationsFile();
-    saveBackupSetNotesFile();
+    note(saveNotificationsFile(), configurationFilePath(L"Notifications.dat"));
+    note(saveBackupSetNotesFile(), configurationFilePath(L"BS_Notes.dat"));
     if (saved) configurationSaved = true;
     return saved;
+}
+
+std::vector<std::wstring> configurationFilesNotSaved() {
+    std::lock_guard lock(configurationFileMutex);
+    return notSavedFiles;
 }
 
 bool ticksToMillis(const ScheduleTrigger& trigger, ScheduleRecord& record) {

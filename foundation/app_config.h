@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "foundation/watch_folders.h"
 
@@ -63,7 +64,11 @@ extern std::string traceLogPath;
 void setEngineStarter(std::function<void()> starter);
 
 bool loadAppConfiguration();
+// False when "Config.dat" or "User.dat" could not be written.
 bool saveAppConfiguration();
+// The files the last save could not write: besides those two, the
+// notifications and the backup-set notes.
+std::vector<std::wstring> configurationFilesNotSaved();
 
 // 48-byte schedule record: times in milliseconds, little-endian.
 using ScheduleRecord = std::array<uint8_t, 48>;

@@ -9,6 +9,7 @@
 #include "foundation/security.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "platform/safe_folders.h"
 #include "platform/text.h"
@@ -18,11 +19,6 @@ std::atomic<int> fileSizeRetryDelayMs{250};
 namespace {
 
 constexpr size_t kCompareBlockBytes = 131072;
-
-std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
-    return folder + kPathSeparator + name;
-}
 
 std::wstring trimTrailingSeparators(std::wstring path) {
     while (!path.empty() && path.back() == kPathSeparator) path.pop_back();
@@ -65,29 +61,6 @@ bool makeFolderChain(const std::wstring& path, unsigned mode) {
         if (!makeFolder(prefix, mode)) return false;
     }
     return true;
-}
-
-// Walks the folder breadth-first; calls onFile for each file and onFolder
-// for each sub-folder entered. Folders named ".*" and links to folders are
-// never entered. Stops when a callback returns false.
-template <typename OnFile, typename OnFolder>
-void walkFolder(const std::wstring& folder, bool recursive, OnFile onFile, OnFolder onFolder) {
-    std::vector<std::wstring> work{trimTrailingSeparators(folder)};
-    if (work[0].empty()) work[0] = kPathSeparatorText;
-    for (size_t i = 0; i < work.size(); ++i) {
-        std::vector<FolderEntry> entries;
-        if (!listFolderEntries(work[i], entries)) continue;
-        for (const FolderEntry& entry : entries) {
-            const std::wstring full = joinPath(work[i], entry.name);
-            if (entry.isFolder) {
-                if (entry.name.front() == L'.') continue;
-                if (!onFolder(full)) return;
-                if (recursive) work.push_back(full);
-            } else if (!entry.linkToFolder) {
-                if (!onFile(full)) return;
-            }
-        }
-    }
 }
 
 bool placeholderMatches(const std::wstring& path, const std::wstring& token) {
@@ -138,20 +111,19 @@ unsigned mirroredFolderMode(const std::wstring& model) {
 }
 
 bool folderHasFiles(std::wstring folder) {
-    bool found = false;
-    walkFolder(folder, true, [&](const std::wstring&) { return !(found = true); }, [](const std::wstring&) { return true; });
-    return found;
+    return !walkFolderFiles(folder, true, enterEveryFolder, [](const std::wstring&) { return WalkStep::Stop; });
 }
 
 size_t listFolderTree(std::wstring folder, std::vector<std::wstring>& list, bool recursive) {
-    walkFolder(folder, recursive, [](const std::wstring&) { return true; },
-               [&](const std::wstring& sub) { list.push_back(sub); return true; });
+    walkFolderFiles(
+        folder, recursive, [&](const std::wstring& sub) { return list.push_back(sub), WalkStep::Go; },
+        [](const std::wstring&) { return WalkStep::Go; });
     return list.size();
 }
 
 size_t listFilesRecursive(std::wstring folder, std::vector<std::wstring>& files, bool recursive) {
-    walkFolder(folder, recursive, [&](const std::wstring& file) { files.push_back(pathKey(file)); return true; },
-               [](const std::wstring&) { return true; });
+    walkFolderFiles(folder, recursive, enterEveryFolder,
+                    [&](const std::wstring& file) { return files.push_back(pathKey(file)), WalkStep::Go; });
     return files.size();
 }
 

@@ -37,15 +37,16 @@ bool makeDirectoryPath(std::wstring path);
 // owner-only when the model cannot be read.
 unsigned mirroredFolderMode(const std::wstring& model);
 
-// True as soon as a file is found in the folder or below (folders whose
-// names begin with "." are not entered).
+// The walks below are walkFolderFiles (platform/folder_walk.h): every
+// sub-folder is entered, ".config" too; links are never followed; only
+// regular files count.
+// True as soon as a file is found in the folder or below.
 bool folderHasFiles(std::wstring folder);
-// Appends the sub-folders (full paths, names not beginning with ".") to the
-// list, descending when recursive; returns the list's size.
+// Appends the sub-folders (full paths) to the list, descending when
+// recursive; returns the list's size.
 size_t listFolderTree(std::wstring folder, std::vector<std::wstring>& list, bool recursive);
 // Appends the files (full paths) of the folder, and of its sub-folders when
-// recursive; returns the list's size. Same rules for "." folders; links to
-// folders are not followed.
+// recursive; returns the list's size.
 size_t listFilesRecursive(std::wstring folder, std::vector<std::wstring>& files, bool recursive);
 
 // Full path of an open file descriptor; empty for an empty or deleted file.

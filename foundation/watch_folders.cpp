@@ -6,6 +6,7 @@
 
 #include "foundation/app_log.h"
 #include "platform/file_system.h"
+#include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -236,23 +237,15 @@ bool isFileExtensionIncluded(const std::wstring& folderKey, const std::wstring& 
 bool collectFolderExtensions(WatchFolderEntry& entry, const std::wstring& folder, bool recursive) {
     const uint32_t attributes = readFileAttributes(folder);
     if (attributes == kInvalidFileAttributes || !(attributes & kFileAttributeDirectory)) return false;
-    std::vector<FolderEntry> items;
-    listFolderEntries(folder, items);
-    std::vector<std::wstring> subfolders;
-    for (const FolderEntry& item : items) {
-        // Links to folders are not followed, so a link loop cannot trap the walk.
-        if (item.isFolder || item.linkToFolder) {
-            if (recursive && item.isFolder && !item.name.starts_with(L"."))
-                subfolders.push_back(folder + kPathSeparatorText + item.name);
-            continue;
-        }
-        const size_t dot = item.name.rfind(L'.');
-        if (dot == std::wstring::npos) continue;
-        const std::wstring extension = lowerCaseText(item.name.substr(dot + 1));
+    walkFolderFiles(folder, recursive, enterEveryFolder, [&entry](const std::wstring& path) {
+        const std::wstring name = lastPathComponent(path);
+        const size_t dot = name.rfind(L'.');
+        if (dot == std::wstring::npos) return WalkStep::Go;
+        const std::wstring extension = lowerCaseText(name.substr(dot + 1));
         setExtensionEntry(extension, L"", false);
         entry.extensionMap.emplace(extension, ExtensionEntry{extension, true, false});
-    }
-    for (const std::wstring& subfolder : subfolders) collectFolderExtensions(entry, subfolder, recursive);
+        return WalkStep::Go;
+    });
     return true;
 }
 

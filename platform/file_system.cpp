@@ -124,8 +124,11 @@ bool isFileLockedForWriting(const std::wstring& path) {
     const std::string name = narrow(path);
     struct stat st {};
     if (name.empty() || ::stat(name.c_str(), &st) != 0) return true;
-    if (S_ISDIR(st.st_mode)) return ::access(name.c_str(), W_OK) != 0;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return true;
+    if (S_ISDIR(st.st_mode)) return false;
+    // Never opened for writing: closing such a descriptor is a change to a
+    // watch (close-after-write), so the test would make the file a change.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return true;
     struct flock lock {};
     lock.l_type = F_WRLCK;

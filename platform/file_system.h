@@ -61,9 +61,10 @@ bool readFileStamp(const std::wstring& path, FileStamp& stamp);
 // the path, or of its nearest existing parent. False for a relative path.
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes);
 
-// True when an exclusive open would fail: the path cannot be opened for
-// writing (missing, a link, no rights, a folder without write access) or another
-// open file holds a record lock on it.
+// True when an exclusive open would fail: the path may not be written
+// (missing, a link, no rights, a folder without write access) or another open
+// file holds a record lock on it. Tested without opening it for writing, so
+// the test is no change to a watch.
 bool isFileLockedForWriting(const std::wstring& path);
 
 // Full path of an open descriptor (readlink of /proc/self/fd/N); empty for

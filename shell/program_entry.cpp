@@ -137,14 +137,20 @@ void stopBackgroundWork() {
 void traceSaveResult(bool saved) { writeLogLine(saved ? "Done." : "Failed.", ""); }
 
 // A failed save traces "Failed." and leaves the old file in place (every
-// data file is written to a new file and renamed over the old one).
+// data file is written to a new file and renamed over the old one). A lost
+// configuration or version record keeps the run marker, so the next start
+// recovers; the log that names the file is saved once more to reach it.
 void saveEverything() {
     writeLogLine("Saving Configuration", "");
     traceSaveResult(saveAppConfiguration());
+    for (const std::wstring& file : configurationFilesNotSaved()) noteFailedSave(file);
     writeLogLine("Saving Styles", "");
     traceSaveResult(saveStyleFiles() == kStyleCount);
     writeLogLine("Saving Version Records", "");
-    traceSaveResult(saveVersionRecords());
+    const bool recordsSaved = saveVersionRecords();
+    traceSaveResult(recordsSaved);
+    if (!recordsSaved) noteFailedSave(versionRecordsFilePath());
+    if (anySaveFailed()) saveNotificationsFile();
     writeLogLine("End Execution", "");
 }
 
@@ -237,7 +243,7 @@ int runNormalStart() {
     loadStyleFiles();
     fillIdentityValues();
     g_readyToSave.store(true);
-    if (uncleanEnd) startUncleanEndRecovery();
+    startStartUpComparison(uncleanEnd);
     setCurrentStep("Updating Notify Icon");
     setUpTrayAndWindow();
     setCurrentStep("setIGDisplayItem_zOrder");

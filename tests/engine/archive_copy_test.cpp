@@ -161,7 +161,8 @@ TEST_F(ArchiveTest, FilterSkipsWhatMustNotBeArchived) {
     EXPECT_FALSE(queued(flatWatch + L"/deep/low.txt"));
     EXPECT_FALSE(queued(flatWatch + L"/skip/no.txt"));
 
-    // A folder whose archive is missing gets no context and no items.
+    // A folder whose archive is missing gets no context and no items: its
+    // change waits for the archive's return.
     const std::wstring missing = utf8ToWide(makeTestFolder("missing"));
     addFolder(missing, missing + L"-archive", kCollisionAppendVersion);
     {
@@ -173,6 +174,9 @@ TEST_F(ArchiveTest, FilterSkipsWhatMustNotBeArchived) {
     std::wstring root;
     EXPECT_FALSE(archiveContextOf(missing, root));
     EXPECT_FALSE(queued(missing + L"/m.txt"));
+    const std::vector<ChangedFile> waiting = takeFilesAwaitingArchive(missing);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].path, missing + L"/m.txt");
 }
 
 TEST_F(ArchiveTest, ArchiveNamesUnderEveryCollisionOption) {
@@ -242,6 +246,35 @@ TEST_F(ArchiveTest, DiskFullCopiesNothingAndFailsTheItem) {
     runCopier();
     EXPECT_TRUE(exists(archived(L"big.bin")));
     EXPECT_EQ(statuses.back(), 4);
+}
+
+TEST_F(ArchiveTest, ChangesRefusedForLackOfRoomWaitUntilAStorageCheckFindsRoom) {
+    installArchiveHooks();
+    const std::wstring small = write(L"small.txt", "s"), big = write(L"big.bin", std::string(8192, 'b'));
+    std::atomic<uint64_t> room{0};
+    setFreeSpaceFunction([&](const std::wstring&, uint64_t& bytes) { return (bytes = room.load()), true; });
+    queue(small);
+    queue(big);
+    runCopier();
+    EXPECT_FALSE(exists(archived(L"small.txt")) || exists(archived(L"big.bin")));
+    std::set<std::wstring> logged;
+    checkWatchFolderStorage(logged);
+    EXPECT_FALSE(queued(small) || queued(big));
+    EXPECT_EQ(logCount(L"The archive disk is full"), 1u);
+
+    room = 1000;  // room for one file: it goes on, the other waits
+    checkWatchFolderStorage(logged);
+    runCopier();
+    EXPECT_EQ(read(archived(L"small.txt")), "s");
+    EXPECT_FALSE(exists(archived(L"big.bin")));
+    EXPECT_EQ(logCount(L"archiving resumed"), 0u);
+    room = 1 << 20;
+    checkWatchFolderStorage(logged);
+    runCopier();
+    EXPECT_EQ(read(archived(L"big.bin")), std::string(8192, 'b'));
+    EXPECT_EQ(logCount(L"The archive disk is full"), 1u);
+    EXPECT_EQ(logCount(L"archiving resumed"), 1u);
+    expectArchiveAgrees();
 }
 
 TEST_F(ArchiveTest, ABackupsStopDropsOnlyItsOwnItemsAndStopsNoLaterCopy) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/archive_copy.h"
+#include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/version_deletion.h"
@@ -132,7 +133,7 @@ protected:
             EXPECT_TRUE(pathIsInside(path, folders.archive) && isExistingFile(path)) << wideToUtf8(path);
         }
         std::vector<std::wstring> files;
-        listFilesRecursive(folders.archive, files, true);
+        listArchiveFiles(folders.archive, files);
         for (const std::wstring& file : files) EXPECT_TRUE(named.count(file)) << "unnamed " << wideToUtf8(file);
     }
 

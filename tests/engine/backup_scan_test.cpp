@@ -27,20 +27,23 @@ ArchivePathParts split(const std::wstring& path) {
 
 using BackupScanTest = EngineTest;
 
-TEST_F(BackupScanTest, ListingSkipsDotFolders) {
+TEST_F(BackupScanTest, ListingEntersDotFoldersAndAnArchiveListingLeavesItsSetsOut) {
     const std::string root = makeTestFolder("list");
     makeFile(root + "/a.txt", "a");
     makeFile(root + "/sub/b.txt", "b");
     makeFile(root + "/.backupsets/set.backup", "s");
     makeFile(root + "/sub/.hidden/c.txt", "c");
-    makeFile(root + "/.dotfile", "d");  // a dot file is listed; only dot folders are skipped
-    std::vector<std::wstring> files;
-    EXPECT_EQ(listFilesRecursive(utf8ToWide(root), files, true), 3u);
-    std::sort(files.begin(), files.end());
+    makeFile(root + "/.dotfile", "d");
     const std::wstring w = utf8ToWide(root);
-    EXPECT_EQ(files, (std::vector<std::wstring>{w + L"/.dotfile", w + L"/a.txt", w + L"/sub/b.txt"}));
+    std::vector<std::wstring> files;
+    EXPECT_EQ(listFilesRecursive(w, files, true), 5u);
     files.clear();
-    EXPECT_EQ(listFilesRecursive(utf8ToWide(root), files, false), 2u);
+    EXPECT_EQ(listFilesRecursive(w, files, false), 2u);
+    files.clear();
+    EXPECT_EQ(listArchiveFiles(w + L"/", files), 4u);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::wstring>{w + L"/.dotfile", w + L"/a.txt", w + L"/sub/.hidden/c.txt",
+                                                w + L"/sub/b.txt"}));
 }
 
 TEST_F(BackupScanTest, SplitArchivePath) {

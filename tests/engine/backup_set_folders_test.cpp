@@ -136,6 +136,8 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
     ASSERT_TRUE(writeTestFile(archive + "/sub/b ~ 2024_01_02.txt", "b"));
     ASSERT_TRUE(writeTestFile(archive + "/c.txt", "c"));  // saved by a backup
     ASSERT_TRUE(writeTestFile(archive + "/sub/Makefile ~ 2024_01_02", "m"));
+    fs::create_directories(archive + "/.config");
+    ASSERT_TRUE(writeTestFile(archive + "/.config/app.conf", "d"));  // a dot folder is the folder's too
     BackupSetRecord set;
     BackupSetEntry e;
     e.sourcePath = folder.source + L"/c.txt";
@@ -151,10 +153,11 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
     EXPECT_EQ(importBackupSets(folder.source), 1u);
     EXPECT_TRUE(fs::exists(wideToUtf8(backupStagingSubfolder(folder.source)) + "s1.backup"));
     EXPECT_TRUE(isBackupSetCopyPath(folder.archive + L"/c.txt"));
-    EXPECT_EQ(indexArchivedVersions(folder.source), 3u);
+    EXPECT_EQ(indexArchivedVersions(folder.source), 4u);
     {
         std::lock_guard<std::mutex> lock(versionRecordMutex);
-        EXPECT_EQ(versionRecordMap.size(), 3u);
+        EXPECT_EQ(versionRecordMap.size(), 4u);
+        EXPECT_EQ(versionRecordMap.count(folder.source + L"/.config/app.conf"), 1u);
         EXPECT_EQ(versionRecordMap.count(folder.source + L"/sub/Makefile"), 1u);
         EXPECT_EQ(versionRecordMap.count(folder.source + L"/a.txt"), 1u);
         ASSERT_EQ(versionRecordMap.count(folder.source + L"/sub/b.txt"), 1u);

@@ -40,8 +40,21 @@ TEST_F(ArchiveTest, CatchUpQueuesWhatTheArchiveLacksAndNestedFlatFoldersHideNoth
     write(L"late.txt", "late");
     EXPECT_EQ(queueUnarchivedFiles(folders.watch, currentTimeTicks() + 600000000).compared, 0u);
     requestFolderCatchUp(folders.watch, currentTimeTicks() - 600000000);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (pendingFolderCatchUps() != 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto waitForCatchUps = [] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (pendingFolderCatchUps() != 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    waitForCatchUps();
     EXPECT_TRUE(queued(folders.watch + L"/late.txt"));
+
+    // A comparison that finds the archive away is made whole once it is back.
+    const std::string archive = wideToUtf8(folders.archive);
+    std::filesystem::rename(archive, archive + ".away");
+    const std::wstring away = write(L"while away.txt", "away");
+    EXPECT_EQ(queueUnarchivedFiles(folders.watch, 0).compared, 0u);
+    std::filesystem::rename(archive + ".away", archive);
+    requestCatchUpOwedUntilArchiveIsBack(folders.watch);
+    waitForCatchUps();
+    EXPECT_TRUE(queued(away));
 }

@@ -411,22 +411,26 @@ TEST_F(RestoreTest, AllRecentFilesRestoresTheNewestCopyOfEachFileThroughItsListE
     version(L"a.txt", L"a.txt", "a oldest");
     version(L"a.txt", L"a ~ 0001.txt", "a newest");
     version(L"sub/b", L"sub/b", "b, no extension");
+    version(L".config/app.conf", L".config/app.conf", "in a dot folder");
     write(L"a.txt", "a damaged");
     BackupSetRecord empty;
     ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    ASSERT_TRUE(storeBackupSetFile(folders.watch));  // the archive's ".backupsets" is no file of the folder
     ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
     SetListEntry all;
     ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
     buildSmartList(all.displayName, true);
     ASSERT_TRUE(findSetListEntry(all.displayName, all));
-    EXPECT_EQ(all.fileCount, 2u);  // one per file, not per version
+    EXPECT_EQ(all.fileCount, 3u);  // one per file, not per version
 
     std::thread task(restoreBackupSetTask, all.setFilePath, restoreListFolder);
     answer("Confirm Source File Overwrite:", true);
-    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 2\n"), std::string::npos);
+    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 3\n"), std::string::npos);
     task.join();
     EXPECT_EQ(read(source(L"a.txt")), "a newest");
     EXPECT_EQ(read(source(L"sub/b")), "b, no extension");
+    EXPECT_EQ(read(source(L".config/app.conf")), "in a dot folder");
+    EXPECT_FALSE(exists(source(L".backupsets")));
     EXPECT_FALSE(exists(source(L"a ~ 0001.txt")));
     expectArchiveAgrees();
 }

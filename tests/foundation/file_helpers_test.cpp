@@ -92,17 +92,18 @@ TEST(FileHelpers, FolderWalks) {
     const std::string root = makeTestFolder("walk");
     ASSERT_TRUE(makeDirectoryPath(wide(root + "/a/b/c/")));
     ASSERT_TRUE(makeDirectoryPath(wide(root + "/.hidden/")));
-    ASSERT_TRUE(writeTestFile(root + "/.hidden/secret", "s"));
     EXPECT_FALSE(folderHasFiles(wide(root)));
     std::vector<std::wstring> folders;
-    EXPECT_EQ(listFolderTree(wide(root), folders, false), 1u);
-    EXPECT_EQ(listFolderTree(wide(root), folders, true), 4u);  // appends
+    EXPECT_EQ(listFolderTree(wide(root), folders, false), 2u);
+    EXPECT_EQ(listFolderTree(wide(root), folders, true), 6u);  // appends
     EXPECT_EQ(folders.back(), wide(root + "/a/b/c"));
+    ASSERT_TRUE(writeTestFile(root + "/.hidden/secret", "s"));
+    EXPECT_TRUE(folderHasFiles(wide(root)));
 
     ASSERT_TRUE(writeTestFile(root + "/a/b/c/deep.txt", "d"));
     ASSERT_TRUE(writeTestFile(root + "/top.txt", "t"));
-    // A link to a folder is not entered (no loops); a link to a file and a
-    // named pipe are no files.
+    // Links are never followed: neither the loop nor a link to a file is
+    // listed, and a named pipe is no file.
     ASSERT_EQ(symlink(root.c_str(), (root + "/a/loop").c_str()), 0);
     ASSERT_EQ(symlink((root + "/top.txt").c_str(), (root + "/a/top-link").c_str()), 0);
     ASSERT_EQ(mkfifo((root + "/a/pipe").c_str(), 0600), 0);
@@ -112,8 +113,9 @@ TEST(FileHelpers, FolderWalks) {
     files.clear();
     listFilesRecursive(wide(root), files, true);
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::wstring>{wide(root + "/a/b/c/deep.txt"), wide(root + "/top.txt")}));
-    EXPECT_EQ(listFilesRecursive(wide(root + "/missing"), files, true), 2u);
+    EXPECT_EQ(files, (std::vector<std::wstring>{wide(root + "/.hidden/secret"), wide(root + "/a/b/c/deep.txt"),
+                                                wide(root + "/top.txt")}));
+    EXPECT_EQ(listFilesRecursive(wide(root + "/missing"), files, true), 3u);
 }
 
 TEST(FileHelpers, NameFromOpenFile) {

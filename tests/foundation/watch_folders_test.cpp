@@ -170,14 +170,14 @@ TEST(WatchFolders, CollectExtensionsFromDisk) {
     scanWatchFolderExtensions(key, true);
     std::lock_guard lock(watchFolderMutex);
     const auto& found = watchFolderMap.at(key).extensionMap;
-    EXPECT_EQ(found.size(), 3u);
+    EXPECT_EQ(found.size(), 4u);
     EXPECT_EQ(found.at(L"txt").text, L"mine");  // existing entries stay as they were
     EXPECT_FALSE(found.at(L"txt").included);
     EXPECT_TRUE(found.at(L"gz").included);
     EXPECT_TRUE(found.count(L"cpp"));
-    EXPECT_FALSE(found.count(L"secret"));
+    EXPECT_TRUE(found.count(L"secret"));  // dot folders are the folder's too
     std::lock_guard extensionLock(extensionMapMutex);
-    EXPECT_EQ(extensionMap.size(), 3u);
+    EXPECT_EQ(extensionMap.size(), 4u);
 }
 
 TEST(WatchFolders, ProblemsOfFolderAndInsidePaths) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "engine/backup_scan.h"
+#include "engine/copy_queue.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
@@ -53,11 +55,21 @@ struct WatchingProgram : programtest::ProgramHome {
         fs::create_directories(archive);
         env["VARNHOLT_TEST_TIMINGS"] = kShortTimings;
         if (wait(start({"install"})) != 0) return;
+        watchAlso({});
+    }
+    // Lists the watch folder, and the other folders given, each with its archive.
+    void watchAlso(const std::vector<std::pair<std::string, std::string>>& others) const {
         DataRecord user;
         addRecordSection(user, "user");
         const RecordSectionHandle section = getRecordSection(user, "user");
-        setRecordWString(section, "fi", wide("I[||]" + watch + "[||]p[||]u[||]" + archive + "[||]s"), kRecordAppend);
-        setRecordWString(section, "ei", wide("t[||]" + watch + "[||]txt[||]txt"), kRecordAppend);
+        for (const auto& [folder, folderArchive] : others) fs::create_directories(folder);
+        std::vector<std::pair<std::string, std::string>> all{{watch, archive}};
+        all.insert(all.end(), others.begin(), others.end());
+        for (const auto& [folder, folderArchive] : all) {
+            setRecordWString(section, "fi", wide("I[||]" + folder + "[||]p[||]u[||]" + folderArchive + "[||]s"),
+                             kRecordAppend);
+            setRecordWString(section, "ei", wide("t[||]" + folder + "[||]txt[||]txt"), kRecordAppend);
+        }
         saveDataRecordFile(user, "user", wide(configFolder() + "/User.dat"), kDataFilePassPhrase);
     }
 
@@ -239,4 +251,106 @@ TEST(RecoveryProcess, KilledRunsLoseNoChangeAndNoVersionRecord) {
     EXPECT_GE(recoveries, 1u);
     EXPECT_LE(recoveries, killAfter.size());
     EXPECT_FALSE(fs::exists(program.configFolder() + "/Running.mark"));
+}
+
+TEST(RecoveryProcess, AFileSavedUnchangedIsComparedItsAttemptsAndThenLeftAlone) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    const std::string file = program.watch + "/same.txt", later = program.watch + "/later.txt";
+    ASSERT_TRUE(writeTestFile(file, "same"));  // the start's comparison archives it
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    ASSERT_TRUE(waitFor([&] { return program.archivedAsItIs(file); }));
+    ASSERT_TRUE(writeTestFile(file, "same"));  // saved again, unchanged
+    // Each attempt compares the file, reading it; after the last one the file
+    // is left alone: nothing opens it for writing, which would make it a
+    // change again, for ever.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, file.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE), 0);
+    size_t closes = 0, writes = 0;
+    const auto readEvents = [&] {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                ++closes;
+                writes += (event->mask & IN_CLOSE_WRITE) != 0;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return closes > 0;
+    };
+    // A file changed once the attempts began is copied in the Copier's next
+    // batch, after the attempts' batch ended.
+    EXPECT_TRUE(waitFor(readEvents));
+    ASSERT_TRUE(writeTestFile(later, "later"));
+    EXPECT_TRUE(waitFor([&] { return program.archivedAsItIs(later); }));
+    EXPECT_EQ(run.end(SIGTERM), 0);
+    readEvents();
+    close(watch);
+    EXPECT_EQ(writes, 0u);
+}
+
+TEST(RecoveryProcess, AChangeMadeWhileTheArchiveIsAwaySinceTheStartIsArchivedOnceItIsBack) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    const std::string away = program.root + "/Away", store = program.root + "/store";
+    program.watchAlso({{away, store + "/Away"}});
+    fs::create_directories(store);  // the drive is there, the archive folder on it is not
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    const std::string file = away + "/while away.txt", other = program.watch + "/other.txt";
+    ASSERT_TRUE(writeTestFile(file, "kept"));
+    ASSERT_TRUE(writeTestFile(other, "other"));  // once it is archived, the change above was handled
+    ASSERT_TRUE(waitFor([&] { return program.archivedAsItIs(other); }));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    fs::create_directories(store + "/Away");  // the archive is back
+    run.pid = program.start();
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    EXPECT_TRUE(waitFor([&] { return readTestFile(store + "/Away/while away.txt") == "kept"; }));
+    EXPECT_EQ(run.end(SIGTERM), 0);
+}
+
+TEST(RecoveryProcess, ChangesMadeWhileTheProgramWasNotRunningAreArchivedAtTheNextStart) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    const std::string edited = program.watch + "/edited.txt", added = program.watch + "/.config/added.txt";
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    ASSERT_TRUE(waitFor([&] {
+        writeTestFile(edited, "before");
+        return program.archivedAsItIs(edited);
+    }));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    ASSERT_FALSE(fs::exists(program.configFolder() + "/Running.mark"));  // a clean stop
+
+    ASSERT_TRUE(writeTestFile(edited, "after"));
+    fs::create_directories(program.watch + "/.config");
+    ASSERT_TRUE(writeTestFile(added, "new"));
+    run.pid = program.start();
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    EXPECT_TRUE(waitFor([&] { return program.archivedAsItIs(edited) && program.archivedAsItIs(added); }));
+    EXPECT_EQ(run.end(SIGTERM), 0);
+}
+
+TEST(RecoveryProcess, ARunWhoseSavesFailedIsNoCleanEndAndTheLogNamesTheFile) {
+#ifndef VARNHOLT_TEST_HOOKS
+    GTEST_SKIP() << "needs the test builds' short timings";
+#endif
+    WatchingProgram program;
+    Running run{program, program.start()};
+    ASSERT_TRUE(program.started()) << readTestFile(program.errors);
+    // A folder where the records file is: its save cannot replace it.
+    const std::string records = program.dataFolder() + "/FileMetaData/abc.md";
+    fs::remove(records);
+    ASSERT_TRUE(fs::create_directories(records));
+    ASSERT_EQ(run.end(SIGTERM), 0);
+    EXPECT_TRUE(fs::exists(program.configFolder() + "/Running.mark"));  // the next start recovers
+    EXPECT_EQ(program.logLinesWith("Could not save " + records), 1u);
 }

@@ -166,7 +166,7 @@ TEST_F(ExtensionManagerTest, ChoosesTypesUnderEachFilterAndKeepsThemAfterARestar
         EXPECT_TRUE(left.count(L"tmp") && left.at(L"tmp").selected);
     }
 
-    // Auto Add collects the types of the tree, leaving dot folders out.
+    // Auto Add collects the types of the whole tree, dot folders included.
     write(L"Sub/Report.PDF", "x");
     write(L"Sub/Deeper/page.md", "x");
     write(L".cache/blob.zzz", "x");
@@ -174,9 +174,9 @@ TEST_F(ExtensionManagerTest, ChoosesTypesUnderEachFilterAndKeepsThemAfterARestar
     press("bkaae");
     {
         const auto collected = extensionsOf(folders.watch);
-        EXPECT_EQ(collected.size(), 5u);  // "*", tmp, and pdf, md, txt of the files written here
+        EXPECT_EQ(collected.size(), 6u);  // "*", tmp, and pdf, md, zzz, txt of the files written here
         EXPECT_TRUE(collected.count(L"pdf") && collected.at(L"pdf").included && !collected.at(L"pdf").selected);
-        EXPECT_EQ(collected.count(L"zzz"), 0u);
+        EXPECT_EQ(collected.count(L"zzz"), 1u);
     }
 
     // Dismiss closes; opening again starts at "Any".
@@ -185,7 +185,7 @@ TEST_F(ExtensionManagerTest, ChoosesTypesUnderEachFilterAndKeepsThemAfterARestar
     EXPECT_FALSE(isAnyOperationInProgress());
     openExtensionManagerWindow(folders.watch);
     EXPECT_NE(shown().find("Any"), std::string::npos);
-    EXPECT_EQ(rows().size(), 6u);
+    EXPECT_EQ(rows().size(), 7u);
 }
 
 TEST_F(ExtensionManagerTest, ClosesForAFolderNotListed) {
