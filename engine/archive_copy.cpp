@@ -14,6 +14,7 @@
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/archive_root.h"
+#include "foundation/archive_stamps.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -171,23 +172,17 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
     const size_t slash = base.rfind(kPathSeparator);
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
     const std::wstring name = base.substr(slash + 1);
-    std::vector<std::wstring> prefixes{name + std::wstring(kArchiveNameSeparator)};
-    if (const std::wstring shortened = shortenedArchiveBase(name, extension); !shortened.empty())
-        prefixes.push_back(shortened + std::wstring(kArchiveNameSeparator));
-    const std::wstring suffix = L"." + extension;
+    const std::wstring shortened = shortenedArchiveBase(name, extension);
     std::vector<FolderEntry> entries;
     if (!listFolderEntries(folder.empty() ? kPathSeparatorText : folder, entries)) return 0;
     uint64_t next = 0;
     for (const FolderEntry& entry : entries) {
-        const std::wstring& name = entry.name;
-        for (const std::wstring& prefix : prefixes) {
-            if (entry.isFolder || name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
-                !name.ends_with(suffix))
-                continue;
-            uint64_t number = 0;
-            const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-            if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
-        }
+        if (entry.isFolder) continue;
+        const ArchiveNameParts parts = splitArchiveName(entry.name);
+        if ((parts.base != name && (shortened.empty() || parts.base != shortened)) || parts.extension != extension)
+            continue;
+        uint64_t number = 0;
+        if (archiveVersionNumber(parts.stamp, number) && number + 1 > next) next = number + 1;
     }
     return next;
 }
