@@ -49,6 +49,30 @@ std::map<std::wstring, std::map<std::wstring, std::wstring>> g_awaitingArchive;
 std::mutex g_freeSpaceMutex;
 FreeSpaceFunction g_freeSpace;
 
+// Archive names taken by copies not yet named, with the item each belongs
+// to: a copy takes its name only at the end of its group, so until then the
+// folder does not show it, and a second copy must not choose it too.
+std::mutex g_stagedNamesMutex;
+std::map<std::wstring, const CopyQueueItem*> g_stagedNames;
+
+// Takes `name` for `item`; false when another item's copy is to take it or,
+// with `mustBeFree`, a file has it. Tested and taken under one lock, so two
+// copy threads never both find a name free.
+bool claimArchiveName(const std::wstring& name, const CopyQueueItem& item, bool mustBeFree) {
+    std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
+    const auto it = g_stagedNames.find(name);
+    if (it != g_stagedNames.end() && it->second != &item) return false;
+    if (mustBeFree && isExistingFile(name)) return false;
+    g_stagedNames[name] = &item;
+    return true;
+}
+
+void releaseArchiveName(const std::wstring& name, const CopyQueueItem& item) {
+    std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
+    const auto it = g_stagedNames.find(name);
+    if (it != g_stagedNames.end() && it->second == &item) g_stagedNames.erase(it);
+}
+
 std::wstring withoutTrailingSeparator(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
     return path;
@@ -187,10 +211,11 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
     return next;
 }
 
-// The name of a taken archive name under the collision option. The
-// extension is looked for in the file name only, so a dotted folder never
-// splits the path.
-std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
+// The name of a taken archive name under the item's collision option,
+// claimed for the item. The extension is looked for in the file name only,
+// so a dotted folder never splits the path.
+std::wstring resolveTakenName(const std::wstring& target, const CopyQueueItem& item) {
+    const int32_t option = item.collisionOption;
     const size_t slash = target.rfind(kPathSeparator);
     const size_t dot = target.rfind(L'.');
     const bool hasDot = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
@@ -202,13 +227,15 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
         std::wstring candidate;
         for (uint64_t n = nextVersionNumber(base, extension);; ++n) {
             candidate = folder + archiveVersionName(name, versionNumberText(n), extension);
-            if (!isExistingFile(candidate)) return candidate;
+            if (claimArchiveName(candidate, item, true)) return candidate;
         }
     }
-    if (option == kCollisionAppendTimeStamp)
-        return folder + archiveVersionName(name, formatArchiveTimestamp(), extension);
     // Overwrite and Single Backup replace the plain name itself.
-    return target;
+    const std::wstring chosen = option == kCollisionAppendTimeStamp
+                                    ? folder + archiveVersionName(name, formatArchiveTimestamp(), extension)
+                                    : target;
+    claimArchiveName(chosen, item, false);
+    return chosen;
 }
 
 // The share-of-copy bookkeeping shared by the global and the folder sets.
@@ -402,16 +429,14 @@ void finishStagedItems(StagedItems& staged) {
         const bool equal = copies[i].result == CopyResult::Copied && getFileSize(staged.items[i]->sourcePath, sourceSize) &&
                            sourceSize == copies[i].bytes;
         settleItem(*staged.items[i], copies[i].target, equal ? CopyOutcome::Copied : CopyOutcome::NotCopied);
+        releaseArchiveName(copies[i].target, *staged.items[i]);
     }
     staged.items.clear();
 }
 
-void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel, StagedItems& staged) {
-    std::wstring source;
-    std::wstring target;
-    // A file whose archive cannot be named counts as a failed attempt, so the
-    // batch ends after the last attempt instead of passing over it forever.
-    if (!buildArchiveTarget(item, source, target)) return failItem(item);
+// Copies a named item into the thread's group, or settles it.
+void copyNamedItem(CopyQueueItem& item, const std::wstring& target, bool batchFlag, const std::atomic<int>* cancel,
+                   StagedItems& staged) {
     item.state = kCopyStateStarted;
     if (!isRegularFile(item.sourcePath)) return failItem(item);
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
@@ -424,6 +449,18 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
     const CopyOutcome outcome = copyIntoArchive(item, target, batchFlag, cancel, staged.group);
     if (outcome != CopyOutcome::Staged) return settleItem(item, target, outcome);
     staged.items.push_back(&item);
+}
+
+void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel, StagedItems& staged) {
+    std::wstring source;
+    std::wstring target;
+    // A file whose archive cannot be named counts as a failed attempt, so the
+    // batch ends after the last attempt instead of passing over it forever.
+    if (!buildArchiveTarget(item, source, target)) return failItem(item);
+    copyNamedItem(item, target, batchFlag, cancel, staged);
+    // The name stays taken until its copy has it, or is free again at once
+    // when nothing was staged.
+    if (staged.items.empty() || staged.items.back() != &item) return releaseArchiveName(target, item);
     if (isCopyGroupFull(staged.group)) finishStagedItems(staged);
 }
 
@@ -478,12 +515,13 @@ bool buildArchiveTarget(CopyQueueItem& item, std::wstring& source, std::wstring&
     if (slash == std::wstring::npos) return false;
     target = below.substr(0, slash) + kPathSeparatorText + lastPathComponent(source);
     if (item.state != kCopyStateToCopy) return true;
-    if (!item.finalTargetPath.empty()) {
+    if (!item.finalTargetPath.empty() && claimArchiveName(item.finalTargetPath, item, false)) {
         // A retry keeps the name of its first attempt: nothing was written
         // under it, and an older version under the plain name stays intact.
+        // Unless another copy is to take that name meanwhile.
         target = item.finalTargetPath;
-    } else if (isExistingFile(target)) {
-        target = resolveTakenName(target, item.collisionOption);
+    } else if (!claimArchiveName(target, item, true)) {
+        target = resolveTakenName(target, item);
     }
     target = pathKey(target);
     item.finalTargetPath = target;
