@@ -55,22 +55,25 @@ FreeSpaceFunction g_freeSpace;
 std::mutex g_stagedNamesMutex;
 std::map<std::wstring, const CopyQueueItem*> g_stagedNames;
 
-// Takes `name` for `item`; false when another item's copy is to take it or,
-// with `mustBeFree`, a file has it. Tested and taken under one lock, so two
-// copy threads never both find a name free.
-bool claimArchiveName(const std::wstring& name, const CopyQueueItem& item, bool mustBeFree) {
-    std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
-    const auto it = g_stagedNames.find(name);
-    if (it != g_stagedNames.end() && it->second != &item) return false;
-    if (mustBeFree && isExistingFile(name)) return false;
-    g_stagedNames[name] = &item;
-    return true;
-}
-
 void releaseArchiveName(const std::wstring& name, const CopyQueueItem& item) {
     std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
     const auto it = g_stagedNames.find(name);
     if (it != g_stagedNames.end() && it->second == &item) g_stagedNames.erase(it);
+}
+
+// Takes `name` for `item`; false when another item's copy is to take it or,
+// with `mustBeFree`, a file has it. The name is taken before the folder is
+// looked at, and a copy frees its name only once renamed, so two copy
+// threads never both find a name free.
+bool claimArchiveName(const std::wstring& name, const CopyQueueItem& item, bool mustBeFree) {
+    {
+        std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
+        const auto [it, inserted] = g_stagedNames.try_emplace(name, &item);
+        if (!inserted && it->second != &item) return false;
+    }
+    if (!mustBeFree || !isExistingFile(name)) return true;
+    releaseArchiveName(name, item);
+    return false;
 }
 
 std::wstring withoutTrailingSeparator(std::wstring path) {
