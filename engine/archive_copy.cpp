@@ -14,6 +14,7 @@
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/archive_root.h"
+#include "foundation/archive_stamps.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
@@ -53,6 +54,33 @@ std::set<std::wstring> g_fullDiskLogged;
 
 std::mutex g_freeSpaceMutex;
 FreeSpaceFunction g_freeSpace;
+
+// Archive names taken by copies not yet named, with the item each belongs
+// to: a copy takes its name only at the end of its group, so until then the
+// folder does not show it, and a second copy must not choose it too.
+std::mutex g_stagedNamesMutex;
+std::map<std::wstring, const CopyQueueItem*> g_stagedNames;
+
+void releaseArchiveName(const std::wstring& name, const CopyQueueItem& item) {
+    std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
+    const auto it = g_stagedNames.find(name);
+    if (it != g_stagedNames.end() && it->second == &item) g_stagedNames.erase(it);
+}
+
+// Takes `name` for `item`; false when another item's copy is to take it or,
+// with `mustBeFree`, a file has it. The name is taken before the folder is
+// looked at, and a copy frees its name only once renamed, so two copy
+// threads never both find a name free.
+bool claimArchiveName(const std::wstring& name, const CopyQueueItem& item, bool mustBeFree) {
+    {
+        std::lock_guard<std::mutex> lock(g_stagedNamesMutex);
+        const auto [it, inserted] = g_stagedNames.try_emplace(name, &item);
+        if (!inserted && it->second != &item) return false;
+    }
+    if (!mustBeFree || !isExistingFile(name)) return true;
+    releaseArchiveName(name, item);
+    return false;
+}
 
 std::wstring withoutTrailingSeparator(std::wstring path) {
     while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
@@ -194,30 +222,25 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
     const size_t slash = base.rfind(kPathSeparator);
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
     const std::wstring name = base.substr(slash + 1);
-    std::vector<std::wstring> prefixes{name + std::wstring(kArchiveNameSeparator)};
-    if (const std::wstring shortened = shortenedArchiveBase(name, extension); !shortened.empty())
-        prefixes.push_back(shortened + std::wstring(kArchiveNameSeparator));
-    const std::wstring suffix = L"." + extension;
+    const std::wstring shortened = shortenedArchiveBase(name, extension);
     uint64_t next = 0;
     const std::wstring listed = folder.empty() ? kPathSeparatorText : folder;
     walkFolderFiles(listed, false, enterEveryFolder, [&](const std::wstring& path) {
-        const std::wstring name = lastPathComponent(path);
-        for (const std::wstring& prefix : prefixes) {
-            if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
-                continue;
-            uint64_t number = 0;
-            const std::wstring stamp = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-            if (archiveVersionNumber(stamp, number) && number + 1 > next) next = number + 1;
-        }
+        const ArchiveNameParts parts = splitArchiveName(lastPathComponent(path));
+        if ((parts.base != name && (shortened.empty() || parts.base != shortened)) || parts.extension != extension)
+            return WalkStep::Go;
+        uint64_t number = 0;
+        if (archiveVersionNumber(parts.stamp, number) && number + 1 > next) next = number + 1;
         return WalkStep::Go;
     });
     return next;
 }
 
-// The name of a taken archive name under the collision option. The
-// extension is looked for in the file name only, so a dotted folder never
-// splits the path.
-std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
+// The name of a taken archive name under the item's collision option,
+// claimed for the item. The extension is looked for in the file name only,
+// so a dotted folder never splits the path.
+std::wstring resolveTakenName(const std::wstring& target, const CopyQueueItem& item) {
+    const int32_t option = item.collisionOption;
     const size_t slash = target.rfind(kPathSeparator);
     const size_t dot = target.rfind(L'.');
     const bool hasDot = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
@@ -229,13 +252,15 @@ std::wstring resolveTakenName(const std::wstring& target, int32_t option) {
         std::wstring candidate;
         for (uint64_t n = nextVersionNumber(base, extension);; ++n) {
             candidate = folder + archiveVersionName(name, versionNumberText(n), extension);
-            if (!isExistingFile(candidate)) return candidate;
+            if (claimArchiveName(candidate, item, true)) return candidate;
         }
     }
-    if (option == kCollisionAppendTimeStamp)
-        return folder + archiveVersionName(name, formatArchiveTimestamp(), extension);
     // Overwrite and Single Backup replace the plain name itself.
-    return target;
+    const std::wstring chosen = option == kCollisionAppendTimeStamp
+                                    ? folder + archiveVersionName(name, formatArchiveTimestamp(), extension)
+                                    : target;
+    claimArchiveName(chosen, item, false);
+    return chosen;
 }
 
 // The share-of-copy bookkeeping shared by the global and the folder sets.
@@ -471,16 +496,14 @@ void finishStagedItems(StagedItems& staged) {
         const bool equal = copies[i].result == CopyResult::Copied && getFileSize(staged.items[i]->sourcePath, sourceSize) &&
                            sourceSize == copies[i].bytes;
         settleItem(*staged.items[i], copies[i].target, equal ? CopyOutcome::Copied : CopyOutcome::NotCopied);
+        releaseArchiveName(copies[i].target, *staged.items[i]);
     }
     staged.items.clear();
 }
 
-void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel, StagedItems& staged) {
-    std::wstring source;
-    std::wstring target;
-    // A file whose archive cannot be named counts as a failed attempt, so the
-    // batch ends after the last attempt instead of passing over it forever.
-    if (!buildArchiveTarget(item, source, target)) return failItem(item);
+// Copies a named item into the thread's group, or settles it.
+void copyNamedItem(CopyQueueItem& item, const std::wstring& target, bool batchFlag, const std::atomic<int>* cancel,
+                   StagedItems& staged) {
     item.state = kCopyStateStarted;
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
     if (sourceKind(folderKey, item.sourcePath) != EntryKind::File) return failItem(item);
@@ -496,6 +519,18 @@ void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* ca
         return awaitRoom(item, folderKey, root);
     if (outcome != CopyOutcome::Staged) return settleItem(item, target, outcome);
     staged.items.push_back(&item);
+}
+
+void copyOneItem(CopyQueueItem& item, bool batchFlag, const std::atomic<int>* cancel, StagedItems& staged) {
+    std::wstring source;
+    std::wstring target;
+    // A file whose archive cannot be named counts as a failed attempt, so the
+    // batch ends after the last attempt instead of passing over it forever.
+    if (!buildArchiveTarget(item, source, target)) return failItem(item);
+    copyNamedItem(item, target, batchFlag, cancel, staged);
+    // The name stays taken until its copy has it, or is free again at once
+    // when nothing was staged.
+    if (staged.items.empty() || staged.items.back() != &item) return releaseArchiveName(target, item);
     if (isCopyGroupFull(staged.group)) finishStagedItems(staged);
 }
 
@@ -550,12 +585,13 @@ bool buildArchiveTarget(CopyQueueItem& item, std::wstring& source, std::wstring&
     if (slash == std::wstring::npos) return false;
     target = below.substr(0, slash) + kPathSeparatorText + lastPathComponent(source);
     if (item.state != kCopyStateToCopy) return true;
-    if (!item.finalTargetPath.empty()) {
+    if (!item.finalTargetPath.empty() && claimArchiveName(item.finalTargetPath, item, false)) {
         // A retry keeps the name of its first attempt: nothing was written
         // under it, and an older version under the plain name stays intact.
+        // Unless another copy is to take that name meanwhile.
         target = item.finalTargetPath;
-    } else if (isExistingFile(target)) {
-        target = resolveTakenName(target, item.collisionOption);
+    } else if (!claimArchiveName(target, item, true)) {
+        target = resolveTakenName(target, item);
     }
     target = pathKey(target);
     item.finalTargetPath = target;

@@ -73,7 +73,7 @@ std::wstring archiveGroupName(const std::wstring& plainName) {
     std::wstring base, extension;
     splitPlainName(plainName, base, extension);
     const std::wstring shortened = shortenedArchiveBase(base, extension);
-    return shortened.empty() ? plainName : shortened + L"." + extension;
+    return shortened.empty() ? plainName : shortened + plainName.substr(base.size());
 }
 
 std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {

@@ -13,6 +13,7 @@
 #include "engine/backup_set_folders.h"
 #include "engine/thread_registry.h"
 #include "foundation/archive_root.h"
+#include "foundation/archive_stamps.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
@@ -242,17 +243,12 @@ void storeScanResults(const std::vector<ScanJob>& jobs, const std::vector<std::w
 
 bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts) {
     const size_t slash = path.rfind(kPathSeparator);
-    const size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
     parts.folder = slash == std::wstring::npos ? L"" : path.substr(0, slash);
-    parts.fileName = path.substr(nameStart);
-    std::wstring rest = parts.fileName;
-    const size_t dot = rest.rfind(L'.');
-    parts.extension = dot == std::wstring::npos ? L"" : rest.substr(dot + 1);
-    if (dot != std::wstring::npos) rest.resize(dot);
-    const size_t separator = rest.find(kArchiveNameSeparator);
-    parts.stamp = separator == std::wstring::npos ? L"" : rest.substr(separator + kArchiveNameSeparator.size());
-    if (separator != std::wstring::npos) rest.resize(separator);
-    parts.plainName = rest + L"." + parts.extension;
+    parts.fileName = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+    ArchiveNameParts name = splitArchiveName(parts.fileName);
+    parts.stamp = std::move(name.stamp);
+    parts.extension = std::move(name.extension);
+    parts.plainName = std::move(name.plainName);
     return true;
 }
 
@@ -274,7 +270,7 @@ bool isNewerArchiveCopy(const std::wstring& a, const std::wstring& b) {
 
 bool archiveVersionNumber(const std::wstring& stamp, uint64_t& number) {
     std::wstring digits;
-    if (!versionDigits(stamp, digits) || digits.size() > 18) return false;
+    if (!isVersionNumberStamp(stamp) || !versionDigits(stamp, digits) || digits.size() > 18) return false;
     number = digits.empty() ? 0 : std::stoull(digits);
     return true;
 }

@@ -14,13 +14,13 @@
 struct ArchivePathParts {
     std::wstring folder;     // up to the last "/" ("" when there is none)
     std::wstring fileName;   // the whole last component
-    std::wstring stamp;      // after " ~ " up to the extension ("" without " ~ ")
+    std::wstring stamp;      // a version's number or time stamp, "" for a file's own name
     std::wstring extension;  // after the last "." of the last component
-    std::wstring plainName;  // base + "." + extension
+    std::wstring plainName;  // the file's own name, without the stamp
 };
 
-// "." and " ~ " are looked for in the last component only, so dotted folder
-// names never cut a path. Always true.
+// The last component is read by splitArchiveName (foundation/archive_stamps.h),
+// so dotted folder names never cut a path. Always true.
 bool splitArchivePath(const std::wstring& path, ArchivePathParts& parts);
 
 // True when the copy `a` is newer than `b`, two copies of one archive name:

@@ -61,23 +61,17 @@ std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
     return folder + kPathSeparatorText + name;
 }
 
-// The name of an archived copy without its " ~ " stamp. A name without any
-// "." keeps none (the split's plain name always has one).
+// The name of an archived copy without its " ~ " stamp.
 std::wstring plainArchiveName(const std::wstring& path) {
     ArchivePathParts parts;
     splitArchivePath(path, parts);
-    if (parts.fileName.find(L'.') == std::wstring::npos) parts.plainName.pop_back();
     return parts.plainName;
 }
 
 // The source file name of an archived copy: its plain name, the long one
 // where a long name's version took a shortened base.
 std::wstring sourceNameOfCopy(const std::wstring& copy, const std::vector<std::wstring>& folders) {
-    ArchivePathParts parts;
-    splitArchivePath(copy, parts);
-    const std::wstring plain = longPlainName(parts.plainName, folders);
-    if (plain != parts.plainName) return plain;
-    return plainArchiveName(copy);
+    return longPlainName(plainArchiveName(copy), folders);
 }
 
 std::wstring folderOf(const std::wstring& path) {

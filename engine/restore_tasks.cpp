@@ -416,8 +416,7 @@ bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
         ArchivePathParts parts;
         splitArchivePath(copy, parts);
         const std::wstring relative = copyFolder.substr(archive.size());
-        std::wstring plain = longPlainName(parts.plainName, {folder.key + relative, copyFolder});
-        if (parts.fileName.find(L'.') == std::wstring::npos) plain.pop_back();  // a name without "."
+        const std::wstring plain = longPlainName(parts.plainName, {folder.key + relative, copyFolder});
         BackupSetEntry entry;
         entry.sourcePath = L"." + relative + kPathSeparatorText + plain;
         entry.archivePath = copy;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/app_log.h"
+#include "foundation/archive_stamps.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
@@ -162,27 +163,12 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
                           4, false);
 }
 
-// An archived copy's number or archive time: the text after " ~ " up to the
-// extension. The plain copy (no stamp) is the first a file gets. Numbers and
-// time stamps both grow with their text.
-std::wstring archiveStamp(const std::wstring& archivedPath) {
-    std::wstring name = lastPathComponent(archivedPath);
-    if (const size_t dot = name.rfind(L'.'); dot != std::wstring::npos) name.resize(dot);
-    const size_t cut = name.rfind(kArchiveNameSeparator);
-    if (cut == std::wstring::npos) return L"";
-    const std::wstring stamp = name.substr(cut + kArchiveNameSeparator.size());
-    bool digit = false;
-    for (wchar_t c : stamp) {
-        if (c >= L'0' && c <= L'9') digit = true;
-        else if (c != L'_' && c != L' ' && c != L'.') return L"";  // part of the file's own name
-    }
-    return digit ? stamp : L"";
-}
-
 // Archive order: oldest first.
 bool archivedBefore(const std::wstring& a, const std::wstring& b) {
-    const std::wstring stampA = archiveStamp(a), stampB = archiveStamp(b);
-    return stampA != stampB ? stampA < stampB : a < b;
+    const std::wstring stampA = splitArchiveName(lastPathComponent(a)).stamp;
+    const std::wstring stampB = splitArchiveName(lastPathComponent(b)).stamp;
+    if (stampA != stampB) return isArchiveStampBefore(stampA, stampB);
+    return a < b;
 }
 
 std::wstring metadataFolderPath() { return dataFolderPath() + L"/FileMetaData"; }

@@ -501,3 +501,24 @@ TEST_F(ArchiveTest, AFileThatChangesThroughEveryTryIsNamedOnceAndItsNextChangeSt
     EXPECT_EQ(read(archived(L"busy.db")), "write " + std::to_string(kMaxCopyAttempts - 1));
     EXPECT_EQ(versionsOf(source).size(), 1u);
 }
+
+TEST_F(ArchiveTest, AFileNamedLikeANewVersionKeepsItsOwnCopy) {
+    const std::wstring x = write(L"x.txt", "x 1");
+    for (const char* content : {"x 2", "x 3"}) {
+        queue(x);
+        runCopier();
+        write(L"x.txt", content);
+    }
+    // x.txt's next version is "x ~ 0001.txt". In path order the lookalike is
+    // first and x.txt fifth, so one copy thread names both in one group.
+    const std::wstring lookalike = write(L"x ~ 0001.txt", "the user's own");
+    for (const std::wstring& path : {lookalike, write(L"x-1.txt", ""), write(L"x-2.txt", ""), write(L"x-3.txt", ""), x})
+        queue(path);
+    runCopier();
+    ASSERT_EQ(versionsOf(lookalike).size(), 1u);
+    EXPECT_EQ(read(versionsOf(lookalike)[0]), "the user's own");
+    std::vector<std::string> contents;
+    for (const std::wstring& path : versionsOf(x)) contents.push_back(read(path));
+    EXPECT_EQ(std::count(contents.begin(), contents.end(), "x 3"), 1) << contents.size();
+    expectArchiveAgrees();
+}

@@ -47,28 +47,31 @@ TEST_F(BackupScanTest, ListingEntersDotFoldersAndAnArchiveListingLeavesItsSetsOu
 }
 
 TEST_F(BackupScanTest, SplitArchivePath) {
-    ArchivePathParts p = split(L"/a/report ~ 2024.01.02.docx");
+    ArchivePathParts p = split(L"/a/report ~ 10000.docx");
     EXPECT_EQ(p.folder, L"/a");
-    EXPECT_EQ(p.fileName, L"report ~ 2024.01.02.docx");
-    EXPECT_EQ(p.stamp, L"2024.01.02");
+    EXPECT_EQ(p.fileName, L"report ~ 10000.docx");
+    EXPECT_EQ(p.stamp, L"10000");
     EXPECT_EQ(p.extension, L"docx");
     EXPECT_EQ(p.plainName, L"report.docx");
 
-    p = split(L"/a/report.docx");
-    EXPECT_EQ(p.stamp, L"");
-    EXPECT_EQ(p.plainName, L"report.docx");
+    // No stamp of ours: the whole name is the file's own.
+    for (const wchar_t* name : {L"report ~ 2024.01.02.docx", L"report ~ 00001.docx", L"report ~ 0001"}) {
+        p = split(std::wstring(L"/a/") + name);
+        EXPECT_EQ(p.stamp, L"");
+        EXPECT_EQ(p.plainName, name);
+    }
 
     p = split(L"/a/notes ~ 2026_01_09_ 7_05_03.042.");  // time-stamped copy of a name without "."
     EXPECT_EQ(p.stamp, L"2026_01_09_ 7_05_03.042");
     EXPECT_EQ(p.extension, L"");
-    EXPECT_EQ(p.plainName, L"notes.");
+    EXPECT_EQ(p.plainName, L"notes");
 
     // A dotted folder or a " ~ " in a folder never cuts the name.
     p = split(L"/home/u/my.files/x ~ y/notes");
     EXPECT_EQ(p.folder, L"/home/u/my.files/x ~ y");
     EXPECT_EQ(p.extension, L"");
     EXPECT_EQ(p.stamp, L"");
-    EXPECT_EQ(p.plainName, L"notes.");
+    EXPECT_EQ(p.plainName, L"notes");
 
     p = split(L"plain.txt");
     EXPECT_EQ(p.folder, L"");

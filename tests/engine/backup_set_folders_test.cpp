@@ -133,9 +133,9 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
     const std::string archive = wideToUtf8(folder.archive);
     fs::create_directories(archive + "/sub");
     ASSERT_TRUE(writeTestFile(archive + "/a.txt", "a"));
-    ASSERT_TRUE(writeTestFile(archive + "/sub/b ~ 2024_01_02.txt", "b"));
+    ASSERT_TRUE(writeTestFile(archive + "/sub/b ~ 2024_01_02_ 7_05_03.042.txt", "b"));
     ASSERT_TRUE(writeTestFile(archive + "/c.txt", "c"));  // saved by a backup
-    ASSERT_TRUE(writeTestFile(archive + "/sub/Makefile ~ 2024_01_02", "m"));
+    ASSERT_TRUE(writeTestFile(archive + "/sub/Makefile ~ 0001.", "m"));
     fs::create_directories(archive + "/.config");
     ASSERT_TRUE(writeTestFile(archive + "/.config/app.conf", "d"));  // a dot folder is the folder's too
     BackupSetRecord set;
@@ -161,7 +161,7 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
         EXPECT_EQ(versionRecordMap.count(folder.source + L"/sub/Makefile"), 1u);
         EXPECT_EQ(versionRecordMap.count(folder.source + L"/a.txt"), 1u);
         ASSERT_EQ(versionRecordMap.count(folder.source + L"/sub/b.txt"), 1u);
-        EXPECT_EQ(versionRecordMap[folder.source + L"/sub/b.txt"].count(folder.archive + L"/sub/b ~ 2024_01_02.txt"),
+        EXPECT_EQ(versionRecordMap[folder.source + L"/sub/b.txt"].count(folder.archive + L"/sub/b ~ 2024_01_02_ 7_05_03.042.txt"),
                   1u);
         EXPECT_EQ(versionRecordMap.count(folder.source + L"/c.txt"), 0u);
     }

@@ -435,7 +435,7 @@ TEST_F(RestoreTest, AllRecentFilesRestoresTheNewestCopyOfEachFileThroughItsListE
     expectArchiveAgrees();
 }
 
-TEST_F(RestoreTest, LongNamesKeepEveryVersionAndComeBackUnderTheirOwnName) {
+TEST_F(RestoreTest, LongNamesAndNamesHoldingTheSeparatorKeepEveryVersionAndComeBackUnderTheirOwnName) {
     const std::vector<std::wstring> names = {
         std::wstring(246, L'x') + L".txt",                   // 250 bytes
         std::wstring(245, L'x') + L"q.txt",                  // the same but its last character
@@ -443,20 +443,23 @@ TEST_F(RestoreTest, LongNamesKeepEveryVersionAndComeBackUnderTheirOwnName) {
         std::wstring(82, L'\u65e5') + L".txt",               // 250 bytes, 3 a character
         L"ab" + std::wstring(83, L'\u65e5') + L".txt",       // 255 bytes, cut inside a character
         std::wstring(241, L'z') + L".txt",                   // numbers fit, a time stamp does not
+        // " ~ " without a stamp, or a stamp without its ".", is part of the name.
+        L"notes.txt", L"notes ~ draft.txt", L"notes ~ 12.txt", L"r ~ 0001", L"b",
     };
     for (int round = 1; round <= 3; ++round) {
         if (round == 3) setOption(folders.watch, kCollisionAppendTimeStamp);
-        for (const std::wstring& name : names) queue(write(name, "version " + std::to_string(round)));
+        for (const std::wstring& name : names) queue(write(name, std::to_string(round) + wideToUtf8(name)));
         runCopier();
     }
     BackupSetRecord empty;
     ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    for (const std::wstring& name : names) write(name, "damaged");
     fs::remove(wideToUtf8(source(names[4])));  // read back from the archive's own names
     {
         std::lock_guard<std::mutex> lock(versionRecordMutex);
         versionRecordMap.clear();
     }
-    EXPECT_EQ(indexArchivedVersions(folders.watch), 18u);
+    EXPECT_EQ(indexArchivedVersions(folders.watch), 3 * names.size());
     for (const std::wstring& name : names) {
         const std::vector<std::wstring> versions = versionsOf(source(name));
         ASSERT_EQ(versions.size(), 3u) << wideToUtf8(name);
@@ -467,12 +470,12 @@ TEST_F(RestoreTest, LongNamesKeepEveryVersionAndComeBackUnderTheirOwnName) {
     SetListEntry all;
     buildSmartList(std::wstring(kAllRecentFilesName), true);
     ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
-    EXPECT_EQ(all.fileCount, 6u);  // one per file, whatever its versions are named
+    EXPECT_EQ(all.fileCount, names.size());  // one per file, whatever its versions are named
     std::thread task(restoreBackupSetTask, all.setFilePath, folders.watch);
     answer("Confirm Source File Overwrite:", true);
-    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 6\n"), std::string::npos);
+    EXPECT_NE(answer("Restore Successful!:", true).find("Files: 11\n"), std::string::npos);
     task.join();
-    for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "version 3") << wideToUtf8(name);
+    for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "3" + wideToUtf8(name)) << wideToUtf8(name);
 }
 
 TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {

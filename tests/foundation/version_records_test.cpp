@@ -309,4 +309,13 @@ TEST(VersionRecords, LastVersionIsTheNewestCopyNotThePlainName) {
         stamped[name] = FileVersionRecord{name, L"", true, false};
     selectGroupVersions(stamped, GroupSelection::Last);
     EXPECT_TRUE(stamped[L"/a/n ~ 2026_01_09_17_05_03.042."].selected);
+
+    // Numbers go by their value; a " ~ " that holds no stamp is part of the name.
+    FileVersionMap numbered;
+    for (const wchar_t* name : {L"/a/m ~ 12.txt", L"/a/m ~ 12 ~ 9999.txt", L"/a/m ~ 12 ~ 10000.txt"})
+        numbered[name] = FileVersionRecord{name, L"", true, false};
+    selectGroupVersions(numbered, GroupSelection::Last);
+    EXPECT_TRUE(numbered[L"/a/m ~ 12 ~ 10000.txt"].selected);
+    selectGroupVersions(numbered, GroupSelection::First);
+    EXPECT_TRUE(numbered[L"/a/m ~ 12.txt"].selected);
 }
