@@ -78,6 +78,9 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
             home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
             watcher = std::make_unique<FakeTrayWatcher>(bus.address);
         }
+        // Short polls: the foreground monitor has its own connection open
+        // long before the display goes.
+        home.env["VARNHOLT_TEST_TIMINGS"] = "pollMs=20";
         const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
         const pid_t pid = startOnDisplay(home, x, errorFile);
         const ProcessGuard guard{pid};
@@ -90,6 +93,9 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
         const ProcessRun run = ProgramHome::wait(pid, errorFile);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         expectSavedFiles(home);
+        // As clean an end as SIGTERM: every engine thread stopped in time.
+        EXPECT_FALSE(std::filesystem::exists(home.configFolder() + "/Running.mark"));
+        for (const std::string& line : home.traceLines()) EXPECT_EQ(line.find("Critical!"), std::string::npos) << line;
     }
 }
 
