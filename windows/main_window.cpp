@@ -11,6 +11,7 @@
 #include "shell/graphics.h"
 #include "shell/main_loop.h"
 #include "shell/shell_state.h"
+#include "shell/window.h"
 #include "windows/folders_tab.h"
 #include "windows/help_tab.h"
 #include "windows/notifications_tab.h"
@@ -141,7 +142,7 @@ void drawMainWindow() {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->WorkPos, ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(viewport->WorkSize, ImGuiCond_FirstUseEver);
-    ImGui::SetNextWindowSizeConstraints(ImVec2(720, 420), ImVec2(FLT_MAX, FLT_MAX));
+    ImGui::SetNextWindowSizeConstraints(ImVec2(kMainMenuMinimumWidth, kMainMenuMinimumHeight), ImVec2(FLT_MAX, FLT_MAX));
     if (ImGui::Begin("Main Menu", nullptr, ImGuiWindowFlags_NoCollapse)) {
         ImGui::SetScrollY(0.0f);
         const ImVec2 size = ImGui::GetWindowSize();

@@ -127,6 +127,12 @@ TEST(DesktopProcess, WithoutTrayHostTheWindowNeverHidesAndClosingEnds) {
     ASSERT_TRUE(finder.connected());
     EXPECT_TRUE(waitUntil([&] { return finder.viewable(); })) << "no tray host: the window must show";
 
+    // The window manager is told the size below which "Main Menu" is cut off.
+    int width = 0, height = 0;
+    EXPECT_TRUE(finder.minimumSize(width, height));
+    EXPECT_EQ(width, 720);
+    EXPECT_EQ(height, 420);
+
     // A second start asks the running one for its window and ends.
     EXPECT_EQ(home.run({}).exitCode, 0);
     EXPECT_EQ(kill(pid, 0), 0);
