@@ -315,6 +315,7 @@ std::vector<UIButtonRowItem> buttonRow(const FolderRow* selected) {
 void startBackup(const FolderRow& row) {
     setUIButtonState("bkbuf", kButtonDisabled);
     if (row.backupState != kBackupStateIdle || !claimBackupRunning()) return;
+    mainWindow.backupSeenRunning = true;  // however soon it ends
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         auto it = watchFolderMap.find(row.key);
@@ -408,11 +409,16 @@ void drawProblems(uint32_t problems) {
     ImGui::Unindent(50);
 }
 
-void drawDetails(const FolderRow& row) {
+// Before the buttons are drawn, so a backup that ended frees Restore in the
+// same frame.
+void followSelectionBackup(const FolderRow& row) {
     if (row.backupState >= 6 && row.backupState <= 8)
         mainWindow.selectionBackupActive = true;
     else if (row.backupState == kBackupStateIdle && row.backupItems == 0)
         mainWindow.selectionBackupActive = false;
+}
+
+void drawDetails(const FolderRow& row) {
     if (!ImGui::TreeNodeEx("Folder Details##1", ImGuiTreeNodeFlags_DefaultOpen)) return;
     detailLine("Display Name:", row.name);
     detailLine("Monitor Folder:", wideToUtf8(row.key));
@@ -431,11 +437,14 @@ void drawDetails(const FolderRow& row) {
     ImGui::TreePop();
 }
 
-// Once a second: the archive may come and go, and a backup may have saved
-// the first set of the selected folder.
+// Once a second, and at once when a backup ended: the archive may come and
+// go, and a backup may have saved the first set of the selected folder.
 void recheckSelection(int64_t nowMs, const FolderRow* selected) {
     const int64_t second = nowMs / 1000;
-    if (second == mainWindow.archiveCheckSecond) return;
+    const bool backupRunning = isBackupRunning();
+    const bool backupEnded = mainWindow.backupSeenRunning && !backupRunning;
+    mainWindow.backupSeenRunning = backupRunning;
+    if (second == mainWindow.archiveCheckSecond && !backupEnded) return;
     mainWindow.archiveCheckSecond = second;
     if (!selected) return;
     mainWindow.selectedArchivePath = selected->archivePath;
@@ -460,6 +469,7 @@ bool drawFoldersTab() {
     drawFolderList(rows, nowMs);
     const FolderRow* selected = findRow(rows, mainWindow.selectedKey);
     recheckSelection(nowMs, selected);
+    if (selected) followSelectionBackup(*selected);
     runClickedButton(drawButtonRow(buttonRow(selected), true), selected);
     showFolderChooser();
     if (selected && !mainWindow.selectedKey.empty()) drawDetails(*selected);

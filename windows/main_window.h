@@ -36,6 +36,7 @@ struct MainWindowState {
     bool helpTabShown = false;         // switched on from the tray menu
     bool selectHelpTab = false;        // select it on the next frame
     int64_t archiveCheckSecond = -1;   // second of the last archive-path check
+    bool backupSeenRunning = false;    // a backup ran at the last check
     ImVec2 listArea{0, 0};             // the lists' size this frame
     float fastWave = 0;                // 0.5-second triangle wave, 0..1
 };
