@@ -200,30 +200,20 @@ void releaseRestoringPathsAfterWatch(std::vector<std::wstring> paths) {
 
 // ---- restore of selected versions ----
 
-struct WatchFolderFilter {
-    std::wstring key;     // the watch folder holding the first file
-    std::wstring filter;  // its archive folder; versions elsewhere are passed over
-};
-
-// The deepest watch folder holding `path`, and its archive folder. Without
-// one the file's own folder names the restore and nothing is filtered.
-WatchFolderFilter watchFolderFilterOf(const std::wstring& path) {
-    WatchFolderFilter found;
+// The deepest watch folder holding `path`, which names the restore; without
+// one, the file's own folder. Versions are restored from wherever their
+// record keeps them: those archived before the folder's archive location
+// changed lie in its old archive folder.
+std::wstring restoreFolderOf(const std::wstring& path) {
+    std::wstring found;
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         for (const auto& [key, entry] : watchFolderMap) {
             const std::wstring folder = withoutTrailingSeparator(key);
-            if (!pathIsInside(path, folder) || folder.size() <= found.key.size()) continue;
-            found.key = folder;
-            found.filter = pathKey(withoutTrailingSeparator(entry.archivePath));
+            if (pathIsInside(path, folder) && folder.size() > found.size()) found = folder;
         }
     }
-    if (found.key.empty()) found.key = parentOf(path);
-    return found;
-}
-
-bool passesFilter(const std::wstring& archivePath, const std::wstring& filter) {
-    return filter.empty() || pathIsInside(pathKey(archivePath), filter);
+    return found.empty() ? parentOf(path) : found;
 }
 
 // Copies the marks into versionRecordMap (a version the selection lacks
@@ -243,16 +233,16 @@ std::wstring markSelection(const RestoreSelection& selection) {
     return first;
 }
 
-// The selected versions of the selection's files that pass the filter, in map
-// order, copied out of versionRecordMap.
-std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const std::wstring& filter) {
+// The selected versions of the selection's files, in map order, copied out
+// of versionRecordMap.
+std::vector<RestoreItem> selectedItems(const RestoreSelection& selection) {
     std::vector<RestoreItem> items;
     std::lock_guard<std::mutex> lock(versionRecordMutex);
     for (const auto& [source, versions] : selection) {
         const auto file = versionRecordMap.find(pathKey(source));
         if (file == versionRecordMap.end()) continue;
         for (const auto& [archive, record] : file->second)
-            if (record.selected && passesFilter(archive, filter)) items.push_back({archive, file->first});
+            if (record.selected) items.push_back({archive, file->first});
     }
     return items;
 }
@@ -544,16 +534,16 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     setOperationInProgress(EngineOperation::Restore, true);
 
     const std::wstring first = markSelection(selection);
-    const WatchFolderFilter folder = watchFolderFilterOf(first);
-    const std::string displayName = wideToUtf8(lastComponent(folder.key));
-    DestinationStamps stamps = stampsOf(selectedItems(selection, folder.filter));
+    const std::wstring folder = restoreFolderOf(first);
+    const std::string displayName = wideToUtf8(lastComponent(folder));
+    DestinationStamps stamps = stampsOf(selectedItems(selection));
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
         run.end();
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
         return;
     }
 
-    const std::vector<RestoreItem> items = selectedItems(selection, folder.filter);
+    const std::vector<RestoreItem> items = selectedItems(selection);
     SelectedOutcome& outcome = run.outcome;
     outcome.total = items.size();
     std::vector<std::wstring> archives;
@@ -593,7 +583,9 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     finishGroup();
 
     pauseWhileRunning(timings().restorePaceMs.load());
-    appendAppLogEntry(selectedReportText(outcome, folder.key, displayName), 1, false);
+    // A restore that left files behind is an issue to look at, not a message.
+    const bool complete = outcome.total > 0 && outcome.copies == outcome.total;
+    appendAppLogEntry(selectedReportText(outcome, folder, displayName), complete ? 1 : 4, false);
     run.end();
 }
 
