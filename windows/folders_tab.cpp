@@ -207,10 +207,7 @@ void drawPendingCell(const FolderRow& row, CopyTiming& timing, int64_t nowMs) {
 void drawNameCell(const FolderRow& row) {
     bool selected = row.key == mainWindow.selectedKey;
     const bool problem = row.problems != 0;
-    if (problem) {
-        const ImVec4 text = ImGui::GetStyleColorVec4(ImGuiCol_Text);
-        ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImVec4>(ImColor::HSV(text.x, text.y, text.z, mainWindow.fastWave)));
-    }
+    if (problem) ImGui::PushStyleColor(ImGuiCol_Text, blinkingTextColour());
     const std::string label = std::string(problem ? " \u203C" : typeSymbol(row.type));
     const bool clicked = ImGui::Selectable(label.c_str(), &selected, ImGuiSelectableFlags_AllowDoubleClick);
     const bool hovered = ImGui::IsItemHovered();

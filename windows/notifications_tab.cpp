@@ -203,11 +203,7 @@ bool drawNotificationsTab() {
     if (log.pendingKinds == 0) return false;
     // The blinking label colour is popped right after the tab item, whether
     // it was selected or not, so the colour stack stays balanced.
-    if (log.changed) {
-        const ImVec4 text = ImGui::GetStyleColorVec4(ImGuiCol_Text);
-        ImGui::PushStyleColor(ImGuiCol_Text,
-                              static_cast<ImVec4>(ImColor::HSV(text.x, text.y, text.z, mainWindow.fastWave)));
-    }
+    if (log.changed) ImGui::PushStyleColor(ImGuiCol_Text, blinkingTextColour());
     const bool open = ImGui::BeginTabItem("Notifications");
     if (log.changed) ImGui::PopStyleColor();
     if (!open) return false;
