@@ -20,6 +20,8 @@
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "foundation/colour_contrast.h"
+#include "foundation/styles.h"
 #include "shell/buttons.h"
 #include "shell/fonts.h"
 #include "shell/shell_state.h"
@@ -135,13 +137,8 @@ void markSelectedEntries() {
     for (auto& [key, entry] : watchFolderMap) entry.selected = key == mainWindow.selectedKey;
 }
 
-void pushFont(ImFont* font) { ImGui::PushFont(font ? font : ImGui::GetFont()); }
 
-void progressBar(double fraction) {
-    pushFont(fontArial12);
-    ImGui::ProgressBar(static_cast<float>(std::clamp(fraction, 0.0, 1.0)), ImVec2(-1, 0));
-    ImGui::PopFont();
-}
+void progressBar(double fraction) { drawProgressBar(fraction); }
 
 std::string backupPhaseText(const FolderRow& row) {
     const char* format = nullptr;
@@ -241,7 +238,8 @@ void drawFolderTable(const std::vector<FolderRow>& rows, int32_t mask, int64_t n
 
 void drawWelcome() {
     if (shellFirstRun()) {
-        ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_PlotHistogramHovered));
+        ImGui::PushStyleColor(ImGuiCol_Text, readableColour(ImGui::GetStyleColorVec4(ImGuiCol_PlotHistogramHovered),
+                                                            {listBackgroundColour()}, kTextContrast));
         for (std::string line : welcomeTextLines()) {
             replaceAll(line, "\t", "     ");
             ImGui::TextUnformatted(line.c_str());

@@ -77,7 +77,7 @@ bool drawHelpTab(bool select) {
     if (!ImGui::BeginTabItem("Wizards/Help", nullptr, select ? ImGuiTabItemFlags_SetSelected : 0)) return false;
     ImGui::TextUnformatted("In this area you will find a few useful items and helpful tips.");
     ImGui::PushStyleColor(ImGuiCol_ChildBg, ImGui::GetStyleColorVec4(ImGuiCol_FrameBg));
-    if (ImGui::BeginChild("ChildL", mainWindow.listArea, false, ImGuiWindowFlags_HorizontalScrollbar))
+    if (ImGui::BeginChild("ChildL", mainWindow.listArea, true, ImGuiWindowFlags_HorizontalScrollbar))
         drawHelpItems();
     ImGui::EndChild();
     ImGui::PopStyleColor();

@@ -9,6 +9,8 @@
 #include "foundation/app_log.h"
 #include "foundation/button_table.h"
 #include "platform/text.h"
+#include "foundation/colour_contrast.h"
+#include "foundation/styles.h"
 #include "shell/buttons.h"
 #include "windows/main_window.h"
 #include "windows/main_window_parts.h"
@@ -130,9 +132,10 @@ void drawEntryRow(const AppLogEntry& entry) {
     ImGui::TableSetColumnIndex(1);
     ImGui::TextUnformatted("\u25CB");
     ImGui::TableSetColumnIndex(2);
+    // Entries without a detail are shown dimmer, yet readable.
     ImVec4 color = ImGui::GetStyleColorVec4(ImGuiCol_Text);
     color.w = hasDetail ? 1.0f : 0.7f;
-    ImGui::PushStyleColor(ImGuiCol_Text, color);
+    ImGui::PushStyleColor(ImGuiCol_Text, readableColour(color, {listBackgroundColour()}, kTextContrast));
     if (!hasDetail) {
         ImGui::Selectable(title.c_str());
     } else if (ImGui::TreeNode(title.c_str())) {
@@ -159,7 +162,7 @@ void drawTabBody(const AppLogState& log) {
     if (!log.entries.empty()) {
         ImGui::TextUnformatted("Active Notifications:");
         ImGui::PushStyleColor(ImGuiCol_ChildBg, ImGui::GetStyleColorVec4(ImGuiCol_FrameBg));
-        if (ImGui::BeginChild("ChildL", mainWindow.listArea, false, ImGuiWindowFlags_HorizontalScrollbar)) {
+        if (ImGui::BeginChild("ChildL", mainWindow.listArea, true, ImGuiWindowFlags_HorizontalScrollbar)) {
             for (size_t i = 0; i < std::size(kKinds); ++i)
                 if (log.pendingKinds & kKinds[i].bit) drawKind(log, i);
         }
