@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "engine/archive_names.h"
+#include "foundation/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "engine/archive_names.h"
+#include "foundation/archive_names.h"
 #include "engine/backup_set_folders.h"
 #include "engine/thread_registry.h"
 #include "foundation/archive_root.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <set>
 
-#include "engine/archive_names.h"
+#include "foundation/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_sets.h"
 #include "foundation/archive_root.h"

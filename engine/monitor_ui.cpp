@@ -38,19 +38,28 @@ const std::wstring& ownImage() {
 }
 
 // Adds the time since the reference to the current application's foreground
-// time. The caller holds statisticsMutex.
+// time while it is the one in front, and moves the reference in every case:
+// time when no application is credited (no window in front, the program's
+// own window, an ignored application) belongs to none. The caller holds
+// statisticsMutex.
 void addForegroundTime(MonitorUIState& state, int64_t steadyMs) {
-    if (state.currentApplication.empty()) return;
-    const auto it = applicationStatsMap.find(state.currentApplication);
-    if (it == applicationStatsMap.end()) return;
     const int64_t elapsed = steadyMs - state.referenceMs;
-    if (elapsed > 0) it->second.foregroundMs += static_cast<uint32_t>(elapsed);
     state.referenceMs = steadyMs;
+    if (!state.crediting || state.currentApplication.empty() || elapsed <= 0) return;
+    const auto it = applicationStatsMap.find(state.currentApplication);
+    if (it != applicationStatsMap.end()) it->second.foregroundMs += static_cast<uint32_t>(elapsed);
+}
+
+// The current application left the front for something that is not credited.
+void stopCrediting(MonitorUIState& state, int64_t steadyMs) {
+    std::lock_guard<std::mutex> lock(statisticsMutex);
+    addForegroundTime(state, steadyMs);
+    state.crediting = false;
 }
 
 void findForegroundWindow(MonitorUIState& state, int64_t steadyMs) {
     const uint64_t window = currentForegroundWindow();
-    if (window == 0) return;
+    if (window == 0) return stopCrediting(state, steadyMs);
     scanWindow(window);
     {
         std::lock_guard<std::mutex> lock(windowTableMutex);
@@ -71,13 +80,16 @@ void followForegroundProcess(MonitorUIState& state, int64_t nowTicks, int64_t st
     {
         std::lock_guard<std::mutex> lock(processTableMutex);
         const auto it = processTable.find(state.processId);
-        if (it == processTable.end()) return;
+        if (it == processTable.end()) return stopCrediting(state, steadyMs);
         process = it->second;
     }
     const std::wstring& candidate = process.imagePath;
-    std::lock_guard<std::mutex> lock(statisticsMutex);
+    std::unique_lock<std::mutex> lock(statisticsMutex);
     const auto it = applicationStatsMap.find(candidate);
-    if (it != applicationStatsMap.end() && !it->second.monitorFocus) return;
+    if (it != applicationStatsMap.end() && !it->second.monitorFocus) {
+        lock.unlock();
+        return stopCrediting(state, steadyMs);
+    }
     if (it == applicationStatsMap.end() && candidate != ownImage()) {
         ApplicationRecord record;
         record.displayName = lastPathComponent(candidate) + L": " + process.title;
@@ -85,6 +97,7 @@ void followForegroundProcess(MonitorUIState& state, int64_t nowTicks, int64_t st
         setChangeWatcherForegroundApplication(candidate);
     }
     addForegroundTime(state, steadyMs);
+    state.crediting = true;
     if (candidate == state.currentApplication) return;
     state.currentApplication = candidate;
     recordForegroundApplication(nowTicks, candidate, state.processId);

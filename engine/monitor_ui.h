@@ -33,6 +33,7 @@ struct MonitorUIState {
     int phase = 0;
     std::wstring currentApplication;
     int64_t referenceMs = 0;   // monotonic milliseconds of the last foreground-time update
+    bool crediting = false;    // the current application is the one in front
     uint64_t window = 0;       // the window found in phase 1
     uint32_t processId = 0;    // its process
 };

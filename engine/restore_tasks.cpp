@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "engine/archive_copy.h"
-#include "engine/archive_names.h"
+#include "foundation/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
@@ -219,30 +219,28 @@ void releaseRestoringPathsAfterWatch(std::vector<std::wstring> paths) {
 
 // ---- restore of selected versions ----
 
-struct WatchFolderFilter {
-    std::wstring key;     // the watch folder holding the first file
-    std::wstring filter;  // its archive folder; versions elsewhere are passed over
+struct RestoreFolder {
+    std::wstring key;      // the watch folder holding the first file
+    std::wstring archive;  // its archive folder ("" without a watch folder)
 };
 
-// The deepest watch folder holding `path`, and its archive folder. Without
-// one the file's own folder names the restore and nothing is filtered.
-WatchFolderFilter watchFolderFilterOf(const std::wstring& path) {
-    WatchFolderFilter found;
+// The deepest watch folder holding `path`, which names the restore, and its
+// archive folder; without one, the file's own folder. Versions are restored
+// from wherever their record keeps them: those archived before the folder's
+// archive location changed lie in its old archive folder.
+RestoreFolder restoreFolderOf(const std::wstring& path) {
+    RestoreFolder found;
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         for (const auto& [key, entry] : watchFolderMap) {
             const std::wstring folder = withoutTrailingSeparator(key);
             if (!pathIsInside(path, folder) || folder.size() <= found.key.size()) continue;
             found.key = folder;
-            found.filter = pathKey(withoutTrailingSeparator(entry.archivePath));
+            found.archive = pathKey(withoutTrailingSeparator(entry.archivePath));
         }
     }
     if (found.key.empty()) found.key = parentOf(path);
     return found;
-}
-
-bool passesFilter(const std::wstring& archivePath, const std::wstring& filter) {
-    return filter.empty() || pathIsInside(pathKey(archivePath), filter);
 }
 
 // Copies the marks into versionRecordMap (a version the selection lacks
@@ -262,19 +260,20 @@ std::wstring markSelection(const RestoreSelection& selection) {
     return first;
 }
 
-// The selected versions of the selection's files that pass the filter, in map
-// order, copied out of versionRecordMap. They are written below the watch
-// folder (a file outside it fails); without one, below their own folder.
-std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const WatchFolderFilter& folder) {
+// The selected versions of the selection's files, in map order, copied out
+// of versionRecordMap. They are written below the watch folder (a file
+// outside it fails); without one, below their own folder. A copy is read
+// below the folder's archive, or below its own folder when it lies in an
+// older archive.
+std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const RestoreFolder& folder) {
     std::vector<RestoreItem> items;
     std::lock_guard<std::mutex> lock(versionRecordMutex);
     for (const auto& [source, versions] : selection) {
         const auto file = versionRecordMap.find(pathKey(source));
         if (file == versionRecordMap.end()) continue;
-        const std::wstring root = folder.filter.empty() ? parentOf(file->first) : folder.key;
+        const std::wstring root = folder.archive.empty() ? parentOf(file->first) : folder.key;
         for (const auto& [archive, record] : file->second)
-            if (record.selected && passesFilter(archive, folder.filter))
-                items.push_back({archive, file->first, archiveRootOf(archive, folder.filter), root});
+            if (record.selected) items.push_back({archive, file->first, archiveRootOf(archive, folder.archive), root});
     }
     return items;
 }
@@ -553,7 +552,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     setOperationInProgress(EngineOperation::Restore, true);
 
     const std::wstring first = markSelection(selection);
-    const WatchFolderFilter folder = watchFolderFilterOf(first);
+    const RestoreFolder folder = restoreFolderOf(first);
     const std::string displayName = wideToUtf8(lastComponent(folder.key));
     DestinationStamps stamps = stampsOf(selectedItems(selection, folder));
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
@@ -602,7 +601,9 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     finishGroup();
 
     pauseWhileRunning(timings().restorePaceMs.load());
-    appendAppLogMarkup(selectedReportText(outcome, folder.key, displayName), 1, false);
+    // A restore that left files behind is an issue to look at, not a message.
+    const bool complete = outcome.total > 0 && outcome.copies == outcome.total;
+    appendAppLogMarkup(selectedReportText(outcome, folder.key, displayName), complete ? 1 : 4, false);
     run.end();
 }
 

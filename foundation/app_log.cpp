@@ -153,7 +153,10 @@ bool setAppLogEntryConfirmed(const std::wstring& key, bool confirmed) {
     auto it = log.entries.find(key);
     if (it == log.entries.end()) return false;
     it->second.confirmed = confirmed ? 1 : 0;
-    log.pendingKinds = pendingKindsOf(log.entries);
+    // A tick is not final: the pending kinds (the Notifications tab, its
+    // trees, the tray item) change only when entries are added or removed,
+    // so the user can tick on to the confirm button or take a tick back.
+    if (!confirmed) log.pendingKinds |= it->second.kind;
     return true;
 }
 

@@ -48,7 +48,8 @@ void removeConfirmedAppLogEntries();
 // Removes every entry whose kind shares a bit with `kindMask` (all: 0xFFFFFFFF).
 void removeAppLogEntriesOfKind(uint32_t kindMask);
 
-// Marks one entry (un)confirmed; false when no entry has the key.
+// Marks one entry (un)confirmed; false when no entry has the key. Confirming
+// leaves the pending kinds as they are until the next addition or removal.
 bool setAppLogEntryConfirmed(const std::wstring& key, bool confirmed);
 // Replaces the whole log.
 void replaceAppLogEntries(const std::vector<AppLogEntry>& entries);

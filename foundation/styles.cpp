@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "foundation/colour_contrast.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
 #include "foundation/file_helpers.h"
@@ -378,11 +379,50 @@ void applyBuiltInStyle(int number) {
     setClearColour(ImGui::GetStyle().Colors[ImGuiCol_ModalWindowDimBg]);
 }
 
+void makeStyleReadable(ImGuiStyle& style) {
+    ImVec4* c = style.Colors;
+    c[ImGuiCol_WindowBg].w = 1.0f;
+    c[ImGuiCol_PopupBg].w = 1.0f;
+    const ImVec4 window = c[ImGuiCol_WindowBg];
+    for (ImGuiCol title : {ImGuiCol_TitleBg, ImGuiCol_TitleBgActive, ImGuiCol_TitleBgCollapsed, ImGuiCol_MenuBarBg})
+        c[title] = colourOver(c[title], window);
+    // Fields lie on windows and popups, and in list areas (a field's colour
+    // on itself); marks lie on fields.
+    const ImVec4 field = colourOver(c[ImGuiCol_FrameBg], window);
+    const ImVec4 fieldInList = colourOver(c[ImGuiCol_FrameBg], field);
+    const std::vector<ImVec4> grounds = {window, c[ImGuiCol_PopupBg], field, fieldInList};
+    const std::vector<ImVec4> fields = {field, fieldInList, colourOver(c[ImGuiCol_FrameBg], c[ImGuiCol_PopupBg])};
+    c[ImGuiCol_Text] = readableColour(c[ImGuiCol_Text], grounds, kTextContrast);
+    c[ImGuiCol_TextDisabled] = readableColour(c[ImGuiCol_TextDisabled], grounds, kTextContrast);
+    // What text lies on besides those: buttons, selected rows, tabs, titles.
+    for (ImGuiCol under : {ImGuiCol_Button, ImGuiCol_ButtonHovered, ImGuiCol_ButtonActive, ImGuiCol_Header,
+                           ImGuiCol_HeaderHovered, ImGuiCol_HeaderActive, ImGuiCol_Tab, ImGuiCol_TabHovered,
+                           ImGuiCol_TabActive, ImGuiCol_TabUnfocused, ImGuiCol_TabUnfocusedActive,
+                           ImGuiCol_TableHeaderBg, ImGuiCol_FrameBgHovered, ImGuiCol_FrameBgActive,
+                           ImGuiCol_TextSelectedBg, ImGuiCol_TitleBg, ImGuiCol_TitleBgActive, ImGuiCol_MenuBarBg})
+        c[under] = readableBehind(c[under], grounds, c[ImGuiCol_Text], kTextContrast);
+    style.FrameBorderSize = std::max(style.FrameBorderSize, 1.0f);
+    // Opaque, so an outline reads the same over whatever lies under its soft edge.
+    c[ImGuiCol_Border] = readableColour(colourOver(c[ImGuiCol_Border], window), grounds, kControlContrast);
+    for (ImGuiCol mark : {ImGuiCol_CheckMark, ImGuiCol_PlotHistogram, ImGuiCol_SliderGrab, ImGuiCol_SliderGrabActive})
+        c[mark] = readableColour(c[mark], fields, kControlContrast);
+    const std::vector<ImVec4> scrollbars = {colourOver(c[ImGuiCol_ScrollbarBg], window),
+                                            colourOver(c[ImGuiCol_ScrollbarBg], field)};
+    for (ImGuiCol grab : {ImGuiCol_ScrollbarGrab, ImGuiCol_ScrollbarGrabHovered, ImGuiCol_ScrollbarGrabActive})
+        c[grab] = readableColour(c[grab], scrollbars, kControlContrast);
+}
+
+ImVec4 listBackgroundColour() {
+    const ImVec4* c = ImGui::GetStyle().Colors;
+    return colourOver(c[ImGuiCol_FrameBg], colourOver(c[ImGuiCol_WindowBg], ImVec4(0, 0, 0, 1)));
+}
+
 void applyStyleNumber(int number) {
     ImGuiStyle& style = ImGui::GetStyle();
     style.WindowRounding = 12.0f;
     style.FrameRounding = 5.0f;
     if (!applyStyleByName(styleName(number))) applyBuiltInStyle(number);
+    makeStyleReadable(style);
 }
 
 bool updateChosenStyle(int chosen) {

@@ -87,8 +87,18 @@ void styleColorsLight2(ImGuiStyle* style = nullptr);
 // 3 Light 2) on the live style; the clear colour becomes the live colour 52.
 void applyBuiltInStyle(int number);
 
+// Makes every control, label and field of `style` readable, keeping its
+// look: window, popup and title backgrounds opaque (nothing behind reads
+// through); text 4.5:1 and the marks of controls (check marks, progress
+// fills, grabs) 3:1 against what they are drawn on; frames (fields, check
+// boxes, buttons, progress bars) outlined 3:1 against both sides.
+void makeStyleReadable(ImGuiStyle& style);
+// The background of list areas and fields in the live style (its frame
+// colour over its window colour), for colours drawn on it.
+ImVec4 listBackgroundColour();
+
 // Choosing a style: window and frame rounding 12 and 5, then the style's
-// record, or its built-in set when it has none.
+// record, or its built-in set when it has none, made readable.
 void applyStyleNumber(int number);
 // Called each frame with the chosen style number: applies it when it
 // differs from the one applied last or a re-apply was requested; true when

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/app_log.h"
+#include "foundation/archive_names.h"
 #include "foundation/archive_stamps.h"
 #include "foundation/data_files.h"
 #include "foundation/data_packet.h"
@@ -93,8 +94,7 @@ void insertVersion(VersionMap& map, const std::wstring& source, const std::wstri
 }
 
 // Field 2: the archived copy relative to the archive path. A copy outside the
-// archive (the archive path changed since) keeps its full path, which the
-// next load refuses: a record names a copy inside its archive only.
+// archive (the archive path changed since) keeps its full path.
 std::wstring archivedField(const std::wstring& archived, const std::wstring& archivePath) {
     if (archivePath.empty() || !pathIsInside(archived, archivePath)) return archived;
     return makePlaceholderPath(archived, archivePath, kRootName);
@@ -127,6 +127,17 @@ void streamItems(RecordStreamWriter& writer, const VersionMap& map, const std::v
     }
 }
 
+// A copy that lies outside the folder's archive was made before the folder's
+// archive location changed: it stays restorable where it lies, but only when
+// its name is a copy of its own file's name, so a record cannot hand some
+// other file of the user's to a restore or a deletion.
+bool isCopyInOlderArchive(const std::wstring& archived, const std::wstring& source) {
+    if (!isAbsolutePath(archived) || hasDotComponent(archived)) return false;
+    const std::wstring copyName = splitArchiveName(lastPathComponent(archived)).plainName;
+    const std::wstring name = lastPathComponent(source);
+    return !name.empty() && (copyName == name || copyName == archiveGroupName(name));
+}
+
 // Reads the items of a loaded section into `map` (see loadVersionRecords).
 void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& folders, VersionMap& map) {
     std::wstring currentFolder;
@@ -150,8 +161,9 @@ void readItems(RecordSectionHandle section, const std::vector<FolderArchive>& fo
         const std::wstring archived = expandArchivedField(fields[1], currentArchive);
         if (source.empty() || archived.empty()) continue;
         // A restore writes the copy over the source and a deletion removes
-        // the copy: neither may lead outside the folder or the archive.
-        if (!isPathBelow(source, currentFolder) || !isPathBelow(archived, currentArchive)) {
+        // the copy: neither may lead outside the folder or an archive.
+        if (!isPathBelow(source, currentFolder) ||
+            (!isPathBelow(archived, currentArchive) && !isCopyInOlderArchive(archived, source))) {
             if (skipped++ == 0) firstSkipped = archived + L" for " + source;
             continue;
         }

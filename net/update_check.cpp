@@ -21,6 +21,8 @@ namespace {
 std::mutex g_stateMutex;  // guards the values below
 std::string g_host;
 std::string g_remoteVersion(kInitialRemoteVersion);
+RemoteVersionCheck g_lastVersionCheck = RemoteVersionCheck::notChecked;
+bool g_remoteVersionKnown = false;
 std::string g_description;
 std::function<void()> g_rebuildAbout;
 std::function<void()> g_showAbout;
@@ -110,15 +112,27 @@ std::string remoteAppVersion() {
     return g_remoteVersion;
 }
 
+RemoteVersionCheck lastRemoteVersionCheck() {
+    std::lock_guard<std::mutex> guard(g_stateMutex);
+    return g_lastVersionCheck;
+}
+
+bool remoteAppVersionKnown() {
+    std::lock_guard<std::mutex> guard(g_stateMutex);
+    return g_remoteVersionKnown;
+}
+
 bool fetchRemoteAppVersion() {
     if (g_versionFetchRunning.exchange(true)) return false;
     std::string reply;
     bool accepted = winHttpGetText(serverUrl(kRemoteVersionPath), reply, L"") == kHttpOk;
     const std::string version = trimVersionText(reply);
     accepted = accepted && isVersionText(version);
-    if (accepted) {
+    {
         std::lock_guard<std::mutex> guard(g_stateMutex);
-        g_remoteVersion = version;
+        if (accepted) g_remoteVersion = version;
+        g_remoteVersionKnown = g_remoteVersionKnown || accepted;
+        g_lastVersionCheck = accepted ? RemoteVersionCheck::succeeded : RemoteVersionCheck::failed;
     }
     runAboutHook(false);
     g_versionFetchRunning.store(false);
@@ -207,6 +221,8 @@ void resetNetworkState() {
     std::lock_guard<std::mutex> guard(g_stateMutex);
     g_host.clear();
     g_remoteVersion = std::string(kInitialRemoteVersion);
+    g_lastVersionCheck = RemoteVersionCheck::notChecked;
+    g_remoteVersionKnown = false;
     g_description.clear();
     g_rebuildAbout = nullptr;
     g_showAbout = nullptr;

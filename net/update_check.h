@@ -22,6 +22,11 @@ void setUpdateServerHost(const std::string& host);
 // The newest release as the server named it, trimmed; kInitialRemoteVersion
 // until a fetch succeeded.
 std::string remoteAppVersion();
+// How the last fetch of the remote version ended, and whether one succeeded
+// in this run (only then does remoteAppVersion name a real release).
+enum class RemoteVersionCheck { notChecked, failed, succeeded };
+RemoteVersionCheck lastRemoteVersionCheck();
+bool remoteAppVersionKnown();
 // Asks the server for the remote version. Only a successful reply that is a
 // version replaces it. Then rebuilds the about window's information (hook).
 // False when the fetch failed or another fetch was running.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/display_loss.h"
 #include "platform/text.h"
 
 namespace {
@@ -46,7 +47,9 @@ private:
     XErrorHandler previous_;
 };
 
+// After the display went the connection only fails; it is never used again.
 Display* foregroundDisplay() {
+    if (displayLost()) return nullptr;
     if (g_display) return g_display;
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) return nullptr;
@@ -54,6 +57,8 @@ Display* foregroundDisplay() {
     if (now < g_nextConnectTry) return nullptr;
     g_nextConnectTry = now + kReconnectDelay;
     g_display = XOpenDisplay(nullptr);
+    // Monitor UI must see the shut-down when the display goes, not wait in Xlib.
+    keepConnectionThroughDisplayLoss(g_display);
     return g_display;
 }
 

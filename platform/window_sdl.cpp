@@ -51,12 +51,13 @@ bool initWindowSystem() {
 
 void quitWindowSystem() { destroyMainSdlWindow(); }
 
-bool createMainSdlWindow(const std::string& title, int width, int height) {
+bool createMainSdlWindow(const std::string& title, int width, int height, int minimumWidth, int minimumHeight) {
     if (g_window) return true;
     g_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                 width, height,
                                 SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN |
                                     SDL_WINDOW_ALLOW_HIGHDPI);
+    if (g_window) SDL_SetWindowMinimumSize(g_window, minimumWidth, minimumHeight);
     return g_window != nullptr;
 }
 

@@ -16,8 +16,9 @@ bool initWindowSystem();
 // Destroys the main window; SDL and the GL driver stay until the process ends.
 void quitWindowSystem();
 
-// Creates the main window hidden; false when SDL cannot.
-bool createMainSdlWindow(const std::string& title, int width, int height);
+// Creates the main window hidden, never to be made smaller than the minimum
+// (the window manager keeps to it); false when SDL cannot.
+bool createMainSdlWindow(const std::string& title, int width, int height, int minimumWidth, int minimumHeight);
 void destroyMainSdlWindow();
 SDL_Window* mainSdlWindow();
 void showMainSdlWindow(bool show);

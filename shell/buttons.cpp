@@ -2,9 +2,15 @@
 
 #include <imgui.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
+
+#include "foundation/colour_contrast.h"
+#include "foundation/styles.h"
+#include "shell/fonts.h"
 
 namespace {
 
@@ -18,10 +24,15 @@ ImVec4 hsvColor(const double* hsv) {
     return rgb;
 }
 
-void pushButtonColors(const double* triples) {
-    ImGui::PushStyleColor(ImGuiCol_Button, hsvColor(triples));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, hsvColor(triples + 3));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, hsvColor(triples + 6));
+// The button's three colours, and its label in the style's text colour (or
+// the disabled one) as far changed as it takes to read on all three.
+void pushButtonColors(const double* triples, ImGuiCol label = ImGuiCol_Text) {
+    const ImVec4 colours[3] = {hsvColor(triples), hsvColor(triples + 3), hsvColor(triples + 6)};
+    ImGui::PushStyleColor(ImGuiCol_Button, colours[0]);
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, colours[1]);
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, colours[2]);
+    ImGui::PushStyleColor(ImGuiCol_Text, readableColour(ImGui::GetStyleColorVec4(label),
+                                                        {colours[0], colours[1], colours[2]}, kTextContrast));
 }
 
 // Draws one item of a row; true when its button was pressed and counts.
@@ -30,13 +41,10 @@ bool drawRowItem(const UIButtonRowItem& item, bool applyStates) {
     UIButtonEntry entry;
     if (!findUIButtonEntry(item.key, entry)) return false;  // unknown key: draws nothing
     if (item.valueFactor < 1.0 && entry.state == kButtonEnabled) entry.currentColors[2] *= item.valueFactor;
-    pushButtonColors(entry.currentColors);
+    pushButtonColors(entry.currentColors, entry.state == kButtonDisabled ? ImGuiCol_TextDisabled : ImGuiCol_Text);
     // The new label shows from the next frame on; this frame uses the copy.
     if (!item.label1.empty()) setUIButtonLabels(item.key, item.label1.c_str(), item.label2.c_str());
     if (item.offsetBefore != 0) ImGui::SameLine(static_cast<float>(item.offsetBefore));
-    const ImGuiStyle& style = ImGui::GetStyle();
-    ImGui::PushStyleColor(ImGuiCol_Text, style.Colors[entry.state == kButtonDisabled ? ImGuiCol_TextDisabled
-                                                                                      : ImGuiCol_Text]);
     bool pressed = false;
     if (entry.state != kButtonHidden) {
         pressed = ImGui::Button(entry.currentLabel.c_str()) && entry.state != kButtonDisabled;
@@ -89,6 +97,32 @@ int32_t drawTableButtonWithLabels(const std::string& key, const char* label1, co
     if (!findUIButtonEntry(key, entry)) return -1;
     pushButtonColors(entry.colors);
     const bool pressed = ImGui::Button(label1 ? label1 : entry.label1.c_str());
-    ImGui::PopStyleColor(3);
+    ImGui::PopStyleColor(4);
     return pressed ? 1 : 0;
+}
+
+void drawProgressBar(double fraction, const ImVec2& size) {
+    const float share = static_cast<float>(std::clamp(fraction, 0.0, 1.0));
+    ImGui::PushFont(fontArial12 ? fontArial12 : ImGui::GetFont());
+    ImGui::ProgressBar(share, size, "");
+    // The figure where Dear ImGui puts it: after the fill, kept inside the bar.
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const ImVec2 min(ImGui::GetItemRectMin().x + style.FrameBorderSize, ImGui::GetItemRectMin().y + style.FrameBorderSize);
+    const ImVec2 max(ImGui::GetItemRectMax().x - style.FrameBorderSize, ImGui::GetItemRectMax().y - style.FrameBorderSize);
+    char figure[16];
+    std::snprintf(figure, sizeof figure, "%.0f%%", share * 100 + 0.01f);
+    const ImVec2 textSize = ImGui::CalcTextSize(figure);
+    const float fillEnd = min.x + (max.x - min.x) * share;
+    const ImVec2 at(std::clamp(fillEnd + style.ItemSpacing.x, min.x, max.x - textSize.x - style.ItemInnerSpacing.x),
+                    (min.y + max.y - textSize.y) / 2);
+    const ImVec4 text = style.Colors[ImGuiCol_Text];
+    const ImVec4 field = colourOver(style.Colors[ImGuiCol_FrameBg], listBackgroundColour());
+    const ImVec4 onFill = readableColour(text, {colourOver(style.Colors[ImGuiCol_PlotHistogram], field),
+                                                colourOver(style.Colors[ImGuiCol_PlotHistogram], listBackgroundColour())},
+                                         kTextContrast);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImVec4 fillPart(min.x, min.y, fillEnd, max.y), framePart(fillEnd, min.y, max.x, max.y);
+    draw->AddText(nullptr, 0, at, ImGui::GetColorU32(onFill), figure, nullptr, 0, &fillPart);
+    draw->AddText(nullptr, 0, at, ImGui::GetColorU32(text), figure, nullptr, 0, &framePart);
+    ImGui::PopFont();
 }

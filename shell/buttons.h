@@ -1,5 +1,8 @@
 #pragma once
-// The row of buttons a window draws each frame from the button table.
+// The row of buttons a window draws each frame from the button table, and
+// the windows' progress bar.
+#include <imgui.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,3 +37,8 @@ void recordButtonRect(const std::string& key);
 // Draws one table button with its enabled colours and the given label whatever
 // its state: 1 pressed, 0 not, -1 for a missing key (nothing drawn).
 int32_t drawTableButtonWithLabels(const std::string& key, const char* label1, const char* label2);
+
+// A progress bar in the 12-pixel font (`size` as Dear ImGui takes it). Its
+// figure reads wherever it lies: the part over the fill is drawn in a
+// colour that reads on the fill.
+void drawProgressBar(double fraction, const ImVec2& size = ImVec2(-1, 0));

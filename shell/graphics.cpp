@@ -145,12 +145,26 @@ void newGraphicsFrame() {
     ImGui::NewFrame();
 }
 
+// Main thread: set while drawing a frame, used and dropped by its rendering.
+bool g_frameClearSet = false;
+ImVec4 g_frameClear;
+
+void clearFrameWith(const ImVec4& colour) {
+    g_frameClear = colour;
+    g_frameClearSet = true;
+}
+
+ImVec4 frameClearColour() {
+    return g_frameClearSet ? g_frameClear : ImVec4(clearColor[0], clearColor[1], clearColor[2], clearColor[3]);
+}
+
 void renderGraphicsFrame() {
     int width = 0, height = 0;
     SDL_GL_GetDrawableSize(mainSdlWindow(), &width, &height);
     glViewport(0, 0, width, height);
-    const float a = clearColor[3];
-    glClearColor(clearColor[0] * a, clearColor[1] * a, clearColor[2] * a, a);
+    const ImVec4 clear = frameClearColour();
+    g_frameClearSet = false;
+    glClearColor(clear.x * clear.w, clear.y * clear.w, clear.z * clear.w, clear.w);
     glClear(GL_COLOR_BUFFER_BIT);
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
 }

@@ -55,6 +55,12 @@ int letterKeyIndex(char letter);
 
 // Starts a frame: back ends first, then ImGui::NewFrame.
 void newGraphicsFrame();
+// The next frame is cleared with `colour` instead of the clear colour: a
+// window that covers the whole frame with an opaque background leaves that
+// background to the clear (main thread).
+void clearFrameWith(const ImVec4& colour);
+// What the next frame is cleared with.
+ImVec4 frameClearColour();
 // Clears with the clear colour and draws the rendered ImGui data into the
 // back buffer. Call after ImGui::Render.
 void renderGraphicsFrame();

@@ -42,6 +42,7 @@ constexpr int64_t kIdleFrameMs = 1000;   // engine state shown without input: on
 constexpr int kFramesAfterInput = 3;     // Dear ImGui settles hover and clicks over a few frames
 int64_t g_lastFrameMs = INT64_MIN / 2;   // main thread only
 int g_framesAfterInput = 0;
+int64_t g_requestedFrameMs = INT64_MAX;  // main thread only: the earliest frame the last frame asked for
 
 // Dear ImGui animates on its own while text is typed or a button is held.
 bool imguiAnimating() {
@@ -112,6 +113,7 @@ void startPeriodicCheckWhenDue(int64_t nowMs) {
 }
 
 void drawFrame(int64_t nowMs) {
+    g_requestedFrameMs = INT64_MAX;
     g_graphics.newFrame();
     copyDisplayItemOpenFlags();
     drawDisplayItems();
@@ -164,7 +166,7 @@ bool runMainLoopPass() {
         return true;
     }
     if (takeWindowInput()) g_framesAfterInput = kFramesAfterInput;
-    const int64_t due = g_lastFrameMs + frameInterval();
+    const int64_t due = std::min(g_lastFrameMs + frameInterval(), g_requestedFrameMs);
     if (nowMs < due) {
         // Bounded, so signals and the periodic state check are seen in time.
         g_sleep(static_cast<uint32_t>(std::min<int64_t>(due - nowMs, timings().pollMs.load())));
@@ -223,6 +225,8 @@ int64_t periodicCheckTime() {
 
 void setRenderStateChangeHook(void (*hook)()) { g_renderStateChangeHook.store(hook); }
 
+void requestFrameIn(int64_t ms) { g_requestedFrameMs = std::min(g_requestedFrameMs, g_clock() + std::max<int64_t>(ms, 0)); }
+
 void resetMainLoop() {
     waitForPeriodicStateCheck();
     {
@@ -235,6 +239,7 @@ void resetMainLoop() {
     g_render = RenderState{};
     g_lastFrameMs = INT64_MIN / 2;
     g_framesAfterInput = 0;
+    g_requestedFrameMs = INT64_MAX;
     g_graphics = kRealGraphics;
     g_clock = steadyClockMs;
     g_sleep = realSleep;

@@ -47,6 +47,11 @@ void setMainLoopSleep(MainLoopSleep sleep);
 // window there); nullptr calls nothing.
 void setRenderStateChangeHook(void (*hook)());
 
+// A window showing something that moves with the clock (a blinking label)
+// asks for a frame `ms` from now; idle frames come only once a second. Only
+// the requests of the last frame count. Main thread (the draw functions).
+void requestFrameIn(int64_t ms);
+
 // One pass of the loop; false once the program is to end.
 bool runMainLoopPass();
 // Passes until the program is to end.

@@ -3,6 +3,7 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include "foundation/styles.h"
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 
@@ -77,7 +78,8 @@ void drawBody(const std::string& body, std::vector<bool>& bits) {
 
 // Draws the message box; returns 0 for the first button, 1 for the second, -1 for none.
 int32_t drawMessageBox(ModalFrame& f) {
-    static const ImVec4 childBackground = ImGui::GetStyle().Colors[ImGuiCol_FrameBg];
+    // Opaque in the style of the moment: nothing behind the question reads through.
+    const ImVec4 childBackground = listBackgroundColour();
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     const ImVec2 size(static_cast<float>(f.width), static_cast<float>(f.height));
     ImGui::SetNextWindowPos(ImVec2(viewport->GetCenter().x - size.x / 2, viewport->GetCenter().y - size.y / 2),
@@ -87,6 +89,9 @@ int32_t drawMessageBox(ModalFrame& f) {
     int32_t pressed = -1;
     if (ImGui::BeginChild("ChildL", size, false, ImGuiWindowFlags_Modal)) {
         keepInFront();
+        // An outline, so the box stands apart from the dimmed windows behind it.
+        const ImVec2 at = ImGui::GetWindowPos();
+        ImGui::GetWindowDrawList()->AddRect(at, ImVec2(at.x + size.x, at.y + size.y), ImGui::GetColorU32(ImGuiCol_Border));
         std::vector<UIButtonRowItem> buttons;
         for (const char* key : {f.showCancel ? "bkmdcan" : nullptr, f.showOk ? "bkmdok" : nullptr}) {
             if (!key) continue;

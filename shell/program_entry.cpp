@@ -43,6 +43,12 @@
 namespace {
 std::string g_step = "unknown";
 constexpr const char* kInstanceName = "Varnholt";
+constexpr const char* kUsageText =
+    "Usage: varnholt [install | uninstall | --help]\n"
+    "  (nothing)   run Varnholt; a second start shows the running one's window\n"
+    "  install     set the data folder up anew (what it held goes) and end\n"
+    "  uninstall   end at once, changing nothing\n"
+    "  --help      show this text\n";
 
 // Test builds only: VARNHOLT_FAIL_STEP="<step>:<runtime|exception|unknown>"
 // makes that step fail, so tests can reach the error handler of the real program.
@@ -321,6 +327,16 @@ std::string switchTextFromArguments(int argc, const char* const* argv) {
 }
 
 int varnholtMain(int argc, const char* const* argv) {
+    // Before the instance lock: asking for help must not bring up a running window.
+    const std::string switchText = switchTextFromArguments(argc, argv);
+    if (switchText == "--help") {
+        std::fputs(kUsageText, stdout);
+        return 0;
+    }
+    if (!switchText.empty() && switchText != "install" && switchText != "uninstall") {
+        std::fprintf(stderr, "varnholt: unknown argument \"%s\"\n%s", switchText.c_str(), kUsageText);
+        return kExitUsage;
+    }
     applyPlatformEnvironmentDefaults();
     // "uninstall" changes nothing, not even a lock file.
     if (switchTextFromArguments(argc, argv) == "uninstall") return 0;

@@ -12,6 +12,8 @@ inline constexpr int kExitException = -111;
 inline constexpr int kExitUnknownError = -333;
 // The first-run set-up could not create the data folder.
 inline constexpr int kExitInstallFailed = 1;
+// The command line held something the program does not know.
+inline constexpr int kExitUsage = 2;
 
 // The step now running ("unknown" before the first). Setting a step also
 // fails it when VARNHOLT_FAIL_STEP names it (tests only; see the .cpp).

@@ -96,7 +96,9 @@ void handleWindowEvent(const WindowEvent& event) {
 bool registerWindowClass() { return initWindowSystem(); }
 
 bool initInstance() {
-    if (!createMainSdlWindow(kWindowTitle, kDefaultWidth, kDefaultHeight)) return false;
+    // Smaller, "Main Menu" would be cut off without a scroll bar.
+    if (!createMainSdlWindow(kWindowTitle, kDefaultWidth, kDefaultHeight, kMainMenuMinimumWidth, kMainMenuMinimumHeight))
+        return false;
     DecodedBitmap icon;
     if (decodeBitmap24(loadAppResource("IDI_APP_ICON"), icon))
         setMainSdlWindowIcon(icon.rgba, icon.width, icon.height);

@@ -5,6 +5,10 @@
 
 // Title of the main window and the name under which it runs.
 inline constexpr const char* kWindowTitle = "Varnholt";
+// The smallest size at which the main window "Main Menu" shows all it holds;
+// the program window is never made smaller.
+inline constexpr int kMainMenuMinimumWidth = 720;
+inline constexpr int kMainMenuMinimumHeight = 420;
 
 // Starts the window system (SDL video, OpenGL 3.3 core). False when no
 // video driver works.

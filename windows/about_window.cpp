@@ -70,6 +70,16 @@ std::vector<AboutKeyFrame> keyFramesOf(int page) {
 std::string text(std::string_view view) { return std::string(view); }
 std::string narrow(std::wstring_view wide) { return wideToUtf8(std::wstring(wide)); }
 
+// The newest release as far as it is known, and how the last check went:
+// the start value of the remote version is no release to show.
+std::string currentVersionText() {
+    const RemoteVersionCheck check = lastRemoteVersionCheck();
+    if (!remoteAppVersionKnown())
+        return check == RemoteVersionCheck::failed ? "unknown - the check failed" : "not checked yet";
+    const std::string remote = remoteAppVersion();
+    return check == RemoteVersionCheck::failed ? remote + " - the last check failed" : remote;
+}
+
 AboutPages buildPages() {
     std::string guid;
     std::string hwguid;
@@ -79,8 +89,7 @@ AboutPages buildPages() {
         hwguid = appSettings.hwguid;
     }
     const std::string own(kOwnAppVersion);
-    const std::string remote = remoteAppVersion();
-    const bool older = isNewerVersion(own, remote);
+    const bool older = remoteAppVersionKnown() && isNewerVersion(own, remoteAppVersion());
 
     AboutPages pages;
     AboutPage& info = pages[0];
@@ -95,7 +104,7 @@ AboutPages buildPages() {
     updates.picture = "about_info";
     updates.lines = {{text(kAboutName), ""},
                      {text(kAboutCheckUpdate), text(kAboutCheckUpdateCommand)},
-                     {text(older ? kSymbolCircle : kSymbolDisc) + " Version: " + own + " ( Current: " + remote + " )", ""}};
+                     {text(older ? kSymbolCircle : kSymbolDisc) + " Version: " + own + " ( Current: " + currentVersionText() + " )", ""}};
     if (older) updates.lines.push_back({text(kAboutDownload), narrow(kDownloadAddress)});
     updates.lines.push_back({text(kAboutChangeLog), narrow(kChangeLogAddress)});
     AboutPage& credits = pages[2];

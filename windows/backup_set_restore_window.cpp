@@ -213,9 +213,7 @@ void drawRestoreProgress() {
     const std::string times = wideToUtf8(formatDurationMs(static_cast<uint64_t>(elapsedMs))) + " | " +
                               wideToUtf8(formatDurationMs(static_cast<uint64_t>(std::max(remainingMs, 0.0))));
     ImGui::BulletText("Restore Progress: %3.3f%%  %s", fraction * 100.0, times.c_str());
-    ImGui::PushFont(fontArial12 ? fontArial12 : ImGui::GetFont());
-    ImGui::ProgressBar(static_cast<float>(fraction), ImVec2(-1, 0));
-    ImGui::PopFont();
+    drawProgressBar(fraction);
 }
 
 void drawContents(bool restoring, bool& open) {

@@ -92,13 +92,15 @@ void setTypeAndRewatch(const std::wstring& key, int32_t type) {
 }
 
 // Selectables of one option list, the current value marked; the value clicked or -1.
+// Each selectable spans its whole row, so the option's words take the click too.
 int32_t drawOptionList(const OptionItem* items, size_t count, int32_t current) {
     int32_t clicked = -1;
     for (size_t i = 0; i < count; ++i) {
         ImGui::PushID(static_cast<int>(i));
-        if (ImGui::Selectable(items[i].mark, false, 0, ImVec2(20, 0))) clicked = items[i].value;
+        const float start = ImGui::GetCursorPosX();
+        if (ImGui::Selectable(items[i].mark)) clicked = items[i].value;
         if (items[i].value == current) {
-            ImGui::SameLine();
+            ImGui::SameLine(start + 20 + ImGui::GetStyle().ItemSpacing.x);
             ImGui::TextUnformatted("\u25BA");
         }
         ImGui::SameLine(50);

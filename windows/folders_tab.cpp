@@ -20,6 +20,8 @@
 #include "foundation/watch_folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "foundation/colour_contrast.h"
+#include "foundation/styles.h"
 #include "shell/buttons.h"
 #include "shell/fonts.h"
 #include "shell/shell_state.h"
@@ -135,13 +137,8 @@ void markSelectedEntries() {
     for (auto& [key, entry] : watchFolderMap) entry.selected = key == mainWindow.selectedKey;
 }
 
-void pushFont(ImFont* font) { ImGui::PushFont(font ? font : ImGui::GetFont()); }
 
-void progressBar(double fraction) {
-    pushFont(fontArial12);
-    ImGui::ProgressBar(static_cast<float>(std::clamp(fraction, 0.0, 1.0)), ImVec2(-1, 0));
-    ImGui::PopFont();
-}
+void progressBar(double fraction) { drawProgressBar(fraction); }
 
 std::string backupPhaseText(const FolderRow& row) {
     const char* format = nullptr;
@@ -209,10 +206,7 @@ void drawPendingCell(const FolderRow& row, CopyTiming& timing, int64_t nowMs) {
 void drawNameCell(const FolderRow& row) {
     bool selected = row.key == mainWindow.selectedKey;
     const bool problem = row.problems != 0;
-    if (problem) {
-        const ImVec4 text = ImGui::GetStyleColorVec4(ImGuiCol_Text);
-        ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImVec4>(ImColor::HSV(text.x, text.y, text.z, mainWindow.fastWave)));
-    }
+    if (problem) ImGui::PushStyleColor(ImGuiCol_Text, blinkingTextColour());
     const std::string label = std::string(problem ? " \u203C" : typeSymbol(row.type));
     const bool clicked = ImGui::Selectable(label.c_str(), &selected, ImGuiSelectableFlags_AllowDoubleClick);
     const bool hovered = ImGui::IsItemHovered();
@@ -246,7 +240,8 @@ void drawFolderTable(const std::vector<FolderRow>& rows, int32_t mask, int64_t n
 
 void drawWelcome() {
     if (shellFirstRun()) {
-        ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_PlotHistogramHovered));
+        ImGui::PushStyleColor(ImGuiCol_Text, readableColour(ImGui::GetStyleColorVec4(ImGuiCol_PlotHistogramHovered),
+                                                            {listBackgroundColour()}, kTextContrast));
         for (std::string line : welcomeTextLines()) {
             replaceAll(line, "\t", "     ");
             ImGui::TextUnformatted(line.c_str());
@@ -317,6 +312,7 @@ std::vector<UIButtonRowItem> buttonRow(const FolderRow* selected) {
 void startBackup(const FolderRow& row) {
     setUIButtonState("bkbuf", kButtonDisabled);
     if (row.backupState != kBackupStateIdle || !claimBackupRunning()) return;
+    mainWindow.backupSeenRunning = true;  // however soon it ends
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         auto it = watchFolderMap.find(row.key);
@@ -410,11 +406,16 @@ void drawProblems(uint32_t problems) {
     ImGui::Unindent(50);
 }
 
-void drawDetails(const FolderRow& row) {
+// Before the buttons are drawn, so a backup that ended frees Restore in the
+// same frame.
+void followSelectionBackup(const FolderRow& row) {
     if (row.backupState >= 6 && row.backupState <= 8)
         mainWindow.selectionBackupActive = true;
     else if (row.backupState == kBackupStateIdle && row.backupItems == 0)
         mainWindow.selectionBackupActive = false;
+}
+
+void drawDetails(const FolderRow& row) {
     if (!ImGui::TreeNodeEx("Folder Details##1", ImGuiTreeNodeFlags_DefaultOpen)) return;
     detailLine("Display Name:", row.name);
     detailLine("Monitor Folder:", wideToUtf8(row.key));
@@ -433,11 +434,14 @@ void drawDetails(const FolderRow& row) {
     ImGui::TreePop();
 }
 
-// Once a second: the archive may come and go, and a backup may have saved
-// the first set of the selected folder.
+// Once a second, and at once when a backup ended: the archive may come and
+// go, and a backup may have saved the first set of the selected folder.
 void recheckSelection(int64_t nowMs, const FolderRow* selected) {
     const int64_t second = nowMs / 1000;
-    if (second == mainWindow.archiveCheckSecond) return;
+    const bool backupRunning = isBackupRunning();
+    const bool backupEnded = mainWindow.backupSeenRunning && !backupRunning;
+    mainWindow.backupSeenRunning = backupRunning;
+    if (second == mainWindow.archiveCheckSecond && !backupEnded) return;
     mainWindow.archiveCheckSecond = second;
     if (!selected) return;
     mainWindow.selectedArchivePath = selected->archivePath;
@@ -462,6 +466,7 @@ bool drawFoldersTab() {
     drawFolderList(rows, nowMs);
     const FolderRow* selected = findRow(rows, mainWindow.selectedKey);
     recheckSelection(nowMs, selected);
+    if (selected) followSelectionBackup(*selected);
     runClickedButton(drawButtonRow(buttonRow(selected), true), selected);
     showFolderChooser();
     if (selected && !mainWindow.selectedKey.empty()) drawDetails(*selected);

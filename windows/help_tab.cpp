@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <atomic>
 #include <string>
 
 #include "engine/default_watch_folder.h"
@@ -16,12 +17,21 @@
 
 namespace {
 enum HelpItem { kOnlineGuide, kLocalGuide, kDocumentsFolder, kStyleEditor, kHelpItemCount };
-bool g_done[kHelpItemCount] = {};
+// Set from the opening threads too.
+std::atomic<bool> g_done[kHelpItemCount] = {};
+
+// A guide counts as done once it opened, not when it was asked for.
+void openGuide(int item, const std::wstring& target) {
+    try {
+        startShellOpen(target, [item] { g_done[item] = true; });
+    } catch (...) {
+    }
+}
 
 void runHelpItem(int item) {
     switch (item) {
-        case kOnlineGuide: startShellOpen(std::wstring(kOnlineGuideAddress)); break;
-        case kLocalGuide: startShellOpen(installedGuidePath()); break;
+        case kOnlineGuide: return openGuide(item, std::wstring(kOnlineGuideAddress));
+        case kLocalGuide: return openGuide(item, installedGuidePath());
         case kDocumentsFolder:
             try {
                 startEngineThread([] { addDefaultWatchFolder(); });
@@ -67,7 +77,7 @@ bool drawHelpTab(bool select) {
     if (!ImGui::BeginTabItem("Wizards/Help", nullptr, select ? ImGuiTabItemFlags_SetSelected : 0)) return false;
     ImGui::TextUnformatted("In this area you will find a few useful items and helpful tips.");
     ImGui::PushStyleColor(ImGuiCol_ChildBg, ImGui::GetStyleColorVec4(ImGuiCol_FrameBg));
-    if (ImGui::BeginChild("ChildL", mainWindow.listArea, false, ImGuiWindowFlags_HorizontalScrollbar))
+    if (ImGui::BeginChild("ChildL", mainWindow.listArea, true, ImGuiWindowFlags_HorizontalScrollbar))
         drawHelpItems();
     ImGui::EndChild();
     ImGui::PopStyleColor();
@@ -76,5 +86,5 @@ bool drawHelpTab(bool select) {
 }
 
 void resetHelpTab() {
-    for (bool& done : g_done) done = false;
+    for (std::atomic<bool>& done : g_done) done = false;
 }

@@ -11,6 +11,7 @@
 #include "shell/graphics.h"
 #include "shell/main_loop.h"
 #include "shell/shell_state.h"
+#include "shell/window.h"
 #include "windows/folders_tab.h"
 #include "windows/help_tab.h"
 #include "windows/notifications_tab.h"
@@ -44,6 +45,11 @@ float triangleWave(int64_t ms, int64_t periodMs) {
     const int64_t half = periodMs / 2;
     return static_cast<float>(t < half ? t : periodMs - t) / static_cast<float>(half);
 }
+
+// Blink frames come 375 ms apart on the window clock, so they meet the
+// 0.5-second wave at its turning points and halfway: off, half, full, half.
+// Under three frames a second keep an idle window cheap with software GL.
+constexpr int64_t kBlinkStepMs = 375;
 
 // Leaving the Notifications tab drops the entries the user confirmed there.
 void followTabChange() {
@@ -141,10 +147,23 @@ void drawMainWindow() {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->WorkPos, ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(viewport->WorkSize, ImGuiCond_FirstUseEver);
-    ImGui::SetNextWindowSizeConstraints(ImVec2(720, 420), ImVec2(FLT_MAX, FLT_MAX));
-    if (ImGui::Begin("Main Menu", nullptr, ImGuiWindowFlags_NoCollapse)) {
+    ImGui::SetNextWindowSizeConstraints(ImVec2(kMainMenuMinimumWidth, kMainMenuMinimumHeight), ImVec2(FLT_MAX, FLT_MAX));
+    // Covering the whole program window with an opaque background, "Main
+    // Menu" leaves that background to the frame's clear: software GL then
+    // shades one full-window layer less per frame, which keeps idle frames cheap.
+    ImGuiWindowFlags flags = ImGuiWindowFlags_NoCollapse;
+    const ImVec4 background = ImGui::GetStyleColorVec4(ImGuiCol_WindowBg);
+    if (mainWindow.coversFrame && background.w >= 1.0f) {
+        flags |= ImGuiWindowFlags_NoBackground;
+        clearFrameWith(background);
+    }
+    if (ImGui::Begin("Main Menu", nullptr, flags)) {
         ImGui::SetScrollY(0.0f);
         const ImVec2 size = ImGui::GetWindowSize();
+        const ImVec2 at = ImGui::GetWindowPos();
+        mainWindow.coversFrame = at.x <= viewport->Pos.x && at.y <= viewport->Pos.y &&
+                                 at.x + size.x >= viewport->Pos.x + viewport->Size.x &&
+                                 at.y + size.y >= viewport->Pos.y + viewport->Size.y;
         mainWindow.listArea = ImVec2(std::max(size.x - 20.0f, 1.0f), std::max(size.y - 345.0f, 1.0f));
         checkDisplayItemZOrder(kMainWindowItemId);
         followShortcuts();
@@ -152,6 +171,13 @@ void drawMainWindow() {
     }
     ImGui::End();
     if (threadStatusShown.load()) drawThreadStatusTable();
+}
+
+ImVec4 blinkingTextColour() {
+    requestFrameIn(kBlinkStepMs - windowClockMs() % kBlinkStepMs);
+    ImVec4 colour = ImGui::GetStyleColorVec4(ImGuiCol_Text);
+    colour.w *= mainWindow.fastWave;
+    return colour;
 }
 
 bool isMainWindowOpen() { return true; }

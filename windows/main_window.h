@@ -36,8 +36,10 @@ struct MainWindowState {
     bool helpTabShown = false;         // switched on from the tray menu
     bool selectHelpTab = false;        // select it on the next frame
     int64_t archiveCheckSecond = -1;   // second of the last archive-path check
+    bool backupSeenRunning = false;    // a backup ran at the last check
     ImVec2 listArea{0, 0};             // the lists' size this frame
     float fastWave = 0;                // 0.5-second triangle wave, 0..1
+    bool coversFrame = false;          // "Main Menu" covered the whole frame last time
 };
 extern MainWindowState mainWindow;
 
@@ -59,6 +61,11 @@ const FilterList& applicationFilterList();
 const FilterList& extensionFilterList();
 
 void drawMainWindow();
+
+// The colour of a blinking label or row: the style's text colour fading in
+// and out with the 0.5-second wave. Asks the main loop for the frame of the
+// wave's next step, so the blink shows also while the window is idle.
+ImVec4 blinkingTextColour();
 bool isMainWindowOpen();
 
 // Letters A to Z held down with Ctrl and Shift, in ascending order.

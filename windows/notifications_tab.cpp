@@ -9,6 +9,8 @@
 #include "foundation/app_log.h"
 #include "foundation/button_table.h"
 #include "platform/text.h"
+#include "foundation/colour_contrast.h"
+#include "foundation/styles.h"
 #include "shell/buttons.h"
 #include "windows/main_window.h"
 #include "windows/main_window_parts.h"
@@ -131,9 +133,10 @@ void drawEntryRow(const AppLogEntry& entry) {
     ImGui::TableSetColumnIndex(1);
     ImGui::TextUnformatted("\u25CB");
     ImGui::TableSetColumnIndex(2);
+    // Entries without a detail are shown dimmer, yet readable.
     ImVec4 color = ImGui::GetStyleColorVec4(ImGuiCol_Text);
     color.w = hasDetail ? 1.0f : 0.7f;
-    ImGui::PushStyleColor(ImGuiCol_Text, color);
+    ImGui::PushStyleColor(ImGuiCol_Text, readableColour(color, {listBackgroundColour()}, kTextContrast));
     if (!hasDetail) {
         textSelectable(title);
     } else if (ImGui::TreeNodeEx("detail", 0, "%s", title.c_str())) {
@@ -160,7 +163,7 @@ void drawTabBody(const AppLogState& log) {
     if (!log.entries.empty()) {
         ImGui::TextUnformatted("Active Notifications:");
         ImGui::PushStyleColor(ImGuiCol_ChildBg, ImGui::GetStyleColorVec4(ImGuiCol_FrameBg));
-        if (ImGui::BeginChild("ChildL", mainWindow.listArea, false, ImGuiWindowFlags_HorizontalScrollbar)) {
+        if (ImGui::BeginChild("ChildL", mainWindow.listArea, true, ImGuiWindowFlags_HorizontalScrollbar)) {
             for (size_t i = 0; i < std::size(kKinds); ++i)
                 if (log.pendingKinds & kKinds[i].bit) drawKind(log, i);
         }
@@ -206,11 +209,7 @@ bool drawNotificationsTab() {
     if (log.pendingKinds == 0) return false;
     // The blinking label colour is popped right after the tab item, whether
     // it was selected or not, so the colour stack stays balanced.
-    if (log.changed) {
-        const ImVec4 text = ImGui::GetStyleColorVec4(ImGuiCol_Text);
-        ImGui::PushStyleColor(ImGuiCol_Text,
-                              static_cast<ImVec4>(ImColor::HSV(text.x, text.y, text.z, mainWindow.fastWave)));
-    }
+    if (log.changed) ImGui::PushStyleColor(ImGuiCol_Text, blinkingTextColour());
     const bool open = ImGui::BeginTabItem("Notifications");
     if (log.changed) ImGui::PopStyleColor();
     if (!open) return false;

@@ -70,25 +70,21 @@ std::string nameOf(const std::wstring& path) {
     return wideToUtf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
 }
 
-// An entry's group: its folder below the set's root, "<root>" for the root's
-// own files; an entry outside the root keeps its whole folder.
-std::string groupNameOf(const std::wstring& key, const std::wstring& root) {
-    const std::wstring folder = folderOf(key);
-    if (!root.empty() && pathIsInside(folder, root)) {
-        if (folder.size() <= root.size()) return kRootGroup;
-        return wideToUtf8(folder.substr(root.size() + 1));
-    }
-    std::wstring rest = folder;
-    while (!rest.empty() && (rest.front() == kPathSeparator || rest.front() == L'.')) rest.erase(0, 1);
+// An entry's group: its whole folder below "/" (the only part of a path
+// that is not a folder of its own), "<root>" for files right in "/". An
+// entry relative to the set's folder ("./...") keeps its folder below that.
+std::string groupNameOf(const std::wstring& key) {
+    std::wstring rest = folderOf(key);
+    if (rest.rfind(L".", 0) == 0 && (rest.size() == 1 || rest[1] == kPathSeparator)) rest.erase(0, 1);
+    while (!rest.empty() && rest.front() == kPathSeparator) rest.erase(0, 1);
     return rest.empty() ? kRootGroup : wideToUtf8(rest);
 }
 
 void buildGroups() {
     g_view.groups.clear();
     if (g_view.set.files.empty()) return;
-    const std::wstring root = firstPathPart(g_view.set.files.begin()->first);
     std::map<std::string, std::vector<std::wstring>> byName;
-    for (const auto& [key, entry] : g_view.set.files) byName[groupNameOf(key, root)].push_back(key);
+    for (const auto& [key, entry] : g_view.set.files) byName[groupNameOf(key)].push_back(key);
     for (auto& [name, keys] : byName) g_view.groups.push_back({name, std::move(keys)});
 }
 

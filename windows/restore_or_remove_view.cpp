@@ -314,9 +314,7 @@ void drawStatus(int64_t startMs) {
     const std::wstring times = formatDurationMs(static_cast<uint64_t>(elapsed)) + L" | " +
                                formatDurationMs(static_cast<uint64_t>(std::max(remaining, 0.0)));
     ImGui::BulletText("Progress: %3.3f%%     %s", fraction * 100.0, wideToUtf8(times).c_str());
-    ImGui::PushFont(fontArial12 ? fontArial12 : ImGui::GetFont());
-    ImGui::ProgressBar(static_cast<float>(fraction));
-    ImGui::PopFont();
+    drawProgressBar(fraction, ImVec2(-FLT_MIN, 0));
 }
 
 // The command of a tree click: one version per file when selected.

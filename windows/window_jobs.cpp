@@ -42,9 +42,12 @@ bool openWithShellOpener(const std::wstring& target) {
     return (opener ? opener : desktopOpener)(target);
 }
 
-void startShellOpen(const std::wstring& target) {
-    startEngineThread([target] {
-        if (!openWithShellOpener(target)) appendAppLogEntry(L"Unable to open: " + target, 4, true);
+void startShellOpen(const std::wstring& target, std::function<void()> onOpened) {
+    startEngineThread([target, onOpened = std::move(onOpened)] {
+        if (!openWithShellOpener(target))
+            appendAppLogEntry(L"Unable to open: " + target, 4, true);
+        else if (onOpened)
+            onOpened();
     });
 }
 

@@ -4,6 +4,7 @@
 // the shell's opener.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Milliseconds since the program started (blinking, elapsed times).
@@ -13,10 +14,11 @@ int64_t windowClockMs();
 
 // Opens a file, folder or web page (or hands a "mailto:" address to the mail
 // program) with the desktop's program; runs on a thread of its own, because
-// the opener waits for the desktop.
+// the opener waits for the desktop. `onOpened` runs (on that thread) only
+// when the target was opened; a failure is logged as an issue.
 using ShellOpener = bool (*)(const std::wstring& target);
 void setShellOpener(ShellOpener opener);  // nullptr: the desktop's opener
-void startShellOpen(const std::wstring& target);
+void startShellOpen(const std::wstring& target, std::function<void()> onOpened = nullptr);
 // The same opener, waited for on the caller's thread: true when it opened.
 bool openWithShellOpener(const std::wstring& target);
 

@@ -171,6 +171,35 @@ TEST_F(MonitorUITest, OwnWindowIgnoredApplicationsAndUnreadableWindows) {
     EXPECT_EQ(processTable.count(53), 0u);
 }
 
+// Time while the program's own window, an ignored application or no window
+// is in front belongs to no application.
+TEST_F(MonitorUITest, OnlyTheApplicationInFrontGetsItsTime) {
+    monitorUIStep(state, 1, 0);
+    {
+        std::lock_guard<std::mutex> lock(statisticsMutex);
+        applicationStatsMap[L"/usr/bin/game"].monitorFocus = false;
+    }
+    const WindowDescription writer = appWindow(10, L"/usr/bin/writer", L"Letter");
+    show(1, writer);
+    followOnce(10, 0);
+    followOnce(20, 30000);
+    show(2, appWindow(30, ownExecutablePath(), L"Varnholt"));
+    followOnce(30, 30000);
+    followOnce(40, 400000);
+    show(3, appWindow(40, L"/usr/bin/game", L"Game"));
+    followOnce(50, 500000);
+    {
+        std::lock_guard<std::mutex> lock(desktop.mutex);
+        desktop.foreground = 0;
+    }
+    monitorUIStep(state, 60, 600000);
+    show(1, writer);
+    followOnce(70, 800000);
+    followOnce(80, 801000);
+    EXPECT_EQ(record(L"/usr/bin/writer").foregroundMs, 31000u);
+    EXPECT_EQ(record(L"/usr/bin/game").foregroundMs, 0u);
+}
+
 TEST_F(MonitorUITest, RenamingAnApplication) {
     {
         std::lock_guard<std::mutex> lock(statisticsMutex);

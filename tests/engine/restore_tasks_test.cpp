@@ -141,7 +141,8 @@ TEST_F(RestoreTest, SelectedVersionsAreCopiedToTheirSourcePathsInTheirOwnCase) {
     const std::wstring deep = version(L"a/b/c.txt", L"a/b/c ~ 0001.txt", "deep v1");
     version(L"x.txt", L"x ~ 0001.txt", "x v1");
     const std::wstring x2 = version(L"x.txt", L"x ~ 0002.txt", "x v2");
-    // A version kept outside the folder's archive is passed over.
+    // A version archived before the folder's archive location changed is
+    // restored from the old archive folder its record names.
     const std::wstring elsewhere = utf8ToWide(makeTestFolder("elsewhere")) + L"/y.txt";
     ASSERT_TRUE(writeTestFile(wideToUtf8(elsewhere), "outside"));
     ASSERT_TRUE(addVersionRecord(source(L"y.txt"), elsewhere, L"editor", false));
@@ -161,11 +162,11 @@ TEST_F(RestoreTest, SelectedVersionsAreCopiedToTheirSourcePathsInTheirOwnCase) {
     EXPECT_FALSE(exists(source(L"docs/readme.txt")));
     EXPECT_EQ(read(source(L"a/b/c.txt")), "deep v1");
     EXPECT_EQ(read(source(L"x.txt")), "x v2");
-    EXPECT_FALSE(exists(source(L"y.txt")));
+    EXPECT_EQ(read(source(L"y.txt")), "outside");
     EXPECT_EQ(restoreProgress.load(), 1.0);
     EXPECT_TRUE(restoreIdle());
     EXPECT_TRUE(released(source(L"x.txt")));
-    EXPECT_EQ(logKind(L"Active backup files restoration finished.\"Watch\"[||]3[|] [|]all selected files restored, 3 copied.[|] "), 1u);
+    EXPECT_EQ(logKind(L"Active backup files restoration finished.\"Watch\"[||]3[|] [|]all selected files restored, 4 copied.[|] "), 1u);
     EXPECT_EQ(logCount(L"1[|]6[|]" + folders.watch + L"[|]Open \"Watch\""), 1u);
     EXPECT_EQ(logCount(L"not copied:"), 0u);
     // The marks were copied into the version records: the unmarked version is unselected.
@@ -190,7 +191,7 @@ TEST_F(RestoreTest, AFailedCopyIsReportedAndKeepsTheOldFile) {
     EXPECT_EQ(read(source(L"b.txt")), "old b");
     EXPECT_EQ(read(source(L"c.txt")), "restored");
     EXPECT_DOUBLE_EQ(restoreProgress.load(), 2.0 / 3.0);
-    EXPECT_EQ(logCount(L"[|]one or more files not restored, 3 selected, 2 copied.[|]"), 1u);
+    EXPECT_EQ(logKind(L"[|]one or more files not restored, 3 selected, 2 copied.[|]"), 4u) << "an issue";
     EXPECT_EQ(logCount(L"[||]2[|] [|]1 not copied:[|] [||]3[|] [|]" + source(L"b.txt") + L"[|] [||]"), 1u);
     EXPECT_TRUE(restoreIdle());
 }

@@ -169,6 +169,7 @@ TEST_F(StyleTest, MissingOrDamagedFilesFallBackToBuiltInColours) {
     applyStyleNumber(1);
     ImGuiStyle light;
     ImGui::StyleColorsLight(&light);
+    makeStyleReadable(light);
     for (int i = 0; i < kStyleColourCount; ++i) {
         const ImVec4& c = light.Colors[i];
         expectColour(ImGui::GetStyle().Colors[i], c.x, c.y, c.z, c.w);
@@ -176,6 +177,7 @@ TEST_F(StyleTest, MissingOrDamagedFilesFallBackToBuiltInColours) {
     applyStyleNumber(2);
     ImGuiStyle classic;
     ImGui::StyleColorsClassic(&classic);
+    makeStyleReadable(classic);
     expectColour(ImGui::GetStyle().Colors[ImGuiCol_WindowBg], classic.Colors[ImGuiCol_WindowBg].x,
                  classic.Colors[ImGuiCol_WindowBg].y, classic.Colors[ImGuiCol_WindowBg].z,
                  classic.Colors[ImGuiCol_WindowBg].w);

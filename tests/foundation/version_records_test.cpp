@@ -161,9 +161,11 @@ TEST(VersionRecords, RecordsLeavingTheirFolderOrArchiveAreSkippedWithOneLine) {
     writeItems({L"[||]{{root}}/kept.txt[||]{{root}}/kept.txt[||]" + folder.path,
                 L"[||]{{root}}/../../../.ssh/id_rsa[||]{{root}}/key.txt",
                 L"[||]/home/u/.ssh/id_rsa[||]{{root}}/key2.txt",
-                L"[||]{{root}}/x.txt[||]{{root}}/../../.config/autostart/x.desktop"});
+                L"[||]{{root}}/x.txt[||]{{root}}/../../.config/autostart/x.desktop",
+                // archived before the archive moved: a copy of its own file stays
+                L"[||]/old/archive/notes ~ 0001.txt[||]{{root}}/notes.txt"});
     ASSERT_TRUE(loadVersionRecords());
-    EXPECT_EQ(versionCount(), 1u);
+    EXPECT_EQ(versionCount(), 2u);
     size_t logged = 0;
     for (const AppLogEntry& entry : appLogSnapshot().entries)
         logged += entry.key.find(L"Version records outside their watch folder or archive skipped: 3") != std::wstring::npos;

@@ -79,10 +79,11 @@ TEST_F(AboutUpdate, NewerEqualAndFailedAnswers) {
         << updatesPage();
     EXPECT_EQ(updatesPage().find("Download"), std::string::npos);
 
-    // A failed check keeps what was known and still rebuilds the pages.
+    // A failed check keeps what was known, says that it failed, and still
+    // rebuilds the pages.
     resetAboutWindow();
     setUpdateServerHost("127.0.0.1:" + std::to_string(closedLocalPort()));
     EXPECT_FALSE(fetchRemoteAppVersion());
-    EXPECT_NE(updatesPage().find("( Current: 2.000.0005 )"), std::string::npos) << updatesPage();
+    EXPECT_NE(updatesPage().find("( Current: 2.000.0005 - the last check failed )"), std::string::npos) << updatesPage();
     EXPECT_EQ(updatesPage().find("Download"), std::string::npos);
 }

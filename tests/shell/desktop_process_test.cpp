@@ -81,6 +81,9 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
             home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
             watcher = std::make_unique<FakeTrayWatcher>(bus.address);
         }
+        // Short polls: the foreground monitor has its own connection open
+        // long before the display goes.
+        home.env["VARNHOLT_TEST_TIMINGS"] = "pollMs=20";
         const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
         const pid_t pid = startOnDisplay(home, x, errorFile);
         const ProcessGuard guard{pid};
@@ -93,6 +96,9 @@ TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
         const ProcessRun run = ProgramHome::wait(pid, errorFile);
         EXPECT_EQ(run.exitCode, 0) << run.errors;
         expectSavedFiles(home);
+        // As clean an end as SIGTERM: every engine thread stopped in time.
+        EXPECT_FALSE(std::filesystem::exists(home.configFolder() + "/Running.mark"));
+        for (const std::string& line : home.traceLines()) EXPECT_EQ(line.find("Critical!"), std::string::npos) << line;
     }
 }
 
@@ -123,6 +129,12 @@ TEST(DesktopProcess, WithoutTrayHostTheWindowNeverHidesAndClosingEnds) {
     XWindowFinder finder(x.display);
     ASSERT_TRUE(finder.connected());
     EXPECT_TRUE(waitUntil([&] { return finder.viewable(); })) << "no tray host: the window must show";
+
+    // The window manager is told the size below which "Main Menu" is cut off.
+    int width = 0, height = 0;
+    EXPECT_TRUE(finder.minimumSize(width, height));
+    EXPECT_EQ(width, 720);
+    EXPECT_EQ(height, 420);
 
     // A second start asks the running one for its window and ends.
     EXPECT_EQ(home.run({}).exitCode, 0);

@@ -12,6 +12,7 @@
 #include "shell/window.h"
 #include "shell/tray.h"
 #include "engine/thread_registry.h"
+#include "foundation/app_log.h"
 #include "platform/window_sdl.h"
 #include "windows/program_windows.h"
 
@@ -211,7 +212,8 @@ TEST_F(MainLoopFixture, RenderStatesFollowShowHideAndSettledResizes) {
 }
 
 // A shown window draws only when something can have changed: at most about
-// 60 frames a second after input, 10 while a task runs, one a second idle.
+// 60 frames a second after input, 10 while a task runs, one a second idle,
+// and a blink's frames.
 TEST_F(MainLoopFixture, FramesArePacedByWhatCanChange) {
     setIGDisplayItem_zOrder();
     setShellShowUI(true);
@@ -239,6 +241,12 @@ TEST_F(MainLoopFixture, FramesArePacedByWhatCanChange) {
     EXPECT_EQ(framesAfter(50), 6);
     setOperationInProgress(EngineOperation::Restore, false);
     EXPECT_EQ(framesAfter(100), 6);
+
+    // News makes the Notifications tab blink: frames come between the idle ones.
+    appendAppLogEntry(L"news", 1, false);
+    const int idle = framesAfter(1000);
+    EXPECT_EQ(framesAfter(400), idle + 1);
+    removeAppLogEntriesOfKind(0xFFFFFFFFu);
     startTrayIcon(true);
 }
 

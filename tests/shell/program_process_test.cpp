@@ -90,6 +90,19 @@ TEST(ProgramProcess, FirstRunSetUpEndsWithoutWindow) {
     EXPECT_EQ(treeOf(home.root + "/home"), before);
 }
 
+TEST(ProgramProcess, HelpAndUnknownArgumentsPrintTheUsage) {
+    ProgramHome home;
+    const ProcessRun help = home.run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.output.rfind("Usage: varnholt", 0), 0u) << help.output;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--frobnicate"}, {"install", "now"}}) {
+        const ProcessRun run = home.run(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_NE(run.errors.find("Usage: varnholt"), std::string::npos) << run.errors;
+    }
+    EXPECT_FALSE(fs::exists(home.dataFolder()));
+}
+
 TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
     ProgramHome home;
     ASSERT_EQ(home.run({"install"}).exitCode, 0);

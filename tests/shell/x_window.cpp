@@ -50,6 +50,18 @@ bool XWindowFinder::hidden() {
     return window && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsUnmapped;
 }
 
+bool XWindowFinder::minimumSize(int& width, int& height) {
+    Display* display = static_cast<Display*>(display_);
+    if (!display) return false;
+    const Window window = findByTitle(display, DefaultRootWindow(display));
+    XSizeHints hints{};
+    long supplied = 0;
+    if (!window || !XGetWMNormalHints(display, window, &hints, &supplied) || !(hints.flags & PMinSize)) return false;
+    width = hints.min_width;
+    height = hints.min_height;
+    return true;
+}
+
 void XWindowFinder::close() {
     Display* display = static_cast<Display*>(display_);
     if (!display) return;

@@ -16,6 +16,9 @@ public:
     bool hidden();
     // Sends what a window manager sends when the user closes the window.
     void close();
+    // The smallest size the window asks its window manager for; false when
+    // it asks for none.
+    bool minimumSize(int& width, int& height);
 
 private:
     void* display_;

@@ -158,6 +158,7 @@ TEST_F(SetWindowTest, StatisticsMarksNoteAndRemoval) {
     ASSERT_TRUE(drawnUntil([] { return isRestoreItemsViewOpen(); }));
     ASSERT_TRUE(drawnUntil([&] { return itemsText().find("Total Archived: 9") != std::string::npos; }));
     EXPECT_NE(itemsText().find("Total Existing: 8"), std::string::npos);
+    EXPECT_NE(itemsText().find(wideToUtf8(folders.watch).substr(1) + "/sub"), std::string::npos) << "whole folders";
     EXPECT_NE(itemsText().find("Total Selected: 9"), std::string::npos);
     ASSERT_TRUE(click("bkdsa"));
     EXPECT_NE(itemsText().find("Total Selected: 0"), std::string::npos);

@@ -41,10 +41,11 @@ TEST_F(MainWindowTest, FolderPopupChangesOptionsAndOpensWindows) {
     std::vector<ImVec2> items = openPopup();
     ASSERT_EQ(items.size(), 14u);
     configurationSaved = true;
-    ui.click(drawMainOnly, items[0]);  // "Folder"
+    // The whole option row counts, its word as much as its mark.
+    ui.click(drawMainOnly, ImVec2(items[0].x + 60, items[0].y));  // "Folder"
     items = openPopup();
     ASSERT_EQ(items.size(), 14u);
-    ui.click(drawMainOnly, items[6]);  // "Overwrite"
+    ui.click(drawMainOnly, ImVec2(items[6].x + 60, items[6].y));  // "Overwrite"
     waitForFolderOptionJob();
     EXPECT_EQ(entry().folderType, kFolderTypeFolder);
     EXPECT_EQ(entry().collisionOption, kCollisionOverwrite);

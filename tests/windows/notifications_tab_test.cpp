@@ -60,23 +60,29 @@ TEST_F(MainWindowTest, NotificationsGroupCountTicksAndRemove) {
     ASSERT_NE(list, nullptr);
     std::vector<ImVec2> rows = ui.itemsDown(drawItemsFrame, list);
     ASSERT_EQ(rows.size(), 3u);
-    // The one message ticked: confirmed, its kind is no longer listed.
+    // A tick is not final: the lone message stays listed and its tick can
+    // be taken back.
     ui.click(drawItemsFrame, rows[0]);
     rows = ui.itemsDown(drawItemsFrame, list, 38);
     ASSERT_EQ(rows.size(), 4u);
     ui.click(drawItemsFrame, rows[1]);
+    EXPECT_EQ(appLogSnapshot().entries[0].confirmed, 1);
+    EXPECT_TRUE(before(text(), "Message", "Issues"));
+    ui.click(drawItemsFrame, rows[1]);
+    EXPECT_EQ(appLogSnapshot().entries[0].confirmed, 0);
     UIButtonEntry confirm;
     ASSERT_TRUE(findUIButtonEntry("bkcc", confirm));
     EXPECT_EQ(confirm.label1, "Confirm all Message");
+    ui.click(drawItemsFrame, rows[0]);
     rows = ui.itemsDown(drawItemsFrame, list);
-    ASSERT_EQ(rows.size(), 2u);
-    // Then "Errors": its first entry ticked on and off (the second keeps the
-    // kind pending); the confirm button follows the kind.
-    ui.click(drawItemsFrame, rows[1]);
+    ASSERT_EQ(rows.size(), 3u);
+    // Then "Errors": ten ticks reach its confirm button; the button follows
+    // the kind.
+    ui.click(drawItemsFrame, rows[2]);
     rows = ui.itemsDown(drawItemsFrame, list, 38);
-    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows.size(), 5u);
     for (int tick = 1; tick <= 20; ++tick) {
-        ui.click(drawItemsFrame, rows[2]);
+        ui.click(drawItemsFrame, rows[3]);
         EXPECT_EQ(getUIButtonValue("bkcc"), tick > 9 ? kButtonEnabled : kButtonDisabled) << tick;
         EXPECT_EQ(getUIButtonValue("bkcac"), tick < 20 ? kButtonDisabled : kButtonEnabled) << tick;
     }

@@ -1,8 +1,8 @@
-#include "engine/archive_names.h"
+#include "foundation/archive_names.h"
 
 #include <cstdint>
 
-#include "engine/backup_scan.h"
+#include "foundation/archive_stamps.h"
 #include "foundation/global_defaults.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
@@ -81,13 +81,12 @@ std::wstring longPlainName(const std::wstring& plainName, const std::vector<std:
     splitPlainName(plainName, base, extension);
     if (!isHashMark(base)) return plainName;
     std::vector<FolderEntry> entries;
-    ArchivePathParts parts;
     for (const std::wstring& folder : folders) {
         entries.clear();
         listFolderEntries(folder, entries);
         for (const FolderEntry& entry : entries) {
             if (entry.isFolder) continue;
-            splitArchivePath(entry.name, parts);
+            const ArchiveNameParts parts = splitArchiveName(entry.name);
             if (parts.plainName != plainName && archiveGroupName(parts.plainName) == plainName) return parts.plainName;
         }
     }
