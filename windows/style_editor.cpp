@@ -22,6 +22,7 @@
 #include "shell/buttons.h"
 #include "shell/main_loop.h"
 #include "shell/shell_state.h"
+#include "shell/text_widgets.h"
 #include "shell/tray.h"
 
 namespace {
@@ -192,7 +193,8 @@ void drawMenuBar() {
     const std::string name = styleName(g_editor.number);
     // A menu's title is recorded while closed (an open menu's popup is the last item).
     if (ImGui::BeginMenu("File")) {
-        if (ImGui::MenuItem(("Save style \"" + name + "\"").c_str())) saveEditorsStyle();
+        // A style's name is the user's text: drawn whole, "##" and all.
+        if (textSelectable("Save style \"" + name + "\"")) saveEditorsStyle();
         recordButtonRect("style save");
         ImGui::EndMenu();
     } else {
@@ -204,7 +206,7 @@ void drawMenuBar() {
         for (int n = 0; n < static_cast<int>(names.size()); ++n) {
             ImGui::PushID(n);
             const std::string label = (n == g_editor.number ? kBlackCircle : "") + std::string(" ") + names[n];
-            if (ImGui::MenuItem(label.c_str())) chooseStyle(n);
+            if (textSelectable(label)) chooseStyle(n);
             recordButtonRect("style choose " + std::to_string(n));
             ImGui::PopID();
         }

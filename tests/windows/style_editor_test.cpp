@@ -179,6 +179,11 @@ TEST_F(StyleEditorTest, RenameRefusesNamesInUseAndTheTrayAndStyleFilesFollow) {
     forgetStyles();
     loadStyleFiles();
     EXPECT_EQ(styleName(0), "Midnight") << "the name comes from the style file";
+
+    typeInto("style name", "Mid##night");  // a name, not a label: shown whole
+    clickItem("style rename");
+    clickItem("style styles menu");
+    EXPECT_NE(text().find(" Mid##night"), std::string::npos) << text();
     removeTrayMenu();
 }
 
