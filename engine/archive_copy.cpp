@@ -143,7 +143,7 @@ void archiveOneChange(const ChangedFile& change) {
     if (folderKey.empty()) return;
     std::wstring root;
     if (!ensureArchiveContext(folderKey, root)) return;
-    if (isRestoringPath(change.path)) return;
+    if (isRestoredWrite(change.path)) return;
     if (isCopyTemporaryName(lastPathComponent(change.path))) return;
     if (!isFileExtensionIncluded(folderKey, change.path)) return;
     {

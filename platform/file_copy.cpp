@@ -175,6 +175,10 @@ CopyResult publish(int folder, const std::string& from, const std::string& to, b
     return CopyResult::Copied;
 }
 
+int64_t ticksOf(const struct timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 10000000 + time.tv_nsec / 100;
+}
+
 bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -261,7 +265,9 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     staged.tempPath = folderOf(target.path) + (folderOf(target.path) == kPathSeparatorText ? L"" : kPathSeparatorText) +
                       utf8ToWide(tempName);
     staged.device = static_cast<uint64_t>(written.st_dev);
+    staged.inode = static_cast<uint64_t>(written.st_ino);
     staged.bytes = static_cast<uint64_t>(written.st_size);
+    staged.modifiedTicks = ticksOf(written.st_mtim);
     return result;
 }
 
@@ -324,6 +330,23 @@ void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t tota
 #endif
 }
 
+// Gives one staged copy its target's name in `folder`, with the caller's
+// steps around the rename.
+CopyResult nameCopy(int folder, StagedCopy& copy, const CopyRenameSteps& steps) {
+    const std::string target = nameOf(copy.target);
+    FileState state;
+    if (steps.beforeRename) {
+        readFileStateAt(folder, target, state);
+        if (!steps.beforeRename(copy, state)) return CopyResult::TargetExists;
+    }
+    copy.result = publish(folder, nameOf(copy.tempPath), target, true);
+    if (steps.afterRename) {
+        if (copy.result != CopyResult::Copied || !readFileStateAt(folder, target, state)) state = FileState();
+        steps.afterRename(copy, state);
+    }
+    return copy.result;
+}
+
 }  // namespace
 
 FilePlace::FilePlace(std::wstring rootFolder, std::wstring filePath)
@@ -342,7 +365,7 @@ CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace&
     return result;
 }
 
-std::vector<StagedCopy> finishCopyGroup(CopyGroup& group) {
+std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps) {
     std::vector<StagedCopy> copies = std::move(group.copies);
     group = CopyGroup();
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
@@ -362,7 +385,7 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group) {
                 continue;
             }
             const std::string tempName = nameOf(copy.tempPath);
-            if (copy.result == CopyResult::Copied) copy.result = publish(dir.fd, tempName, nameOf(copy.target), true);
+            if (copy.result == CopyResult::Copied) copy.result = nameCopy(dir.fd, copy, steps);
             if (copy.result != CopyResult::Copied) {
                 ::unlinkat(dir.fd, tempName.c_str(), 0);
                 continue;
