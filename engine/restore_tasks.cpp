@@ -15,6 +15,7 @@
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/file_watcher_pass.h"
+#include "engine/restore_folders.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
 #include "engine/thread_registry.h"
@@ -140,6 +141,7 @@ bool sameContent(const FileState& a, const FileState& b) {
 struct DestinationGuard {
     std::map<std::wstring, FileState> confirmed;
     std::vector<RestoredWrite> written;
+    uint64_t foldersToken = 0;  // the folders noted for the recovery
 
     void confirmAll(const std::vector<RestoreItem>& items) {
         for (const RestoreItem& item : items) readFileState(item.destination, confirmed[item.destination]);
@@ -179,6 +181,19 @@ struct DestinationGuard {
     CopyRenameSteps renameSteps() {
         return {[this](const StagedCopy& copy, const FileState& now) { return beforeRename(copy, now); },
                 [this](const StagedCopy& copy, const FileState& state) { afterRename(copy, state); }};
+    }
+    // Before the first copy is staged: the folders the copies go into.
+    void noteFolders(const std::vector<RestoreItem>& items) {
+        std::set<std::pair<std::wstring, std::wstring>> folders;
+        for (const RestoreItem& item : items)
+            if (!item.destination.empty()) folders.emplace(item.destinationRoot, parentOf(item.destination));
+        std::vector<RestoreFolder> noted;
+        for (const auto& [root, folder] : folders) noted.push_back({root, folder});
+        if (!noted.empty()) foldersToken = noteRestoreFolders(noted);
+    }
+    void forgetFolders() {
+        if (foldersToken != 0) forgetRestoreFolders(foldersToken);
+        foldersToken = 0;
     }
 };
 
@@ -280,6 +295,7 @@ void releaseRestoreWrites(DestinationGuard& guard) {
     else
         removeRestoredWrites(guard.written);
     guard.written.clear();
+    guard.forgetFolders();
 }
 
 // ---- restore of selected versions ----
@@ -585,6 +601,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     SelectedOutcome& outcome = run.outcome;
     outcome.total = items.size();
     startProgressSet(archivePathsOf(items));
+    run.guard.noteFolders(items);
 
     RestorePacing pacing;
     startRestorePacing(pacing);
@@ -656,6 +673,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     restoreStartTicks = currentTimeTicks();
     total -= std::min(total, outside.size());
     startProgressSet(archivePathsOf(items));
+    holds.guard.noteFolders(items);
 
     RestorePacing pacing;
     startRestorePacing(pacing);

@@ -1,5 +1,6 @@
 #include "platform/file_copy.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -412,4 +413,28 @@ bool isCopyTemporaryName(std::wstring_view fileName) {
     if (cut != std::wstring_view::npos) fileName.remove_prefix(cut + 1);
     return fileName.size() > kTempPrefix.size() + kTempSuffix.size() && fileName.starts_with(kTempPrefix) &&
            fileName.ends_with(kTempSuffix);
+}
+
+size_t removeStaleCopyTemporariesIn(const std::wstring& root, const std::wstring& folder, int64_t beforeTicks) {
+    OwnedDescriptor dir = openFolderBelow(root, folder);
+    if (!dir.isOpen()) return 0;
+    const int listed = ::dup(dir.fd);
+    DIR* stream = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!stream) {
+        if (listed >= 0) ::close(listed);
+        return 0;
+    }
+    std::vector<std::string> names;
+    while (const struct dirent* entry = ::readdir(stream))
+        if (isCopyTemporaryName(utf8ToWide(entry->d_name))) names.emplace_back(entry->d_name);
+    ::closedir(stream);
+    size_t removed = 0;
+    for (const std::string& name : names) {
+        struct stat st {};
+        // Only a regular file of the program's own naming, never a link or a folder.
+        if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (std::max(ticksOf(st.st_mtim), ticksOf(st.st_ctim)) >= beforeTicks) continue;
+        if (::unlinkat(dir.fd, name.c_str(), 0) == 0) ++removed;
+    }
+    return removed;
 }

@@ -116,3 +116,8 @@ CopyResult copyFile(const FilePlace& source, const FilePlace& target, bool failI
 // folder scans and watchers can pass over them.
 bool isCopyTemporaryName(std::wstring_view fileName);
 
+// Removes the copies' temporary files lying directly in `folder` (reached
+// below `root` without following a link; sub-folders are not entered) whose
+// last change lies before `beforeTicks`, so a copy running now keeps its own.
+// Returns how many were removed.
+size_t removeStaleCopyTemporariesIn(const std::wstring& root, const std::wstring& folder, int64_t beforeTicks);

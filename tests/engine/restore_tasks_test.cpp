@@ -18,9 +18,12 @@
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/file_watcher_pass.h"
+#include "engine/restore_folders.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
+#include "engine/unclean_end.h"
 #include "foundation/archive_root.h"
+#include "foundation/text_format.h"
 
 namespace {
 
@@ -603,6 +606,21 @@ TEST_F(RestoreTest, KilledWhileARestoreGroupTakesItsNamesLeavesOldOrWholeFiles) 
     }
     EXPECT_GT(whole, 0u);
     EXPECT_LT(whole, size_t(kFiles));
+
+    // The recovery removes the temporary copies the kill left, in the
+    // folders the restore noted and nowhere else.
+    const std::wstring notOurs = write(L".varnholt-copy-0123456789abcdef.tmp", "a stranger's");
+    const auto temporaries = [&] {
+        std::vector<std::wstring> all, found;
+        listFilesRecursive(folders.watch, all, true);
+        for (const std::wstring& file : all)
+            if (isCopyTemporaryName(file)) found.push_back(file);
+        return found;
+    };
+    EXPECT_EQ(temporaries().size(), size_t(kFiles) - whole + 1);
+    recoverAfterUncleanEnd(currentTimeTicks() + 1);
+    EXPECT_EQ(temporaries(), std::vector<std::wstring>{notOurs});
+    EXPECT_FALSE(exists(restoreFoldersFilePath()));
 
     run();
     for (int i = 0; i < kFiles; ++i) EXPECT_TRUE(read(files[i]) == restored(i)) << wideToUtf8(files[i]);
