@@ -182,7 +182,7 @@ bool makeQueueItem(const ChangedFile& change, const std::wstring& folderKey, Cop
 void archiveOneChange(const ChangedFile& change) {
     const std::wstring folderKey = findWatchFolderOfFile(change.path);
     if (folderKey.empty()) return;
-    if (isRestoringPath(change.path)) return;
+    if (isRestoredWrite(change.path)) return;
     if (isCopyTemporaryName(lastPathComponent(change.path))) return;
     if (!isFileExtensionIncluded(folderKey, change.path)) return;
     {

@@ -176,7 +176,7 @@ void logIncomplete(const BackupRun& run) {
 
 // Whether the archiving takes the file as one of this folder's: inside the
 // folder and not its archive, not claimed by a deeper watch folder, an
-// included extension, not being restored, not a copy's temporary file.
+// included extension, not a restore's own write, not a copy's temporary file.
 // The watch folder that claims a file depends on its folder only, so it is
 // looked up once per folder.
 bool meetsCriteria(const BackupRun& run, const std::wstring& file, std::map<std::wstring, bool>& ownedFolders) {
@@ -188,7 +188,7 @@ bool meetsCriteria(const BackupRun& run, const std::wstring& file, std::map<std:
     if (owned == ownedFolders.end())
         owned = ownedFolders.emplace(folder, trimmedKey(findWatchFolderOfFile(file)) == run.key).first;
     if (!owned->second) return false;
-    return isFileExtensionIncluded(run.mapKey, file) && !isRestoringPath(file);
+    return isFileExtensionIncluded(run.mapKey, file) && !isRestoredWrite(file);
 }
 
 void findEligibleFiles(BackupRun& run) {

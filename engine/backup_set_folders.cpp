@@ -27,10 +27,20 @@ namespace {
 std::set<std::wstring> setCopyPaths;  // path keys of archived copies listed by imported sets
 std::mutex setCopyPathsMutex;
 
-// Each path with the number of restores that registered it, so one that ends
-// never releases a path another restore is still writing.
-std::map<std::wstring, size_t> restoringPaths;
-std::mutex restoringPathsMutex;
+// Each path with the files restores wrote there (one per write, so a
+// restore that ends never releases another's).
+std::map<std::wstring, std::vector<FileState>> restoredWrites;
+std::mutex restoredWritesMutex;
+
+bool sameFile(const FileState& a, const FileState& b) { return a.device == b.device && a.inode == b.inode; }
+
+// The file now under the name is the registered write: the same file, not
+// written since (a change time not known yet matches any).
+bool isWriteItself(const FileState& written, const FileState& now) {
+    return now.exists && sameFile(written, now) && written.size == now.size &&
+           written.modifiedTicks == now.modifiedTicks &&
+           (written.changedTicks == 0 || written.changedTicks == now.changedTicks);
+}
 
 struct WatchFolderArchive {
     std::wstring key;
@@ -204,32 +214,48 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
     return added;
 }
 
-bool addRestoringPaths(const std::vector<std::wstring>& paths) {
-    std::lock_guard<std::mutex> lock(restoringPathsMutex);
-    for (const std::wstring& path : paths) ++restoringPaths[pathKey(path)];
-    return true;
+void addRestoredWrite(const std::wstring& path, const FileState& written) {
+    std::lock_guard<std::mutex> lock(restoredWritesMutex);
+    std::vector<FileState>& writes = restoredWrites[pathKey(path)];
+    for (FileState& write : writes)
+        if (sameFile(write, written)) {
+            write = written;
+            return;
+        }
+    writes.push_back(written);
 }
 
-bool removeRestoringPaths(const std::vector<std::wstring>& paths) {
-    std::lock_guard<std::mutex> lock(restoringPathsMutex);
-    size_t removed = 0;
-    for (const std::wstring& path : paths) {
-        const auto found = restoringPaths.find(pathKey(path));
-        if (found == restoringPaths.end()) continue;
-        ++removed;
-        if (--found->second == 0) restoringPaths.erase(found);
+void removeRestoredWrites(const std::vector<RestoredWrite>& writes) {
+    std::lock_guard<std::mutex> lock(restoredWritesMutex);
+    for (const RestoredWrite& write : writes) {
+        const auto found = restoredWrites.find(pathKey(write.path));
+        if (found == restoredWrites.end()) continue;
+        std::erase_if(found->second, [&](const FileState& state) { return sameFile(state, write.state); });
+        if (found->second.empty()) restoredWrites.erase(found);
     }
-    return removed > 0;
 }
 
 bool removeRestoringPaths() {
-    std::lock_guard<std::mutex> lock(restoringPathsMutex);
-    const bool any = !restoringPaths.empty();
-    restoringPaths.clear();
+    std::lock_guard<std::mutex> lock(restoredWritesMutex);
+    const bool any = !restoredWrites.empty();
+    restoredWrites.clear();
     return any;
 }
 
 bool isRestoringPath(const std::wstring& path) {
-    std::lock_guard<std::mutex> lock(restoringPathsMutex);
-    return restoringPaths.count(pathKey(path)) > 0;
+    std::lock_guard<std::mutex> lock(restoredWritesMutex);
+    return restoredWrites.count(pathKey(path)) > 0;
+}
+
+bool isRestoredWrite(const std::wstring& path) {
+    std::vector<FileState> writes;
+    {
+        std::lock_guard<std::mutex> lock(restoredWritesMutex);
+        const auto found = restoredWrites.find(pathKey(path));
+        if (found == restoredWrites.end()) return false;
+        writes = found->second;
+    }
+    FileState now;
+    readFileState(path, now);
+    return std::any_of(writes.begin(), writes.end(), [&](const FileState& write) { return isWriteItself(write, now); });
 }

@@ -2,11 +2,13 @@
 // Where backup-set files live: a staging folder inside the data folder
 // ("<data folder>/FileMetaData/<one subfolder per watch folder>/"), written by
 // the backup and read by the restore side, and the ".backupsets" folder of
-// each watch folder's archive, which travels with the archive. Also the paths
-// a restore is writing, which the archiving passes over.
+// each watch folder's archive, which travels with the archive. Also the files
+// a restore wrote, which the archiving passes over.
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "platform/file_system.h"
 
 inline constexpr std::wstring_view kArchiveSetFolderName = L".backupsets";
 
@@ -43,11 +45,21 @@ bool isBackupSetCopyPath(const std::wstring& archivePath);
 // imported set lists; returns how many it added.
 size_t indexArchivedVersions(const std::wstring& watchFolderPath);
 
-// Paths a restore task is writing; the change handling skips them. A path
-// registered by two restores stays until both removed it.
-bool addRestoringPaths(const std::vector<std::wstring>& paths);
-// Removes the given paths; true when something was removed.
-bool removeRestoringPaths(const std::vector<std::wstring>& paths);
-// Removes every path; true when something was removed.
+// The files restores wrote, each known by what the restore left under its
+// name, from right before its rename until the watcher has seen it: the
+// change handling and the backup pass over such a file, but never over an
+// edit saved to it since, which changed what lies there.
+struct RestoredWrite {
+    std::wstring path;
+    FileState state;
+};
+// Registers a write (or completes the one of the same file, once its change
+// time is known).
+void addRestoredWrite(const std::wstring& path, const FileState& written);
+void removeRestoredWrites(const std::vector<RestoredWrite>& writes);
+// Removes every write; true when something was removed.
 bool removeRestoringPaths();
+// True while some restore's write of the path is registered.
 bool isRestoringPath(const std::wstring& path);
+// True when the file under the path now is a registered write itself.
+bool isRestoredWrite(const std::wstring& path);

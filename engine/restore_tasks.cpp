@@ -15,6 +15,7 @@
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/file_watcher_pass.h"
+#include "engine/restore_folders.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
 #include "engine/thread_registry.h"
@@ -127,9 +128,80 @@ CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
     return onCopyProgress(progress);
 }
 
+bool sameContent(const FileState& a, const FileState& b) {
+    return a.exists == b.exists && (!a.exists || (a.size == b.size && a.modifiedTicks == b.modifiedTicks));
+}
+
+// Keeps a restore from writing over an edit unasked. What each destination
+// held when the user confirmed is looked at again before its copy is staged
+// and right before the copy takes its name (a group names its copies up to
+// its whole size later): a destination changed since is asked about again.
+// The restore's own writes are registered from right before each rename, so
+// the archiving passes over them and over nothing else.
+struct DestinationGuard {
+    std::map<std::wstring, FileState> confirmed;
+    std::vector<RestoredWrite> written;
+    uint64_t foldersToken = 0;  // the folders noted for the recovery
+
+    void confirmAll(const std::vector<RestoreItem>& items) {
+        for (const RestoreItem& item : items) readFileState(item.destination, confirmed[item.destination]);
+    }
+    // False when the destination changed since it was confirmed and the user
+    // does not want it overwritten.
+    bool mayOverwrite(const std::wstring& destination, const FileState& now) {
+        const auto found = confirmed.find(destination);
+        if (found == confirmed.end() || sameContent(found->second, now)) return true;
+        if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
+            return false;
+        found->second = now;
+        return true;
+    }
+    bool mayStage(const std::wstring& destination) {
+        FileState now;
+        readFileState(destination, now);
+        return mayOverwrite(destination, now);
+    }
+    bool beforeRename(const StagedCopy& copy, const FileState& now) {
+        if (!mayOverwrite(copy.target, now)) return false;
+        FileState write;
+        write.exists = true;
+        write.device = copy.device;
+        write.inode = copy.inode;
+        write.size = copy.bytes;
+        write.modifiedTicks = copy.modifiedTicks;
+        addRestoredWrite(copy.target, write);
+        written.push_back({copy.target, write});
+        return true;
+    }
+    void afterRename(const StagedCopy& copy, const FileState& state) {
+        if (!state.exists) return;
+        addRestoredWrite(copy.target, state);  // now with its change time
+        confirmed[copy.target] = state;        // a second version of it is not asked about
+    }
+    CopyRenameSteps renameSteps() {
+        return {[this](const StagedCopy& copy, const FileState& now) { return beforeRename(copy, now); },
+                [this](const StagedCopy& copy, const FileState& state) { afterRename(copy, state); }};
+    }
+    // Before the first copy is staged: the folders the copies go into.
+    void noteFolders(const std::vector<RestoreItem>& items) {
+        std::set<std::pair<std::wstring, std::wstring>> folders;
+        for (const RestoreItem& item : items)
+            if (!item.destination.empty()) folders.emplace(item.destinationRoot, parentOf(item.destination));
+        std::vector<RestoreFolder> noted;
+        for (const auto& [root, folder] : folders) noted.push_back({root, folder});
+        if (!noted.empty()) foldersToken = noteRestoreFolders(noted);
+    }
+    void forgetFolders() {
+        if (foldersToken != 0) forgetRestoreFolders(foldersToken);
+        foldersToken = 0;
+    }
+};
+
 // The restore's copies take their names a group at a time (see CopyGroup):
 // the files count as restored once named.
 struct RestoreGroup {
+    explicit RestoreGroup(DestinationGuard& destinationGuard) : guard(destinationGuard) {}
+    DestinationGuard& guard;
     CopyGroup group;
     size_t copies = 0;
     std::vector<std::string> failed;
@@ -137,7 +209,7 @@ struct RestoreGroup {
 
     size_t staged() const { return group.copies.size(); }
     void finish() {
-        for (const StagedCopy& copy : finishCopyGroup(group)) {
+        for (const StagedCopy& copy : finishCopyGroup(group, guard.renameSteps())) {
             if (copy.result == CopyResult::Copied)
                 ++copies;
             else
@@ -171,12 +243,10 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
     }
 }
 
-void splitItems(const std::vector<RestoreItem>& items, std::vector<std::wstring>& archives,
-                std::vector<std::wstring>& destinations) {
-    for (const RestoreItem& item : items) {
-        archives.push_back(item.archivePath);
-        if (!item.destination.empty()) destinations.push_back(item.destination);
-    }
+std::vector<std::wstring> archivePathsOf(const std::vector<RestoreItem>& items) {
+    std::vector<std::wstring> archives;
+    for (const RestoreItem& item : items) archives.push_back(item.archivePath);
+    return archives;
 }
 
 // Waits up to `ms`, ending early at shut-down.
@@ -188,12 +258,13 @@ void pauseWhileRunning(uint32_t ms) {
     }
 }
 
-// Waits, at most the settle time, until the watcher has read the changes made
-// before `readMark` and the File Watcher pass has handed them on.
+// Waits until the watcher has read the changes made before `readMark` and
+// the File Watcher pass has handed them on, while both run. No time limit: a
+// registered write matches the restore's own file only, so holding it longer
+// never hides an edit, while letting it go early archives the restore's write.
 void waitUntilWatcherSawWrites(uint64_t readMark) {
-    const int64_t end = steadyClockMs() + timings().settleMs.load();
-    const auto waitUntil = [end](const auto& done) {
-        while (isApplicationRunning() && steadyClockMs() < end && !done())
+    const auto waitUntil = [](const auto& done) {
+        while (isApplicationRunning() && isChangeWatcherRunning() && !done())
             std::this_thread::sleep_for(std::chrono::milliseconds(timings().shortPollMs.load()));
     };
     waitUntil([readMark] { return changeWatcherHasReadThrough(readMark); });
@@ -201,25 +272,35 @@ void waitUntilWatcherSawWrites(uint64_t readMark) {
     waitUntil([cycleMark] { return fileWatcherHandledChangesSince(cycleMark); });
 }
 
-// The paths a restore wrote stay registered until the watcher has seen the
+// The files a restore wrote stay registered until the watcher has seen the
 // writes: a change of a restored file still queued in the kernel or in the
 // watcher would otherwise come back as a new version of it.
-void releaseRestoringPathsAfterWatch(std::vector<std::wstring> paths) {
-    if (paths.empty()) return;
+void releaseRestoredWritesAfterWatch(std::vector<RestoredWrite> writes) {
+    if (writes.empty()) return;
     const uint64_t readMark = changeWatcherReadMark();
     try {
-        startEngineThread([paths, readMark] {
+        startEngineThread([writes, readMark] {
             waitUntilWatcherSawWrites(readMark);
-            removeRestoringPaths(paths);
+            removeRestoredWrites(writes);
         });
     } catch (...) {
-        removeRestoringPaths(paths);
+        removeRestoredWrites(writes);
     }
+}
+
+// At the end of a restore, whichever way it ends.
+void releaseRestoreWrites(DestinationGuard& guard) {
+    if (isApplicationRunning())
+        releaseRestoredWritesAfterWatch(std::move(guard.written));
+    else
+        removeRestoredWrites(guard.written);
+    guard.written.clear();
+    guard.forgetFolders();
 }
 
 // ---- restore of selected versions ----
 
-struct RestoreFolder {
+struct RestoreWatchFolder {
     std::wstring key;      // the watch folder holding the first file
     std::wstring archive;  // its archive folder ("" without a watch folder)
 };
@@ -228,8 +309,8 @@ struct RestoreFolder {
 // archive folder; without one, the file's own folder. Versions are restored
 // from wherever their record keeps them: those archived before the folder's
 // archive location changed lie in its old archive folder.
-RestoreFolder restoreFolderOf(const std::wstring& path) {
-    RestoreFolder found;
+RestoreWatchFolder restoreFolderOf(const std::wstring& path) {
+    RestoreWatchFolder found;
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         for (const auto& [key, entry] : watchFolderMap) {
@@ -265,7 +346,7 @@ std::wstring markSelection(const RestoreSelection& selection) {
 // outside it fails); without one, below their own folder. A copy is read
 // below the folder's archive, or below its own folder when it lies in an
 // older archive.
-std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const RestoreFolder& folder) {
+std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const RestoreWatchFolder& folder) {
     std::vector<RestoreItem> items;
     std::lock_guard<std::mutex> lock(versionRecordMutex);
     for (const auto& [source, versions] : selection) {
@@ -305,11 +386,8 @@ std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstri
     return text;
 }
 
-void endSelectedRestore(const std::vector<std::wstring>& destinations, const SelectedOutcome& outcome) {
-    if (isApplicationRunning())
-        releaseRestoringPathsAfterWatch(destinations);
-    else
-        removeRestoringPaths(destinations);
+void endSelectedRestore(DestinationGuard& guard, const SelectedOutcome& outcome) {
+    releaseRestoreWrites(guard);
     restoreProgress = shareOf(outcome.copies, outcome.total);
     releaseRestoreActive();
     releaseRestoreWorkBusy();
@@ -320,12 +398,12 @@ void endSelectedRestore(const std::vector<std::wstring>& destinations, const Sel
 // Ends the restore of selected versions exactly once, whichever way the task
 // leaves (an exception included), so that its flags and paths never stay held.
 struct SelectedRestoreRun {
-    std::vector<std::wstring> destinations;
+    DestinationGuard guard;
     SelectedOutcome outcome;
     bool ended = false;
     void end() {
         ended = true;
-        endSelectedRestore(destinations, outcome);
+        endSelectedRestore(guard, outcome);
     }
     ~SelectedRestoreRun() {
         if (ended) return;
@@ -335,44 +413,6 @@ struct SelectedRestoreRun {
         }
     }
 };
-
-// What a destination looked like when the restore was asked for: a file
-// written after that is asked about again before it is overwritten.
-struct DestinationStamp {
-    bool exists = false;
-    uint64_t size = 0;
-    int64_t writeTicks = 0;
-    bool operator==(const DestinationStamp& other) const {
-        return exists == other.exists && size == other.size && writeTicks == other.writeTicks;
-    }
-};
-
-DestinationStamp stampOf(const std::wstring& path) {
-    DestinationStamp stamp;
-    stamp.exists = readFileSize(path, stamp.size) && readFileWriteTicks(path, stamp.writeTicks);
-    return stamp;
-}
-
-using DestinationStamps = std::map<std::wstring, DestinationStamp>;
-
-DestinationStamps stampsOf(const std::vector<RestoreItem>& items) {
-    DestinationStamps stamps;
-    for (const RestoreItem& item : items) stamps.emplace(item.destination, stampOf(item.destination));
-    return stamps;
-}
-
-// False when the destination changed since it was stamped and the user does
-// not want it overwritten; the stamp follows the file once it may be written.
-bool mayOverwrite(DestinationStamps& stamps, const std::wstring& destination) {
-    const auto stamp = stamps.find(destination);
-    if (stamp == stamps.end()) return true;
-    const DestinationStamp now = stampOf(destination);
-    if (now == stamp->second) return true;
-    if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
-        return false;
-    stamp->second = now;
-    return true;
-}
 
 // ---- restore of a backup set ----
 
@@ -487,19 +527,13 @@ std::wstring unrestoredReport(const std::vector<std::wstring>& paths, const std:
 struct SetRestoreHolds {
     bool active = false;
     bool cancellable = false;
-    std::vector<std::wstring> destinations;  // registered as being restored
+    DestinationGuard guard;
 
     void releaseActive() {
         if (active) releaseRestoreActive();
         active = false;
     }
-    void releasePaths() {
-        if (isApplicationRunning())
-            releaseRestoringPathsAfterWatch(destinations);
-        else
-            removeRestoringPaths(destinations);
-        destinations.clear();
-    }
+    void releasePaths() { releaseRestoreWrites(guard); }
     void endCancel() {
         if (cancellable) endCancellableTask(CancelTask::Restore);
         cancellable = false;
@@ -552,9 +586,9 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     setOperationInProgress(EngineOperation::Restore, true);
 
     const std::wstring first = markSelection(selection);
-    const RestoreFolder folder = restoreFolderOf(first);
+    const RestoreWatchFolder folder = restoreFolderOf(first);
     const std::string displayName = wideToUtf8(lastComponent(folder.key));
-    DestinationStamps stamps = stampsOf(selectedItems(selection, folder));
+    run.guard.confirmAll(selectedItems(selection, folder));
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
         run.end();
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
@@ -564,14 +598,12 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
     const std::vector<RestoreItem> items = selectedItems(selection, folder);
     SelectedOutcome& outcome = run.outcome;
     outcome.total = items.size();
-    std::vector<std::wstring> archives;
-    splitItems(items, archives, run.destinations);
-    startProgressSet(archives);
-    addRestoringPaths(run.destinations);
+    startProgressSet(archivePathsOf(items));
+    run.guard.noteFolders(items);
 
     RestorePacing pacing;
     startRestorePacing(pacing);
-    RestoreGroup group;
+    RestoreGroup group(run.guard);
     const auto finishGroup = [&] {
         group.finish();
         outcome.copies = group.copies;
@@ -579,8 +611,8 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
         group.failed.clear();
     };
     for (const RestoreItem& item : items) {
-        const bool overwrite = mayOverwrite(stamps, item.destination);
-        const RestoreStep step = overwrite ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
+        const RestoreStep step =
+            run.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
         if (step == RestoreStep::ShuttingDown || step == RestoreStep::StoppedByUser) finishGroup();
         if (step == RestoreStep::ShuttingDown) return run.end();
         if (step == RestoreStep::StoppedByUser) {
@@ -593,7 +625,6 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
             outcome.notCopied.push_back(wideToUtf8(item.destination));
             continue;
         }
-        stamps[item.destination] = stampOf(item.destination);  // a second version of it is not asked about
         if (isCopyGroupFull(group.group)) finishGroup();
         restoreProgress = shareOf(group.copies + group.staged(), outcome.total);
         paceRestoreCopy(pacing, restoreProgress);
@@ -627,6 +658,11 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     }
     const std::string displayName = wideToUtf8(lastComponent(sourceFolder));
     size_t total = applyEditedMarks(set, listed, setFilePath);
+    std::vector<std::wstring> outside;
+    WatchFolderArchiveInfo holder;
+    const std::wstring archive = findHoldingWatchFolder(sourceFolder, holder) ? holder.archivePath : L"";
+    const std::vector<RestoreItem> items = setItems(set, sourceFolder, archive, outside);
+    holds.guard.confirmAll(items);
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
         holds.releaseAll();
         if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
@@ -635,22 +671,17 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
 
     const int64_t startMs = steadyClockMs();
     restoreStartTicks = currentTimeTicks();
-    std::vector<std::wstring> outside;
-    WatchFolderArchiveInfo holder;
-    const std::wstring archive = findHoldingWatchFolder(sourceFolder, holder) ? holder.archivePath : L"";
-    const std::vector<RestoreItem> items = setItems(set, sourceFolder, archive, outside);
     total -= std::min(total, outside.size());
-    std::vector<std::wstring> archives;
-    splitItems(items, archives, holds.destinations);
-    startProgressSet(archives);
-    addRestoringPaths(holds.destinations);
+    startProgressSet(archivePathsOf(items));
+    holds.guard.noteFolders(items);
 
     RestorePacing pacing;
     startRestorePacing(pacing);
-    RestoreGroup group;
+    RestoreGroup group(holds.guard);
     std::vector<std::wstring> failed;
     for (const RestoreItem& item : items) {
-        const RestoreStep step = restoreOneFile(item, displayName, group);
+        const RestoreStep step =
+            holds.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
         if (step == RestoreStep::ShuttingDown) {
             group.finish();
             return;

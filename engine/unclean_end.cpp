@@ -8,6 +8,7 @@
 #include "engine/backup_set_folders.h"
 #include "engine/catch_up_scan.h"
 #include "engine/change_watcher.h"
+#include "engine/restore_folders.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/data_files.h"
@@ -100,6 +101,7 @@ size_t removeStaleCopyTemporaries(const std::wstring& archive, int64_t beforeTic
 
 RecoveryCounts recoverAfterUncleanEnd(int64_t staleBeforeTicks) {
     RecoveryCounts counts;
+    counts.temporariesRemoved += removeRestoreLeftovers(staleBeforeTicks);
     for (const RecoveryFolder& folder : recoveryFolders()) {
         if (!isApplicationRunning()) return counts;
         counts.temporariesRemoved += removeStaleCopyTemporaries(folder.archive, staleBeforeTicks);

@@ -5,7 +5,8 @@
 // of a run until its shut-down has saved everything; found at the next start,
 // it sets the recovery going: every watch folder is compared with its
 // archive and its unarchived files queued, archived copies without a record
-// get it back, and copies' temporary files left in the archives go.
+// get it back, and copies' temporary files left in the archives, and in the
+// folders that a restore of that run staged into, go.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,5 +1,6 @@
 #include "platform/file_copy.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -175,6 +176,10 @@ CopyResult publish(int folder, const std::string& from, const std::string& to, b
     return CopyResult::Copied;
 }
 
+int64_t ticksOf(const struct timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 10000000 + time.tv_nsec / 100;
+}
+
 bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -261,7 +266,9 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     staged.tempPath = folderOf(target.path) + (folderOf(target.path) == kPathSeparatorText ? L"" : kPathSeparatorText) +
                       utf8ToWide(tempName);
     staged.device = static_cast<uint64_t>(written.st_dev);
+    staged.inode = static_cast<uint64_t>(written.st_ino);
     staged.bytes = static_cast<uint64_t>(written.st_size);
+    staged.modifiedTicks = ticksOf(written.st_mtim);
     return result;
 }
 
@@ -324,6 +331,23 @@ void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t tota
 #endif
 }
 
+// Gives one staged copy its target's name in `folder`, with the caller's
+// steps around the rename.
+CopyResult nameCopy(int folder, StagedCopy& copy, const CopyRenameSteps& steps) {
+    const std::string target = nameOf(copy.target);
+    FileState state;
+    if (steps.beforeRename) {
+        readFileStateAt(folder, target, state);
+        if (!steps.beforeRename(copy, state)) return CopyResult::TargetExists;
+    }
+    copy.result = publish(folder, nameOf(copy.tempPath), target, true);
+    if (steps.afterRename) {
+        if (copy.result != CopyResult::Copied || !readFileStateAt(folder, target, state)) state = FileState();
+        steps.afterRename(copy, state);
+    }
+    return copy.result;
+}
+
 }  // namespace
 
 FilePlace::FilePlace(std::wstring rootFolder, std::wstring filePath)
@@ -342,7 +366,7 @@ CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace&
     return result;
 }
 
-std::vector<StagedCopy> finishCopyGroup(CopyGroup& group) {
+std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps) {
     std::vector<StagedCopy> copies = std::move(group.copies);
     group = CopyGroup();
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
@@ -362,7 +386,7 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group) {
                 continue;
             }
             const std::string tempName = nameOf(copy.tempPath);
-            if (copy.result == CopyResult::Copied) copy.result = publish(dir.fd, tempName, nameOf(copy.target), true);
+            if (copy.result == CopyResult::Copied) copy.result = nameCopy(dir.fd, copy, steps);
             if (copy.result != CopyResult::Copied) {
                 ::unlinkat(dir.fd, tempName.c_str(), 0);
                 continue;
@@ -389,4 +413,28 @@ bool isCopyTemporaryName(std::wstring_view fileName) {
     if (cut != std::wstring_view::npos) fileName.remove_prefix(cut + 1);
     return fileName.size() > kTempPrefix.size() + kTempSuffix.size() && fileName.starts_with(kTempPrefix) &&
            fileName.ends_with(kTempSuffix);
+}
+
+size_t removeStaleCopyTemporariesIn(const std::wstring& root, const std::wstring& folder, int64_t beforeTicks) {
+    OwnedDescriptor dir = openFolderBelow(root, folder);
+    if (!dir.isOpen()) return 0;
+    const int listed = ::dup(dir.fd);
+    DIR* stream = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!stream) {
+        if (listed >= 0) ::close(listed);
+        return 0;
+    }
+    std::vector<std::string> names;
+    while (const struct dirent* entry = ::readdir(stream))
+        if (isCopyTemporaryName(utf8ToWide(entry->d_name))) names.emplace_back(entry->d_name);
+    ::closedir(stream);
+    size_t removed = 0;
+    for (const std::string& name : names) {
+        struct stat st {};
+        // Only a regular file of the program's own naming, never a link or a folder.
+        if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (std::max(ticksOf(st.st_mtim), ticksOf(st.st_ctim)) >= beforeTicks) continue;
+        if (::unlinkat(dir.fd, name.c_str(), 0) == 0) ++removed;
+    }
+    return removed;
 }

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+
 // Bytes of the file (holes included) between two calls of the progress routine.
 inline constexpr uint64_t kCopyChunkBytes = 32ull << 20;
 
@@ -55,7 +57,9 @@ struct StagedCopy {
     std::wstring target;
     std::wstring tempPath;
     uint64_t device = 0;  // the file system holding the temporary file
+    uint64_t inode = 0;   // the temporary file, which keeps it under the target's name
     uint64_t bytes = 0;
+    int64_t modifiedTicks = 0;  // the copy's modification time (the source's)
     CopyResult result = CopyResult::Failed;  // set by finishCopyGroup
 };
 struct CopyGroup {
@@ -73,11 +77,21 @@ inline bool isCopyGroupFull(const CopyGroup& group) {
 // when staged. Any other result adds nothing and leaves nothing behind.
 CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace& target,
                      const CopyProgressRoutine& progress = {}, const std::atomic<int>* cancel = nullptr);
+// What a caller does around each copy's rename, both called on the calling
+// thread with what lies under the target's name (read through its folder).
+struct CopyRenameSteps {
+    // Right before the rename: false keeps the target as it is and drops the
+    // copy (TargetExists). It may take its time (ask the user).
+    std::function<bool(const StagedCopy& copy, const FileState& now)> beforeRename;
+    // Right after the rename of every copy beforeRename let through, with the
+    // copy's result set and what the copy left there (nothing on a failure).
+    std::function<void(const StagedCopy& copy, const FileState& written)> afterRename;
+};
 // Syncs the group's data, renames its copies over their targets and syncs
 // their folders (each reached again from its root; a copy whose folder can
 // no longer be reached fails). Returns the copies, in the order staged, each with its
 // result (Copied once named), and leaves the group empty.
-std::vector<StagedCopy> finishCopyGroup(CopyGroup& group);
+std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps = {});
 
 // Copies source to target, replacing an existing target only on success.
 // Only a regular file is read: a source that is a link, a FIFO, a socket or
@@ -101,3 +115,9 @@ CopyResult copyFile(const FilePlace& source, const FilePlace& target, bool failI
 // True for the names of the temporary files these copies write, so that
 // folder scans and watchers can pass over them.
 bool isCopyTemporaryName(std::wstring_view fileName);
+
+// Removes the copies' temporary files lying directly in `folder` (reached
+// below `root` without following a link; sub-folders are not entered) whose
+// last change lies before `beforeTicks`, so a copy running now keeps its own.
+// Returns how many were removed.
+size_t removeStaleCopyTemporariesIn(const std::wstring& root, const std::wstring& folder, int64_t beforeTicks);

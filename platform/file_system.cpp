@@ -106,6 +106,36 @@ bool readFileStamp(const std::wstring& path, FileStamp& stamp) {
     return true;
 }
 
+namespace {
+
+int64_t ticksOf(const struct timespec& time) {
+    return static_cast<int64_t>(time.tv_sec) * 10000000 + time.tv_nsec / 100;
+}
+
+bool fileStateOf(int result, const struct stat& st, FileState& state) {
+    state = FileState();
+    if (result != 0) return false;
+    state.exists = true;
+    state.device = static_cast<uint64_t>(st.st_dev);
+    state.inode = static_cast<uint64_t>(st.st_ino);
+    state.size = static_cast<uint64_t>(st.st_size);
+    state.modifiedTicks = ticksOf(st.st_mtim);
+    state.changedTicks = ticksOf(st.st_ctim);
+    return true;
+}
+
+}  // namespace
+
+bool readFileState(const std::wstring& path, FileState& state) {
+    struct stat st {};
+    return fileStateOf(path.empty() ? -1 : ::lstat(narrow(path).c_str(), &st), st, state);
+}
+
+bool readFileStateAt(int folder, const std::string& name, FileState& state) {
+    struct stat st {};
+    return fileStateOf(::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW), st, state);
+}
+
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes) {
     bytes = 0;
     if (!isAbsolutePath(path)) return false;

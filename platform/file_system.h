@@ -57,6 +57,23 @@ struct FileStamp {
 };
 bool readFileStamp(const std::wstring& path, FileStamp& stamp);
 
+// What lies under a name, the name itself (a link is not followed): which
+// file it is (device and inode) and its size and times, in 100-ns ticks
+// since 1970. Any write changes the change time, so two equal states are
+// one and the same write.
+struct FileState {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedTicks = 0;
+    int64_t changedTicks = 0;
+};
+// False (and `state` empty) when nothing is there.
+bool readFileState(const std::wstring& path, FileState& state);
+// The same for `name` in the open folder `folder`.
+bool readFileStateAt(int folder, const std::string& name, FileState& state);
+
 // Free bytes for an unprivileged user (f_bavail * f_frsize) on the volume of
 // the path, or of its nearest existing parent. False for a relative path.
 bool readFreeSpace(const std::wstring& path, uint64_t& bytes);

@@ -139,14 +139,17 @@ TEST_F(ArchiveTest, FilterSkipsWhatMustNotBeArchived) {
     writeTestFile(wideToUtf8(outside), "x");
     const std::wstring folderPath = folders.watch + L"/Sub";
     std::filesystem::create_directories(wideToUtf8(folderPath));
-    addRestoringPaths({restoring});
+    FileState restored;
+    ASSERT_TRUE(readFileState(restoring, restored));
+    addRestoredWrite(restoring, restored);  // a restore's own write
     archiveChangedFile({{kept, L"a"}, {excludedExtension, L"a"}, {restoring, L"a"}, {inArchive, L"a"},
                         {temporary, L"a"}, {outside, L"a"}, {folderPath, L"a"}, {folders.watch + L"/gone.txt", L"a"}});
     EXPECT_EQ(copyQueueCount(), 1u);
     EXPECT_TRUE(queued(kept));
-    removeRestoringPaths({restoring});
+    write(L"restored.txt", "edited since");
     queue(restoring);
     EXPECT_TRUE(queued(restoring));
+    removeRestoredWrites({{restoring, restored}});
 
     // A plain Folder entry archives direct children only; Exclude inside wins.
     const std::wstring flatWatch = utf8ToWide(makeTestFolder("flat"));

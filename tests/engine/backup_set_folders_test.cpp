@@ -176,14 +176,18 @@ TEST(BackupSetFolders, ImportCopiesSetsBackAndIndexSkipsTheirCopies) {
     EXPECT_EQ(indexArchivedVersions(L"/not/watched"), 0u);
 }
 
-TEST(BackupSetFolders, RestoringPaths) {
-    EXPECT_TRUE(addRestoringPaths({L"/a/x", L"/a/y", L"/b/z"}));
+TEST(BackupSetFolders, RestoredWritesAreReleasedOneByOne) {
+    FileState first, second;
+    first.inode = 1;
+    second.inode = 2;
+    addRestoredWrite(L"/a/x", first);  // two restores wrote the same file
+    addRestoredWrite(L"/a/x", second);
+    addRestoredWrite(L"/b/z", first);
+    removeRestoredWrites({{L"/a/x", first}, {L"/none", first}});
     EXPECT_TRUE(isRestoringPath(L"/a/x"));
     EXPECT_FALSE(isRestoringPath(L"/a"));
-    EXPECT_TRUE(removeRestoringPaths({L"/a/x", L"/none"}));
-    EXPECT_FALSE(removeRestoringPaths({L"/a/x"}));
+    removeRestoredWrites({{L"/a/x", second}});
     EXPECT_FALSE(isRestoringPath(L"/a/x"));
     EXPECT_TRUE(removeRestoringPaths());
     EXPECT_FALSE(isRestoringPath(L"/b/z"));
-    EXPECT_FALSE(removeRestoringPaths());
 }

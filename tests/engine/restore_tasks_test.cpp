@@ -18,9 +18,12 @@
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/file_watcher_pass.h"
+#include "engine/restore_folders.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
+#include "engine/unclean_end.h"
 #include "foundation/archive_root.h"
+#include "foundation/text_format.h"
 
 namespace {
 
@@ -212,7 +215,7 @@ TEST_F(RestoreTest, CancelAtTheFirstQuestionWritesNothingAndClearsAnOldRequest) 
     EXPECT_TRUE(restoreIdle());
 }
 
-TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchivedAgain) {
+TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOn) {
     RestoreSelection selection;
     selection[source(L"a.txt")][version(L"a.txt", L"a ~ 0001.txt", "a restored")].selected = true;
     selection[source(L"b.txt")][version(L"b.txt", L"b ~ 0001.txt", "b restored")].selected = true;
@@ -224,9 +227,7 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
     answer("Confirm Source File Overwrite:", true);
     question("Cancel File Restoration!:");
     EXPECT_TRUE(restoreActive && restoreWorkBusy);
-    EXPECT_TRUE(isRestoringPath(source(L"a.txt")));
-    queue(source(L"a.txt"));
-    EXPECT_FALSE(queued(source(L"a.txt")));
+    EXPECT_FALSE(isRestoringPath(source(L"a.txt")));  // not written yet
     answer("Cancel File Restoration!:", false);
     task.join();
 
@@ -234,10 +235,44 @@ TEST_F(RestoreTest, AStopRequestAnsweredCancelGoesOnAndRestoredFilesAreNotArchiv
     EXPECT_EQ(read(source(L"b.txt")), "b restored");
     EXPECT_EQ(logCount(L"all selected files restored, 2 copied."), 1u);
     EXPECT_TRUE(restoreIdle());
-    // Once the task ended its files are archived again when they change.
-    ASSERT_TRUE(released(source(L"a.txt")));
-    queue(source(L"a.txt"));
-    EXPECT_TRUE(queued(source(L"a.txt")));
+    EXPECT_TRUE(released(source(L"a.txt")));
+}
+
+// An edit saved while a restore runs is never overwritten unasked nor passed
+// over by the archiving: 3 is edited while the restore is confirmed, 2 once
+// its copy is staged (its group takes its names later), 1 once restored.
+TEST_F(RestoreTest, EditsSavedDuringARestoreAreAskedAboutAndArchived) {
+    RestoreSelection selection;
+    std::vector<BackupSetEntry> entries;
+    for (const std::wstring name : {L"1", L"2", L"3"}) {
+        const std::wstring copy = version(name + L".txt", name + L" ~ 0001.txt", wideToUtf8(name) + " restored");
+        selection[source(name + L".txt")][copy].selected = true;
+        entries.push_back(setEntry(L"./" + name + L".txt", copy, true));
+    }
+    const std::wstring setPath = saveSet(L"Set", entries);
+    for (const bool ofSet : {true, false}) {
+        for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) write(name, "old");
+        std::thread task = ofSet ? std::thread(restoreBackupSetTask, setPath, folders.watch)
+                                 : std::thread(restoreSelectedFilesTask, selection);
+        question("Confirm Source File Overwrite:");
+        write(L"3.txt", "3 edited");
+        answer("Confirm Source File Overwrite:", true);
+        EXPECT_NE(question("Confirm Source File Overwrite:").find("/3.txt\n"), std::string::npos);
+        write(L"2.txt", "2 edited");
+        answer("Confirm Source File Overwrite:", true);
+        EXPECT_NE(question("Confirm Source File Overwrite:").find("/2.txt\n"), std::string::npos);
+        write(L"1.txt", "1 edited after its restore");
+        queue(source(L"1.txt"));
+        EXPECT_TRUE(queued(source(L"1.txt")));
+        answer("Confirm Source File Overwrite:", false);
+        task.join();
+        EXPECT_EQ(read(source(L"2.txt")), "2 edited");
+        EXPECT_EQ(read(source(L"3.txt")), "3 restored");
+        queue(source(L"2.txt"));
+        EXPECT_TRUE(queued(source(L"2.txt")));
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        copyQueue.clear();
+    }
 }
 
 TEST_F(RestoreTest, AStopRequestAnsweredOkStopsAndLeavesNoRequestBehind) {
@@ -579,6 +614,21 @@ TEST_F(RestoreTest, KilledWhileARestoreGroupTakesItsNamesLeavesOldOrWholeFiles) 
     }
     EXPECT_GT(whole, 0u);
     EXPECT_LT(whole, size_t(kFiles));
+
+    // The recovery removes the temporary copies the kill left, in the
+    // folders the restore noted and nowhere else.
+    const std::wstring notOurs = write(L".varnholt-copy-0123456789abcdef.tmp", "a stranger's");
+    const auto temporaries = [&] {
+        std::vector<std::wstring> all, found;
+        listFilesRecursive(folders.watch, all, true);
+        for (const std::wstring& file : all)
+            if (isCopyTemporaryName(file)) found.push_back(file);
+        return found;
+    };
+    EXPECT_EQ(temporaries().size(), size_t(kFiles) - whole + 1);
+    recoverAfterUncleanEnd(currentTimeTicks() + 1);
+    EXPECT_EQ(temporaries(), std::vector<std::wstring>{notOurs});
+    EXPECT_FALSE(exists(restoreFoldersFilePath()));
 
     run();
     for (int i = 0; i < kFiles; ++i) EXPECT_TRUE(read(files[i]) == restored(i)) << wideToUtf8(files[i]);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/file_copy.h"
@@ -60,4 +61,22 @@ TEST(CopyGroup, CopiesTakeTheirNamesWholeOnlyWhenTheGroupIsFinished) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
         temporaries += isCopyTemporaryName(utf8ToWide(entry.path().filename().string()));
     EXPECT_EQ(temporaries, 0u);
+}
+
+TEST(CopyGroup, StaleTemporariesGoFromTheFolderItselfNeverThroughALink) {
+    namespace fs = std::filesystem;
+    const std::string root = makeTestFolder("stale"), outside = makeTestFolder("outside");
+    const std::string name = "/.varnholt-copy-0123456789abcdef.tmp";
+    fs::create_directories(root + "/a/sub");
+    for (const std::string& file : {root + "/a" + name, root + "/a/sub" + name, outside + name})
+        ASSERT_TRUE(writeTestFile(file, "left behind"));
+    fs::create_directory_symlink(outside, root + "/linked");
+    fs::create_symlink(outside + name, root + "/a/.varnholt-copy-fedcba9876543210.tmp");
+    EXPECT_EQ(removeStaleCopyTemporariesIn(utf8ToWide(root), utf8ToWide(root + "/a"), 0), 0u);  // none that old
+    const int64_t later = std::chrono::system_clock::now().time_since_epoch().count() / 100 + 10000000;
+    EXPECT_EQ(removeStaleCopyTemporariesIn(utf8ToWide(root), utf8ToWide(root + "/linked"), later), 0u);
+    EXPECT_EQ(removeStaleCopyTemporariesIn(utf8ToWide(root), utf8ToWide(root + "/a"), later), 1u);
+    EXPECT_FALSE(fs::exists(root + "/a" + name));
+    EXPECT_TRUE(fs::exists(root + "/a/sub" + name) && fs::exists(outside + name));
+    EXPECT_TRUE(fs::is_symlink(root + "/a/.varnholt-copy-fedcba9876543210.tmp"));
 }
