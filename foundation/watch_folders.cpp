@@ -80,11 +80,6 @@ std::wstring lowerCaseText(std::wstring text) {
     return text;
 }
 
-std::wstring lastPathComponent(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const std::wstring& archiveFolder) {
     const std::wstring folder = trimmedKey(folderPath);
     const std::wstring archive = trimmedKey(archiveFolder);

@@ -40,8 +40,6 @@ std::wstring withTrailingSeparator(std::wstring path) {
 
 }  // namespace
 
-bool isAbsolutePath(std::wstring_view path) { return !path.empty() && path.front() == kPathSeparator; }
-
 uint32_t readFileAttributes(const std::wstring& path) {
     struct stat st {};
     if (!statPath(path, st)) return kInvalidFileAttributes;

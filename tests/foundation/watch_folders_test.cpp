@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "foundation/watch_folders.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "test_env.h"
 
