@@ -27,7 +27,7 @@ template <typename Char>
 std::basic_string<Char> parentOf(std::basic_string_view<Char> path) {
     path = trimmedView(path);
     const size_t slash = path.rfind(Char('/'));
-    if (slash == std::basic_string_view<Char>::npos) return {};
+    if (slash == std::basic_string_view<Char>::npos || path.size() == 1) return {};
     return std::basic_string<Char>(trimmedView(path.substr(0, slash == 0 ? 1 : slash)));
 }
 

@@ -28,8 +28,9 @@ std::wstring withTrailingSeparator(std::wstring_view path);
 std::wstring joinPath(std::wstring_view folder, std::wstring_view name);
 std::string joinPath(std::string_view folder, std::string_view name);
 
-// The folder that holds the path: "/a/b/" and "/a//b" give "/a", "/a" and "/"
-// give "/", a relative "a/b" gives "a", a single name gives "".
+// The folder that holds the path: "/a/b/" and "/a//b" give "/a", "/a" gives
+// "/", a relative "a/b" gives "a". Nothing holds "/" or a single name: they
+// give "", so a walk up the folders ends.
 std::wstring parentFolder(std::wstring_view path);
 std::string parentFolder(std::string_view path);
 

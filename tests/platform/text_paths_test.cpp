@@ -39,8 +39,8 @@ TEST(Paths, TextOperationsKeepOneRuleAtEveryEdge) {
         const wchar_t *path, *trimmed, *withSeparator, *joined, *parent, *last;
     };
     const Case cases[] = {
-        {L"/", L"/", L"/", L"/n", L"/", L""},
-        {L"//", L"/", L"/", L"/n", L"/", L""},
+        {L"/", L"/", L"/", L"/n", L"", L""},
+        {L"//", L"/", L"/", L"/n", L"", L""},
         {L"", L"", L"", L"n", L"", L""},
         {L"/a", L"/a", L"/a/", L"/a/n", L"/", L"a"},
         {L"/a/b//", L"/a/b", L"/a/b/", L"/a/b/n", L"/a", L"b"},
