@@ -31,13 +31,6 @@ std::basic_string<Char> parentOf(std::basic_string_view<Char> path) {
     return std::basic_string<Char>(trimmedView(path.substr(0, slash == 0 ? 1 : slash)));
 }
 
-template <typename Char>
-std::basic_string<Char> lastComponentOf(std::basic_string_view<Char> path) {
-    path = trimmedView(path);
-    const size_t slash = path.rfind(Char('/'));
-    return std::basic_string<Char>(slash == std::basic_string_view<Char>::npos ? path : path.substr(slash + 1));
-}
-
 }  // namespace
 
 bool isAbsolutePath(std::wstring_view path) { return !path.empty() && path.front() == kPathSeparator; }
@@ -58,8 +51,11 @@ std::string joinPath(std::string_view folder, std::string_view name) { return jo
 std::wstring parentFolder(std::wstring_view path) { return parentOf(path); }
 std::string parentFolder(std::string_view path) { return parentOf(path); }
 
-std::wstring lastPathComponent(std::wstring_view path) { return lastComponentOf(path); }
-std::string lastPathComponent(std::string_view path) { return lastComponentOf(path); }
+std::wstring lastPathComponent(std::wstring_view path) {
+    path = trimmedView(path);
+    const size_t slash = path.rfind(kPathSeparator);
+    return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
+}
 
 std::wstring pathKey(std::wstring_view path) { return std::wstring(path); }
 

@@ -36,7 +36,6 @@ std::string parentFolder(std::string_view path);
 
 // The last component: "/a/b/" gives "b", "name" gives "name", "/" gives "".
 std::wstring lastPathComponent(std::wstring_view path);
-std::string lastPathComponent(std::string_view path);
 
 // Key under which a path is stored and compared. Linux names are
 // case-sensitive, so the key is the path itself.

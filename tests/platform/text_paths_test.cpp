@@ -60,7 +60,6 @@ TEST(Paths, TextOperationsKeepOneRuleAtEveryEdge) {
         EXPECT_EQ(withoutTrailingSeparators(narrow), wideToUtf8(c.trimmed));
         EXPECT_EQ(joinPath(narrow, "n"), wideToUtf8(c.joined));
         EXPECT_EQ(parentFolder(narrow), wideToUtf8(c.parent));
-        EXPECT_EQ(lastPathComponent(narrow), wideToUtf8(c.last));
     }
 }
 
