@@ -82,16 +82,6 @@ bool claimArchiveName(const std::wstring& name, const CopyQueueItem& item, bool 
     return false;
 }
 
-std::wstring withoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
-std::wstring parentFolder(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 // The entry whose folder holds the path most deeply, in either folder map. A
 // Folder entry holds only its own files: the files of its sub-folders belong
 // to a Folder & Descendents entry around it.
@@ -99,10 +89,10 @@ const WatchFolderEntry* deepestFolderEntry(const std::wstring& key, std::wstring
     const WatchFolderEntry* best = nullptr;
     for (const auto* map : {&defaultFolderMap, &watchFolderMap}) {
         for (const auto& [folderKey, entry] : *map) {
-            const std::wstring trimmed = withoutTrailingSeparator(folderKey);
+            const std::wstring trimmed = withoutTrailingSeparators(folderKey);
             if (trimmed == key || !pathIsInside(key, trimmed)) continue;
             if (entry.folderType == kFolderTypeFolder && parentFolder(key) != trimmed) continue;
-            if (best && trimmed.size() < withoutTrailingSeparator(folder).size()) continue;
+            if (best && trimmed.size() < withoutTrailingSeparators(folder).size()) continue;
             best = &entry;
             folder = folderKey;
         }
@@ -117,7 +107,7 @@ bool isWatchedType(int32_t type) { return type == kFolderTypeFolder || type == k
 // watched folder.
 bool isInsideAnArchive(const std::wstring& key) {
     for (const auto& [folderKey, entry] : watchFolderMap) {
-        const std::wstring archive = withoutTrailingSeparator(entry.archivePath);
+        const std::wstring archive = withoutTrailingSeparators(entry.archivePath);
         if (!archive.empty() && pathIsInside(key, archive)) return true;
     }
     return false;
@@ -145,7 +135,7 @@ bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root, con
             root = it->second.archivePath;
         }
     }
-    root = withoutTrailingSeparator(root);
+    root = withoutTrailingSeparators(root);
     if (!isAbsolutePath(root)) return false;
     std::lock_guard<std::mutex> lock(g_contextMutex);
     root = g_archiveContext.try_emplace(folderKey, root).first->second;
@@ -155,7 +145,7 @@ bool ensureArchiveContext(const std::wstring& folderKey, std::wstring& root, con
 // What lies at a file's path, looked at from its watch folder down without
 // following a link: only a regular file is ever queued or copied.
 EntryKind sourceKind(const std::wstring& folderKey, const std::wstring& path) {
-    return entryKindBelow(withoutTrailingSeparator(folderKey), path);
+    return entryKindBelow(withoutTrailingSeparators(folderKey), path);
 }
 
 // Builds the queue item of one change (steps after the folder tests); false
@@ -169,7 +159,7 @@ bool makeQueueItem(const ChangedFile& change, const std::wstring& folderKey, Cop
         const auto it = map->find(folderKey);
         if (it == map->end()) continue;
         const WatchFolderEntry& entry = it->second;
-        item.targetPath = withoutTrailingSeparator(entry.archivePath) + kPathSeparatorText + fileName;
+        item.targetPath = joinPath(entry.archivePath, fileName);
         if (!isWatchedType(entry.folderType)) continue;
         archived = true;
         item.collisionOption = entry.collisionOption;
@@ -345,7 +335,7 @@ int32_t copyStatusOf(CopyOutcome outcome) {
 // mirrors, so a private folder's names stay private in the archive.
 bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey) {
     if (isForeignArchiveFolder(root)) return false;
-    const std::wstring sourceFolder = withoutTrailingSeparator(folderKey);
+    const std::wstring sourceFolder = withoutTrailingSeparators(folderKey);
     const FolderModeFor modeFor = [&](const std::wstring& folder) {
         return mirroredFolderMode(sourceFolder + folder.substr(root.size()));
     };
@@ -369,7 +359,7 @@ CopyOutcome copyIntoArchive(const CopyQueueItem& item, const FilePlace& target, 
     if (!readFileDataBytes(source, needed)) needed = size;
     if (readFreeSpaceForCopy(target.path, freeBytes) && needed >= freeBytes) return CopyOutcome::DiskFull;
     const CopyResult result =
-        stageCopy(group, {withoutTrailingSeparator(folderKey), source}, target, onCopyProgress, cancel);
+        stageCopy(group, {withoutTrailingSeparators(folderKey), source}, target, onCopyProgress, cancel);
     if (result == CopyResult::SourceChanged) return CopyOutcome::SourceChanged;
     if (result == CopyResult::Copied) return CopyOutcome::Staged;
     // A copy that ran out of room on its way was refused for lack of room too.
@@ -562,7 +552,7 @@ std::wstring findWatchFolderOfFile(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     const WatchFolderEntry* entry = deepestFolderEntry(key, folder);
     if (!entry || entry->removed || !isWatchedType(entry->folderType)) return std::wstring();
-    if (entry->folderType == kFolderTypeFolder && parentFolder(key) != withoutTrailingSeparator(folder))
+    if (entry->folderType == kFolderTypeFolder && parentFolder(key) != withoutTrailingSeparators(folder))
         return std::wstring();
     return folder;
 }
@@ -578,7 +568,7 @@ bool buildArchiveTarget(CopyQueueItem& item, std::wstring& source, std::wstring&
     if (folderKey.empty() || !ensureArchiveContext(folderKey, root)) return false;
     source = pathKey(item.sourcePath);
     target = pathKey(item.targetPath);
-    const std::wstring folder = withoutTrailingSeparator(folderKey);
+    const std::wstring folder = withoutTrailingSeparators(folderKey);
     if (source.size() <= folder.size()) return false;
     const std::wstring below = root + source.substr(folder.size());
     const size_t slash = below.rfind(kPathSeparator);

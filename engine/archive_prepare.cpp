@@ -19,11 +19,6 @@
 
 namespace {
 
-std::wstring trimmed(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 // Stores the archive folder in the entry; false when the folder is not listed.
 bool storeArchiveFolder(const std::wstring& folderKey, const std::wstring& archiveFolder) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
@@ -45,16 +40,15 @@ bool isListedFolder(const std::wstring& folderKey) {
 }  // namespace
 
 std::wstring archiveFolderFor(const std::wstring& folderPath, const std::wstring& archivePath) {
-    const std::wstring name = lastPathComponent(trimmed(pathKey(folderPath)));
-    const std::wstring archive = trimmed(archivePath);
+    const std::wstring name = lastPathComponent(pathKey(folderPath));
+    const std::wstring archive = withoutTrailingSeparators(archivePath);
     // An archive path that already names this folder's archive folder is kept
     // unless another watch folder archives there; two watch folders of the
     // same name never share one.
     const bool named = isArchiveFolderNameOf(lastPathComponent(pathKey(archive)), name);
     if (named && !archiveBelongsToOtherFolder(folderPath, archive)) return archive;
-    const size_t slash = archive.rfind(kPathSeparator);
-    const std::wstring base = !named ? archive : slash == 0 ? kPathSeparatorText : archive.substr(0, slash);
-    return named && slash == std::wstring::npos ? L"" : uniqueArchiveFolder(folderPath, base);
+    const std::wstring base = named ? parentFolder(archive) : archive;
+    return base.empty() ? L"" : uniqueArchiveFolder(folderPath, base);
 }
 
 void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& archivePath) {
@@ -71,7 +65,7 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
     // nothing is archived, imported or indexed there.
     if (isForeignArchiveFolder(archivePath) || isForeignArchiveFolder(archiveFolder)) return;
     // An archive the program makes is its owner's only, as the data folder is.
-    if (!isExistingFolder(archiveFolder) && !makeDirectoryPathWithSD(archiveFolder + kPathSeparatorText)) return;
+    if (!isExistingFolder(archiveFolder) && !makeDirectoryPathWithSD(withTrailingSeparator(archiveFolder))) return;
     if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
     importBackupSets(folderPath);
     indexArchivedVersions(folderPath);
@@ -85,7 +79,7 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
 }
 
 size_t checkArchiveInstances(const std::wstring& folderPath) {
-    const std::wstring folderKey = trimmed(pathKey(folderPath));
+    const std::wstring folderKey = withoutTrailingSeparators(pathKey(folderPath));
     std::vector<std::wstring> archived;
     {
         std::lock_guard<std::mutex> lock(versionRecordMutex);

@@ -32,16 +32,6 @@ std::atomic<bool> deletionRunning{false};
 
 namespace {
 
-std::wstring folderOf(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
-}
-
-std::wstring trimTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 ModalReply askTemplate(const ConfirmTemplate& question, const std::string& displayName) {
     return askModalQuestion(question.title, question.heading,
                             fillTemplate(question.body, {{kPlaceholderDisplayName, displayName}}),
@@ -52,14 +42,14 @@ std::vector<WatchFolderArchiveInfo> watchFolderArchives() {
     std::vector<WatchFolderArchiveInfo> folders;
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     for (const auto& [key, entry] : watchFolderMap)
-        folders.push_back({key, trimTrailingSeparators(entry.archivePath)});
+        folders.push_back({key, withoutTrailingSeparators(entry.archivePath)});
     return folders;
 }
 
 // The archive of the watch folder whose staging subfolder holds the set file.
 std::wstring archiveOfStagedSet(const std::wstring& setFilePath) {
     for (const WatchFolderArchiveInfo& folder : watchFolderArchives()) {
-        if (pathIsInside(setFilePath, trimTrailingSeparators(backupStagingSubfolder(folder.key))))
+        if (pathIsInside(setFilePath, withoutTrailingSeparators(backupStagingSubfolder(folder.key))))
             return folder.archivePath;
     }
     return L"";
@@ -67,10 +57,11 @@ std::wstring archiveOfStagedSet(const std::wstring& setFilePath) {
 
 // From the folder of an archived copy upwards: the first folder that holds a
 // ".backupsets" folder (the archive root), or "" when the walk finds none.
+// "/" itself is never an archive root.
 std::wstring findArchiveRoot(const std::wstring& copyPath) {
-    for (std::wstring folder = folderOf(copyPath); !folder.empty(); folder = folderOf(folder)) {
+    for (std::wstring folder = parentFolder(copyPath); folder.size() > 1; folder = parentFolder(folder)) {
         if (!isExistingFolder(folder)) return L"";
-        if (isExistingFolder(folder + kPathSeparatorText + std::wstring(kArchiveSetFolderName))) return folder;
+        if (isExistingFolder(joinPath(folder, kArchiveSetFolderName))) return folder;
     }
     return L"";
 }
@@ -134,7 +125,7 @@ const WatchFolderArchiveInfo* archiveHolding(const std::vector<WatchFolderArchiv
 // The deepest folder that holds both paths (bounded at separators).
 std::wstring commonFolder(const std::wstring& a, const std::wstring& b) {
     std::wstring folder = a;
-    while (!folder.empty() && !pathIsInside(b, folder)) folder = folderOf(folder);
+    while (!folder.empty() && !pathIsInside(b, folder)) folder = parentFolder(folder);
     return folder;
 }
 
@@ -231,8 +222,8 @@ void deleteBackupDataTask(VersionSelection selection) {
         for (const auto& [key, version] : versions) {
             if (!isChosen(version)) continue;
             if (const WatchFolderArchiveInfo* archive = archiveHolding(archives, key)) {
-                auto [it, added] = deletionFolders.try_emplace(archive->archivePath, folderOf(key));
-                if (!added) it->second = commonFolder(it->second, folderOf(key));
+                auto [it, added] = deletionFolders.try_emplace(archive->archivePath, parentFolder(key));
+                if (!added) it->second = commonFolder(it->second, parentFolder(key));
                 deleted += deleteArchivedCopy(key, archive->archivePath) ? 1 : 0;
             }
             restoreProgress = static_cast<double>(deleted) / static_cast<double>(total);
@@ -261,8 +252,8 @@ void selectNewestVersions(VersionSelection& versions, bool select, const std::ws
 
 void setEditedSetRestoreFlags(const std::wstring& folderPath, uint8_t value) {
     std::lock_guard<std::mutex> lock(backupSetMutex);
-    const std::wstring folder = folderOf(folderPath);
+    const std::wstring folder = parentFolder(folderPath);
     for (auto& [source, entry] : editedBackupSet.files) {
-        if (folderPath.empty() || folderOf(entry.sourcePath) == folder) entry.restore = value != 0;
+        if (folderPath.empty() || parentFolder(entry.sourcePath) == folder) entry.restore = value != 0;
     }
 }

@@ -50,11 +50,6 @@ std::atomic<bool> g_backupActive{false};
 
 
 
-std::wstring trimmedKey(const std::wstring& path) {
-    std::wstring key = pathKey(path);
-    while (key.size() > 1 && key.back() == kPathSeparator) key.pop_back();
-    return key;
-}
 
 std::wstring listKey() { return backupPathMapKey(std::wstring(kCopyStatusListBackup)); }
 
@@ -183,10 +178,12 @@ bool meetsCriteria(const BackupRun& run, const std::wstring& file, std::map<std:
     if (file == run.key || !pathIsInside(file, run.key)) return false;
     if (!run.archivePath.empty() && pathIsInside(file, run.archivePath)) return false;
     if (isCopyTemporaryName(lastPathComponent(file))) return false;
-    const std::wstring folder = file.substr(0, file.rfind(kPathSeparator));
+    const std::wstring folder = parentFolder(file);
     auto owned = ownedFolders.find(folder);
-    if (owned == ownedFolders.end())
-        owned = ownedFolders.emplace(folder, trimmedKey(findWatchFolderOfFile(file)) == run.key).first;
+    if (owned == ownedFolders.end()) {
+        const std::wstring owner = withoutTrailingSeparators(pathKey(findWatchFolderOfFile(file)));
+        owned = ownedFolders.emplace(folder, owner == run.key).first;
+    }
     if (!owned->second) return false;
     return isFileExtensionIncluded(run.mapKey, file) && !isRestoredWrite(file);
 }
@@ -205,14 +202,14 @@ std::wstring archiveNameOf(const BackupRun& run, const std::wstring& file) {
 
 // Finds the folder's entry (its key with or without a trailing separator).
 bool loadFolder(BackupRun& run, const std::wstring& folderKey) {
-    run.key = trimmedKey(folderKey);
+    run.key = withoutTrailingSeparators(pathKey(folderKey));
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     for (const std::wstring& key : {pathKey(folderKey), run.key, run.key + kPathSeparatorText}) {
         const auto found = watchFolderMap.find(key);
         if (found == watchFolderMap.end() || found->second.removed) continue;
         run.mapKey = key;
         run.displayName = found->second.displayName.empty() ? lastPathComponent(run.key) : found->second.displayName;
-        run.archivePath = trimmedKey(found->second.archivePath);
+        run.archivePath = withoutTrailingSeparators(pathKey(found->second.archivePath));
         return true;
     }
     return false;

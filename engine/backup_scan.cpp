@@ -51,11 +51,6 @@ struct WorkerListing {
 std::wstring compareWithArchive(const ScanJob& job, WorkerListing& listing);
 void storeScanResults(const std::vector<ScanJob>& jobs, const std::vector<std::wstring>& results);
 
-std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
-    return folder + kPathSeparator + name;
-}
-
 std::condition_variable g_scanJobQueued;
 std::condition_variable g_scanJobDone;
 // A worker whose queue ran dry waits this long for more before it ends, so a
@@ -375,9 +370,8 @@ BackupScanCounts waitForBackupScans(uint64_t running, uint32_t ms) {
 }
 
 size_t listArchiveFiles(const std::wstring& archive, std::vector<std::wstring>& files) {
-    std::wstring top = archive;
-    while (top.size() > 1 && top.back() == kPathSeparator) top.pop_back();
-    const std::wstring setFolder = joinPath(top, std::wstring(kArchiveSetFolderName));
+    const std::wstring top = withoutTrailingSeparators(archive);
+    const std::wstring setFolder = joinPath(top, kArchiveSetFolderName);
     walkFolderFiles(
         top, true, [&](const std::wstring& folder) { return folder == setFolder ? WalkStep::Skip : WalkStep::Go; },
         [&](const std::wstring& file) { return files.push_back(pathKey(file)), WalkStep::Go; });

@@ -47,28 +47,18 @@ struct WatchFolderArchive {
     std::wstring archivePath;
 };
 
-std::wstring trimTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 // The watch folder `path` names and its archive path; false when it is not a
 // watch folder or its archive path is not absolute (nothing is ever written
 // or deleted relative to the working folder).
 bool findWatchFolderArchive(const std::wstring& path, WatchFolderArchive& out) {
-    const std::wstring key = pathKey(trimTrailingSeparators(path));
+    const std::wstring key = pathKey(withoutTrailingSeparators(path));
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     auto found = watchFolderMap.find(key);
     if (found == watchFolderMap.end()) return false;
     out.key = found->first;
-    out.archivePath = trimTrailingSeparators(found->second.archivePath);
+    out.archivePath = withoutTrailingSeparators(found->second.archivePath);
     return !out.archivePath.empty() && out.archivePath.front() == kPathSeparator &&
            !isForeignArchiveFolder(out.archivePath);
-}
-
-std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == kPathSeparator) return folder + name;
-    return folder + kPathSeparatorText + name;
 }
 
 // The name of an archived copy without its " ~ " stamp.
@@ -82,11 +72,6 @@ std::wstring plainArchiveName(const std::wstring& path) {
 // where a long name's version took a shortened base.
 std::wstring sourceNameOfCopy(const std::wstring& copy, const std::vector<std::wstring>& folders) {
     return longPlainName(plainArchiveName(copy), folders);
-}
-
-std::wstring folderOf(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
 }
 
 bool hasVersionRecord(const std::wstring& sourcePath, const std::wstring& copy) {
@@ -118,18 +103,18 @@ bool isSetOfFolder(const std::wstring& setFile, const std::wstring& folderKey) {
 }  // namespace
 
 std::wstring backupStagingFolder() {
-    return dataFolderPath() + kPathSeparatorText + std::wstring(kMetadataFolderName);
+    return joinPath(dataFolderPath(), kMetadataFolderName);
 }
 
 std::wstring backupStagingFolderName(const std::wstring& folderKey) {
-    const std::wstring key = trimTrailingSeparators(folderKey);
+    const std::wstring key = withoutTrailingSeparators(folderKey);
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(computeCrc32(0, wideToUtf8(key))));
     return lastPathComponent(key) + L"_" + utf8ToWide(hex);
 }
 
 std::wstring backupStagingSubfolder(const std::wstring& folderKey) {
-    return backupStagingFolder() + kPathSeparatorText + backupStagingFolderName(folderKey) + kPathSeparatorText;
+    return withTrailingSeparator(joinPath(backupStagingFolder(), backupStagingFolderName(folderKey)));
 }
 
 std::wstring backupSetStagingFilePath(const std::wstring& folderKey, const std::wstring& setName) {
@@ -137,7 +122,7 @@ std::wstring backupSetStagingFilePath(const std::wstring& folderKey, const std::
 }
 
 std::wstring archiveBackupSetFolder(const std::wstring& archivePath) {
-    return joinPath(trimTrailingSeparators(archivePath), std::wstring(kArchiveSetFolderName)) + kPathSeparatorText;
+    return withTrailingSeparator(joinPath(archivePath, kArchiveSetFolderName));
 }
 
 bool storeBackupSetFile(const std::wstring& watchFolderPath) {
@@ -149,7 +134,7 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
     // the archive down: one replaced by a link never leads a set out of it.
     const std::wstring target = archiveBackupSetFolder(folder.archivePath);
     const FolderModeFor ownerOnly = [](const std::wstring&) { return programFolderMode(); };
-    if (!openFolderBelow(folder.archivePath, trimTrailingSeparators(target), ownerOnly).isOpen()) return false;
+    if (!openFolderBelow(folder.archivePath, withoutTrailingSeparators(target), ownerOnly).isOpen()) return false;
     // Copy first, delete after: a failed copy never costs the archive a set.
     std::set<std::wstring> wanted;
     bool allCopied = true;
@@ -158,9 +143,9 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
         if (!wanted.insert(name).second) continue;
         if (copyFile(file, {folder.archivePath, target + name}, false) != CopyResult::Copied) allCopied = false;
     }
-    const std::wstring targetFolder = trimTrailingSeparators(target);
+    const std::wstring targetFolder = withoutTrailingSeparators(target);
     for (const std::wstring& file : listFolderFiles(targetFolder)) {
-        const bool stale = folderOf(file) != targetFolder || !wanted.count(lastPathComponent(file));
+        const bool stale = parentFolder(file) != targetFolder || !wanted.count(lastPathComponent(file));
         if (stale && isSetOfFolder(file, folder.key)) removeFileBelow(folder.archivePath, file);
     }
     return allCopied;
@@ -174,7 +159,7 @@ size_t importBackupSets(const std::wstring& watchFolderPath) {
     WatchFolderArchive folder;
     if (!findWatchFolderArchive(watchFolderPath, folder)) return 0;
     const std::wstring source = archiveBackupSetFolder(folder.archivePath);
-    if (entryKindBelow(folder.archivePath, trimTrailingSeparators(source)) != EntryKind::Folder) return 0;
+    if (entryKindBelow(folder.archivePath, withoutTrailingSeparators(source)) != EntryKind::Folder) return 0;
     const std::wstring staging = backupStagingSubfolder(folder.key);
     size_t copied = 0;
     for (const std::wstring& file : listFolderFiles(source)) {
@@ -204,7 +189,7 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
     listArchiveFiles(folder.archivePath, copies);
     for (const std::wstring& copy : copies) {
         if (isCopyTemporaryName(lastPathComponent(copy))) continue;
-        const std::wstring copyFolder = folderOf(copy);
+        const std::wstring copyFolder = parentFolder(copy);
         if (!pathIsInside(copyFolder, folder.archivePath) || isBackupSetCopyPath(copy)) continue;
         const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));
         const std::wstring sourceFolder = folder.key + relative;

@@ -105,9 +105,8 @@ void logSetNotWritten(const std::wstring& filePath) {
 }
 
 bool ensureParentFolder(const std::wstring& filePath) {
-    const size_t last = filePath.rfind(kPathSeparator);
-    if (last == std::wstring::npos) return false;
-    const std::wstring folder = filePath.substr(0, last + 1);
+    const std::wstring folder = withTrailingSeparator(parentFolder(filePath));
+    if (folder.empty()) return false;
     return isExistingFolder(folder) || makeDirectoryPathWithSD(folder);
 }
 

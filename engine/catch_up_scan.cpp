@@ -24,11 +24,6 @@ namespace {
 // first ones while the scan goes on.
 constexpr size_t kQueueChunk = 256;
 
-std::wstring withoutTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 struct ScanFolder {
     std::wstring key;       // as in watchFolderMap
     std::wstring folder;    // the key without trailing separators

@@ -82,17 +82,6 @@ bool g_compareNextFolders = false;
 std::atomic<bool> g_holdForTests{false};
 std::atomic<uint64_t> g_readMark{0};
 
-std::wstring withoutTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
-std::wstring parentFolder(const std::wstring& path) {
-    const size_t last = path.find_last_of(kPathSeparator);
-    if (last == std::wstring::npos) return L"";
-    return last == 0 ? std::wstring(kPathSeparatorText) : path.substr(0, last);
-}
-
 bool folderCovers(const std::wstring& folder, const WatchedFolder& entry, const std::wstring& path) {
     const std::wstring trimmed = withoutTrailingSeparators(folder);
     if (path == trimmed) return false;

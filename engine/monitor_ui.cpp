@@ -16,6 +16,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/foreground_window.h"
 #include "foundation/text_format.h"
+#include "platform/paths.h"
 
 std::map<uint64_t, uint32_t> windowTable;
 std::mutex windowTableMutex;

@@ -58,26 +58,11 @@ struct RestoreItem {
 enum class RestoreStep { Copied, Failed, StoppedByUser, ShuttingDown };
 
 
-std::wstring withoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
-std::wstring lastComponent(const std::wstring& path) {
-    const std::wstring trimmed = withoutTrailingSeparator(path);
-    const size_t slash = trimmed.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? trimmed : trimmed.substr(slash + 1);
-}
-
-std::wstring parentOf(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos || slash == 0 ? std::wstring() : path.substr(0, slash);
-}
-
 // The folder an archived copy is read below: the archive folder holding it,
 // or else the copy's own folder.
 std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& archiveFolder) {
-    return !archiveFolder.empty() && pathIsInside(archivePath, archiveFolder) ? archiveFolder : parentOf(archivePath);
+    const bool inFolder = !archiveFolder.empty() && pathIsInside(archivePath, archiveFolder);
+    return inFolder ? archiveFolder : parentFolder(archivePath);
 }
 
 // Makes the missing folders above a restored file, top down, each opened
@@ -87,14 +72,14 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // folder at the same height above the copy, which mirrors the folder the
 // file was archived from: a private folder comes back private.
 bool makeRestoreFolders(const RestoreItem& item) {
-    const std::wstring folder = parentOf(item.destination);
+    const std::wstring folder = parentFolder(item.destination);
     const FolderModeFor modeFor = [&](const std::wstring& made) {
-        std::wstring model = parentOf(item.archivePath);
-        for (std::wstring up = folder; up.size() > made.size(); up = parentOf(up)) model = parentOf(model);
+        std::wstring model = parentFolder(item.archivePath);
+        for (std::wstring up = folder; up.size() > made.size(); up = parentFolder(up)) model = parentFolder(model);
         return mirroredFolderMode(model);
     };
     std::vector<std::wstring> missing;
-    for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentOf(up))
+    for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentFolder(up))
         missing.push_back(up);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
         if (!makeFolder(*it, modeFor(*it))) return false;
@@ -186,7 +171,7 @@ struct DestinationGuard {
     void noteFolders(const std::vector<RestoreItem>& items) {
         std::set<std::pair<std::wstring, std::wstring>> folders;
         for (const RestoreItem& item : items)
-            if (!item.destination.empty()) folders.emplace(item.destinationRoot, parentOf(item.destination));
+            if (!item.destination.empty()) folders.emplace(item.destinationRoot, parentFolder(item.destination));
         std::vector<RestoreFolder> noted;
         for (const auto& [root, folder] : folders) noted.push_back({root, folder});
         if (!noted.empty()) foldersToken = noteRestoreFolders(noted);
@@ -232,7 +217,7 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
             setCancelRequest(CancelTask::Restore, false);
         }
         if (item.destination.empty()) return RestoreStep::Failed;
-        const std::wstring folder = parentOf(item.destination);
+        const std::wstring folder = parentFolder(item.destination);
         if (!group.madeFolders.count(folder) && makeRestoreFolders(item)) group.madeFolders.insert(folder);
         const CopyResult result =
             stageCopy(group.group, {item.archiveRoot, item.archivePath}, {item.destinationRoot, item.destination},
@@ -314,13 +299,13 @@ RestoreWatchFolder restoreFolderOf(const std::wstring& path) {
     {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         for (const auto& [key, entry] : watchFolderMap) {
-            const std::wstring folder = withoutTrailingSeparator(key);
+            const std::wstring folder = withoutTrailingSeparators(key);
             if (!pathIsInside(path, folder) || folder.size() <= found.key.size()) continue;
             found.key = folder;
-            found.archive = pathKey(withoutTrailingSeparator(entry.archivePath));
+            found.archive = pathKey(withoutTrailingSeparators(entry.archivePath));
         }
     }
-    if (found.key.empty()) found.key = parentOf(path);
+    if (found.key.empty()) found.key = parentFolder(path);
     return found;
 }
 
@@ -352,7 +337,7 @@ std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const 
     for (const auto& [source, versions] : selection) {
         const auto file = versionRecordMap.find(pathKey(source));
         if (file == versionRecordMap.end()) continue;
-        const std::wstring root = folder.archive.empty() ? parentOf(file->first) : folder.key;
+        const std::wstring root = folder.archive.empty() ? parentFolder(file->first) : folder.key;
         for (const auto& [archive, record] : file->second)
             if (record.selected) items.push_back({archive, file->first, archiveRootOf(archive, folder.archive), root});
     }
@@ -421,12 +406,12 @@ bool listArchiveFolder(const std::wstring& folder, BackupSetRecord& set) {
     if (!isExistingFolder(folder)) return false;
     ArchivedFileList listed;
     if (!collectArchivedFiles(folder, listed)) return false;
-    const std::wstring base = pathKey(withoutTrailingSeparator(folder));
+    const std::wstring base = pathKey(withoutTrailingSeparators(folder));
     set = BackupSetRecord{};
     set.name = backupSetNameFromPath(base);
     for (const auto& [keyText, record] : listed.files) {
         const std::wstring path = pathKey(record.path);
-        if (isCopyTemporaryName(lastComponent(path)) || !pathIsInside(path, base)) continue;
+        if (isCopyTemporaryName(lastPathComponent(path)) || !pathIsInside(path, base)) continue;
         BackupSetEntry entry;
         entry.sourcePath = L"." + path.substr(base.size());
         entry.archivePath = record.path;
@@ -441,7 +426,7 @@ bool listArchiveFolder(const std::wstring& folder, BackupSetRecord& set) {
 // of each file in the folder's archive, as entries relative to the folder.
 bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
     WatchFolderArchiveInfo folder;
-    if (!findHoldingWatchFolder(watchFolder, folder) || folder.key != pathKey(withoutTrailingSeparator(watchFolder)))
+    if (!findHoldingWatchFolder(watchFolder, folder) || folder.key != pathKey(withoutTrailingSeparators(watchFolder)))
         return false;
     const std::wstring archive = pathKey(folder.archivePath);
     if (archive.empty() || archive.front() != kPathSeparator) return false;
@@ -450,14 +435,14 @@ bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
     set = BackupSetRecord{};
     set.name = std::wstring(kAllRecentFilesName);
     for (const std::wstring& copy : copies) {
-        const std::wstring copyFolder = parentOf(copy);
-        if (isCopyTemporaryName(lastComponent(copy)) || !pathIsInside(copyFolder, archive)) continue;
+        const std::wstring copyFolder = parentFolder(copy);
+        if (isCopyTemporaryName(lastPathComponent(copy)) || !pathIsInside(copyFolder, archive)) continue;
         ArchivePathParts parts;
         splitArchivePath(copy, parts);
         const std::wstring relative = copyFolder.substr(archive.size());
         const std::wstring plain = longPlainName(parts.plainName, {folder.key + relative, copyFolder});
         BackupSetEntry entry;
-        entry.sourcePath = L"." + relative + kPathSeparatorText + plain;
+        entry.sourcePath = joinPath(L"." + relative, plain);
         entry.archivePath = copy;
         entry.copied = true;
         entry.restore = true;
@@ -497,7 +482,7 @@ size_t applyEditedMarks(BackupSetRecord& set, bool listed, const std::wstring& s
 // written, only listed in `outside`.
 std::vector<RestoreItem> setItems(const BackupSetRecord& set, const std::wstring& sourceFolder,
                                   const std::wstring& archive, std::vector<std::wstring>& outside) {
-    const std::wstring folder = pathKey(withoutTrailingSeparator(sourceFolder));
+    const std::wstring folder = pathKey(withoutTrailingSeparators(sourceFolder));
     std::vector<RestoreItem> items;
     for (const auto& [key, entry] : set.files) {
         if (!copiedAndMarked(entry)) continue;
@@ -552,7 +537,7 @@ std::wstring resolveRestoreDestination(const std::wstring& sourcePath, const std
     std::wstring destination = sourcePath;
     if (sourcePath.size() >= 2 && sourcePath[0] == L'.' && sourcePath[1] == kPathSeparator) {
         const std::wstring rest = sourcePath.substr(1);
-        const std::wstring folder = withoutTrailingSeparator(sourceFolder);
+        const std::wstring folder = withoutTrailingSeparators(sourceFolder);
         if (hasDotComponent(rest) || folder.empty() || folder.front() != kPathSeparator) return std::wstring();
         destination = (folder == kPathSeparatorText ? L"" : folder) + rest;
     }
@@ -587,7 +572,7 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
 
     const std::wstring first = markSelection(selection);
     const RestoreWatchFolder folder = restoreFolderOf(first);
-    const std::string displayName = wideToUtf8(lastComponent(folder.key));
+    const std::string displayName = wideToUtf8(lastPathComponent(folder.key));
     run.guard.confirmAll(selectedItems(selection, folder));
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
         run.end();
@@ -656,7 +641,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
         listed = listRecentFiles(setFilePath, set) || listArchiveFolder(setFilePath, set);
         if (!listed) return;
     }
-    const std::string displayName = wideToUtf8(lastComponent(sourceFolder));
+    const std::string displayName = wideToUtf8(lastPathComponent(sourceFolder));
     size_t total = applyEditedMarks(set, listed, setFilePath);
     std::vector<std::wstring> outside;
     WatchFolderArchiveInfo holder;

@@ -17,6 +17,7 @@
 #include "foundation/file_metadata.h"
 #include "foundation/global_defaults.h"
 #include "platform/file_system.h"
+#include "platform/paths.h"
 #include "platform/shell_open.h"
 #include "platform/text.h"
 

@@ -12,6 +12,7 @@
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
+#include "platform/paths.h"
 
 namespace {
 

@@ -35,11 +35,6 @@ std::atomic<bool> g_recoveryOwed{false};
 std::mutex g_failedSavesMutex;
 std::set<std::wstring> g_failedSaves;
 
-std::wstring withoutTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 struct RecoveryFolder {
     std::wstring key;
     std::wstring archive;

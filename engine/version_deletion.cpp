@@ -15,11 +15,6 @@
 
 namespace {
 
-std::wstring trimTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 std::vector<std::wstring> watchFolderKeys() {
     std::vector<std::wstring> keys;
     std::lock_guard<std::mutex> lock(watchFolderMutex);
@@ -38,7 +33,7 @@ std::wstring holdingKey(const std::vector<std::wstring>& keys, const std::wstrin
 
 // The watch folder that `folderPath` itself names (not one that merely holds it).
 bool findNamedWatchFolder(const std::wstring& folderPath, WatchFolderArchiveInfo& folder) {
-    return findHoldingWatchFolder(folderPath, folder) && folder.key == pathKey(trimTrailingSeparators(folderPath));
+    return findHoldingWatchFolder(folderPath, folder) && folder.key == pathKey(withoutTrailingSeparators(folderPath));
 }
 
 // Source key -> the archived paths of its versions, for the folder's records.
@@ -80,7 +75,7 @@ std::set<std::wstring> archivedCopiesInUse(const std::wstring& exceptSetFile) {
 }
 
 bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& out) {
-    const std::wstring key = pathKey(trimTrailingSeparators(path));
+    const std::wstring key = pathKey(withoutTrailingSeparators(path));
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     const std::pair<const std::wstring, WatchFolderEntry>* best = nullptr;
     for (const auto& item : watchFolderMap) {
@@ -88,7 +83,7 @@ bool findHoldingWatchFolder(const std::wstring& path, WatchFolderArchiveInfo& ou
     }
     if (!best) return false;
     out.key = best->first;
-    out.archivePath = trimTrailingSeparators(best->second.archivePath);
+    out.archivePath = withoutTrailingSeparators(best->second.archivePath);
     return true;
 }
 
@@ -108,7 +103,7 @@ bool deleteArchivedCopy(const std::wstring& path, const std::wstring& archiveFol
 std::vector<std::wstring> listBackupSetFiles(const std::wstring& stagingSubfolder) {
     std::vector<std::wstring> files, sets;
     if (!isExistingFolder(stagingSubfolder)) return sets;
-    listFilesRecursive(trimTrailingSeparators(stagingSubfolder), files, true);
+    listFilesRecursive(withoutTrailingSeparators(stagingSubfolder), files, true);
     for (std::wstring& file : files) {
         if (file.size() > kBackupSetExtension.size() && file.ends_with(kBackupSetExtension)) sets.push_back(std::move(file));
     }

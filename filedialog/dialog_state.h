@@ -95,9 +95,6 @@ void setBufferText(TextBuffer& buffer, const std::string& text);
 std::string bufferText(const TextBuffer& buffer);
 
 // ---- paths ----
-bool isAbsolute(const std::string& path);
-// Joins folder and name with one "/".
-std::string joinPath(const std::string& folder, const std::string& name);
 // An absolute path without ".", "..", doubled or trailing "/" (relative
 // paths are taken from the process's working folder).
 std::string normalisePath(const std::string& path);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "filedialog/dialog_state.h"
+#include "platform/paths.h"
 #include "platform/thread_locale.h"
 #include "shell/text_widgets.h"
 
@@ -299,7 +300,7 @@ std::string FileDialog::GetFilePathName(int resultMode) const {
     const std::string name = resultingFileName(*state_, resultMode);
     if (name.empty()) return {};
     // A relative name lies in the dialog's folder, never the process's.
-    return isAbsolute(name) ? name : joinPath(GetCurrentPath(), name);
+    return isAbsolutePath(name) ? name : joinPath(GetCurrentPath(), name);
 }
 
 std::string FileDialog::GetCurrentFileName(int resultMode) const { return resultingFileName(*state_, resultMode); }

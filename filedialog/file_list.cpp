@@ -4,6 +4,7 @@
 
 #include "filedialog/dialog_state.h"
 #include "platform/folder_listing.h"
+#include "platform/paths.h"
 
 namespace VFD {
 
@@ -143,17 +144,9 @@ void setBufferText(TextBuffer& buffer, const std::string& text) {
 
 std::string bufferText(const TextBuffer& buffer) { return std::string(buffer.data()); }
 
-bool isAbsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    if (folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-
 std::string normalisePath(const std::string& path) {
     if (path.empty()) return {};
-    const std::string full = isAbsolute(path) ? path : joinPath(workingFolder(), path);
+    const std::string full = isAbsolutePath(path) ? path : joinPath(workingFolder(), path);
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= full.size()) {
@@ -224,7 +217,7 @@ void scanFolder(DialogState& state, const std::string& path) {
         if (files.composer.empty()) return;
     }
     // Relative paths are listed from where setCurrentPath put them.
-    const std::string folder = isAbsolute(path) ? path : files.currentPath;
+    const std::string folder = isAbsolutePath(path) ? path : files.currentPath;
     files.fileList.clear();
     files.filteredList.clear();
     for (auto& entry : state.fileSystem->ReadFolderEntries(folder)) {
@@ -415,7 +408,7 @@ std::string resultFolder(const DialogState& state) {
     const bool summary = files.selectedNames.size() != 1 && text == selectionSummary(files.selectedNames.size());
     if (files.selectedNames.size() <= 1 && !text.empty() && text != "." && !summary) {
         // A typed absolute path stands as typed; a name is taken in the current folder.
-        folder = isAbsolute(text) ? text : files.currentPath.empty() ? std::string() : joinPath(files.currentPath, text);
+        folder = isAbsolutePath(text) ? text : files.currentPath.empty() ? std::string() : joinPath(files.currentPath, text);
     }
     return folder.empty() ? std::string() : normalisePath(folder);
 }

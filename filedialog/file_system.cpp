@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/folder_listing.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace VFD {
@@ -83,9 +84,7 @@ bool FileSystemDirent::IsFolderPath(const std::string& path) { return CanOpenFol
 std::vector<std::string> FileSystemDirent::ListDriveRoots() {
     std::vector<std::string> roots;
     for (const std::wstring& root : listBrowseRoots()) {
-        std::string text = wideToUtf8(root);
-        while (text.size() > 1 && text.back() == '/') text.pop_back();
-        roots.push_back(std::move(text));
+        roots.push_back(withoutTrailingSeparators(wideToUtf8(root)));
     }
     return roots;
 }

@@ -7,6 +7,7 @@
 
 #include "filedialog/dialog_state.h"
 #include "filedialog/file_dialog.h"
+#include "platform/paths.h"
 
 struct VFD_FileDialog {
     VFD::FileDialog dialog;
@@ -132,7 +133,7 @@ VFD_Selection VFD_GetSelection(VFD_FileDialog* dialog, int32_t resultMode) {
     std::map<std::string, std::string> paths;
     for (const std::string& name : state.files.selectedNames) {
         const std::string adjusted = state.files.folderMode ? name : VFD::adjustFileName(state, name, resultMode);
-        paths[name] = VFD::isAbsolute(adjusted) ? adjusted : VFD::joinPath(state.files.currentPath, adjusted);
+        paths[name] = isAbsolutePath(adjusted) ? adjusted : joinPath(state.files.currentPath, adjusted);
     }
     if (paths.empty()) return selection;
     selection.table = static_cast<VFD_Selection_Pair*>(std::calloc(paths.size(), sizeof(VFD_Selection_Pair)));

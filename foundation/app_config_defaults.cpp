@@ -39,9 +39,9 @@ void enterBuiltInDefaults() {
 
 void buildPaths() {
     const std::wstring configFolder = configurationFolderPath();
-    metadataFolderPath = dataFolderPath() + kPathSeparatorText + std::wstring(kMetadataFolderName);
-    configFilePath = configFolder + kPathSeparatorText + utf8ToWide(kConfigFileName);
-    userFilePath = configFolder + kPathSeparatorText + utf8ToWide(kUserFileName);
-    traceLogPath = wideToUtf8(configFolder + kPathSeparatorText + utf8ToWide(kTraceLogFileName));
+    metadataFolderPath = joinPath(dataFolderPath(), kMetadataFolderName);
+    configFilePath = joinPath(configFolder, utf8ToWide(kConfigFileName));
+    userFilePath = joinPath(configFolder, utf8ToWide(kUserFileName));
+    traceLogPath = wideToUtf8(joinPath(configFolder, utf8ToWide(kTraceLogFileName)));
 }
 

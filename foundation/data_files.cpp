@@ -141,7 +141,7 @@ std::wstring configurationFolderPath() { return dataFolderPath() + L"/ConfigData
 std::wstring instanceLockFilePath() { return dataFolderPath() + L"/Varnholt.lock"; }
 
 std::wstring configurationFilePath(const std::wstring& fileName) {
-    return configurationFolderPath() + kPathSeparatorText + fileName;
+    return joinPath(configurationFolderPath(), fileName);
 }
 
 bool saveNotificationsFile() {

@@ -20,9 +20,11 @@ namespace {
 
 constexpr size_t kCompareBlockBytes = 131072;
 
-std::wstring trimTrailingSeparators(std::wstring path) {
-    while (!path.empty() && path.back() == kPathSeparator) path.pop_back();
-    return path;
+// The text a folder puts before the rest of a path below it: the root's is
+// empty, so that the rest keeps its leading separator.
+std::wstring folderPrefix(const std::wstring& folder) {
+    const std::wstring trimmed = withoutTrailingSeparators(folder);
+    return trimmed == kPathSeparatorText ? std::wstring() : trimmed;
 }
 
 bool readBothStamps(const std::wstring& a, const std::wstring& b, FileStamp& stampA, FileStamp& stampB) {
@@ -169,7 +171,7 @@ std::wstring findWatchFolderForPath(std::wstring path) {
 }
 
 std::wstring makePlaceholderPath(std::wstring path, std::wstring folder, std::wstring name) {
-    const std::wstring base = trimTrailingSeparators(folder);
+    const std::wstring base = folderPrefix(folder);
     if (folder.empty() || !pathIsInside(pathKey(path), pathKey(folder))) return L"";
     return L"{{" + name + L"}}" + path.substr(base.size());
 }
@@ -177,5 +179,5 @@ std::wstring makePlaceholderPath(std::wstring path, std::wstring folder, std::ws
 std::wstring expandPlaceholderPath(std::wstring path, std::wstring name, std::wstring folder) {
     const std::wstring token = L"{{" + name + L"}}";
     if (!placeholderMatches(path, token)) return L"";
-    return trimTrailingSeparators(folder) + path.substr(token.size());
+    return folderPrefix(folder) + path.substr(token.size());
 }

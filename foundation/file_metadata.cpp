@@ -9,15 +9,10 @@
 
 namespace {
 
-std::wstring withoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 std::wstring archivePathOfFolder(const std::wstring& folder) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     const auto it = watchFolderMap.find(pathKey(folder));
-    return it == watchFolderMap.end() ? std::wstring() : pathKey(withoutTrailingSeparator(it->second.archivePath));
+    return it == watchFolderMap.end() ? std::wstring() : pathKey(withoutTrailingSeparators(it->second.archivePath));
 }
 
 // The file's path with a leading archive path replaced by "." (only where the
@@ -32,7 +27,7 @@ std::wstring keyTextOf(const std::wstring& file, const std::wstring& base) {
 
 bool collectArchivedFiles(const std::wstring& folder, ArchivedFileList& out) {
     if (isExistingFile(folder)) return false;
-    const std::wstring resolved = withoutTrailingSeparator(folder);
+    const std::wstring resolved = withoutTrailingSeparators(folder);
     std::vector<std::wstring> files;
     listFilesRecursive(resolved, files, true);
     const std::wstring base = archivePathOfFolder(resolved);

@@ -155,13 +155,11 @@ void resetStyleNames() {
 }
 
 std::wstring stylesFolderPath() {
-    return configurationFolderPath() + kPathSeparatorText + utf8ToWide(kStylesFolderName);
+    return joinPath(configurationFolderPath(), utf8ToWide(kStylesFolderName));
 }
 
 std::wstring styleFilePath(const std::wstring& folder, int number) {
-    std::wstring path = folder;
-    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
-    return path + L"Style_" + std::to_wstring(number) + L".dat";
+    return joinPath(folder, L"Style_" + std::to_wstring(number) + L".dat");
 }
 
 namespace {

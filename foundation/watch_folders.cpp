@@ -36,11 +36,7 @@ WatchFolderEntry* findFolder(const std::wstring& key) {
     return it == watchFolderMap.end() ? nullptr : &it->second;
 }
 
-std::wstring trimmedKey(const std::wstring& path) {
-    std::wstring key = pathKey(path);
-    while (key.size() > 1 && key.back() == kPathSeparator) key.pop_back();
-    return key;
-}
+std::wstring trimmedKey(const std::wstring& path) { return withoutTrailingSeparators(pathKey(path)); }
 
 bool isWatchedEntry(const WatchFolderEntry& entry) {
     return !entry.removed && (entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents);
@@ -50,8 +46,6 @@ bool isWatchedEntry(const WatchFolderEntry& entry) {
 bool foldersOverlap(const std::wstring& a, const std::wstring& b) {
     return !a.empty() && !b.empty() && (pathIsInside(a, b) || pathIsInside(b, a));
 }
-
-bool isAbsoluteFolder(const std::wstring& path) { return !path.empty() && path.front() == kPathSeparator; }
 
 }  // namespace
 
@@ -80,21 +74,16 @@ std::wstring lowerCaseText(std::wstring text) {
     return text;
 }
 
-std::wstring lastPathComponent(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const std::wstring& archiveFolder) {
     const std::wstring folder = trimmedKey(folderPath);
     const std::wstring archive = trimmedKey(archiveFolder);
-    if (isAbsoluteFolder(archive) && foldersOverlap(archive, folder)) return folder;
+    if (isAbsolutePath(archive) && foldersOverlap(archive, folder)) return folder;
     for (const auto& [key, entry] : watchFolderMap) {
         const std::wstring other = trimmedKey(key);
         if (other == folder || !isWatchedEntry(entry)) continue;
-        if (isAbsoluteFolder(archive) && foldersOverlap(archive, other)) return other;
+        if (isAbsolutePath(archive) && foldersOverlap(archive, other)) return other;
         const std::wstring otherArchive = trimmedKey(entry.archivePath);
-        if (isAbsoluteFolder(otherArchive) && foldersOverlap(folder, otherArchive)) return other;
+        if (isAbsolutePath(otherArchive) && foldersOverlap(folder, otherArchive)) return other;
     }
     return L"";
 }
@@ -121,7 +110,7 @@ bool archiveBelongsToOtherFolder(const std::wstring& folderPath, const std::wstr
     for (const auto& [key, entry] : watchFolderMap) {
         if (trimmedKey(key) == folder) continue;
         const std::wstring otherArchive = trimmedKey(entry.archivePath);
-        if (isAbsoluteFolder(otherArchive) && foldersOverlap(archive, otherArchive)) return true;
+        if (isAbsolutePath(otherArchive) && foldersOverlap(archive, otherArchive)) return true;
     }
     return false;
 }
@@ -136,14 +125,11 @@ bool isArchiveFolderNameOf(const std::wstring& component, const std::wstring& na
 
 std::wstring uniqueArchiveFolder(const std::wstring& folderPath, const std::wstring& base) {
     constexpr int kMostNumbers = 1000;
-    const std::wstring name = lastPathComponent(trimmedKey(folderPath));
-    std::wstring folder = base;
-    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
-    if (name.empty() || folder.empty()) return L"";
-    const std::wstring prefix = folder == kPathSeparatorText ? folder : folder + kPathSeparatorText;
+    const std::wstring name = lastPathComponent(pathKey(folderPath));
+    if (name.empty() || base.empty()) return L"";
     for (int number = 0; number < kMostNumbers; ++number) {
         const std::wstring suffix = number == 0 ? L"" : L"(" + std::to_wstring(number) + L")";
-        const std::wstring candidate = prefix + name + suffix;
+        const std::wstring candidate = joinPath(base, name + suffix);
         if (!archiveBelongsToOtherFolder(folderPath, candidate)) return candidate;
     }
     return L"";

@@ -135,8 +135,6 @@ std::wstring lowerCaseText(std::wstring text);
 // Replaces every "{{NAME}}" by the environment variable NAME ("?" when unset
 // or empty).
 std::wstring expandEnvironmentPlaceholders(const std::wstring& text);
-// Text after the last separator (the whole text when it has none).
-std::wstring lastPathComponent(const std::wstring& path);
 
 // Functions below take watchFolderMutex (or extensionMapMutex) themselves:
 // never call them while holding it.

@@ -8,13 +8,9 @@
 #include <cerrno>
 #include <string>
 
-namespace {
+#include "platform/paths.h"
 
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
+namespace {
 
 // A name no other writer in this or another process picks at the same time.
 std::string temporaryNameFor(const std::string& path) {
@@ -33,8 +29,9 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// A file named without a folder lies in the working folder.
 void syncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     // The new content is in place once the rename succeeded; a folder that
     // cannot be synced (some file systems refuse) does not undo that.
@@ -81,7 +78,7 @@ bool finishAtomicFile(AtomicFileWriter& writer) {
         unlink(writer.temporary.c_str());
         return false;
     }
-    syncFolder(folderOf(writer.path));
+    syncFolder(parentFolder(writer.path));
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace {
@@ -58,18 +59,6 @@ struct DirWatch {
 };
 
 namespace {
-
-std::string joinPath(const std::string& folder, std::string_view name) {
-    std::string path = folder;
-    if (path.empty() || path.back() != '/') path += '/';
-    path += name;
-    return path;
-}
-
-std::string trimTrailingSeparators(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
 
 std::string sysctlValue(const char* file) {
     std::ifstream in(file);
@@ -319,7 +308,7 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 
 DirWatchPtr openDirWatch(std::wstring_view folder, bool recursive, std::vector<std::wstring>& problems) {
     auto w = std::make_shared<DirWatch>();
-    w->root = trimTrailingSeparators(wideToUtf8(folder));
+    w->root = withoutTrailingSeparators(wideToUtf8(folder));
     w->recursive = recursive;
     w->inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (w->inotifyFd < 0) {

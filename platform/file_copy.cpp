@@ -27,17 +27,6 @@ namespace {
 constexpr std::wstring_view kTempPrefix = L".varnholt-copy-";
 constexpr std::wstring_view kTempSuffix = L".tmp";
 
-std::wstring folderOf(const std::wstring& path) {
-    const size_t cut = path.find_last_of(kPathSeparator);
-    if (cut == std::wstring::npos) return L"";
-    return cut == 0 ? std::wstring(kPathSeparatorText) : path.substr(0, cut);
-}
-
-std::string nameOf(const std::wstring& path) {
-    const size_t cut = path.find_last_of(kPathSeparator);
-    return wideToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
-}
-
 std::wstring randomSuffix() {
     static const wchar_t digits[] = L"0123456789abcdef";
     thread_local std::mt19937_64 engine{std::random_device{}()};
@@ -263,8 +252,7 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     }
     staged.root = target.root;
     staged.target = target.path;
-    staged.tempPath = folderOf(target.path) + (folderOf(target.path) == kPathSeparatorText ? L"" : kPathSeparatorText) +
-                      utf8ToWide(tempName);
+    staged.tempPath = joinPath(parentFolder(target.path), utf8ToWide(tempName));
     staged.device = static_cast<uint64_t>(written.st_dev);
     staged.inode = static_cast<uint64_t>(written.st_ino);
     staged.bytes = static_cast<uint64_t>(written.st_size);
@@ -278,7 +266,7 @@ CopyResult copyInto(const FilePlace& source, const FilePlace& target, const Copy
     PlaceInFolder folder;
     CopyResult result = writeTemporary(source, target, progress, cancel, replace, true, staged, folder);
     if (result != CopyResult::Copied) return result;
-    const std::string tempName = nameOf(staged.tempPath);
+    const std::string tempName = wideToUtf8(lastPathComponent(staged.tempPath));
     result = publish(folder.folder.fd, tempName, folder.name, replace);
     if (result != CopyResult::Copied) {
         ::unlinkat(folder.folder.fd, tempName.c_str(), 0);
@@ -313,7 +301,7 @@ void syncGroupData(std::vector<StagedCopy>& copies) {
     std::map<uint64_t, const StagedCopy*> onDevice;
     for (const StagedCopy& copy : copies) onDevice.try_emplace(copy.device, &copy);
     for (const auto& [device, copy] : onDevice) {
-        const OwnedDescriptor dir = openFolderBelow(copy->root, folderOf(copy->target));
+        const OwnedDescriptor dir = openFolderBelow(copy->root, parentFolder(copy->target));
         if (dir.isOpen() && ::syncfs(dir.fd) == 0) continue;
         for (StagedCopy& copy : copies)
             if (copy.device == device) copy.result = CopyResult::Failed;
@@ -334,13 +322,13 @@ void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t tota
 // Gives one staged copy its target's name in `folder`, with the caller's
 // steps around the rename.
 CopyResult nameCopy(int folder, StagedCopy& copy, const CopyRenameSteps& steps) {
-    const std::string target = nameOf(copy.target);
+    const std::string target = wideToUtf8(lastPathComponent(copy.target));
     FileState state;
     if (steps.beforeRename) {
         readFileStateAt(folder, target, state);
         if (!steps.beforeRename(copy, state)) return CopyResult::TargetExists;
     }
-    copy.result = publish(folder, nameOf(copy.tempPath), target, true);
+    copy.result = publish(folder, wideToUtf8(lastPathComponent(copy.tempPath)), target, true);
     if (steps.afterRename) {
         if (copy.result != CopyResult::Copied || !readFileStateAt(folder, target, state)) state = FileState();
         steps.afterRename(copy, state);
@@ -353,7 +341,7 @@ CopyResult nameCopy(int folder, StagedCopy& copy, const CopyRenameSteps& steps) 
 FilePlace::FilePlace(std::wstring rootFolder, std::wstring filePath)
     : root(std::move(rootFolder)), path(std::move(filePath)) {}
 
-FilePlace::FilePlace(const std::wstring& filePath) : root(folderOf(filePath)), path(filePath) {}
+FilePlace::FilePlace(const std::wstring& filePath) : root(parentFolder(filePath)), path(filePath) {}
 
 CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace& target,
                      const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
@@ -374,7 +362,7 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
     // The copies of one folder take their names through one descriptor of
     // it, opened again from their root, and the folder is synced once.
     std::map<std::pair<std::wstring, std::wstring>, std::vector<size_t>> byFolder;
-    for (size_t i = 0; i < copies.size(); ++i) byFolder[{copies[i].root, folderOf(copies[i].target)}].push_back(i);
+    for (size_t i = 0; i < copies.size(); ++i) byFolder[{copies[i].root, parentFolder(copies[i].target)}].push_back(i);
     size_t renamed = 0;
     for (const auto& [folder, indices] : byFolder) {
         const OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
@@ -385,7 +373,7 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
                 copy.result = CopyResult::Failed;
                 continue;
             }
-            const std::string tempName = nameOf(copy.tempPath);
+            const std::string tempName = wideToUtf8(lastPathComponent(copy.tempPath));
             if (copy.result == CopyResult::Copied) copy.result = nameCopy(dir.fd, copy, steps);
             if (copy.result != CopyResult::Copied) {
                 ::unlinkat(dir.fd, tempName.c_str(), 0);

@@ -25,22 +25,7 @@ bool statPath(const std::wstring& path, struct stat& st) {
     return !path.empty() && ::stat(narrow(path).c_str(), &st) == 0;
 }
 
-std::wstring parentOf(const std::wstring& path) {
-    std::wstring p = path;
-    while (p.size() > 1 && p.back() == kPathSeparator) p.pop_back();
-    const size_t cut = p.find_last_of(kPathSeparator);
-    if (cut == std::wstring::npos) return L"";
-    return cut == 0 ? std::wstring(kPathSeparatorText) : p.substr(0, cut);
-}
-
-std::wstring withTrailingSeparator(std::wstring path) {
-    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
-    return path;
-}
-
 }  // namespace
-
-bool isAbsolutePath(std::wstring_view path) { return !path.empty() && path.front() == kPathSeparator; }
 
 uint32_t readFileAttributes(const std::wstring& path) {
     struct stat st {};
@@ -49,10 +34,7 @@ uint32_t readFileAttributes(const std::wstring& path) {
     if (S_ISDIR(st.st_mode)) attributes |= kFileAttributeDirectory;
     if (S_ISREG(st.st_mode)) attributes |= kFileAttributeArchive;
     if (!(st.st_mode & S_IWUSR)) attributes |= kFileAttributeReadOnly;
-    std::wstring trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == kPathSeparator) trimmed.pop_back();
-    const size_t cut = trimmed.find_last_of(kPathSeparator);
-    const std::wstring name = cut == std::wstring::npos ? trimmed : trimmed.substr(cut + 1);
+    const std::wstring name = lastPathComponent(path);
     if (name.size() > 1 && name[0] == L'.' && name != L"..") attributes |= kFileAttributeHidden;
     return attributes;
 }
@@ -144,7 +126,7 @@ bool readFreeSpace(const std::wstring& path, uint64_t& bytes) {
     while (::statvfs(narrow(probe).c_str(), &vfs) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) return false;
         if (probe == kPathSeparatorText) return false;
-        probe = parentOf(probe);
+        probe = parentFolder(probe);
     }
     bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     return true;

@@ -21,9 +21,6 @@ inline constexpr unsigned kPrivateFolderMode = 0700;
 // Folders made with default protection (never world-writable).
 inline constexpr unsigned kDefaultFolderMode = 0755;
 
-// True for a path that starts at the root ("?/x", from an unset variable, is not).
-bool isAbsolutePath(std::wstring_view path);
-
 // Attributes from stat (symbolic links followed): directory bit for folders,
 // archive bit for every regular file, read-only when the owner cannot write,
 // hidden for names that begin with ".". kInvalidFileAttributes when stat fails.

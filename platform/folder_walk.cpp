@@ -37,12 +37,6 @@ DIR* openWalkFolder(const std::wstring& path, bool top) {
     return dir;
 }
 
-std::wstring joinName(const std::wstring& folder, const char* name) {
-    std::wstring path = folder;
-    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
-    return path + utf8ToWide(name);
-}
-
 // Lists one folder; false when a visitor stopped the walk.
 bool walkOneFolder(DIR* dir, const std::wstring& folder, bool recursive, const WalkVisitor& onFolder,
                    const WalkVisitor& onFile, std::vector<std::wstring>& work) {
@@ -50,7 +44,7 @@ bool walkOneFolder(DIR* dir, const std::wstring& folder, bool recursive, const W
         if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
         const EntryKind kind = kindOf(::dirfd(dir), *item);
         if (kind == EntryKind::Other) continue;
-        std::wstring path = joinName(folder, item->d_name);
+        std::wstring path = joinPath(folder, utf8ToWide(item->d_name));
         const WalkStep step = kind == EntryKind::Folder ? onFolder(path) : onFile(path);
         if (step == WalkStep::Stop) return false;
         if (kind == EntryKind::Folder && recursive && step == WalkStep::Go) work.push_back(std::move(path));
@@ -62,9 +56,7 @@ bool walkOneFolder(DIR* dir, const std::wstring& folder, bool recursive, const W
 
 bool walkFolderFiles(const std::wstring& folder, bool recursive, const WalkVisitor& onFolder,
                      const WalkVisitor& onFile) {
-    std::wstring top = folder;
-    while (top.size() > 1 && top.back() == kPathSeparator) top.pop_back();
-    std::vector<std::wstring> work{top};
+    std::vector<std::wstring> work{withoutTrailingSeparators(folder)};
     for (size_t i = 0; i < work.size(); ++i) {
         const std::wstring current = work[i];  // the list grows while it is read
         DIR* dir = openWalkFolder(current, i == 0);

@@ -6,10 +6,61 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+
+// The wide and the narrow forms share one body each: the separator is the
+// same character in both.
+template <typename Char>
+std::basic_string_view<Char> trimmedView(std::basic_string_view<Char> path) {
+    while (path.size() > 1 && path.back() == Char('/')) path.remove_suffix(1);
+    return path;
+}
+
+template <typename Char>
+std::basic_string<Char> joined(std::basic_string_view<Char> folder, std::basic_string_view<Char> name) {
+    std::basic_string<Char> path(trimmedView(folder));
+    if (!path.empty() && path.back() != Char('/')) path += Char('/');
+    return path += name;
+}
+
+template <typename Char>
+std::basic_string<Char> parentOf(std::basic_string_view<Char> path) {
+    path = trimmedView(path);
+    const size_t slash = path.rfind(Char('/'));
+    if (slash == std::basic_string_view<Char>::npos || path.size() == 1) return {};
+    return std::basic_string<Char>(trimmedView(path.substr(0, slash == 0 ? 1 : slash)));
+}
+
+}  // namespace
+
+bool isAbsolutePath(std::wstring_view path) { return !path.empty() && path.front() == kPathSeparator; }
+bool isAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
+std::wstring withoutTrailingSeparators(std::wstring_view path) { return std::wstring(trimmedView(path)); }
+std::string withoutTrailingSeparators(std::string_view path) { return std::string(trimmedView(path)); }
+
+std::wstring withTrailingSeparator(std::wstring_view path) {
+    std::wstring text(trimmedView(path));
+    if (!text.empty() && text.back() != kPathSeparator) text += kPathSeparator;
+    return text;
+}
+
+std::wstring joinPath(std::wstring_view folder, std::wstring_view name) { return joined(folder, name); }
+std::string joinPath(std::string_view folder, std::string_view name) { return joined(folder, name); }
+
+std::wstring parentFolder(std::wstring_view path) { return parentOf(path); }
+std::string parentFolder(std::string_view path) { return parentOf(path); }
+
+std::wstring lastPathComponent(std::wstring_view path) {
+    path = trimmedView(path);
+    const size_t slash = path.rfind(kPathSeparator);
+    return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
+}
+
 std::wstring pathKey(std::wstring_view path) { return std::wstring(path); }
 
 bool pathIsInside(std::wstring_view path, std::wstring_view folder) {
-    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.remove_suffix(1);
+    folder = trimmedView(folder);
     if (folder.empty() || path.size() < folder.size()) return false;
     if (path.substr(0, folder.size()) != folder) return false;
     if (path.size() == folder.size()) return true;
@@ -28,12 +79,11 @@ bool hasDotComponent(std::wstring_view path) {
 }
 
 bool isPathBelow(std::wstring_view path, std::wstring_view folder) {
-    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.remove_suffix(1);
+    folder = trimmedView(folder);
     if (folder.size() < 2 || folder.front() != kPathSeparator || path.empty() || path.front() != kPathSeparator)
         return false;
     if (hasDotComponent(path) || hasDotComponent(folder)) return false;
-    while (path.size() > 1 && path.back() == kPathSeparator) path.remove_suffix(1);
-    return path != folder && pathIsInside(path, folder);
+    return trimmedView(path) != folder && pathIsInside(path, folder);
 }
 
 namespace {

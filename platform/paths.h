@@ -7,6 +7,36 @@
 inline constexpr wchar_t kPathSeparator = L'/';
 inline constexpr const wchar_t* kPathSeparatorText = L"/";
 
+// Path text. Every function below keeps one rule at the edges: "/" stays
+// "/", a run of separators at the end counts as none (so "//" is "/"), an
+// empty path stays empty, and "\" is an ordinary character of a name.
+// The narrow forms work on UTF-8 paths the same way.
+
+// True for a path that starts at the root ("?/x", from an unset variable, is not).
+bool isAbsolutePath(std::wstring_view path);
+bool isAbsolutePath(std::string_view path);
+
+// The path without separators at its end: "/a/b//" gives "/a/b", "//" gives "/".
+std::wstring withoutTrailingSeparators(std::wstring_view path);
+std::string withoutTrailingSeparators(std::string_view path);
+
+// The path ending in exactly one separator: "/a" and "/a//" give "/a/".
+std::wstring withTrailingSeparator(std::wstring_view path);
+
+// `name` inside `folder`, with one separator between them; an empty folder
+// gives the name alone.
+std::wstring joinPath(std::wstring_view folder, std::wstring_view name);
+std::string joinPath(std::string_view folder, std::string_view name);
+
+// The folder that holds the path: "/a/b/" and "/a//b" give "/a", "/a" gives
+// "/", a relative "a/b" gives "a". Nothing holds "/" or a single name: they
+// give "", so a walk up the folders ends.
+std::wstring parentFolder(std::wstring_view path);
+std::string parentFolder(std::string_view path);
+
+// The last component: "/a/b/" gives "b", "name" gives "name", "/" gives "".
+std::wstring lastPathComponent(std::wstring_view path);
+
 // Key under which a path is stored and compared. Linux names are
 // case-sensitive, so the key is the path itself.
 std::wstring pathKey(std::wstring_view path);

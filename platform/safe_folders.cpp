@@ -16,11 +16,6 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::wstring withoutTrailingSeparators(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 // The components of `path` below `root`, in UTF-8; false (errno EINVAL) when
 // the path is not below the root or has a "." or ".." component.
 bool componentsBelow(const std::wstring& root, const std::wstring& path, std::vector<std::string>& parts) {
@@ -59,7 +54,7 @@ OwnedDescriptor openComponents(const std::wstring& root, const std::vector<std::
     OwnedDescriptor current{::open(wideToUtf8(withoutTrailingSeparators(root)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     std::wstring path = withoutTrailingSeparators(root);
     for (size_t i = 0; i < count && current.isOpen(); ++i) {
-        if (modeFor) path += (path == kPathSeparatorText ? L"" : kPathSeparatorText) + utf8ToWide(parts[i]);
+        if (modeFor) path = joinPath(path, utf8ToWide(parts[i]));
         current = OwnedDescriptor{openChildFolder(current.fd, parts[i], path, modeFor)};
     }
     return current;
@@ -135,12 +130,11 @@ OwnedDescriptor openFileForReadingBelow(const std::wstring& root, const std::wst
 }
 
 OwnedDescriptor openFileForReading(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    if (slash == std::wstring::npos) {
+    if (path.find(kPathSeparator) == std::wstring::npos) {
         errno = EINVAL;
         return {};
     }
-    return openFileForReadingBelow(slash == 0 ? std::wstring(kPathSeparatorText) : path.substr(0, slash), path);
+    return openFileForReadingBelow(parentFolder(path), path);
 }
 
 bool removeFileBelow(const std::wstring& root, const std::wstring& path) {

@@ -48,7 +48,7 @@ std::string lockFolder() {
 }
 std::string socketPath(const std::string& name) {
     const std::string folder = lockFolder();
-    return folder.empty() ? std::string() : folder + "/" + name + ".sock";
+    return folder.empty() ? std::string() : joinPath(folder, name + ".sock");
 }
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
@@ -74,10 +74,10 @@ std::string socketNamedBy(const std::string& lockPath) {
     close(fd);
     std::string path(text, n > 0 ? static_cast<size_t>(n) : 0);
     if (!path.empty() && path.back() == '\n') path.pop_back();
-    const size_t slash = path.rfind('/');
-    if (path.empty() || path[0] != '/' || slash == 0 || hasDotComponent(utf8ToWide(path))) return {};
+    const std::string folder = parentFolder(path);
+    if (!isAbsolutePath(path) || folder == "/" || hasDotComponent(utf8ToWide(path))) return {};
     struct stat st {};
-    if (!isPrivateFolder(path.substr(0, slash)) || lstat(path.c_str(), &st) != 0) return {};
+    if (!isPrivateFolder(folder) || lstat(path.c_str(), &st) != 0) return {};
     return S_ISSOCK(st.st_mode) && st.st_uid == geteuid() ? path : std::string();
 }
 

@@ -26,7 +26,7 @@ void removeAllBut(const std::wstring& folder, const std::wstring& keep) {
     std::vector<FolderEntry> entries;
     if (!listFolderEntries(folder, entries)) return;
     for (const FolderEntry& entry : entries) {
-        const std::wstring path = folder + kPathSeparatorText + entry.name;
+        const std::wstring path = joinPath(folder, entry.name);
         if (path == keep) continue;
         if (entry.isFolder && pathIsInside(keep, path))
             removeAllBut(path, keep);
@@ -44,7 +44,7 @@ void copyInstallData(const std::wstring& programFolder, const std::wstring& conf
     for (const std::wstring& name : names) {
         const std::wstring target = configFolder + name;
         if (!isExistingFile(target)) makeDirectoryPathWithSD(target);
-        copyFile(programFolder + kPathSeparatorText + name, target, false);  // failures are not reported
+        copyFile(joinPath(programFolder, name), target, false);  // failures are not reported
     }
 }
 }  // namespace
@@ -59,7 +59,7 @@ int runInstallBlock(bool reset, const std::wstring& programFolder) {
         removeAllBut(parent, instanceLockFilePath());
     }
     setCurrentStep("install block/makeDirectoryPathWithSD");
-    const std::wstring configFolder = configurationFolderPath() + kPathSeparatorText;
+    const std::wstring configFolder = withTrailingSeparator(configurationFolderPath());
     bool created = isExistingFolder(configFolder) || makeDirectoryPathWithSD(configFolder);
     if (!created) logCritical(L"Critical! - Unable to create application data storage area");
     if (isExistingFolder(configFolder)) {
@@ -68,8 +68,7 @@ int runInstallBlock(bool reset, const std::wstring& programFolder) {
     } else {
         logCritical(L"Critical! - Unable to install application data");
     }
-    const std::wstring metadataFolder = dataFolderPath() + kPathSeparatorText +
-                                        std::wstring(kMetadataFolderName) + kPathSeparatorText;
+    const std::wstring metadataFolder = withTrailingSeparator(joinPath(dataFolderPath(), kMetadataFolderName));
     if (!isExistingFolder(metadataFolder) && !makeDirectoryPathWithSD(metadataFolder))
         logCritical(L"Critical! - Unable to create metadata storage area");
     return isExistingFolder(configFolder) && isExistingFolder(metadataFolder) ? 0 : kExitInstallFailed;

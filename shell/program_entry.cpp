@@ -67,11 +67,6 @@ void failStepWhenAsked([[maybe_unused]] const std::string& step) {
 #endif
 }
 
-std::wstring folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::wstring() : utf8ToWide(path.substr(0, slash));
-}
-
 // The four embedded resources, held for the whole run.
 void loadTexturesAndFonts() {
     registerTexture(loadAppResource("IDR_ABOUT_TEXTURE"), "about_intro", true);
@@ -275,7 +270,7 @@ int runProgram(int argc, const char* const* argv) {
     registerWindowClass();  // a failure shows in InitInstance
     setCurrentStep("GetCurrentProcessId");
     const std::string executable = shellExecutablePath();
-    const std::wstring programFolder = folderOf(executable);
+    const std::wstring programFolder = utf8ToWide(parentFolder(executable));
     const std::string switchText = switchTextFromArguments(argc, argv);
     const bool firstRun = !isExistingFolder(configurationFolderPath());
     if (switchText == "install") return runInstallBlock(true, programFolder);

@@ -83,8 +83,7 @@ bool waitForShellEngine() { return waitForEngineThreads(timings().shutdownGraceM
 bool shellFirstRun() { return g_firstRun.load(); }
 void setShellFirstRun(bool firstRun) { g_firstRun.store(firstRun); }
 void noteShellFirstRun() {
-    const std::wstring configFile =
-        configurationFolderPath() + kPathSeparatorText + utf8ToWide(std::string(kConfigFileName));
+    const std::wstring configFile = joinPath(configurationFolderPath(), utf8ToWide(std::string(kConfigFileName)));
     g_firstRun.store(!isExistingFile(configFile));
 }
 

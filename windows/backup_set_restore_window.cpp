@@ -1,4 +1,5 @@
 #include "windows/backup_set_restore_window.h"
+#include "platform/paths.h"
 
 #include <imgui.h>
 

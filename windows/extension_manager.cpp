@@ -1,4 +1,5 @@
 #include "windows/extension_manager.h"
+#include "platform/paths.h"
 
 #include <imgui.h>
 

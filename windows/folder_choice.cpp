@@ -18,11 +18,6 @@ bool isRefusedWatchFolder(const std::wstring& path) {
     return path == L"/" || pathIsInside(path, dataFolderPath());
 }
 
-std::wstring trimmedPath(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 // The proposed archive root, or the configured default root, whichever
 // keeps the archive folder outside the watch folder; empty when neither does.
 std::wstring archiveForNewFolder(const std::wstring& folder) {
@@ -43,7 +38,7 @@ std::wstring storedArchivePath(const std::wstring& key) {
 }  // namespace
 
 bool addChosenWatchFolder(const std::wstring& chosen) {
-    const std::wstring path = trimmedPath(chosen);
+    const std::wstring path = withoutTrailingSeparators(chosen);
     if (!isAbsolutePath(path) || isRefusedWatchFolder(path)) {
         appendAppLogEntry(L"Folder not added, it cannot be a watch folder: " + path, 4, true);
         return false;
@@ -60,8 +55,7 @@ bool addChosenWatchFolder(const std::wstring& chosen) {
     setUIButtonState("afdr", kButtonEnabled);
     const std::wstring key = pathKey(path);
     addWatchFolderExtension(key, L"*");
-    const size_t slash = path.rfind(kPathSeparator);
-    mainWindow.lastChosenFolder = path.substr(0, slash == std::wstring::npos ? 0 : slash + 1);
+    mainWindow.lastChosenFolder = withTrailingSeparator(parentFolder(path));
     // A revived entry keeps the archive it had.
     const std::wstring stored = storedArchivePath(key);
     try {
@@ -73,7 +67,7 @@ bool addChosenWatchFolder(const std::wstring& chosen) {
 
 bool changeSelectedArchive(const std::wstring& chosenPath) {
     const std::wstring key = mainWindow.selectedKey;
-    const std::wstring archive = trimmedPath(chosenPath);
+    const std::wstring archive = withoutTrailingSeparators(chosenPath);
     if (key.empty() || !isAbsolutePath(archive)) return false;
     if (pathIsInside(archiveFolderFor(key, archive), key)) {
         appendAppLogEntry(L"Archive folder refused, it lies inside its watch folder: " + archive, 4, true);

@@ -12,6 +12,7 @@
 #include "foundation/app_log.h"
 #include "foundation/button_table.h"
 #include "foundation/watch_folders.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "shell/buttons.h"
 #include "shell/fonts.h"

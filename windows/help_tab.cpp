@@ -70,7 +70,7 @@ void drawHelpItems() {
 }  // namespace
 
 std::wstring installedGuidePath() {
-    return configurationFolderPath() + kPathSeparatorText + std::wstring(kGuideFileName);
+    return joinPath(configurationFolderPath(), kGuideFileName);
 }
 
 bool drawHelpTab(bool select) {

@@ -12,6 +12,7 @@
 #include "foundation/text_format.h"
 #include "foundation/texts.h"
 #include "foundation/watch_folders.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "windows/main_window_parts.h"
 
@@ -32,9 +33,7 @@ bool folderDisplayName(const std::wstring& folderKey, std::string& name) {
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     const auto it = watchFolderMap.find(folderKey);
     if (it == watchFolderMap.end() || it->second.removed) return false;
-    name = wideToUtf8(it->second.displayName.empty() ? folderKey : it->second.displayName);
-    const size_t cut = name.find_last_of("\\/");
-    if (cut != std::string::npos && cut + 1 < name.size()) name = name.substr(cut + 1);
+    name = wideToUtf8(lastPathComponent(it->second.displayName.empty() ? folderKey : it->second.displayName));
     return true;
 }
 

@@ -60,21 +60,11 @@ struct ItemsViewState {
 };
 ItemsViewState g_view;
 
-std::wstring folderOf(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::string nameOf(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return wideToUtf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
-}
-
 // An entry's group: its whole folder below "/" (the only part of a path
 // that is not a folder of its own), "<root>" for files right in "/". An
 // entry relative to the set's folder ("./...") keeps its folder below that.
 std::string groupNameOf(const std::wstring& key) {
-    std::wstring rest = folderOf(key);
+    std::wstring rest = parentFolder(key);
     if (rest.rfind(L".", 0) == 0 && (rest.size() == 1 || rest[1] == kPathSeparator)) rest.erase(0, 1);
     while (!rest.empty() && rest.front() == kPathSeparator) rest.erase(0, 1);
     return rest.empty() ? kRootGroup : wideToUtf8(rest);
@@ -203,7 +193,7 @@ void drawGroupItems(const FolderGroup& group, const std::string& label) {
     for (const std::wstring& key : group.keys) {
         const auto it = g_view.set.files.find(key);
         if (it == g_view.set.files.end()) continue;
-        const std::string name = nameOf(key);
+        const std::string name = wideToUtf8(lastPathComponent(key));
         pushTextId(wideToUtf8(key));
         if (!it->second.copied) ImGui::Text("Missing %s", name.c_str());
         // A missing entry can be marked: its copy may come back before a restore.

@@ -55,16 +55,6 @@ std::atomic<bool> g_open{false};
 // starts, so the buttons are disabled before the task sets restoreActive).
 std::atomic<bool> g_jobRunning{false};
 
-std::wstring folderOf(const std::wstring& path) {
-    const size_t slash = path.rfind(kPathSeparator);
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring withoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
 bool passes(const FileVersionRecord& version, const std::wstring& filter) {
     return version.present && (filter.empty() || version.owner == filter);
 }
@@ -76,14 +66,14 @@ bool isChosen(const FileVersionRecord& version, const std::wstring& filter) {
 // A path as the tree shows it: from the chosen folder's own name on, so a
 // label is always cut between whole path components.
 std::string treeLabel(const std::wstring& path, const std::wstring& chosenFolder) {
-    const size_t cut = folderOf(chosenFolder).size() + 1;
+    const size_t cut = chosenFolder.size() - lastPathComponent(chosenFolder).size();  // where its name starts
     if (!pathIsInside(path, chosenFolder) || path.size() <= cut) return wideToUtf8(path);
     return wideToUtf8(path.substr(cut));
 }
 
 void fillItems(RestoreViewState& view) {
     view.items.clear();
-    const std::wstring prefix = view.folder == kPathSeparatorText ? view.folder : view.folder + kPathSeparatorText;
+    const std::wstring prefix = withTrailingSeparator(view.folder);
     std::lock_guard<std::mutex> lock(versionRecordMutex);
     for (auto it = versionRecordMap.lower_bound(prefix);
          it != versionRecordMap.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
@@ -92,7 +82,7 @@ void fillItems(RestoreViewState& view) {
 
 void rebuildGroups(RestoreViewState& view) {
     view.groups.clear();
-    for (const auto& [source, versions] : view.items) view.groups[folderOf(source)].push_back(source);
+    for (const auto& [source, versions] : view.items) view.groups[parentFolder(source)].push_back(source);
     view.groupsBuilt = true;
 }
 
@@ -100,7 +90,7 @@ void buildView(RestoreViewState& view) {
     view.filters = buildUIFilterList();
     view.filterIndex = 0;
     view.filter.clear();
-    view.folder = withoutTrailingSeparator(view.requestedFolder);
+    view.folder = withoutTrailingSeparators(view.requestedFolder);
     fillItems(view);
     std::wstring command;
     buildRestoreSelection(command, 0);
@@ -355,8 +345,7 @@ bool drawView(RestoreViewState& view) {
 void drawVersionRows(FileVersionMap& versions, const std::wstring& filter, std::wstring& command) {
     for (auto& [key, version] : versions) {
         if (!passes(version, filter)) continue;
-        const size_t slash = key.rfind(kPathSeparator);
-        const std::string name = wideToUtf8(slash == std::wstring::npos ? key : key.substr(slash + 1));
+        const std::string name = wideToUtf8(lastPathComponent(key));
         pushTextId(wideToUtf8(key));
         if (textSelectable(name, version.selected, ImGuiSelectableFlags_AllowDoubleClick)) {
             version.selected = !version.selected;

@@ -12,6 +12,7 @@
 #include "engine/unclean_end.h"
 #include "foundation/text_format.h"
 #include "platform/file_copy.h"
+#include "platform/paths.h"
 
 namespace {
 

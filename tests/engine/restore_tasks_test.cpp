@@ -24,6 +24,7 @@
 #include "engine/unclean_end.h"
 #include "foundation/archive_root.h"
 #include "foundation/text_format.h"
+#include "platform/paths.h"
 
 namespace {
 

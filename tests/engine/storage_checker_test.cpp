@@ -5,6 +5,7 @@
 #include "engine/storage_checker.h"
 #include "engine_test_support.h"
 #include "foundation/app_log.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "test_env.h"
 

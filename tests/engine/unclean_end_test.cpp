@@ -4,6 +4,7 @@
 #include "engine/unclean_end.h"
 #include "foundation/text_format.h"
 #include "platform/file_copy.h"
+#include "platform/paths.h"
 
 TEST_F(ArchiveTest, RecoveryRecordsCopiesAgainAndRemovesOnlyStaleTemporaries) {
     const std::wstring file = write(L"a.txt", "one");

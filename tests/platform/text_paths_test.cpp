@@ -34,6 +34,35 @@ TEST(Paths, KeyKeepsCaseAndFolderTestStopsAtSeparator) {
     EXPECT_FALSE(pathIsInside(L"/data", L""));
 }
 
+TEST(Paths, TextOperationsKeepOneRuleAtEveryEdge) {
+    struct Case {
+        const wchar_t *path, *trimmed, *withSeparator, *joined, *parent, *last;
+    };
+    const Case cases[] = {
+        {L"/", L"/", L"/", L"/n", L"", L""},
+        {L"//", L"/", L"/", L"/n", L"", L""},
+        {L"", L"", L"", L"n", L"", L""},
+        {L"/a", L"/a", L"/a/", L"/a/n", L"/", L"a"},
+        {L"/a/b//", L"/a/b", L"/a/b/", L"/a/b/n", L"/a", L"b"},
+        {L"/a//b", L"/a//b", L"/a//b/", L"/a//b/n", L"/a", L"b"},
+        {L"a", L"a", L"a/", L"a/n", L"", L"a"},
+        {L"a/b/", L"a/b", L"a/b/", L"a/b/n", L"a", L"b"},
+        {L"/x/na\\me\\", L"/x/na\\me\\", L"/x/na\\me\\/", L"/x/na\\me\\/n", L"/x", L"na\\me\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(wideToUtf8(c.path));
+        EXPECT_EQ(withoutTrailingSeparators(c.path), c.trimmed);
+        EXPECT_EQ(withTrailingSeparator(c.path), c.withSeparator);
+        EXPECT_EQ(joinPath(c.path, L"n"), c.joined);
+        EXPECT_EQ(parentFolder(c.path), c.parent);
+        EXPECT_EQ(lastPathComponent(c.path), c.last);
+        const std::string narrow = wideToUtf8(c.path);
+        EXPECT_EQ(withoutTrailingSeparators(narrow), wideToUtf8(c.trimmed));
+        EXPECT_EQ(joinPath(narrow, "n"), wideToUtf8(c.joined));
+        EXPECT_EQ(parentFolder(narrow), wideToUtf8(c.parent));
+    }
+}
+
 TEST(Paths, EnvironmentDefaultsFollowHomeAndXdg) {
     // The test main already applied the defaults from the temp HOME.
     const std::string home = std::getenv("HOME");

@@ -1,6 +1,7 @@
 // The Folders tab driven like a user: every state drawn, the buttons'
 // states, a backup started and cancelled, the restore list opened, and the
 // folders a chooser may hand over.
+#include "platform/paths.h"
 #include "windows/folder_choice.h"
 #include "windows/folders_tab.h"
 

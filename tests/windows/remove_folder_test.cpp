@@ -83,8 +83,12 @@ TEST_F(MainWindowTest, RemoveFolderEntryErasesWhatWasTicked) {
         return body;
     };
 
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.at(folders.watch).displayName = L"Old\\Watch";  // a "\" is part of a name
+    }
     const std::string body = removeWith(false, {true, true});
-    EXPECT_NE(body.find("Watch\n?1 automatically archived files\n?2 backup sets with 3 file versions\n"),
+    EXPECT_NE(body.find("Old\\Watch\n?1 automatically archived files\n?2 backup sets with 3 file versions\n"),
               std::string::npos)
         << body;
     EXPECT_FALSE(removed()) << "Cancel leaves everything";
