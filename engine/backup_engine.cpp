@@ -8,11 +8,15 @@
 #include <thread>
 #include <vector>
 
+#include "engine/archive_changes.h"
 #include "engine/archive_copy.h"
+#include "engine/backup_copy_hooks.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_scheduler.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
+#include "engine/copy_cancel.h"
+#include "engine/copy_progress.h"
 #include "engine/copy_queue.h"
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
@@ -21,13 +25,13 @@
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
+#include "foundation/texts.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/safe_folders.h"
 #include "platform/text.h"
-#include "foundation/texts.h"
 
 namespace {
 
