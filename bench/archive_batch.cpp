@@ -19,7 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/archive_copy.h"
+#include "engine/archive_changes.h"
+#include "engine/copier.h"
 #include "engine/copy_queue.h"
 #include "engine/thread_registry.h"
 #include "foundation/global_defaults.h"

@@ -19,6 +19,7 @@
 #include "engine/catch_up_scan.h"
 #include "engine/change_watcher.h"
 #include "engine/copy_queue.h"
+#include "engine/copy_queue_file.h"
 #include "engine/thread_registry.h"
 #include "engine/unclean_end.h"
 #include "foundation/watch_folders.h"

@@ -1,11 +1,13 @@
-// A watch folder's archive folder, the consistency scan of its archived
-// versions, and the engine hooks served by the archiving.
+#include "engine/archive_prepare.h"
+
 #include <utility>
 #include <vector>
 
-#include "engine/archive_copy.h"
+#include "engine/archive_changes.h"
 #include "engine/backup_set_folders.h"
 #include "engine/catch_up_scan.h"
+#include "engine/copier.h"
+#include "engine/copy_queue.h"
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"

@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "engine/archive_copy.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/confirm_request.h"
+#include "engine/copy_cancel.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
 #include "engine/thread_registry.h"
@@ -20,13 +20,13 @@
 #include "foundation/data_files.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
+#include "foundation/texts.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/folder_tree.h"
-#include "platform/safe_folders.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
-#include "foundation/texts.h"
 
 std::atomic<bool> deletionRunning{false};
 

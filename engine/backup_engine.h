@@ -11,22 +11,8 @@
 // progress and result in its WatchFolderEntry (under watchFolderMutex).
 #include <cstdint>
 #include <string>
-#include <string_view>
 
-#include "engine/confirm_request.h"
-
-// Backup states of a watch-folder entry.
-inline constexpr int32_t kBackupStateIdle = 5;
-inline constexpr int32_t kBackupStateStarting = 6;
-inline constexpr int32_t kBackupStatePreparing = 7;
-inline constexpr int32_t kBackupStateCopying = 8;
-
-// The copy-status list of the running backup and its codes.
-inline constexpr std::wstring_view kCopyStatusListBackup = L"backup";
-inline constexpr int32_t kCopyStatusQueued = 1;
-inline constexpr int32_t kCopyStatusFailed = 2;
-inline constexpr int32_t kCopyStatusDiskFull = 3;
-inline constexpr int32_t kCopyStatusCopied = 4;
+#include "engine/backup_status.h"
 
 // The thread body the Backup button and the scheduler start, after they set
 // the backup running flag: registers "Backup Procedure", clears the backup's
@@ -44,12 +30,6 @@ bool runBackup(const std::wstring& folderKey, int64_t startTicks, bool recursive
 // up. Updates the copy status, the current backup set and the folder's
 // checklist; false when the checklist does not hold the file.
 bool recordBackupCopyResult(const std::wstring& sourcePath, const std::wstring& archiveCopyPath, int32_t code);
-
-// One file's record in a named copy-status list (the backup path map). Set
-// creates the list when it is missing; get is false when the list or the path
-// is missing.
-void setCopyStatus(const std::wstring& listName, const std::wstring& path, const CopyStatusRecord& record);
-bool getCopyStatus(const std::wstring& listName, const std::wstring& path, CopyStatusRecord& record);
 
 // Plugs the engine into the copier (copy results and statuses) and into the
 // engine hooks (the thread body the scheduler starts). Call at start-up.

@@ -10,7 +10,6 @@
 #include <unordered_map>
 
 #include "foundation/archive_names.h"
-#include "engine/backup_set_folders.h"
 #include "engine/thread_registry.h"
 #include "foundation/archive_root.h"
 #include "foundation/archive_stamps.h"

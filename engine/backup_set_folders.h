@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/archive_names.h"
 #include "platform/file_system.h"
-
-inline constexpr std::wstring_view kArchiveSetFolderName = L".backupsets";
 
 // "<data folder>/FileMetaData", placeholders expanded.
 std::wstring backupStagingFolder();

@@ -274,3 +274,18 @@ void threadLoadAndEditRestoreFileSet(std::wstring filePath) {
         appendAppLogEntry(L"BOOM in threadLoadAndEditRestoreFileSet", 8, false);
     }
 }
+
+bool isBackupSetFilling() {
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    return !currentBackupSet.files.empty();
+}
+
+std::wstring fillingBackupSetFolder() {
+    std::wstring first;
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        if (currentBackupSet.files.empty()) return std::wstring();
+        first = currentBackupSet.files.begin()->first;
+    }
+    return findWatchFolderOfFile(first);
+}

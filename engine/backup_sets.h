@@ -90,3 +90,8 @@ std::wstring backupSetEditPath();
 // set ends and is never written back, so the removed set cannot return.
 void markBackupSetRemoved(const std::wstring& filePath);
 bool isBackupSetRemoved(const std::wstring& filePath);
+
+// The watch folder of the first file of the backup set being filled, or ""
+// when no set is being filled (an empty set with no files counts as none).
+bool isBackupSetFilling();
+std::wstring fillingBackupSetFolder();

@@ -6,9 +6,9 @@
 #include <set>
 #include <vector>
 
-#include "engine/archive_copy.h"
+#include "engine/archive_changes.h"
 #include "engine/backup_scan.h"
-#include "engine/file_watcher_pass.h"
+#include "engine/copy_progress.h"
 #include "engine/thread_registry.h"
 #include "foundation/file_helpers.h"
 #include "foundation/watch_folders.h"
@@ -39,7 +39,7 @@ bool readScanFolder(const std::wstring& folderKey, ScanFolder& out, bool& archiv
     const auto it = watchFolderMap.find(folderKey);
     if (it == watchFolderMap.end()) return false;
     const WatchFolderEntry& entry = it->second;
-    const bool watched = entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents;
+    const bool watched = isWatchedFolderType(entry.folderType);
     if (entry.removed || !watched) return false;
     archiveAway = (entry.problemFlags & kProblemArchiveMissing) != 0;
     if (archiveAway) return false;

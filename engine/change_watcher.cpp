@@ -319,7 +319,7 @@ struct WatchLists {
 
 void addListEntry(WatchLists& lists, const std::wstring& folder, const WatchFolderEntry& entry, bool withArchive) {
     const int32_t type = entry.folderType;
-    if (type == kFolderTypeFolder || type == kFolderTypeDescendents) {
+    if (isWatchedFolderType(type)) {
         lists.folders.emplace_back(folder, type == kFolderTypeDescendents);
         // Archived copies written below a watched folder are not changes.
         if (withArchive && !entry.archivePath.empty()) lists.excluded.push_back(pathKey(entry.archivePath));

@@ -1,26 +1,25 @@
-// The "Copier (W)" worker: waits for the files to settle, takes the whole
-// copy queue as one batch, copies the batch on four threads, saves the
-// version records once they are quiet, and keeps what is left in
-// "CopyQueue.dat" when the program stops.
+#include "engine/copier.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
 
 #include "engine/archive_copy.h"
+#include "engine/backup_sets.h"
+#include "engine/copy_cancel.h"
 #include "engine/copy_queue.h"
+#include "engine/copy_queue_file.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
 #include "foundation/version_records.h"
-#include "foundation/watch_folders.h"
 #include "foundation/text_format.h"
+#include "foundation/watch_folders.h"
 
 namespace {
 
 std::atomic<bool> g_copierActive{false};
-std::atomic<int64_t> g_versionTouchedMs{0};
-
 
 const std::string kCopierName(kCopierThreadName);
 
@@ -40,7 +39,7 @@ bool waitWhileRunning(uint32_t ms) {
 // Saves the version records when they changed and have been quiet for the
 // settle time (or at once when `now` is set).
 void saveQuietVersionRecords(bool now) {
-    const int64_t quietMs = steadyClockMs() - g_versionTouchedMs.load();
+    const int64_t quietMs = steadyClockMs() - versionRecordsTouchedMs();
     if (!versionRecordsChanged || isBackupSetFilling()) return;
     if (now || quietMs > int64_t(timings().settleMs.load())) saveVersionRecords();
 }
@@ -143,8 +142,6 @@ void finishCopier(Batch& batch, bool stopping, int64_t startMs) {
 }
 
 }  // namespace
-
-void markVersionRecordsTouched() { g_versionTouchedMs = steadyClockMs(); }
 
 void copierThread() {
     if (g_copierActive.exchange(true)) return;

@@ -1,6 +1,6 @@
 #include "engine/default_watch_folder.h"
 
-#include "engine/archive_copy.h"
+#include "engine/archive_prepare.h"
 #include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/watch_folders.h"

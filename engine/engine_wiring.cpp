@@ -1,6 +1,6 @@
 #include "engine/engine_wiring.h"
 
-#include "engine/archive_copy.h"
+#include "engine/archive_prepare.h"
 #include "engine/backup_engine.h"
 #include "engine/change_watcher.h"
 #include "engine/engine_hooks.h"

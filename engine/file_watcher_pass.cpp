@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/archive_copy.h"
-#include "engine/copy_queue.h"
+#include "engine/archive_changes.h"
+#include "engine/copy_progress.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/file_helpers.h"
@@ -47,24 +47,6 @@ void followChangeWatcher() {
     getThreadState(kFileWatcherName, 0, 0);
 }
 
-// The queued items not counted in their folder yet, with their folders.
-std::vector<std::pair<std::wstring, std::wstring>> uncountedQueueItems() {
-    std::vector<std::wstring> sources;
-    {
-        std::lock_guard<std::mutex> lock(copyQueueMutex);
-        for (const auto& [source, item] : copyQueue)
-            if (!item.folderCounted) sources.push_back(source);
-    }
-    std::vector<std::pair<std::wstring, std::wstring>> items;
-    for (const std::wstring& source : sources) {
-        std::wstring folder = findWatchFolderOfFile(source);
-        if (folder.empty()) continue;
-        std::lock_guard<std::mutex> lock(watchFolderMutex);
-        if (watchFolderMap.count(folder)) items.emplace_back(source, std::move(folder));
-    }
-    return items;
-}
-
 }  // namespace
 
 void attributeChangeRecords(std::vector<ChangeRecord>& records) {
@@ -89,44 +71,6 @@ void countApplicationChange(const std::wstring& application) {
         updateRatio(record);
         return;
     }
-}
-
-bool addChangedFiles(WatchFolderEntry& entry, const std::vector<std::wstring>& paths) {
-    std::lock_guard<std::mutex> lock(progressMutex);
-    for (const std::wstring& path : paths) {
-        if (!entry.progressSet.try_emplace(pathKey(path), 0.0).second) continue;
-        ++entry.progressSumCount;  // entered at 0.0: the running sum stays right
-        uint64_t size = 0;
-        if (getFileSize(path, size)) entry.totalByteCount += size;
-    }
-    return true;
-}
-
-size_t countQueuedChangesInFolders() {
-    std::vector<std::pair<std::wstring, std::wstring>> items = uncountedQueueItems();
-    if (items.empty()) return 0;
-    // Marked first, so an item is never counted twice; an item that left the
-    // queue meanwhile is not counted.
-    std::vector<std::pair<std::wstring, std::wstring>> marked;
-    {
-        std::lock_guard<std::mutex> lock(copyQueueMutex);
-        for (auto& [source, folder] : items) {
-            const auto it = copyQueue.find(source);
-            if (it == copyQueue.end() || it->second.folderCounted) continue;
-            it->second.folderCounted = 1;
-            marked.emplace_back(std::move(source), std::move(folder));
-        }
-    }
-    size_t counted = 0;
-    std::lock_guard<std::mutex> lock(watchFolderMutex);
-    for (const auto& [source, folder] : marked) {
-        const auto it = watchFolderMap.find(folder);
-        if (it == watchFolderMap.end()) continue;
-        it->second.changesDetected += 1;
-        addChangedFiles(it->second, {source});
-        ++counted;
-    }
-    return counted;
 }
 
 namespace {

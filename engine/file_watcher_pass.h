@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "engine/change_watcher.h"
-#include "foundation/watch_folders.h"
 
 // Sets each record's application from the foreground history (left empty
 // while the history is empty).
@@ -21,15 +20,6 @@ void attributeChangeRecords(std::vector<ChangeRecord>& records);
 // application without a record of its own only has the ratio of the record
 // whose display name holds its file name recomputed.
 void countApplicationChange(const std::wstring& application);
-
-// Enters each path (at 0.0, its size added to the folder's byte count) in
-// the folder's progress set unless it is there. The caller holds
-// watchFolderMutex; progressMutex is taken here.
-bool addChangedFiles(WatchFolderEntry& entry, const std::vector<std::wstring>& paths);
-
-// Counts every queued item not counted yet in its watch folder's changes and
-// progress set; returns how many were counted.
-size_t countQueuedChangesInFolders();
 
 // A mark of the cycles begun so far, for fileWatcherHandledChangesSince.
 uint64_t fileWatcherCycleMark();

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "engine/archive_copy.h"
+#include "engine/archive_changes.h"
 #include "engine/backup_scheduler.h"
 #include "engine/change_watcher.h"
 #include "engine/engine_hooks.h"
@@ -13,9 +13,9 @@
 #include "foundation/app_config.h"
 #include "foundation/foreground_history.h"
 #include "foundation/global_defaults.h"
+#include "foundation/text_format.h"
 #include "foundation/watch_folders.h"
 #include "platform/foreground_window.h"
-#include "foundation/text_format.h"
 #include "platform/paths.h"
 
 std::map<uint64_t, uint32_t> windowTable;

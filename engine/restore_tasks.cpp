@@ -7,13 +7,13 @@
 #include <thread>
 #include <utility>
 
-#include "engine/archive_copy.h"
-#include "foundation/archive_names.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
+#include "engine/copy_cancel.h"
+#include "engine/copy_progress.h"
 #include "engine/file_watcher_pass.h"
 #include "engine/restore_folders.h"
 #include "engine/restore_state.h"
@@ -21,17 +21,18 @@
 #include "engine/thread_registry.h"
 #include "engine/version_deletion.h"
 #include "foundation/app_log.h"
+#include "foundation/archive_names.h"
 #include "foundation/file_helpers.h"
 #include "foundation/file_metadata.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
+#include "foundation/texts.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/safe_folders.h"
 #include "platform/text.h"
-#include "foundation/texts.h"
 
 namespace {
 

@@ -102,7 +102,7 @@ std::wstring advanceFolderScan(FolderScanCursor& cursor, int64_t nowTicks) {
         auto it = cursor.atStart ? watchFolderMap.begin() : watchFolderMap.upper_bound(cursor.lastKey);
         for (; it != watchFolderMap.end(); ++it) {
             const WatchFolderEntry& entry = it->second;
-            if (!entry.removed && (entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents)) {
+            if (!entry.removed && isWatchedFolderType(entry.folderType)) {
                 next = it->first;
                 break;
             }

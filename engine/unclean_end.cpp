@@ -44,7 +44,7 @@ std::vector<RecoveryFolder> recoveryFolders() {
     std::vector<RecoveryFolder> folders;
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     for (const auto& [key, entry] : watchFolderMap) {
-        const bool watched = entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents;
+        const bool watched = isWatchedFolderType(entry.folderType);
         const std::wstring archive = withoutTrailingSeparators(entry.archivePath);
         if (watched && !entry.removed && isAbsolutePath(archive)) folders.push_back({key, archive});
     }

@@ -6,9 +6,14 @@
 // leaving room for any stamp and the extension. Every version of one name
 // then takes the same short base. Names that fit stay as they are.
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr size_t kArchiveNameMaxBytes = 255;
+
+// The folder at the top of each watch folder's archive that holds its backup
+// sets; its files are never archived versions.
+inline constexpr std::wstring_view kArchiveSetFolderName = L".backupsets";
 
 // The last component of a stamped version: base, " ~ ", stamp, ".", extension.
 std::wstring archiveVersionName(const std::wstring& base, const std::wstring& stamp, const std::wstring& extension);

@@ -38,8 +38,24 @@ WatchFolderEntry* findFolder(const std::wstring& key) {
 
 std::wstring trimmedKey(const std::wstring& path) { return withoutTrailingSeparators(pathKey(path)); }
 
-bool isWatchedEntry(const WatchFolderEntry& entry) {
-    return !entry.removed && (entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents);
+bool isWatchedEntry(const WatchFolderEntry& entry) { return !entry.removed && isWatchedFolderType(entry.folderType); }
+
+// The entry whose folder holds the path most deeply, in either folder map. A
+// Folder entry holds only its own files: the files of its sub-folders belong
+// to a Folder & Descendents entry around it.
+const WatchFolderEntry* deepestFolderEntry(const std::wstring& key, std::wstring& folder) {
+    const WatchFolderEntry* best = nullptr;
+    for (const auto* map : {&defaultFolderMap, &watchFolderMap}) {
+        for (const auto& [folderKey, entry] : *map) {
+            const std::wstring trimmed = withoutTrailingSeparators(folderKey);
+            if (trimmed == key || !pathIsInside(key, trimmed)) continue;
+            if (entry.folderType == kFolderTypeFolder && parentFolder(key) != trimmed) continue;
+            if (best && trimmed.size() < withoutTrailingSeparators(folder).size()) continue;
+            best = &entry;
+            folder = folderKey;
+        }
+    }
+    return best;
 }
 
 // One of the two folders holds the other (or they are the same).
@@ -280,4 +296,17 @@ void removeSelectedExtensions(const std::wstring& folderKey, int32_t filter) {
             });
     }
     extensionListReady = true;
+}
+
+bool isWatchedFolderType(int32_t type) { return type == kFolderTypeFolder || type == kFolderTypeDescendents; }
+
+std::wstring findWatchFolderOfFile(const std::wstring& path) {
+    const std::wstring key = pathKey(path);
+    std::wstring folder;
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    const WatchFolderEntry* entry = deepestFolderEntry(key, folder);
+    if (!entry || entry->removed || !isWatchedFolderType(entry->folderType)) return std::wstring();
+    if (entry->folderType == kFolderTypeFolder && parentFolder(key) != withoutTrailingSeparators(folder))
+        return std::wstring();
+    return folder;
 }

@@ -169,6 +169,15 @@ std::wstring archiveLocationConflict(const std::wstring& folderPath, const std::
 // The same with watchFolderMutex already held by the caller.
 std::wstring archiveLocationConflictLocked(const std::wstring& folderPath, const std::wstring& archiveFolder);
 
+// A Folder (direct children only) or a Folder & Descendents entry.
+bool isWatchedFolderType(int32_t type);
+
+// The watch folder (its key in watchFolderMap) whose files include `path`:
+// the deepest listed folder holding it, when that one is a Folder (direct
+// children only) or Folder & Descendents entry and not removed; else "".
+// Takes watchFolderMutex.
+std::wstring findWatchFolderOfFile(const std::wstring& path);
+
 // True when `path` lies in a folder the list names for watching, a disabled
 // one included: what lies there is the user's own file, never an archived copy.
 bool isInsideListedWatchFolder(const std::wstring& path);

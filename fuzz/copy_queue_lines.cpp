@@ -1,6 +1,7 @@
 // Lines of the copy-queue file ("CopyQueue.dat", entry "qi").
-#include "fuzz/record_lines.h"
 #include "engine/copy_queue.h"
+#include "engine/copy_queue_file.h"
+#include "fuzz/record_lines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzDataHome();

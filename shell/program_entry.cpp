@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "engine/copy_queue.h"
+#include "engine/copy_queue_file.h"
 #include "engine/engine_wiring.h"
 #include "engine/unclean_end.h"
 #include "foundation/app_config.h"
@@ -28,9 +28,9 @@
 #include "platform/paths.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
+#include "platform/text.h"
 #include "platform/tray_host.h"
 #include "platform/window_sdl.h"
-#include "platform/text.h"
 #include "shell/autostart.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"

@@ -1,4 +1,6 @@
 #include "windows/backup_set_restore_window.h"
+#include "engine/backup_sets.h"
+#include "foundation/watch_folders.h"
 #include "platform/paths.h"
 
 #include <imgui.h>
@@ -11,9 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/archive_copy.h"
 #include "engine/backup_data_tasks.h"
-#include "engine/backup_sets.h"
 #include "engine/restore_state.h"
 #include "engine/restore_tasks.h"
 #include "engine/smart_lists.h"
@@ -22,13 +22,14 @@
 #include "foundation/data_files.h"
 #include "foundation/file_helpers.h"
 #include "foundation/text_format.h"
-#include "foundation/watch_folders.h"
 #include "platform/text.h"
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"
 #include "windows/restore_items_view.h"
 #include "shell/text_widgets.h"
+#include "engine/copy_cancel.h"
+#include "engine/copy_progress.h"
 
 namespace {
 

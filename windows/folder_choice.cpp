@@ -1,6 +1,6 @@
 #include "windows/folder_choice.h"
 
-#include "engine/archive_copy.h"
+#include "engine/archive_prepare.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/archive_root.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/archive_copy.h"
+#include "engine/archive_changes.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"
@@ -16,14 +16,14 @@
 #include "platform/text.h"
 #include "shell/buttons.h"
 #include "shell/fonts.h"
+#include "windows/backup_set_restore_window.h"
 #include "windows/extension_manager.h"
 #include "windows/folder_chooser.h"
 #include "windows/main_window.h"
-#include "windows/backup_set_restore_window.h"
 #include "windows/main_window_parts.h"
 #include "windows/restore_items_view.h"
-#include "windows/scheduler_window.h"
 #include "windows/restore_or_remove_view.h"
+#include "windows/scheduler_window.h"
 #include "windows/window_jobs.h"
 
 namespace {
@@ -73,7 +73,7 @@ void startOptionJob(void (*setter)(const std::wstring&, int32_t), const std::wst
 // so a folder enabled again or widened to its descendents is watched.
 void setTypeAndRewatch(const std::wstring& key, int32_t type) {
     std::wstring archive, conflict;
-    if (type == kFolderTypeFolder || type == kFolderTypeDescendents) {
+    if (isWatchedFolderType(type)) {
         std::lock_guard<std::mutex> lock(watchFolderMutex);
         const auto it = watchFolderMap.find(key);
         if (it == watchFolderMap.end()) return;
@@ -125,7 +125,7 @@ bool drawPopupButton(const char* key, int32_t state) {
 
 void drawFolderButtons(const std::wstring& key, const WatchFolderEntry& entry) {
     const bool canManageTypes = !g_pendingOptionJob.joinable() && !isExtensionManagerWindowOpen() &&
-                                (entry.folderType == kFolderTypeFolder || entry.folderType == kFolderTypeDescendents);
+                                isWatchedFolderType(entry.folderType);
     if (drawPopupButton("bkaff", canManageTypes ? kButtonEnabled : kButtonDisabled) && canManageTypes) {
         setUIButtonState("bkaff", kButtonDisabled);
         openExtensionManagerWindow(key);

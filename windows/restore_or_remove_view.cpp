@@ -11,8 +11,9 @@
 #include <set>
 #include <utility>
 
-#include "engine/archive_copy.h"
 #include "engine/backup_data_tasks.h"
+#include "engine/copy_cancel.h"
+#include "engine/copy_progress.h"
 #include "engine/restore_state.h"
 #include "engine/restore_tasks.h"
 #include "engine/thread_registry.h"
@@ -23,8 +24,8 @@
 #include "shell/buttons.h"
 #include "shell/display_items.h"
 #include "shell/fonts.h"
-#include "windows/window_jobs.h"
 #include "shell/text_widgets.h"
+#include "windows/window_jobs.h"
 
 namespace {
 

@@ -7,12 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "engine/archive_changes.h"
 #include "engine/archive_copy.h"
+#include "engine/archive_prepare.h"
+#include "engine/archive_target.h"
+#include "engine/backup_copy_hooks.h"
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
-#include "engine/version_deletion.h"
+#include "engine/copier.h"
+#include "engine/copy_cancel.h"
+#include "engine/copy_progress.h"
 #include "engine/copy_queue.h"
+#include "engine/copy_queue_file.h"
+#include "engine/version_deletion.h"
 #include "engine_test_support.h"
 #include "foundation/app_config.h"
 #include "foundation/app_log.h"

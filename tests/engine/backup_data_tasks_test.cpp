@@ -1,7 +1,7 @@
 #include "engine/backup_data_tasks.h"
 
 #include "deletion_test_support.h"
-#include "engine/archive_copy.h"
+#include "engine/copy_cancel.h"
 #include "engine/restore_state.h"
 #include "foundation/app_log.h"
 

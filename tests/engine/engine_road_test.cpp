@@ -9,9 +9,10 @@
 #include <functional>
 #include <thread>
 
-#include "engine/archive_copy.h"
+#include "engine/archive_changes.h"
 #include "engine/change_watcher.h"
 #include "engine/copy_queue.h"
+#include "engine/copy_queue_file.h"
 #include "engine/engine_wiring.h"
 #include "engine/monitor_ui.h"
 #include "engine_test_support.h"

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "archive_test_support.h"
+#include "engine/copy_progress.h"
+#include "engine/copy_queue.h"
 #include "foundation/foreground_history.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "archive_test_support.h"
-#include "engine/file_watcher_pass.h"
+#include "engine/copy_progress.h"
 #include "platform/paths.h"
 
 namespace {

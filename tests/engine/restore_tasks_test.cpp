@@ -13,10 +13,14 @@
 #include <thread>
 
 #include "archive_test_support.h"
+#include "engine/archive_changes.h"
+#include "engine/archive_prepare.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
+#include "engine/copy_cancel.h"
+#include "engine/copy_queue.h"
 #include "engine/file_watcher_pass.h"
 #include "engine/restore_folders.h"
 #include "engine/restore_state.h"

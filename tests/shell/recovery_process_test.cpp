@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "engine/backup_scan.h"
-#include "engine/copy_queue.h"
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
