@@ -1,21 +1,17 @@
 #include "engine/restore_tasks.h"
 
 #include <algorithm>
-#include <chrono>
 #include <mutex>
-#include <set>
-#include <thread>
-#include <utility>
+#include <string>
+#include <vector>
 
 #include "engine/backup_scan.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
-#include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/copy_cancel.h"
 #include "engine/copy_progress.h"
-#include "engine/file_watcher_pass.h"
-#include "engine/restore_folders.h"
+#include "engine/restore_copy.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
 #include "engine/thread_registry.h"
@@ -27,11 +23,10 @@
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
 #include "foundation/texts.h"
+#include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
-#include "platform/file_system.h"
 #include "platform/paths.h"
-#include "platform/safe_folders.h"
 #include "platform/text.h"
 
 namespace {
@@ -41,366 +36,8 @@ namespace {
 // backupSetMutex, which is only ever held for that copy.
 std::mutex g_setRestoreMutex;
 
-constexpr const wchar_t* kCancelledByUserText = L"Varnholt Restore operation canceled by user!";
-constexpr const wchar_t* kSelectedFinishedText = L"Active backup files restoration finished.\"";
 constexpr const wchar_t* kSetCompletedText = L"Restore operation completed for folder  \"";
 constexpr const wchar_t* kSetFailedText = L"FAILED to restore set  \"";
-
-// One file to copy back, taken out of the shared maps. The copy is read
-// below `archiveRoot` and written below `destinationRoot` (the watch or
-// source folder), never through a link on the way.
-struct RestoreItem {
-    std::wstring archivePath;
-    std::wstring destination;
-    std::wstring archiveRoot;
-    std::wstring destinationRoot;
-};
-
-enum class RestoreStep { Copied, Failed, StoppedByUser, ShuttingDown };
-
-
-// The folder an archived copy is read below: the archive folder holding it,
-// or else the copy's own folder.
-std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& archiveFolder) {
-    const bool inFolder = !archiveFolder.empty() && pathIsInside(archivePath, archiveFolder);
-    return inFolder ? archiveFolder : parentFolder(archivePath);
-}
-
-// Makes the missing folders above a restored file, top down, each opened
-// below the item's root without following a link: a folder replaced by a
-// link fails the file. The root itself (the folder as the user named it) is
-// made by its path when it is gone. Each takes the mode of the archive
-// folder at the same height above the copy, which mirrors the folder the
-// file was archived from: a private folder comes back private.
-bool makeRestoreFolders(const RestoreItem& item) {
-    const std::wstring folder = parentFolder(item.destination);
-    const FolderModeFor modeFor = [&](const std::wstring& made) {
-        std::wstring model = parentFolder(item.archivePath);
-        for (std::wstring up = folder; up.size() > made.size(); up = parentFolder(up)) model = parentFolder(model);
-        return mirroredFolderMode(model);
-    };
-    std::vector<std::wstring> missing;
-    for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentFolder(up))
-        missing.push_back(up);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-        if (!makeFolder(*it, modeFor(*it))) return false;
-    return openFolderBelow(item.destinationRoot, folder, modeFor).isOpen();
-}
-
-double shareOf(size_t copies, size_t total) {
-    return total == 0 ? 0.0 : static_cast<double>(copies) / static_cast<double>(total);
-}
-
-bool applicationStillRuns() { return isApplicationRunning(); }
-
-// Asks one of the restore questions and waits for its own answer; a question
-// given up at shut-down counts as CANCEL.
-bool askRestoreQuestion(const ConfirmTemplate& question, const std::vector<std::pair<std::string, std::string>>& values) {
-    const std::string body = fillTemplate(question.body, values);
-    return askModalQuestion(question.title, question.heading, body, question.buttonMask, applicationStillRuns)
-        .confirmed;
-}
-
-bool askToStop(const std::string& displayName) {
-    return askRestoreQuestion(kCancelRestoreTemplate, {{kPlaceholderDisplayName, displayName}});
-}
-
-// The progress routine of the restore copies: the copy's opening call (nothing
-// copied yet) only checks for shut-down, since every file starts at 0 in the
-// progress set and each update there passes over the whole set.
-CopyProgressAnswer onRestoreProgress(const CopyProgress& progress) {
-    if (progress.bytesCopied == 0 && progress.totalBytes != 0)
-        return isApplicationRunning() ? CopyProgressAnswer::Continue : CopyProgressAnswer::Cancel;
-    return onCopyProgress(progress);
-}
-
-bool sameContent(const FileState& a, const FileState& b) {
-    return a.exists == b.exists && (!a.exists || (a.size == b.size && a.modifiedTicks == b.modifiedTicks));
-}
-
-// Keeps a restore from writing over an edit unasked. What each destination
-// held when the user confirmed is looked at again before its copy is staged
-// and right before the copy takes its name (a group names its copies up to
-// its whole size later): a destination changed since is asked about again.
-// The restore's own writes are registered from right before each rename, so
-// the archiving passes over them and over nothing else.
-struct DestinationGuard {
-    std::map<std::wstring, FileState> confirmed;
-    std::vector<RestoredWrite> written;
-    uint64_t foldersToken = 0;  // the folders noted for the recovery
-
-    void confirmAll(const std::vector<RestoreItem>& items) {
-        for (const RestoreItem& item : items) readFileState(item.destination, confirmed[item.destination]);
-    }
-    // False when the destination changed since it was confirmed and the user
-    // does not want it overwritten.
-    bool mayOverwrite(const std::wstring& destination, const FileState& now) {
-        const auto found = confirmed.find(destination);
-        if (found == confirmed.end() || sameContent(found->second, now)) return true;
-        if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
-            return false;
-        found->second = now;
-        return true;
-    }
-    bool mayStage(const std::wstring& destination) {
-        FileState now;
-        readFileState(destination, now);
-        return mayOverwrite(destination, now);
-    }
-    bool beforeRename(const StagedCopy& copy, const FileState& now) {
-        if (!mayOverwrite(copy.target, now)) return false;
-        FileState write;
-        write.exists = true;
-        write.device = copy.device;
-        write.inode = copy.inode;
-        write.size = copy.bytes;
-        write.modifiedTicks = copy.modifiedTicks;
-        addRestoredWrite(copy.target, write);
-        written.push_back({copy.target, write});
-        return true;
-    }
-    void afterRename(const StagedCopy& copy, const FileState& state) {
-        if (!state.exists) return;
-        addRestoredWrite(copy.target, state);  // now with its change time
-        confirmed[copy.target] = state;        // a second version of it is not asked about
-    }
-    CopyRenameSteps renameSteps() {
-        return {[this](const StagedCopy& copy, const FileState& now) { return beforeRename(copy, now); },
-                [this](const StagedCopy& copy, const FileState& state) { afterRename(copy, state); }};
-    }
-    // Before the first copy is staged: the folders the copies go into.
-    void noteFolders(const std::vector<RestoreItem>& items) {
-        std::set<std::pair<std::wstring, std::wstring>> folders;
-        for (const RestoreItem& item : items)
-            if (!item.destination.empty()) folders.emplace(item.destinationRoot, parentFolder(item.destination));
-        std::vector<RestoreFolder> noted;
-        for (const auto& [root, folder] : folders) noted.push_back({root, folder});
-        if (!noted.empty()) foldersToken = noteRestoreFolders(noted);
-    }
-    void forgetFolders() {
-        if (foldersToken != 0) forgetRestoreFolders(foldersToken);
-        foldersToken = 0;
-    }
-};
-
-// The restore's copies take their names a group at a time (see CopyGroup):
-// the files count as restored once named.
-struct RestoreGroup {
-    explicit RestoreGroup(DestinationGuard& destinationGuard) : guard(destinationGuard) {}
-    DestinationGuard& guard;
-    CopyGroup group;
-    size_t copies = 0;
-    std::vector<std::string> failed;
-    std::set<std::wstring> madeFolders;  // made once, not once per file
-
-    size_t staged() const { return group.copies.size(); }
-    void finish() {
-        for (const StagedCopy& copy : finishCopyGroup(group, guard.renameSteps())) {
-            if (copy.result == CopyResult::Copied)
-                ++copies;
-            else
-                failed.push_back(wideToUtf8(copy.target));
-        }
-    }
-};
-
-// Writes one file back under a temporary name beside it, added to the group.
-// A cancel request, met before the copy or stopping it halfway (the old file
-// then stays as it was), asks whether to stop; CANCEL clears the request and
-// the file is copied (again).
-RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayName, RestoreGroup& group) {
-    for (;;) {
-        if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-        if (isCancelRequested(CancelTask::Restore)) {
-            const bool stop = askToStop(displayName);
-            if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-            if (stop) return RestoreStep::StoppedByUser;
-            setCancelRequest(CancelTask::Restore, false);
-        }
-        if (item.destination.empty()) return RestoreStep::Failed;
-        const std::wstring folder = parentFolder(item.destination);
-        if (!group.madeFolders.count(folder) && makeRestoreFolders(item)) group.madeFolders.insert(folder);
-        const CopyResult result =
-            stageCopy(group.group, {item.archiveRoot, item.archivePath}, {item.destinationRoot, item.destination},
-                      onRestoreProgress, cancelMirror(CancelTask::Restore));
-        if (result == CopyResult::Copied) return RestoreStep::Copied;
-        if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
-        if (result != CopyResult::Cancelled || !isCancelRequested(CancelTask::Restore)) return RestoreStep::Failed;
-    }
-}
-
-std::vector<std::wstring> archivePathsOf(const std::vector<RestoreItem>& items) {
-    std::vector<std::wstring> archives;
-    for (const RestoreItem& item : items) archives.push_back(item.archivePath);
-    return archives;
-}
-
-// Waits up to `ms`, ending early at shut-down.
-void pauseWhileRunning(uint32_t ms) {
-    const int64_t end = steadyClockMs() + ms;
-    while (isApplicationRunning() && steadyClockMs() < end) {
-        const int64_t left = end - steadyClockMs();
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<int64_t>(left, 0, 50)));
-    }
-}
-
-// Waits until the watcher has read the changes made before `readMark` and
-// the File Watcher pass has handed them on, while both run. No time limit: a
-// registered write matches the restore's own file only, so holding it longer
-// never hides an edit, while letting it go early archives the restore's write.
-void waitUntilWatcherSawWrites(uint64_t readMark) {
-    const auto waitUntil = [](const auto& done) {
-        while (isApplicationRunning() && isChangeWatcherRunning() && !done())
-            std::this_thread::sleep_for(std::chrono::milliseconds(timings().shortPollMs.load()));
-    };
-    waitUntil([readMark] { return changeWatcherHasReadThrough(readMark); });
-    const uint64_t cycleMark = fileWatcherCycleMark();
-    waitUntil([cycleMark] { return fileWatcherHandledChangesSince(cycleMark); });
-}
-
-// The files a restore wrote stay registered until the watcher has seen the
-// writes: a change of a restored file still queued in the kernel or in the
-// watcher would otherwise come back as a new version of it.
-void releaseRestoredWritesAfterWatch(std::vector<RestoredWrite> writes) {
-    if (writes.empty()) return;
-    const uint64_t readMark = changeWatcherReadMark();
-    try {
-        startEngineThread([writes, readMark] {
-            waitUntilWatcherSawWrites(readMark);
-            removeRestoredWrites(writes);
-        });
-    } catch (...) {
-        removeRestoredWrites(writes);
-    }
-}
-
-// At the end of a restore, whichever way it ends.
-void releaseRestoreWrites(DestinationGuard& guard) {
-    if (isApplicationRunning())
-        releaseRestoredWritesAfterWatch(std::move(guard.written));
-    else
-        removeRestoredWrites(guard.written);
-    guard.written.clear();
-    guard.forgetFolders();
-}
-
-// ---- restore of selected versions ----
-
-struct RestoreWatchFolder {
-    std::wstring key;      // the watch folder holding the first file
-    std::wstring archive;  // its archive folder ("" without a watch folder)
-};
-
-// The deepest watch folder holding `path`, which names the restore, and its
-// archive folder; without one, the file's own folder. Versions are restored
-// from wherever their record keeps them: those archived before the folder's
-// archive location changed lie in its old archive folder.
-RestoreWatchFolder restoreFolderOf(const std::wstring& path) {
-    RestoreWatchFolder found;
-    {
-        std::lock_guard<std::mutex> lock(watchFolderMutex);
-        for (const auto& [key, entry] : watchFolderMap) {
-            const std::wstring folder = withoutTrailingSeparators(key);
-            if (!pathIsInside(path, folder) || folder.size() <= found.key.size()) continue;
-            found.key = folder;
-            found.archive = pathKey(withoutTrailingSeparators(entry.archivePath));
-        }
-    }
-    if (found.key.empty()) found.key = parentFolder(path);
-    return found;
-}
-
-// Copies the marks into versionRecordMap (a version the selection lacks
-// becomes unselected); returns the first source path marked.
-std::wstring markSelection(const RestoreSelection& selection) {
-    std::wstring first;
-    std::lock_guard<std::mutex> lock(versionRecordMutex);
-    for (const auto& [source, versions] : selection) {
-        auto file = versionRecordMap.find(pathKey(source));
-        if (file == versionRecordMap.end()) continue;
-        if (first.empty()) first = file->first;
-        for (auto& [archive, record] : file->second) {
-            const auto mark = versions.find(archive);
-            record.selected = mark != versions.end() && mark->second.selected;
-        }
-    }
-    return first;
-}
-
-// The selected versions of the selection's files, in map order, copied out
-// of versionRecordMap. They are written below the watch folder (a file
-// outside it fails); without one, below their own folder. A copy is read
-// below the folder's archive, or below its own folder when it lies in an
-// older archive.
-std::vector<RestoreItem> selectedItems(const RestoreSelection& selection, const RestoreWatchFolder& folder) {
-    std::vector<RestoreItem> items;
-    std::lock_guard<std::mutex> lock(versionRecordMutex);
-    for (const auto& [source, versions] : selection) {
-        const auto file = versionRecordMap.find(pathKey(source));
-        if (file == versionRecordMap.end()) continue;
-        const std::wstring root = folder.archive.empty() ? parentFolder(file->first) : folder.key;
-        for (const auto& [archive, record] : file->second)
-            if (record.selected) items.push_back({archive, file->first, archiveRootOf(archive, folder.archive), root});
-    }
-    return items;
-}
-
-struct SelectedOutcome {
-    size_t total = 0;
-    size_t attempts = 0;
-    size_t copies = 0;
-    std::vector<std::string> notCopied;
-};
-
-std::wstring selectedReportText(const SelectedOutcome& outcome, const std::wstring& folderKey,
-                                const std::string& displayName) {
-    std::vector<std::string> lines;
-    if (outcome.total > 0 && outcome.copies == outcome.total)
-        lines.push_back(joinReportFields(3, "", "all selected files restored, " + std::to_string(outcome.copies) + " copied.", ""));
-    else
-        lines.push_back(joinReportFields(3, "",
-                                   "one or more files not restored, " + std::to_string(outcome.attempts) +
-                                       " selected, " + std::to_string(outcome.copies) + " copied.",
-                                   ""));
-    if (!outcome.notCopied.empty()) {
-        lines.push_back(joinReportFields(2, "", std::to_string(outcome.notCopied.size()) + " not copied:", ""));
-        for (const std::string& path : outcome.notCopied) lines.push_back(joinReportFields(3, "", path, ""));
-    }
-    lines.push_back(joinReportFields(1, "6", wideToUtf8(folderKey), "Open \"" + displayName + "\""));
-    std::wstring text = std::wstring(kSelectedFinishedText) + utf8ToWide(escapeLogText(displayName)) + L"\"";
-    for (const std::string& line : lines) text += std::wstring(kLineSeparatorW) + utf8ToWide(line);
-    return text;
-}
-
-void endSelectedRestore(DestinationGuard& guard, const SelectedOutcome& outcome) {
-    releaseRestoreWrites(guard);
-    restoreProgress = shareOf(outcome.copies, outcome.total);
-    releaseRestoreActive();
-    releaseRestoreWorkBusy();
-    setOperationInProgress(EngineOperation::Restore, false);
-    endCancellableTask(CancelTask::Restore);
-}
-
-// Ends the restore of selected versions exactly once, whichever way the task
-// leaves (an exception included), so that its flags and paths never stay held.
-struct SelectedRestoreRun {
-    DestinationGuard guard;
-    SelectedOutcome outcome;
-    bool ended = false;
-    void end() {
-        ended = true;
-        endSelectedRestore(guard, outcome);
-    }
-    ~SelectedRestoreRun() {
-        if (ended) return;
-        try {
-            end();
-        } catch (...) {
-        }
-    }
-};
-
-// ---- restore of a backup set ----
 
 // Every archived file below `folder`, as set entries relative to it.
 bool listArchiveFolder(const std::wstring& folder, BackupSetRecord& set) {
@@ -546,84 +183,6 @@ std::wstring resolveRestoreDestination(const std::wstring& sourcePath, const std
     return destination;
 }
 
-void startRestorePacing(RestorePacing& pacing) {
-    pacing.budgetMs = static_cast<uint16_t>(std::min<uint32_t>(timings().restorePaceMs.load(), UINT16_MAX));
-    pacing.referenceMs = steadyClockMs();
-}
-
-void paceRestoreCopy(RestorePacing& pacing, double progress) {
-    const int64_t now = steadyClockMs();
-    const int64_t elapsed = now - pacing.referenceMs;
-    if (elapsed < 0 || elapsed >= pacing.budgetMs) return;
-    // The wait is part of the next copy's elapsed time, so the waits of a run
-    // use the budget up instead of adding to each other.
-    pacing.budgetMs -= static_cast<uint32_t>(elapsed);
-    pacing.referenceMs = now;
-    const double wait = static_cast<double>(pacing.budgetMs) * std::clamp(progress, 0.0, 1.0);
-    pauseWhileRunning(static_cast<uint16_t>(wait));
-}
-
-void restoreSelectedFilesTask(RestoreSelection selection) {
-    restoreProgress = 0.0;
-    holdRestoreActive();
-    holdRestoreWorkBusy();
-    SelectedRestoreRun run;
-    beginCancellableTask(CancelTask::Restore);
-    setOperationInProgress(EngineOperation::Restore, true);
-
-    const std::wstring first = markSelection(selection);
-    const RestoreWatchFolder folder = restoreFolderOf(first);
-    const std::string displayName = wideToUtf8(lastPathComponent(folder.key));
-    run.guard.confirmAll(selectedItems(selection, folder));
-    if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {
-        run.end();
-        if (isApplicationRunning()) appendAppLogEntry(kUserCancelledRestoreText, 2, false);
-        return;
-    }
-
-    const std::vector<RestoreItem> items = selectedItems(selection, folder);
-    SelectedOutcome& outcome = run.outcome;
-    outcome.total = items.size();
-    startProgressSet(archivePathsOf(items));
-    run.guard.noteFolders(items);
-
-    RestorePacing pacing;
-    startRestorePacing(pacing);
-    RestoreGroup group(run.guard);
-    const auto finishGroup = [&] {
-        group.finish();
-        outcome.copies = group.copies;
-        outcome.notCopied.insert(outcome.notCopied.end(), group.failed.begin(), group.failed.end());
-        group.failed.clear();
-    };
-    for (const RestoreItem& item : items) {
-        const RestoreStep step =
-            run.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
-        if (step == RestoreStep::ShuttingDown || step == RestoreStep::StoppedByUser) finishGroup();
-        if (step == RestoreStep::ShuttingDown) return run.end();
-        if (step == RestoreStep::StoppedByUser) {
-            run.end();
-            appendAppLogEntry(kCancelledByUserText, 1, false);
-            return;
-        }
-        ++outcome.attempts;
-        if (step == RestoreStep::Failed) {
-            outcome.notCopied.push_back(wideToUtf8(item.destination));
-            continue;
-        }
-        if (isCopyGroupFull(group.group)) finishGroup();
-        restoreProgress = shareOf(group.copies + group.staged(), outcome.total);
-        paceRestoreCopy(pacing, restoreProgress);
-    }
-    finishGroup();
-
-    pauseWhileRunning(timings().restorePaceMs.load());
-    // A restore that left files behind is an issue to look at, not a message.
-    const bool complete = outcome.total > 0 && outcome.copies == outcome.total;
-    appendAppLogMarkup(selectedReportText(outcome, folder.key, displayName), complete ? 1 : 4, false);
-    run.end();
-}
-
 void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     // A second restore waits here, before it touches the state the first one shows.
     std::lock_guard<std::mutex> serial(g_setRestoreMutex);
@@ -699,10 +258,6 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     appendAppLogMarkup(logText + unrestoredReport(outside, " outside the folder or its archive, not restored:") +
                            unrestoredReport(failed, " not restored:"),
                        restored ? 2 : 8, false);
-}
-
-void startRestoreSelectedFiles(RestoreSelection selection) {
-    startEngineThread([selection = std::move(selection)]() mutable { restoreSelectedFilesTask(std::move(selection)); });
 }
 
 void startRestoreBackupSet(std::wstring setFilePath, std::wstring sourceFolder) {

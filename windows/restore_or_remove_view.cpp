@@ -15,6 +15,7 @@
 #include "engine/copy_cancel.h"
 #include "engine/copy_progress.h"
 #include "engine/restore_state.h"
+#include "engine/restore_selected.h"
 #include "engine/restore_tasks.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"

@@ -1,3 +1,5 @@
+#include "engine/restore_selected.h"
+#include "engine/restore_copy.h"
 #include "engine/restore_tasks.h"
 
 #include <gtest/gtest.h>
