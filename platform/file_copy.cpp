@@ -107,6 +107,19 @@ ssize_t copyChunk(int in, int out, off_t offset, uint64_t limit, bool& useRange,
     return copyChunkByReadWrite(in, out, offset, limit, buffer);
 }
 
+// Starts writing a large chunk just copied to the disk without waiting for
+// it, as the copy goes on: the sync that makes the copy durable then finds
+// most of it written. Without it the writing would begin only at that sync,
+// after the copying, where `cp && sync` overlaps the two. Small chunks are
+// left to the sync, which writes many at once: started one by one they cost
+// the copying thread more than they save (measured: a restore of 10,000
+// files of 2 KiB took a third longer). Only a hint: a failure leaves the
+// data to the sync.
+constexpr ssize_t kStartWritebackMinBytes = 1 << 20;
+void startWriteback(int out, off_t offset, ssize_t length) {
+    if (length >= kStartWritebackMinBytes) ::sync_file_range(out, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 // Copies the source's runs of data only and leaves its holes as holes, so a
 // sparse file (a disk image, a database) takes no more room in the copy than
 // in the source. Progress counts the file's full size, holes included.
@@ -134,6 +147,7 @@ CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source,
         const ssize_t moved = copyChunk(in, out, static_cast<off_t>(copied), limit, useRange, buffer);
         if (moved < 0) return CopyResult::Failed;
         if (moved == 0) break;
+        startWriteback(out, static_cast<off_t>(copied), moved);
         copied += static_cast<uint64_t>(moved);
         total = std::max(total, copied);
         if (copied - reported >= kCopyChunkBytes && report()) return CopyResult::Cancelled;
