@@ -26,6 +26,7 @@ namespace {
 
 constexpr std::wstring_view kTempPrefix = L".varnholt-copy-";
 constexpr std::wstring_view kTempSuffix = L".tmp";
+constexpr off_t kPlainReadAheadBytes = 128 << 10;
 
 std::wstring randomSuffix() {
     static const wchar_t digits[] = L"0123456789abcdef";
@@ -122,9 +123,13 @@ void startWriteback(int out, off_t offset, ssize_t length) {
 
 // Copies the source's runs of data only and leaves its holes as holes, so a
 // sparse file (a disk image, a database) takes no more room in the copy than
-// in the source. Progress counts the file's full size, holes included.
-CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source, const std::wstring& target,
+// in the source. A source whose blocks cover its whole size has no holes and
+// is copied as one run, without asking for them. Progress counts the file's
+// full size, holes included.
+CopyResult copyData(int in, int out, const struct stat& st, const std::wstring& source, const std::wstring& target,
                     const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
+    uint64_t total = static_cast<uint64_t>(st.st_size);
+    const bool dense = static_cast<uint64_t>(st.st_blocks) * 512 >= total;
     uint64_t copied = 0, reported = 0;
     bool useRange = true;
     std::vector<char> buffer;
@@ -138,7 +143,11 @@ CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source,
     off_t runEnd = 0;
     for (;;) {
         if (cancelRequested(cancel)) return CopyResult::Cancelled;
-        if (static_cast<off_t>(copied) >= runEnd) {
+        if (dense) {
+            // A source that grows meanwhile fails its check after the copy.
+            if (copied >= static_cast<uint64_t>(st.st_size)) break;
+            runEnd = st.st_size;
+        } else if (static_cast<off_t>(copied) >= runEnd) {
             off_t runStart = 0;
             if (!nextDataRun(in, static_cast<off_t>(copied), runStart, runEnd)) break;
             copied = static_cast<uint64_t>(runStart);
@@ -153,11 +162,11 @@ CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source,
         if (copied - reported >= kCopyChunkBytes && report()) return CopyResult::Cancelled;
     }
     // A file that ends in a hole: the copy gets the same size, as a hole.
-    struct stat st {};
-    if (::fstat(in, &st) != 0) return CopyResult::Failed;
-    if (static_cast<uint64_t>(st.st_size) > copied) {
-        if (::ftruncate(out, st.st_size) != 0) return CopyResult::Failed;
-        copied = static_cast<uint64_t>(st.st_size);
+    struct stat now {};
+    if (!dense && ::fstat(in, &now) != 0) return CopyResult::Failed;
+    if (!dense && static_cast<uint64_t>(now.st_size) > copied) {
+        if (::ftruncate(out, now.st_size) != 0) return CopyResult::Failed;
+        copied = static_cast<uint64_t>(now.st_size);
         total = std::max(total, copied);
     }
     if (copied != reported && report()) return CopyResult::Cancelled;
@@ -248,13 +257,13 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     struct stat existing {};
     if (!replace && ::fstatat(folder.folder.fd, folder.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return CopyResult::TargetExists;
-    ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Read-ahead of a file it already covers gains nothing from the hint.
+    if (st.st_size > kPlainReadAheadBytes) ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::string tempName;
     OwnedDescriptor out{createTemporary(folder.folder.fd, tempName)};
     if (!out.isOpen()) return CopyResult::Failed;
-    CopyResult result =
-        copyData(in.fd, out.fd, static_cast<uint64_t>(st.st_size), source.path, target.path, progress, cancel);
+    CopyResult result = copyData(in.fd, out.fd, st, source.path, target.path, progress, cancel);
     if (result == CopyResult::Copied && sourceChangedSince(in.fd, st)) result = CopyResult::SourceChanged;
     if (result == CopyResult::Copied && !finishTemporary(out.fd, st, syncData)) result = CopyResult::Failed;
     struct stat written {};
