@@ -342,6 +342,15 @@ void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t tota
 #endif
 }
 
+// Folders held open to be synced together, at most: a group may name its
+// copies in as many folders as it has copies.
+constexpr size_t kFoldersSyncedTogether = 64;
+
+void syncFolders(std::vector<OwnedDescriptor>& folders) {
+    for (const OwnedDescriptor& folder : folders) ::fsync(folder.fd);
+    folders.clear();
+}
+
 // Gives one staged copy its target's name in `folder`, with the caller's
 // steps around the rename.
 CopyResult nameCopy(int folder, StagedCopy& copy, const CopyRenameSteps& steps) {
@@ -383,13 +392,16 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
     syncGroupData(copies);
     // The copies of one folder take their names through one descriptor of
-    // it, opened again from their root, and the folder is synced once.
+    // it, opened again from their root. The folders are synced after the
+    // renames of many of them: the first sync commits all those renames at
+    // once, the others find theirs committed.
     std::map<std::pair<std::wstring, std::wstring>, std::vector<size_t>> byFolder;
     for (size_t i = 0; i < copies.size(); ++i) byFolder[{copies[i].root, parentFolder(copies[i].target)}].push_back(i);
+    std::vector<OwnedDescriptor> named;
     size_t renamed = 0;
     for (const auto& [folder, indices] : byFolder) {
-        const OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
-        bool named = false;
+        OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
+        bool any = false;
         for (const size_t i : indices) {
             StagedCopy& copy = copies[i];
             if (!dir.isOpen()) {
@@ -402,11 +414,13 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
                 ::unlinkat(dir.fd, tempName.c_str(), 0);
                 continue;
             }
-            named = true;
+            any = true;
             killWhenAsked(++renamed, copies.size());
         }
-        if (named) ::fsync(dir.fd);
+        if (any) named.push_back(std::move(dir));
+        if (named.size() >= kFoldersSyncedTogether) syncFolders(named);
     }
+    syncFolders(named);
     return copies;
 }
 
