@@ -15,6 +15,7 @@
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/file_watcher_pass.h"
+#include "engine/parallel_staging.h"
 #include "engine/restore_folders.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
@@ -226,6 +227,103 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
         if (result != CopyResult::Cancelled || !isCancelRequested(CancelTask::Restore)) return RestoreStep::Failed;
     }
+}
+
+// A backup set's copies are staged on several threads (see ParallelStaging)
+// while this task checks and hands out the next files and names each full
+// group itself, as the threads go on with the files handed out after it. So
+// the checks before staging and before each rename, and every question, stay
+// on the task's own thread, in order.
+struct ParallelRestore {
+    explicit ParallelRestore(DestinationGuard& guard) : group(guard) {
+        staging.progress = onRestoreProgress;
+        staging.cancel = cancelMirror(CancelTask::Restore);
+    }
+    RestoreGroup group;
+    ParallelStaging staging;
+    std::vector<const RestoreItem*> handed;     // by job number
+    std::vector<const RestoreItem*> cancelled;  // stopped halfway by a cancel request
+    std::vector<std::wstring> failed;           // destinations not written
+
+    void hand(const RestoreItem& item) {
+        addStagingJob(staging, {handed.size(), {item.archiveRoot, item.archivePath},
+                                {item.destinationRoot, item.destination}});
+        handed.push_back(&item);
+        waitForStagingBelow(staging, kStagingJobsAhead);
+    }
+    // Takes the copies staged so far into the group, naming it whenever it is
+    // full; with `all`, once every file handed out is staged.
+    void collect(bool all) {
+        for (StagingOutcome& outcome : takeStagingOutcomes(staging, all)) {
+            const RestoreItem& item = *handed[outcome.index];
+            if (outcome.result == CopyResult::Copied && !group.guard.mayOverwrite(item.destination, outcome.before)) {
+                removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+                failed.push_back(item.destination);
+            } else if (outcome.result == CopyResult::Copied) {
+                group.group.bytes += outcome.staged.bytes;
+                group.group.copies.push_back(std::move(outcome.staged));
+                if (isCopyGroupFull(group.group)) group.finish();
+            } else if (outcome.result == CopyResult::Cancelled && isApplicationRunning() &&
+                       isCancelRequested(CancelTask::Restore)) {
+                cancelled.push_back(&item);
+            } else {
+                failed.push_back(item.destination);
+            }
+        }
+    }
+    void finishAll() {
+        collect(true);
+        group.finish();
+    }
+};
+
+// A cancel request: once the copies under way have stopped, asks whether to
+// stop; CANCEL clears the request and hands the files stopped halfway out
+// again (the old files stay as they were until then).
+RestoreStep answerCancelRequest(ParallelRestore& restore, const std::string& displayName) {
+    restore.collect(true);
+    const bool stop = askToStop(displayName);
+    if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+    if (stop) return RestoreStep::StoppedByUser;
+    setCancelRequest(CancelTask::Restore, false);
+    for (const RestoreItem* item : std::exchange(restore.cancelled, {})) restore.hand(*item);
+    return RestoreStep::Copied;
+}
+
+// restoreOneFile for a backup set: the copy is handed out (Copied) instead
+// of written on this thread.
+RestoreStep handOutRestoreFile(const RestoreItem& item, const std::string& displayName, ParallelRestore& restore) {
+    if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+    if (isCancelRequested(CancelTask::Restore)) {
+        const RestoreStep answer = answerCancelRequest(restore, displayName);
+        if (answer != RestoreStep::Copied) return answer;
+    }
+    if (item.destination.empty()) return RestoreStep::Failed;
+    std::set<std::wstring>& made = restore.group.madeFolders;
+    const std::wstring folder = parentFolder(item.destination);
+    if (!made.count(folder) && makeRestoreFolders(item)) made.insert(folder);
+    restore.hand(item);
+    return RestoreStep::Copied;
+}
+
+// After the last file is handed out: files stopped halfway by a cancel
+// request are asked about and handed out again until none is left, then the
+// last group is named.
+RestoreStep finishParallelRestore(ParallelRestore& restore, const std::string& displayName) {
+    RestoreStep step = RestoreStep::Copied;
+    for (;;) {
+        restore.collect(true);
+        if (restore.cancelled.empty() || !isApplicationRunning()) break;
+        if (!isCancelRequested(CancelTask::Restore)) {
+            for (const RestoreItem* item : std::exchange(restore.cancelled, {}))
+                restore.failed.push_back(item->destination);
+            break;
+        }
+        step = answerCancelRequest(restore, displayName);
+        if (step != RestoreStep::Copied) break;
+    }
+    restore.finishAll();
+    return step;
 }
 
 std::vector<std::wstring> archivePathsOf(const std::vector<RestoreItem>& items) {
@@ -662,27 +760,31 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
 
     RestorePacing pacing;
     startRestorePacing(pacing);
-    RestoreGroup group(holds.guard);
-    std::vector<std::wstring> failed;
+    ParallelRestore restore(holds.guard);
+    bool stopped = false;
     for (const RestoreItem& item : items) {
-        const RestoreStep step =
-            holds.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
-        if (step == RestoreStep::ShuttingDown) {
-            group.finish();
-            return;
+        const RestoreStep step = handOutRestoreFile(item, displayName, restore);
+        if (step == RestoreStep::ShuttingDown) return restore.finishAll();
+        if (step == RestoreStep::StoppedByUser) {
+            stopped = true;
+            break;
         }
-        if (step == RestoreStep::StoppedByUser) break;
         if (step != RestoreStep::Copied) {
-            failed.push_back(item.destination);
+            restore.failed.push_back(item.destination);
             continue;
         }
-        if (isCopyGroupFull(group.group)) group.finish();
-        restoreProgress = shareOf(group.copies + group.staged(), total);
+        restore.collect(false);
+        restoreProgress = shareOf(restore.group.copies + restore.group.staged(), total);
         paceRestoreCopy(pacing, restoreProgress);
     }
-    group.finish();
-    for (const std::string& path : group.failed) failed.push_back(utf8ToWide(path));
-    const size_t copies = group.copies;
+    if (stopped)
+        restore.finishAll();
+    else if (finishParallelRestore(restore, displayName) == RestoreStep::ShuttingDown)
+        return;
+    std::vector<std::wstring> failed = std::move(restore.failed);
+    for (const std::string& path : restore.group.failed) failed.push_back(utf8ToWide(path));
+    const size_t copies = restore.group.copies;
+    restoreProgress = shareOf(copies, total);
     holds.releaseActive();
 
     std::wstring logText = kSetFailedText + escapeLogText(set.name) + L"\"";
