@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -125,6 +127,8 @@ bool sameContent(const FileState& a, const FileState& b) {
 // The restore's own writes are registered from right before each rename, so
 // the archiving passes over them and over nothing else.
 struct DestinationGuard {
+    // A set restore names its copies on a thread of its own meanwhile.
+    std::mutex mutex;  // guards `confirmed` and `written`, never held across a question
     std::map<std::wstring, FileState> confirmed;
     std::vector<RestoredWrite> written;
     uint64_t foldersToken = 0;  // the folders noted for the recovery
@@ -135,11 +139,15 @@ struct DestinationGuard {
     // False when the destination changed since it was confirmed and the user
     // does not want it overwritten.
     bool mayOverwrite(const std::wstring& destination, const FileState& now) {
-        const auto found = confirmed.find(destination);
-        if (found == confirmed.end() || sameContent(found->second, now)) return true;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            const auto found = confirmed.find(destination);
+            if (found == confirmed.end() || sameContent(found->second, now)) return true;
+        }
         if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
             return false;
-        found->second = now;
+        std::lock_guard<std::mutex> lock(mutex);
+        confirmed[destination] = now;
         return true;
     }
     bool mayStage(const std::wstring& destination) {
@@ -156,13 +164,15 @@ struct DestinationGuard {
         write.size = copy.bytes;
         write.modifiedTicks = copy.modifiedTicks;
         addRestoredWrite(copy.target, write);
+        std::lock_guard<std::mutex> lock(mutex);
         written.push_back({copy.target, write});
         return true;
     }
     void afterRename(const StagedCopy& copy, const FileState& state) {
         if (!state.exists) return;
         addRestoredWrite(copy.target, state);  // now with its change time
-        confirmed[copy.target] = state;        // a second version of it is not asked about
+        std::lock_guard<std::mutex> lock(mutex);
+        confirmed[copy.target] = state;  // a second version of it is not asked about
     }
     CopyRenameSteps renameSteps() {
         return {[this](const StagedCopy& copy, const FileState& now) { return beforeRename(copy, now); },
@@ -194,14 +204,15 @@ struct RestoreGroup {
     std::set<std::wstring> madeFolders;  // made once, not once per file
 
     size_t staged() const { return group.copies.size(); }
-    void finish() {
-        for (const StagedCopy& copy : finishCopyGroup(group, guard.renameSteps())) {
+    void count(const std::vector<StagedCopy>& named) {
+        for (const StagedCopy& copy : named) {
             if (copy.result == CopyResult::Copied)
                 ++copies;
             else
                 failed.push_back(wideToUtf8(copy.target));
         }
     }
+    void finish() { count(finishCopyGroup(group, guard.renameSteps())); }
 };
 
 // Writes one file back under a temporary name beside it, added to the group.
@@ -244,6 +255,31 @@ struct ParallelRestore {
     std::vector<const RestoreItem*> handed;     // by job number
     std::vector<const RestoreItem*> cancelled;  // stopped halfway by a cancel request
     std::vector<std::wstring> failed;           // destinations not written
+    // A full group is named on a thread of its own while the next one is
+    // staged, one group at a time and in order. Its copies are checked right
+    // before their renames there as anywhere.
+    CopyGroup namingGroup;  // touched by the naming thread alone meanwhile
+    size_t namingCount = 0;
+    std::future<std::vector<StagedCopy>> naming;
+
+    // Files staged and not yet named.
+    size_t pending() const { return group.staged() + namingCount; }
+    void takeNamed() {
+        if (naming.valid()) group.count(naming.get());
+        namingCount = 0;
+    }
+    void nameGroupMeanwhile() {
+        takeNamed();
+        namingCount = group.staged();
+        namingGroup = std::exchange(group.group, CopyGroup());
+        try {
+            naming = std::async(std::launch::async,
+                                [this] { return finishCopyGroup(namingGroup, group.guard.renameSteps()); });
+        } catch (const std::system_error&) {
+            group.count(finishCopyGroup(namingGroup, group.guard.renameSteps()));  // no thread: named here
+            namingCount = 0;
+        }
+    }
 
     void hand(const RestoreItem& item) {
         addStagingJob(staging, {handed.size(), {item.archiveRoot, item.archivePath},
@@ -262,7 +298,7 @@ struct ParallelRestore {
             } else if (outcome.result == CopyResult::Copied) {
                 group.group.bytes += outcome.staged.bytes;
                 group.group.copies.push_back(std::move(outcome.staged));
-                if (isCopyGroupFull(group.group)) group.finish();
+                if (isCopyGroupFull(group.group)) nameGroupMeanwhile();
             } else if (outcome.result == CopyResult::Cancelled && isApplicationRunning() &&
                        isCancelRequested(CancelTask::Restore)) {
                 cancelled.push_back(&item);
@@ -273,6 +309,7 @@ struct ParallelRestore {
     }
     void finishAll() {
         collect(true);
+        takeNamed();
         group.finish();
     }
 };
@@ -774,7 +811,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
             continue;
         }
         restore.collect(false);
-        restoreProgress = shareOf(restore.group.copies + restore.group.staged(), total);
+        restoreProgress = shareOf(restore.group.copies + restore.pending(), total);
         paceRestoreCopy(pacing, restoreProgress);
     }
     if (stopped)
