@@ -139,16 +139,17 @@ struct DestinationGuard {
     // False when the destination changed since it was confirmed and the user
     // does not want it overwritten.
     bool mayOverwrite(const std::wstring& destination, const FileState& now) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            const auto found = confirmed.find(destination);
-            if (found == confirmed.end() || sameContent(found->second, now)) return true;
-        }
+        if (matchesConfirmed(destination, now)) return true;
         if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
             return false;
         std::lock_guard<std::mutex> lock(mutex);
         confirmed[destination] = now;
         return true;
+    }
+    bool matchesConfirmed(const std::wstring& destination, const FileState& state) {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto found = confirmed.find(destination);
+        return found == confirmed.end() || sameContent(found->second, state);
     }
     bool mayStage(const std::wstring& destination) {
         FileState now;
@@ -241,10 +242,10 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
 }
 
 // A backup set's copies are staged on several threads (see ParallelStaging)
-// while this task checks and hands out the next files and names each full
-// group itself, as the threads go on with the files handed out after it. So
-// the checks before staging and before each rename, and every question, stay
-// on the task's own thread, in order.
+// while this task hands out the next files and checks what each destination
+// held before its copy was staged. A full group is named on one more thread,
+// each copy checked right before its rename there. A question asked on either
+// thread waits until any other one of the restore is answered.
 struct ParallelRestore {
     explicit ParallelRestore(DestinationGuard& guard) : group(guard) {
         staging.progress = onRestoreProgress;
@@ -292,7 +293,7 @@ struct ParallelRestore {
     void collect(bool all) {
         for (StagingOutcome& outcome : takeStagingOutcomes(staging, all)) {
             const RestoreItem& item = *handed[outcome.index];
-            if (outcome.result == CopyResult::Copied && !group.guard.mayOverwrite(item.destination, outcome.before)) {
+            if (outcome.result == CopyResult::Copied && !mayOverwrite(item.destination, outcome.before)) {
                 removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
                 failed.push_back(item.destination);
             } else if (outcome.result == CopyResult::Copied) {
@@ -306,6 +307,13 @@ struct ParallelRestore {
                 failed.push_back(item.destination);
             }
         }
+    }
+    // A destination that no longer matches what the user confirmed when its
+    // copy was staged is looked at again: an earlier copy to the same place
+    // may have been named meanwhile.
+    bool mayOverwrite(const std::wstring& destination, FileState state) {
+        if (!group.guard.matchesConfirmed(destination, state)) readFileState(destination, state);
+        return group.guard.mayOverwrite(destination, state);
     }
     void finishAll() {
         collect(true);
@@ -328,7 +336,7 @@ RestoreStep answerCancelRequest(ParallelRestore& restore, const std::string& dis
 }
 
 // restoreOneFile for a backup set: the copy is handed out (Copied) instead
-// of written on this thread.
+// of written on the task's thread.
 RestoreStep handOutRestoreFile(const RestoreItem& item, const std::string& displayName, ParallelRestore& restore) {
     if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
     if (isCancelRequested(CancelTask::Restore)) {
