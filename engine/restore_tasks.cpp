@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <future>
+#include <map>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -183,11 +184,20 @@ struct ParallelRestore {
         staging.progress = onRestoreProgress;
         staging.cancel = cancelMirror(CancelTask::Restore);
     }
+    ~ParallelRestore() {
+        for (const auto& [index, outcome] : early)
+            if (outcome.result == CopyResult::Copied) removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+    }
     RestoreGroup group;
     ParallelStaging staging;
     std::vector<const RestoreItem*> handed;     // by job number
     std::vector<const RestoreItem*> cancelled;  // stopped halfway by a cancel request
     std::vector<std::wstring> failed;           // destinations not written
+    // Outcomes are taken in the order the files were handed out, whatever
+    // order the threads finish them in: questions come and copies take their
+    // names in the set's order, as when one thread copied them.
+    std::map<size_t, StagingOutcome> early;
+    size_t nextOutcome = 0;
     // A full group is named on a thread of its own while the next one is
     // staged, one group at a time and in order. Its copies are checked right
     // before their renames there as anywhere.
@@ -223,7 +233,11 @@ struct ParallelRestore {
     // Takes the copies staged so far into the group, naming it whenever it is
     // full; with `all`, once every file handed out is staged.
     void collect(bool all) {
-        for (StagingOutcome& outcome : takeStagingOutcomes(staging, all)) {
+        for (StagingOutcome& outcome : takeStagingOutcomes(staging, all)) early.emplace(outcome.index, std::move(outcome));
+        for (auto next = early.begin(); next != early.end() && next->first == nextOutcome; next = early.begin()) {
+            StagingOutcome outcome = std::move(next->second);
+            early.erase(next);
+            ++nextOutcome;
             const RestoreItem& item = *handed[outcome.index];
             if (outcome.result == CopyResult::Copied && !mayOverwrite(item.destination, outcome.before)) {
                 removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
