@@ -180,6 +180,12 @@ void copierThread() {
             // files still changing are caught by the next round.
             if (!batch.cancel) batch.cancel = acquireBatchCancel();
             if (!waitForBurstToSettle()) continue;
+            // A stop withdrawn meanwhile ("continue") leaves the batch clear:
+            // its files were still queued, so nothing queued them again.
+            if (batch.cancel->load() != 0 && !isCancelRequested(CancelTask::Backup)) {
+                releaseBatchCancel(batch.cancel);
+                batch.cancel = acquireBatchCancel();
+            }
             if (!takeBatch(batch)) break;
             startCopyThreads(batch);
         }
