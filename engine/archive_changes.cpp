@@ -6,6 +6,7 @@
 
 #include "engine/backup_set_folders.h"
 #include "engine/copy_queue.h"
+#include "engine/supervisor.h"
 #include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
@@ -89,8 +90,14 @@ void archiveOneChange(const ChangedFile& change) {
     item.sourcePath = change.path;
     item.applicationName = change.applicationName;
     item.changeTicks = currentTimeTicks();
-    std::lock_guard<std::mutex> lock(copyQueueMutex);
-    copyQueue.try_emplace(change.path, std::move(item));
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        first = copyQueue.empty();
+        copyQueue.try_emplace(change.path, std::move(item));
+    }
+    // The Copier starts at once: a burst's settle wait begins when it runs.
+    if (first) wakeSupervisor();
 }
 
 // The waiting files of one folder that fit into `freeBytes`, taken out of

@@ -13,6 +13,7 @@
 #include "engine/catch_up_scan.h"
 #include "engine/engine_hooks.h"
 #include "engine/storage_checker.h"
+#include "engine/supervisor.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/file_helpers.h"
@@ -122,15 +123,22 @@ void recordChangeLocked(WatchedFolder& entry, const std::wstring& folder, const 
 
 void recordChanges(const std::wstring& folder, const std::vector<FileChange>& changes) {
     if (changes.empty()) return;
-    std::lock_guard<std::mutex> lock(g_watchedMutex);
-    auto entry = g_watched.find(folder);
-    if (entry == g_watched.end()) return;  // the watcher was rebuilt without it
-    for (const FileChange& change : changes) {
-        if (isExcludedLocked(change.path)) continue;
-        const std::wstring* owner = owningFolderIn(g_watched, change.path);
-        if (!owner || *owner != folder) continue;
-        recordChangeLocked(entry->second, folder, change);
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        auto entry = g_watched.find(folder);
+        if (entry == g_watched.end()) return;  // the watcher was rebuilt without it
+        const bool wasEmpty = entry->second.pending.empty();
+        for (const FileChange& change : changes) {
+            if (isExcludedLocked(change.path)) continue;
+            const std::wstring* owner = owningFolderIn(g_watched, change.path);
+            if (!owner || *owner != folder) continue;
+            recordChangeLocked(entry->second, folder, change);
+        }
+        first = wasEmpty && !entry->second.pending.empty();
     }
+    // The File Watcher pass that takes them starts at once.
+    if (first) wakeSupervisor();
 }
 
 std::vector<FileChange> batchFileChanges(const DirChangeBatch& batch) {

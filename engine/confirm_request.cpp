@@ -9,6 +9,7 @@
 
 std::mutex modalMessageMutex;
 ModalMessageState modalMessage;
+std::condition_variable modalAnswerKept;
 
 std::mutex backupPathMapMutex;
 std::map<std::wstring, BackupPathList> backupPathMap;
@@ -25,8 +26,17 @@ std::string indentHeading(const std::string& heading) {
     return out;
 }
 
-void pause(uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms != 0 ? ms : timings().shortPollMs.load()));
+uint32_t pollInterval(uint32_t ms) { return ms != 0 ? ms : timings().shortPollMs.load(); }
+
+void pause(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(pollInterval(ms))); }
+
+// Waits up to one poll for the question's answer (or its going away).
+void waitForAnswer(uint64_t ticket, uint32_t ms) {
+    std::unique_lock<std::mutex> lock(modalMessageMutex);
+    modalAnswerKept.wait_for(lock, std::chrono::milliseconds(pollInterval(ms)), [ticket] {
+        const ModalMessageState& s = modalMessage;
+        return s.answers.count(ticket) != 0 || s.ticket != ticket || !(s.open || s.firstFrame);
+    });
 }
 
 }  // namespace
@@ -102,7 +112,7 @@ ModalReply askModalQuestion(const std::string& title, const std::string& heading
             withdrawModalMessage(ticket);
             return ModalReply();
         }
-        pause(pollMs);
+        waitForAnswer(ticket, pollMs);
     }
     return reply;
 }

@@ -2,6 +2,7 @@
 // Confirmation requests: how an engine task asks the user a question (the
 // shell's modal message window draws it and writes the answer here), and the
 // backup engine's path map.
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -46,6 +47,9 @@ struct ModalMessageState {
 // frame's drawing or while a task waits for its answer.
 extern std::mutex modalMessageMutex;
 extern ModalMessageState modalMessage;
+// Notified (under modalMessageMutex) when an answer is kept, so the asking
+// task goes on at once rather than at its next look.
+extern std::condition_variable modalAnswerKept;
 
 // Answers not collected after this many newer ones are dropped.
 inline constexpr size_t kModalAnswersKept = 32;
@@ -72,7 +76,7 @@ void withdrawModalMessage(uint64_t ticket);
 
 // Asks and waits: waits until the window is free, shows the question, and
 // waits for this question's own answer, looking every `pollMs` (0: the
-// program's short poll, timings().shortPollMs, 125 ms).
+// program's short poll, timings().shortPollMs, 125 ms) and as soon as it is kept.
 // `keepWaiting`, when given, is called on every look (a task pings its
 // thread-state entry there); returning false gives the question up, which
 // answers cancelled.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "engine/archive_copy.h"
@@ -49,9 +51,21 @@ struct Batch {
     std::array<CopyWorkList, kCopyThreadCount> lists;
     std::vector<std::thread> threads;
     std::atomic<int>* cancel = nullptr;
+    std::mutex endMutex;
+    std::condition_variable threadEnded;
 
     bool anyBusy() const {
         return std::any_of(lists.begin(), lists.end(), [](const CopyWorkList& list) { return list.busy.load(); });
+    }
+    // Waits up to `ms` for the copy threads to end; the last one to end
+    // wakes it, so the batch's records are saved as soon as it is copied.
+    void waitForThreads(uint32_t ms) {
+        std::unique_lock<std::mutex> lock(endMutex);
+        threadEnded.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !anyBusy(); });
+    }
+    void noteThreadEnded() {
+        { std::lock_guard<std::mutex> lock(endMutex); }
+        threadEnded.notify_all();
     }
     void join() {
         for (std::thread& thread : threads) thread.join();
@@ -108,7 +122,10 @@ void startCopyThreads(Batch& batch) {
     for (CopyWorkList& list : batch.lists) {
         list.cancel = batch.cancel;
         list.busy = true;
-        batch.threads.emplace_back([&list] { copyFileToArchive(list); });
+        batch.threads.emplace_back([&list, &batch] {
+            copyFileToArchive(list);
+            batch.noteThreadEnded();
+        });
     }
 }
 
@@ -163,13 +180,21 @@ void copierThread() {
             // files still changing are caught by the next round.
             if (!batch.cancel) batch.cancel = acquireBatchCancel();
             if (!waitForBurstToSettle()) continue;
+            // A stop withdrawn meanwhile ("continue") leaves the batch clear:
+            // its files were still queued, so nothing queued them again.
+            if (batch.cancel->load() != 0 && !isCancelRequested(CancelTask::Backup)) {
+                releaseBatchCancel(batch.cancel);
+                batch.cancel = acquireBatchCancel();
+            }
             if (!takeBatch(batch)) break;
             startCopyThreads(batch);
         }
         saveQuietVersionRecords(false);
-        const bool busy = batch.anyBusy();
-        std::this_thread::sleep_for(std::chrono::milliseconds(timings().pollMs.load()));
-        if (!busy) batch.clear();
+        if (batch.anyBusy()) {
+            batch.waitForThreads(timings().pollMs.load());
+            continue;
+        }
+        batch.clear();
     }
     finishCopier(batch, stopping, startMs);
     setThreadState(kCopierName, kThreadStopped);

@@ -174,12 +174,18 @@ void DestinationGuard::confirmAll(const std::vector<RestoreItem>& items) {
 }
 
 bool DestinationGuard::mayOverwrite(const std::wstring& destination, const FileState& now) {
-    const auto found = confirmed.find(destination);
-    if (found == confirmed.end() || sameContent(found->second, now)) return true;
+    if (matchesConfirmed(destination, now)) return true;
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, wideToUtf8(destination)}}))
         return false;
-    found->second = now;
+    std::lock_guard<std::mutex> lock(mutex);
+    confirmed[destination] = now;
     return true;
+}
+
+bool DestinationGuard::matchesConfirmed(const std::wstring& destination, const FileState& state) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = confirmed.find(destination);
+    return found == confirmed.end() || sameContent(found->second, state);
 }
 
 bool DestinationGuard::mayStage(const std::wstring& destination) {
@@ -197,6 +203,7 @@ bool DestinationGuard::beforeRename(const StagedCopy& copy, const FileState& now
     write.size = copy.bytes;
     write.modifiedTicks = copy.modifiedTicks;
     addRestoredWrite(copy.target, write);
+    std::lock_guard<std::mutex> lock(mutex);
     written.push_back({copy.target, write});
     return true;
 }
@@ -204,7 +211,8 @@ bool DestinationGuard::beforeRename(const StagedCopy& copy, const FileState& now
 void DestinationGuard::afterRename(const StagedCopy& copy, const FileState& state) {
     if (!state.exists) return;
     addRestoredWrite(copy.target, state);  // now with its change time
-    confirmed[copy.target] = state;        // a second version of it is not asked about
+    std::lock_guard<std::mutex> lock(mutex);
+    confirmed[copy.target] = state;  // a second version of it is not asked about
 }
 
 CopyRenameSteps DestinationGuard::renameSteps() {
@@ -226,11 +234,13 @@ void DestinationGuard::forgetFolders() {
     foldersToken = 0;
 }
 
-void RestoreGroup::finish() {
-    for (const StagedCopy& copy : finishCopyGroup(group, guard.renameSteps())) {
+void RestoreGroup::count(const std::vector<StagedCopy>& named) {
+    for (const StagedCopy& copy : named) {
         if (copy.result == CopyResult::Copied)
             ++copies;
         else
             failed.push_back(wideToUtf8(copy.target));
     }
 }
+
+void RestoreGroup::finish() { count(finishCopyGroup(group, guard.renameSteps())); }

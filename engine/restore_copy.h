@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -36,6 +37,8 @@ enum class RestoreStep { Copied, Failed, StoppedByUser, ShuttingDown };
 // The restore's own writes are registered from right before each rename, so
 // the archiving passes over them and over nothing else.
 struct DestinationGuard {
+    // A set restore names its copies on a thread of its own meanwhile.
+    std::mutex mutex;  // guards `confirmed` and `written`, never held across a question
     std::map<std::wstring, FileState> confirmed;
     std::vector<RestoredWrite> written;
     uint64_t foldersToken = 0;  // the folders noted for the recovery
@@ -44,6 +47,7 @@ struct DestinationGuard {
     // False when the destination changed since it was confirmed and the user
     // does not want it overwritten.
     bool mayOverwrite(const std::wstring& destination, const FileState& now);
+    bool matchesConfirmed(const std::wstring& destination, const FileState& state);
     bool mayStage(const std::wstring& destination);
     bool beforeRename(const StagedCopy& copy, const FileState& now);
     void afterRename(const StagedCopy& copy, const FileState& state);
@@ -64,6 +68,8 @@ struct RestoreGroup {
     std::set<std::wstring> madeFolders;  // made once, not once per file
 
     size_t staged() const { return group.copies.size(); }
+    // Counts copies named by finishCopyGroup.
+    void count(const std::vector<StagedCopy>& named);
     // Names the staged copies (see CopyGroup) and counts them.
     void finish();
 };

@@ -1,8 +1,11 @@
 #include "engine/restore_tasks.h"
 
 #include <algorithm>
+#include <future>
+#include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "engine/backup_scan.h"
@@ -11,6 +14,7 @@
 #include "engine/confirm_request.h"
 #include "engine/copy_cancel.h"
 #include "engine/copy_progress.h"
+#include "engine/parallel_staging.h"
 #include "engine/restore_copy.h"
 #include "engine/restore_state.h"
 #include "engine/smart_lists.h"
@@ -27,6 +31,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 #include "platform/text.h"
 
 namespace {
@@ -169,6 +174,149 @@ struct SetRestoreHolds {
     ~SetRestoreHolds() { releaseAll(); }
 };
 
+// A backup set's copies are staged on several threads (see ParallelStaging)
+// while this task hands out the next files and checks what each destination
+// held before its copy was staged. A full group is named on one more thread,
+// each copy checked right before its rename there. A question asked on either
+// thread waits until any other one of the restore is answered.
+struct ParallelRestore {
+    explicit ParallelRestore(DestinationGuard& guard) : group(guard) {
+        staging.progress = onRestoreProgress;
+        staging.cancel = cancelMirror(CancelTask::Restore);
+    }
+    ~ParallelRestore() {
+        for (const auto& [index, outcome] : early)
+            if (outcome.result == CopyResult::Copied) removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+    }
+    RestoreGroup group;
+    ParallelStaging staging;
+    std::vector<const RestoreItem*> handed;     // by job number
+    std::vector<const RestoreItem*> cancelled;  // stopped halfway by a cancel request
+    std::vector<std::wstring> failed;           // destinations not written
+    // Outcomes are taken in the order the files were handed out, whatever
+    // order the threads finish them in: questions come and copies take their
+    // names in the set's order, as when one thread copied them.
+    std::map<size_t, StagingOutcome> early;
+    size_t nextOutcome = 0;
+    // A full group is named on a thread of its own while the next one is
+    // staged, one group at a time and in order. Its copies are checked right
+    // before their renames there as anywhere.
+    CopyGroup namingGroup;  // touched by the naming thread alone meanwhile
+    size_t namingCount = 0;
+    std::future<std::vector<StagedCopy>> naming;
+
+    // Files staged and not yet named.
+    size_t pending() const { return group.staged() + namingCount; }
+    void takeNamed() {
+        if (naming.valid()) group.count(naming.get());
+        namingCount = 0;
+    }
+    void nameGroupMeanwhile() {
+        takeNamed();
+        namingCount = group.staged();
+        namingGroup = std::exchange(group.group, CopyGroup());
+        try {
+            naming = std::async(std::launch::async,
+                                [this] { return finishCopyGroup(namingGroup, group.guard.renameSteps()); });
+        } catch (const std::system_error&) {
+            group.count(finishCopyGroup(namingGroup, group.guard.renameSteps()));  // no thread: named here
+            namingCount = 0;
+        }
+    }
+
+    void hand(const RestoreItem& item) {
+        addStagingJob(staging, {handed.size(), {item.archiveRoot, item.archivePath},
+                                {item.destinationRoot, item.destination}});
+        handed.push_back(&item);
+        waitForStagingBelow(staging, kStagingJobsAhead);
+    }
+    // Takes the copies staged so far into the group, naming it whenever it is
+    // full; with `all`, once every file handed out is staged.
+    void collect(bool all) {
+        for (StagingOutcome& outcome : takeStagingOutcomes(staging, all)) early.emplace(outcome.index, std::move(outcome));
+        for (auto next = early.begin(); next != early.end() && next->first == nextOutcome; next = early.begin()) {
+            StagingOutcome outcome = std::move(next->second);
+            early.erase(next);
+            ++nextOutcome;
+            const RestoreItem& item = *handed[outcome.index];
+            if (outcome.result == CopyResult::Copied && !mayOverwrite(item.destination, outcome.before)) {
+                removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+                failed.push_back(item.destination);
+            } else if (outcome.result == CopyResult::Copied) {
+                group.group.bytes += outcome.staged.bytes;
+                group.group.copies.push_back(std::move(outcome.staged));
+                if (isCopyGroupFull(group.group)) nameGroupMeanwhile();
+            } else if (outcome.result == CopyResult::Cancelled && isApplicationRunning() &&
+                       isCancelRequested(CancelTask::Restore)) {
+                cancelled.push_back(&item);
+            } else {
+                failed.push_back(item.destination);
+            }
+        }
+    }
+    // A destination that no longer matches what the user confirmed when its
+    // copy was staged is looked at again: an earlier copy to the same place
+    // may have been named meanwhile.
+    bool mayOverwrite(const std::wstring& destination, FileState state) {
+        if (!group.guard.matchesConfirmed(destination, state)) readFileState(destination, state);
+        return group.guard.mayOverwrite(destination, state);
+    }
+    void finishAll() {
+        collect(true);
+        takeNamed();
+        group.finish();
+    }
+};
+
+// A cancel request: once the copies under way have stopped, asks whether to
+// stop; CANCEL clears the request and hands the files stopped halfway out
+// again (the old files stay as they were until then).
+RestoreStep answerCancelRequest(ParallelRestore& restore, const std::string& displayName) {
+    restore.collect(true);
+    const bool stop = askToStop(displayName);
+    if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+    if (stop) return RestoreStep::StoppedByUser;
+    setCancelRequest(CancelTask::Restore, false);
+    for (const RestoreItem* item : std::exchange(restore.cancelled, {})) restore.hand(*item);
+    return RestoreStep::Copied;
+}
+
+// restoreOneFile for a backup set: the copy is handed out (Copied) instead
+// of written on the task's thread.
+RestoreStep handOutRestoreFile(const RestoreItem& item, const std::string& displayName, ParallelRestore& restore) {
+    if (!isApplicationRunning()) return RestoreStep::ShuttingDown;
+    if (isCancelRequested(CancelTask::Restore)) {
+        const RestoreStep answer = answerCancelRequest(restore, displayName);
+        if (answer != RestoreStep::Copied) return answer;
+    }
+    if (item.destination.empty()) return RestoreStep::Failed;
+    std::set<std::wstring>& made = restore.group.madeFolders;
+    const std::wstring folder = parentFolder(item.destination);
+    if (!made.count(folder) && makeRestoreFolders(item)) made.insert(folder);
+    restore.hand(item);
+    return RestoreStep::Copied;
+}
+
+// After the last file is handed out: files stopped halfway by a cancel
+// request are asked about and handed out again until none is left, then the
+// last group is named.
+RestoreStep finishParallelRestore(ParallelRestore& restore, const std::string& displayName) {
+    RestoreStep step = RestoreStep::Copied;
+    for (;;) {
+        restore.collect(true);
+        if (restore.cancelled.empty() || !isApplicationRunning()) break;
+        if (!isCancelRequested(CancelTask::Restore)) {
+            for (const RestoreItem* item : std::exchange(restore.cancelled, {}))
+                restore.failed.push_back(item->destination);
+            break;
+        }
+        step = answerCancelRequest(restore, displayName);
+        if (step != RestoreStep::Copied) break;
+    }
+    restore.finishAll();
+    return step;
+}
+
 }  // namespace
 
 std::wstring resolveRestoreDestination(const std::wstring& sourcePath, const std::wstring& sourceFolder) {
@@ -222,27 +370,31 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
 
     RestorePacing pacing;
     startRestorePacing(pacing);
-    RestoreGroup group(holds.guard);
-    std::vector<std::wstring> failed;
+    ParallelRestore restore(holds.guard);
+    bool stopped = false;
     for (const RestoreItem& item : items) {
-        const RestoreStep step =
-            holds.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
-        if (step == RestoreStep::ShuttingDown) {
-            group.finish();
-            return;
+        const RestoreStep step = handOutRestoreFile(item, displayName, restore);
+        if (step == RestoreStep::ShuttingDown) return restore.finishAll();
+        if (step == RestoreStep::StoppedByUser) {
+            stopped = true;
+            break;
         }
-        if (step == RestoreStep::StoppedByUser) break;
         if (step != RestoreStep::Copied) {
-            failed.push_back(item.destination);
+            restore.failed.push_back(item.destination);
             continue;
         }
-        if (isCopyGroupFull(group.group)) group.finish();
-        restoreProgress = shareOf(group.copies + group.staged(), total);
+        restore.collect(false);
+        restoreProgress = shareOf(restore.group.copies + restore.pending(), total);
         paceRestoreCopy(pacing, restoreProgress);
     }
-    group.finish();
-    for (const std::string& path : group.failed) failed.push_back(utf8ToWide(path));
-    const size_t copies = group.copies;
+    if (stopped)
+        restore.finishAll();
+    else if (finishParallelRestore(restore, displayName) == RestoreStep::ShuttingDown)
+        return;
+    std::vector<std::wstring> failed = std::move(restore.failed);
+    for (const std::string& path : restore.group.failed) failed.push_back(utf8ToWide(path));
+    const size_t copies = restore.group.copies;
+    restoreProgress = shareOf(copies, total);
     holds.releaseActive();
 
     std::wstring logText = kSetFailedText + escapeLogText(set.name) + L"\"";

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,17 @@ constexpr int64_t kStallGapMs = 60000;
 
 std::atomic<int64_t> g_previousPassTicks{0};
 std::atomic<bool> g_saveRunning{false};
+
+std::mutex g_wakeMutex;
+std::condition_variable g_wake;
+bool g_wakeAsked = false;
+
+// Waits `ms`, or less when a wake is asked for (or was since the last pass).
+void waitForNextPass(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(g_wakeMutex);
+    g_wake.wait_for(lock, std::chrono::milliseconds(ms), [] { return g_wakeAsked; });
+    g_wakeAsked = false;
+}
 
 // What the restart rules need to know, read before the registry is locked.
 struct WorkOutlook {
@@ -125,8 +138,16 @@ void startWorkerThreads() {
     while (true) {
         const SupervisorPass pass = runSupervisorPass(engineNowTicks());
         if (!pass.keepRunning) break;
-        sleepMs(pass.saveStarted ? timings().idlePassMs.load() : timings().busyPassMs.load());
+        waitForNextPass(pass.saveStarted ? timings().idlePassMs.load() : timings().busyPassMs.load());
     }
+}
+
+void wakeSupervisor() {
+    {
+        std::lock_guard<std::mutex> lock(g_wakeMutex);
+        g_wakeAsked = true;
+    }
+    g_wake.notify_one();
 }
 
 void startEngine() {

@@ -21,6 +21,12 @@ void resetSupervisorClock();
 // worker has stopped.
 void startWorkerThreads();
 
+// Asks for the next pass now rather than after the pass interval: a worker
+// the supervisor starts has work waiting (changes recorded, files queued), and
+// the settle wait of a burst begins only once the Copier runs. Asks made
+// before the pass count as one.
+void wakeSupervisor();
+
 // Starts the supervisor and "Monitor UI (W)", each on an engine thread. This
 // is what loading the configuration starts (setEngineStarter).
 void startEngine();

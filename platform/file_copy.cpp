@@ -26,6 +26,7 @@ namespace {
 
 constexpr std::wstring_view kTempPrefix = L".varnholt-copy-";
 constexpr std::wstring_view kTempSuffix = L".tmp";
+constexpr off_t kPlainReadAheadBytes = 128 << 10;
 
 std::wstring randomSuffix() {
     static const wchar_t digits[] = L"0123456789abcdef";
@@ -107,11 +108,28 @@ ssize_t copyChunk(int in, int out, off_t offset, uint64_t limit, bool& useRange,
     return copyChunkByReadWrite(in, out, offset, limit, buffer);
 }
 
+// Starts writing a large chunk just copied to the disk without waiting for
+// it, as the copy goes on: the sync that makes the copy durable then finds
+// most of it written. Without it the writing would begin only at that sync,
+// after the copying, where `cp && sync` overlaps the two. Small chunks are
+// left to the sync, which writes many at once: started one by one they cost
+// the copying thread more than they save (measured: a restore of 10,000
+// files of 2 KiB took a third longer). Only a hint: a failure leaves the
+// data to the sync.
+constexpr ssize_t kStartWritebackMinBytes = 1 << 20;
+void startWriteback(int out, off_t offset, ssize_t length) {
+    if (length >= kStartWritebackMinBytes) ::sync_file_range(out, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 // Copies the source's runs of data only and leaves its holes as holes, so a
 // sparse file (a disk image, a database) takes no more room in the copy than
-// in the source. Progress counts the file's full size, holes included.
-CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source, const std::wstring& target,
+// in the source. A source whose blocks cover its whole size has no holes and
+// is copied as one run, without asking for them. Progress counts the file's
+// full size, holes included.
+CopyResult copyData(int in, int out, const struct stat& st, const std::wstring& source, const std::wstring& target,
                     const CopyProgressRoutine& progress, const std::atomic<int>* cancel) {
+    uint64_t total = static_cast<uint64_t>(st.st_size);
+    const bool dense = static_cast<uint64_t>(st.st_blocks) * 512 >= total;
     uint64_t copied = 0, reported = 0;
     bool useRange = true;
     std::vector<char> buffer;
@@ -125,7 +143,11 @@ CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source,
     off_t runEnd = 0;
     for (;;) {
         if (cancelRequested(cancel)) return CopyResult::Cancelled;
-        if (static_cast<off_t>(copied) >= runEnd) {
+        if (dense) {
+            // A source that grows meanwhile fails its check after the copy.
+            if (copied >= static_cast<uint64_t>(st.st_size)) break;
+            runEnd = st.st_size;
+        } else if (static_cast<off_t>(copied) >= runEnd) {
             off_t runStart = 0;
             if (!nextDataRun(in, static_cast<off_t>(copied), runStart, runEnd)) break;
             copied = static_cast<uint64_t>(runStart);
@@ -134,16 +156,17 @@ CopyResult copyData(int in, int out, uint64_t total, const std::wstring& source,
         const ssize_t moved = copyChunk(in, out, static_cast<off_t>(copied), limit, useRange, buffer);
         if (moved < 0) return CopyResult::Failed;
         if (moved == 0) break;
+        startWriteback(out, static_cast<off_t>(copied), moved);
         copied += static_cast<uint64_t>(moved);
         total = std::max(total, copied);
         if (copied - reported >= kCopyChunkBytes && report()) return CopyResult::Cancelled;
     }
     // A file that ends in a hole: the copy gets the same size, as a hole.
-    struct stat st {};
-    if (::fstat(in, &st) != 0) return CopyResult::Failed;
-    if (static_cast<uint64_t>(st.st_size) > copied) {
-        if (::ftruncate(out, st.st_size) != 0) return CopyResult::Failed;
-        copied = static_cast<uint64_t>(st.st_size);
+    struct stat now {};
+    if (!dense && ::fstat(in, &now) != 0) return CopyResult::Failed;
+    if (!dense && static_cast<uint64_t>(now.st_size) > copied) {
+        if (::ftruncate(out, now.st_size) != 0) return CopyResult::Failed;
+        copied = static_cast<uint64_t>(now.st_size);
         total = std::max(total, copied);
     }
     if (copied != reported && report()) return CopyResult::Cancelled;
@@ -234,13 +257,13 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     struct stat existing {};
     if (!replace && ::fstatat(folder.folder.fd, folder.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return CopyResult::TargetExists;
-    ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Read-ahead of a file it already covers gains nothing from the hint.
+    if (st.st_size > kPlainReadAheadBytes) ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::string tempName;
     OwnedDescriptor out{createTemporary(folder.folder.fd, tempName)};
     if (!out.isOpen()) return CopyResult::Failed;
-    CopyResult result =
-        copyData(in.fd, out.fd, static_cast<uint64_t>(st.st_size), source.path, target.path, progress, cancel);
+    CopyResult result = copyData(in.fd, out.fd, st, source.path, target.path, progress, cancel);
     if (result == CopyResult::Copied && sourceChangedSince(in.fd, st)) result = CopyResult::SourceChanged;
     if (result == CopyResult::Copied && !finishTemporary(out.fd, st, syncData)) result = CopyResult::Failed;
     struct stat written {};
@@ -319,6 +342,15 @@ void killWhenAsked([[maybe_unused]] size_t renamed, [[maybe_unused]] size_t tota
 #endif
 }
 
+// Folders held open to be synced together, at most: a group may name its
+// copies in as many folders as it has copies.
+constexpr size_t kFoldersSyncedTogether = 64;
+
+void syncFolders(std::vector<OwnedDescriptor>& folders) {
+    for (const OwnedDescriptor& folder : folders) ::fsync(folder.fd);
+    folders.clear();
+}
+
 // Gives one staged copy its target's name in `folder`, with the caller's
 // steps around the rename.
 CopyResult nameCopy(int folder, StagedCopy& copy, const CopyRenameSteps& steps) {
@@ -360,13 +392,16 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
     syncGroupData(copies);
     // The copies of one folder take their names through one descriptor of
-    // it, opened again from their root, and the folder is synced once.
+    // it, opened again from their root. The folders are synced after the
+    // renames of many of them: the first sync commits all those renames at
+    // once, the others find theirs committed.
     std::map<std::pair<std::wstring, std::wstring>, std::vector<size_t>> byFolder;
     for (size_t i = 0; i < copies.size(); ++i) byFolder[{copies[i].root, parentFolder(copies[i].target)}].push_back(i);
+    std::vector<OwnedDescriptor> named;
     size_t renamed = 0;
     for (const auto& [folder, indices] : byFolder) {
-        const OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
-        bool named = false;
+        OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
+        bool any = false;
         for (const size_t i : indices) {
             StagedCopy& copy = copies[i];
             if (!dir.isOpen()) {
@@ -379,11 +414,13 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
                 ::unlinkat(dir.fd, tempName.c_str(), 0);
                 continue;
             }
-            named = true;
+            any = true;
             killWhenAsked(++renamed, copies.size());
         }
-        if (named) ::fsync(dir.fd);
+        if (any) named.push_back(std::move(dir));
+        if (named.size() >= kFoldersSyncedTogether) syncFolders(named);
     }
+    syncFolders(named);
     return copies;
 }
 

@@ -143,6 +143,7 @@ bool commitFrame(const ModalFrame& f, int32_t pressed) {
         reply.optionBits = s.optionBits;
         s.answers[s.ticket] = reply;
         while (s.answers.size() > kModalAnswersKept) s.answers.erase(s.answers.begin());
+        modalAnswerKept.notify_all();
     }
     s.firstFrame = false;
     return true;

@@ -168,3 +168,22 @@ TEST(ConfirmRequest, BackupPathMap) {
     EXPECT_FALSE(hasBackupPathEntry(L"backup"));
     EXPECT_FALSE(removeBackupPathEntry(L"backup"));
 }
+
+// The window's answer wakes the asking task at once, not at its next look.
+TEST(ConfirmRequest, AnAnswerWakesTheAskingTaskAtOnce) {
+    HeadlessImGui ui;
+    initUIButtonTable();
+    resetModal();
+    const std::vector<ImVec2> buttons = twoButtons(ui);
+    ASSERT_EQ(buttons.size(), 2u);
+    std::atomic<int> answer{0};  // 1 OK, 2 Cancel
+    std::thread task([&] { answer = askModalQuestion("slow looks", "", "x\n", 3, {}, 30000).confirmed ? 1 : 2; });
+    while (currentTitle().empty()) pauseMs(1);
+    ui.frame(drawModalFrame);
+    ui.frame(drawModalFrame);
+    ui.click(drawModalFrame, buttons[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (answer == 0 && std::chrono::steady_clock::now() < deadline) pauseMs(1);
+    EXPECT_EQ(answer.load(), 1) << "the task waited for its next look, 30 s after the question";
+    task.join();
+}

@@ -397,6 +397,49 @@ TEST_F(RestoreTest, BackupSetStopAndCancelLeaveNoRequestAndFolderListingRestores
     EXPECT_FALSE(restoreActive);
 }
 
+// A set's files are copied on several threads: a stop asked for while some
+// are under way stops those halfway. CANCEL copies them again, OK leaves
+// them as they were; either way no temporary copy stays behind.
+TEST_F(RestoreTest, AStopMetByCopiesUnderWayCopiesThemAgainOrLeavesThem) {
+    std::vector<BackupSetEntry> entries;
+    for (int i = 0; i < 2000; ++i) {
+        const std::wstring name = L"d" + std::to_wstring(i % 7) + L"/f" + std::to_wstring(i);
+        entries.push_back(setEntry(L"./" + name + L".txt", archiveFile(name + L" ~ 0001.txt", "copy " + std::to_string(i)), true));
+    }
+    const std::wstring setPath = saveSet(L"Set", entries);
+    for (const bool stop : {false, true}) {
+        const std::wstring folder = folders.watch + (stop ? L"/stopped" : L"/went-on");
+        std::atomic<bool> ended{false};
+        std::thread task([&] {
+            restoreBackupSetTask(setPath, folder);
+            ended = true;
+        });
+        answer("Confirm Source File Overwrite:", true);
+        ASSERT_TRUE(eventuallyTrue([] { return restoreProgress > 0.0; }));
+        setCancelRequest(CancelTask::Restore, true);
+        for (; !ended; std::this_thread::sleep_for(1ms)) {
+            std::lock_guard<std::mutex> lock(modalMessageMutex);
+            if (!modalMessage.open) continue;
+            ModalReply reply;
+            reply.confirmed = stop || modalMessage.title.find("Cancel File Restoration!:") == std::string::npos;
+            modalMessage.answers[modalMessage.ticket] = reply;
+            modalMessage.open = false;
+        }
+        task.join();
+        size_t restored = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(wideToUtf8(folder))) {
+            if (!entry.is_regular_file()) continue;
+            EXPECT_FALSE(isCopyTemporaryName(utf8ToWide(entry.path().filename().string()))) << entry.path();
+            EXPECT_EQ(read(utf8ToWide(entry.path().string())), "copy " + entry.path().stem().string().substr(1));
+            ++restored;
+        }
+        if (!stop) {
+            EXPECT_EQ(restored, entries.size());
+        }
+        setCancelRequest(CancelTask::Restore, false);
+    }
+}
+
 TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
     const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
     std::thread first(restoreBackupSetTask, setPath, folders.watch);
