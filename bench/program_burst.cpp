@@ -43,6 +43,8 @@
 #include "foundation/global_defaults.h"
 #include "platform/text.h"
 
+#include "bench_support.h"
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -50,27 +52,7 @@ const std::string kFolder = fs::current_path().string() + "/bench-program-burst"
 const std::string kSources = kFolder + "/sources";
 constexpr uint32_t kSettleMs = 10000;  // the product's: longer than any burst here, one batch
 
-double realNow() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
 double seconds(const timespec& t) { return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9; }
-
-void run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::abort();
-    }
-}
-
-std::string loadText() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
 
 std::string programPath() {
     if (const char* path = getenv("VARNHOLT_BINARY")) return path;
@@ -286,17 +268,6 @@ Timed burstOnce(const BurstCase& c, int round) {
     program.stop();
     if (!anchorFirst) timed.anchor = anchorRun(files, anchor);
     return timed;
-}
-
-int rounds() {
-    const char* text = getenv("VARNHOLT_BENCH_ROUNDS");
-    const int value = text ? atoi(text) : 0;
-    return value > 0 ? value : 5;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void BM_BurstThroughTheProgram(benchmark::State& state, BurstCase c) {

@@ -37,6 +37,8 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
+#include "bench_support.h"
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -46,23 +48,6 @@ const std::string kArchive = kFolder + "/archive";
 const std::string kAnchor = kFolder + "/anchor";
 const std::string kSetFile = kFolder + "/set.backup";
 constexpr int kFiles = 10000;
-
-double realNow() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
-void run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) std::abort();
-}
-
-std::string loadText() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
 
 std::string relativePath(int i) { return "/d" + std::to_string(i / 100) + "/f" + std::to_string(i) + ".txt"; }
 
@@ -152,17 +137,6 @@ double anchorOnce(const std::string& target) {
     const auto start = std::chrono::steady_clock::now();
     run("cp -r " + kArchive + " " + target + " && sync");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-int rounds() {
-    const char* text = getenv("VARNHOLT_BENCH_ROUNDS");
-    const int value = text ? atoi(text) : 0;
-    return value > 0 ? value : 5;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void BM_RestoreSetAgainstCp(benchmark::State& state) {
