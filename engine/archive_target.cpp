@@ -66,28 +66,26 @@ uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extensi
 }
 
 // The name of a taken archive name under the item's collision option,
-// claimed for the item. The extension is looked for in the file name only,
-// so a dotted folder never splits the path.
+// claimed for the item. `target` is the file's own name in its archive
+// folder; the extension is looked for in that name only, so a dotted folder
+// never splits the path.
 std::wstring resolveTakenName(const std::wstring& target, const CopyQueueItem& item) {
     const int32_t option = item.collisionOption;
-    const size_t slash = target.rfind(kPathSeparator);
-    const size_t dot = target.rfind(L'.');
-    const bool hasDot = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
-    const std::wstring base = hasDot ? target.substr(0, dot) : target;
-    const std::wstring extension = hasDot ? target.substr(dot + 1) : std::wstring();
-    const std::wstring folder = target.substr(0, slash == std::wstring::npos ? 0 : slash + 1);
-    const std::wstring name = base.substr(folder.size());
+    const std::wstring folder = target.substr(0, target.rfind(kPathSeparator) + 1);
+    const std::wstring ownName = target.substr(folder.size());
+    std::wstring name, extension;
+    splitOwnName(ownName, name, extension);
     if (option == kCollisionAppendVersion) {
         std::wstring candidate;
-        for (uint64_t n = nextVersionNumber(base, extension);; ++n) {
+        for (uint64_t n = nextVersionNumber(folder + name, extension);; ++n) {
             candidate = folder + archiveVersionName(name, versionNumberText(n), extension);
             if (claimArchiveName(candidate, item, true)) return candidate;
         }
     }
-    // Overwrite and Single Backup replace the plain name itself.
+    // Overwrite and Single Backup replace the first copy itself.
     const std::wstring chosen = option == kCollisionAppendTimeStamp
                                     ? folder + archiveVersionName(name, formatArchiveTimestamp(), extension)
-                                    : target;
+                                    : folder + firstCopyName(ownName);
     claimArchiveName(chosen, item, false);
     return chosen;
 }
@@ -111,14 +109,18 @@ bool buildArchiveTarget(CopyQueueItem& item, std::wstring& source, std::wstring&
     const std::wstring below = root + source.substr(folder.size());
     const size_t slash = below.rfind(kPathSeparator);
     if (slash == std::wstring::npos) return false;
-    target = below.substr(0, slash) + kPathSeparatorText + lastPathComponent(source);
+    const std::wstring archiveFolder = below.substr(0, slash + 1);
+    target = archiveFolder + lastPathComponent(source);
     if (item.state != kCopyStateToCopy) return true;
+    const std::wstring first = archiveFolder + firstCopyName(lastPathComponent(source));
     if (!item.finalTargetPath.empty() && claimArchiveName(item.finalTargetPath, item, false)) {
         // A retry keeps the name of its first attempt: nothing was written
         // under it, and an older version under the plain name stays intact.
         // Unless another copy is to take that name meanwhile.
         target = item.finalTargetPath;
-    } else if (!claimArchiveName(target, item, true)) {
+    } else if (claimArchiveName(first, item, true)) {
+        target = first;
+    } else {
         target = resolveTakenName(target, item);
     }
     target = pathKey(target);

@@ -166,7 +166,8 @@ void startFolderCopiesRound(uint64_t generation) {
 
 // The copies of `archiveName`: stamped ones (and any other with its plain
 // name) greatest first, then the exact copy. `listing` gives the grouped
-// files of the name's folder.
+// files of the name's folder. The name is a file's own name in its archive
+// folder: taken whole, also where it reads as a version of another file.
 using FolderListing = std::function<std::shared_ptr<const CopiesByName>(const std::wstring& folder)>;
 
 size_t archivedCopies(const std::wstring& archiveName, std::vector<std::wstring>& copies, const FolderListing& listing) {
@@ -176,7 +177,7 @@ size_t archivedCopies(const std::wstring& archiveName, std::vector<std::wstring>
     splitArchivePath(name, wanted);
     if (wanted.folder.empty() && (name.empty() || name.front() != kPathSeparator)) return 0;
     const std::shared_ptr<const CopiesByName> groups = listing(wanted.folder);
-    const auto group = groups->find(joinPath(wanted.folder, archiveGroupName(wanted.plainName)));
+    const auto group = groups->find(joinPath(wanted.folder, archiveGroupName(wanted.fileName)));
     if (group == groups->end()) return 0;
     bool exact = false;
     for (const std::wstring& file : group->second) {

@@ -35,8 +35,9 @@ bool archiveVersionNumber(const std::wstring& stamp, uint64_t& number);
 // The file's last-write time in whole seconds, as 100-ns ticks since 1970.
 bool getFileWriteTicks(const std::wstring& path, int64_t& ticks);
 
-// The archived copies of `archiveName` in its folder: stamped copies with the
-// same plain name, newest first, then the exact copy when it exists.
+// The archived copies of `archiveName` (a file's own name in its archive
+// folder) in its folder: its stamped copies, newest first, then the exact
+// copy when it exists.
 // Fills `copies` (path keys) and returns their number.
 size_t scanFolderExtensions(const std::wstring& archiveName, std::vector<std::wstring>& copies);
 

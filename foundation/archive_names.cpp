@@ -37,14 +37,23 @@ bool isHashMark(const std::wstring& base) {
     return true;
 }
 
-// "base.extension" split at its last ".".
-void splitPlainName(const std::wstring& plainName, std::wstring& base, std::wstring& extension) {
-    const size_t dot = plainName.rfind(L'.');
-    base = dot == std::wstring::npos ? plainName : plainName.substr(0, dot);
-    extension = dot == std::wstring::npos ? std::wstring() : plainName.substr(dot + 1);
-}
+bool readsAsVersion(const std::wstring& name) { return !splitArchiveName(name).stamp.empty(); }
 
 }  // namespace
+
+void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension) {
+    const size_t dot = name.rfind(L'.');
+    const bool whole = dot == std::wstring::npos || (dot + 1 == name.size() && readsAsVersion(name));
+    base = whole ? name : name.substr(0, dot);
+    extension = whole ? std::wstring() : name.substr(dot + 1);
+}
+
+std::wstring firstCopyName(const std::wstring& name) {
+    if (!readsAsVersion(name)) return name;
+    std::wstring base, extension;
+    splitOwnName(name, base, extension);
+    return archiveVersionName(base, L"0000", extension);
+}
 
 std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& extension) {
     if (!isLongName(base, extension)) return L"";
@@ -71,14 +80,14 @@ std::wstring archiveVersionName(const std::wstring& base, const std::wstring& st
 
 std::wstring archiveGroupName(const std::wstring& plainName) {
     std::wstring base, extension;
-    splitPlainName(plainName, base, extension);
+    splitOwnName(plainName, base, extension);
     const std::wstring shortened = shortenedArchiveBase(base, extension);
     return shortened.empty() ? plainName : shortened + plainName.substr(base.size());
 }
 
 std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {
     std::wstring base, extension;
-    splitPlainName(plainName, base, extension);
+    splitOwnName(plainName, base, extension);
     if (!isHashMark(base)) return plainName;
     std::vector<FolderEntry> entries;
     for (const std::wstring& folder : folders) {
@@ -86,8 +95,9 @@ std::wstring longPlainName(const std::wstring& plainName, const std::vector<std:
         listFolderEntries(folder, entries);
         for (const FolderEntry& entry : entries) {
             if (entry.isFolder) continue;
-            const ArchiveNameParts parts = splitArchiveName(entry.name);
-            if (parts.plainName != plainName && archiveGroupName(parts.plainName) == plainName) return parts.plainName;
+            // A source folder lists own names, also those that read as versions.
+            for (const std::wstring& name : {entry.name, splitArchiveName(entry.name).plainName})
+                if (name != plainName && archiveGroupName(name) == plainName) return name;
         }
     }
     return plainName;

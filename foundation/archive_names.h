@@ -21,6 +21,19 @@ std::wstring archiveVersionName(const std::wstring& base, const std::wstring& st
 // "" for a name whose versions always fit (or whose extension leaves no room).
 std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& extension);
 
+// A file's own name split at its last "." into the base and extension its
+// versions are named with; without a "." the whole name is the base. A name
+// that reads as a version keeps a last "." in its base: cut there, the
+// versions of "r ~ 0001." would read back as those of "r ~ 0001".
+void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension);
+
+// The name of a file's first copy, and of its only one under Overwrite and
+// Single Backup: its own name, unless that reads as a version of another file
+// ("notes ~ 0001.txt" beside "notes.txt"); such a file's copies never take
+// its own name, the first is its version 0000, so that every one of them
+// reads back as a version of the file itself.
+std::wstring firstCopyName(const std::wstring& name);
+
 // The name under which a plain name ("base.extension") gathers its copies:
 // the shortened plain name of a long one, else the plain name itself. The
 // plain copy of a long name and its shortened versions share it.

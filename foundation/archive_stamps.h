@@ -1,9 +1,10 @@
 #pragma once
 // Reading an archived copy's file name. The first copy of a file keeps the
-// file's own name; a later version is "base ~ stamp.extension", where the
-// stamp is a version number (four digits, more past 9999) or an archive time
-// stamp ("2026_01_09_ 7_05_03.042"), and the "." is written even when the
-// file's own name has none. Only there is a name cut: any other " ~ " is part
+// file's own name, unless that reads as a version (firstCopyName in
+// foundation/archive_names.h); a later version is "base ~ stamp.extension",
+// where the stamp is a version number (four digits, more past 9999) or an
+// archive time stamp ("2026_01_09_ 7_05_03.042"), and the "." is written even
+// when the file's own name has none. Only there is a name cut: any other " ~ " is part
 // of the file's own name, so "notes ~ draft.txt" is a file of its own.
 #include <string>
 #include <string_view>

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "archive_test_support.h"
@@ -19,6 +21,7 @@
 #include "engine/archive_prepare.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
+#include "engine/catch_up_scan.h"
 #include "engine/change_watcher.h"
 #include "engine/confirm_request.h"
 #include "engine/copy_cancel.h"
@@ -562,6 +565,63 @@ TEST_F(RestoreTest, LongNamesAndNamesHoldingTheSeparatorKeepEveryVersionAndComeB
     EXPECT_NE(answer("Restore Successful!:", true).find("Files: 11\n"), std::string::npos);
     task.join();
     for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "3" + wideToUtf8(name)) << wideToUtf8(name);
+}
+
+TEST_F(RestoreTest, FilesNamedLikeVersionsKeepCopiesOfTheirOwnUnderEveryCollisionOption) {
+    // Versions copied out of the archive by hand, next to the files they name.
+    const std::vector<std::wstring> names = {
+        L"notes.txt", L"notes ~ 0001.txt", L"notes ~ 0001 ~ 0000.txt", L"notes ~ 2026_01_09_ 7_05_03.042.txt",
+        L"r", L"r ~ 0001.", std::wstring(240, L'v') + L" ~ 0001.txt",
+    };
+    // Keep and Overwrite write one copy each, then a number and a time stamp follow.
+    const int32_t options[] = {kCollisionSingleBackup, kCollisionOverwrite, kCollisionAppendVersion,
+                               kCollisionAppendTimeStamp};
+    for (int round = 1; round <= 4; ++round) {
+        setOption(folders.watch, options[round - 1]);
+        for (const std::wstring& name : names) queue(write(name, std::to_string(round) + wideToUtf8(name)));
+        runCopier();
+    }
+    EXPECT_FALSE(exists(archived(L"notes ~ 0001.txt")) || exists(archived(L"r ~ 0001.")));
+    EXPECT_EQ(read(archived(L"notes ~ 0001 ~ 0000.txt")), "2notes ~ 0001.txt");
+    EXPECT_EQ(read(archived(L"notes ~ 0001 ~ 0001.txt")), "3notes ~ 0001.txt");
+    EXPECT_EQ(read(archived(L"notes.txt")), "2notes.txt");
+    EXPECT_EQ(read(archived(L"notes ~ 0000.txt")), "3notes.txt");
+
+    // The backup scan and the catch-up scan compare each file with its own newest copy.
+    for (const std::wstring& name : names)
+        EXPECT_EQ(read(findArchivedVersion(source(name), archived(name))), "4" + wideToUtf8(name)) << wideToUtf8(name);
+    EXPECT_EQ(queueUnarchivedFiles(folders.watch, 0).queued, 0u);
+    // Read back from the archive's names, each copy goes to the file that made it.
+    const auto copiesBySource = [] {
+        std::map<std::wstring, std::set<std::wstring>> copies;
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        for (const auto& [source, versions] : versionRecordMap)
+            for (const auto& [path, record] : versions) copies[source].insert(path);
+        return copies;
+    };
+    const auto made = copiesBySource();
+    {
+        std::lock_guard<std::mutex> lock(versionRecordMutex);
+        versionRecordMap.clear();
+    }
+    EXPECT_EQ(indexArchivedVersions(folders.watch), 3 * names.size());
+    EXPECT_EQ(copiesBySource(), made);
+
+    BackupSetRecord empty;
+    ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    for (const std::wstring& name : names) write(name, "damaged");
+    ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
+    SetListEntry all;
+    buildSmartList(std::wstring(kAllRecentFilesName), true);
+    ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
+    EXPECT_EQ(all.fileCount, names.size());
+    std::thread task(restoreBackupSetTask, all.setFilePath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Restore Successful!:", true);
+    task.join();
+    for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "4" + wideToUtf8(name)) << wideToUtf8(name);
+    EXPECT_EQ(std::distance(fs::directory_iterator(wideToUtf8(folders.watch)), fs::directory_iterator()),
+              static_cast<std::ptrdiff_t>(names.size()));
 }
 
 TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
