@@ -74,10 +74,17 @@ std::wstring sourceNameOfCopy(const std::wstring& copy, const std::vector<std::w
     return longPlainName(plainArchiveName(copy), folders);
 }
 
-bool hasVersionRecord(const std::wstring& sourcePath, const std::wstring& copy) {
+// The copies recorded for the files below `folderKey`. A copy recorded for
+// one file is never indexed for another: an older archive's copy of a file
+// whose own name reads as a version ("notes ~ 0001.txt") took that name.
+std::set<std::wstring> recordedCopies(const std::wstring& folderKey) {
+    std::set<std::wstring> copies;
+    const std::wstring prefix = withTrailingSeparator(folderKey);
     std::lock_guard<std::mutex> lock(versionRecordMutex);
-    const auto versions = versionRecordMap.find(pathKey(sourcePath));
-    return versions != versionRecordMap.end() && versions->second.count(pathKey(copy)) != 0;
+    for (auto it = versionRecordMap.lower_bound(prefix);
+         it != versionRecordMap.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        for (const auto& [copy, record] : it->second) copies.insert(copy);
+    return copies;
 }
 
 // Files of a folder and its sub-folders, without the copy's temporary files.
@@ -185,6 +192,7 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
     WatchFolderArchive folder;
     if (!findWatchFolderArchive(watchFolderPath, folder)) return 0;
     size_t added = 0;
+    const std::set<std::wstring> recorded = recordedCopies(folder.key);
     std::vector<std::wstring> copies;
     listArchiveFiles(folder.archivePath, copies);
     for (const std::wstring& copy : copies) {
@@ -194,7 +202,7 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
         const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));
         const std::wstring sourceFolder = folder.key + relative;
         const std::wstring sourcePath = joinPath(sourceFolder, sourceNameOfCopy(copy, {sourceFolder, copyFolder}));
-        if (!hasVersionRecord(sourcePath, copy) && addVersionRecord(sourcePath, copy, L"", false)) ++added;
+        if (!recorded.count(copy) && addVersionRecord(sourcePath, copy, L"", false)) ++added;
     }
     return added;
 }

@@ -130,12 +130,14 @@ void streamItems(RecordStreamWriter& writer, const VersionMap& map, const std::v
 // A copy that lies outside the folder's archive was made before the folder's
 // archive location changed: it stays restorable where it lies, but only when
 // its name is a copy of its own file's name, so a record cannot hand some
-// other file of the user's to a restore or a deletion.
+// other file of the user's to a restore or a deletion. Archives written
+// before kept a file's own name even where it reads as a version.
 bool isCopyInOlderArchive(const std::wstring& archived, const std::wstring& source) {
     if (!isAbsolutePath(archived) || hasDotComponent(archived)) return false;
-    const std::wstring copyName = splitArchiveName(lastPathComponent(archived)).plainName;
+    const std::wstring fileName = lastPathComponent(archived);
+    const std::wstring copyName = splitArchiveName(fileName).plainName;
     const std::wstring name = lastPathComponent(source);
-    return !name.empty() && (copyName == name || copyName == archiveGroupName(name));
+    return !name.empty() && (fileName == name || copyName == name || copyName == archiveGroupName(name));
 }
 
 // Reads the items of a loaded section into `map` (see loadVersionRecords).

@@ -606,6 +606,9 @@ TEST_F(RestoreTest, FilesNamedLikeVersionsKeepCopiesOfTheirOwnUnderEveryCollisio
     }
     EXPECT_EQ(indexArchivedVersions(folders.watch), 3 * names.size());
     EXPECT_EQ(copiesBySource(), made);
+    // An archive written before gave such a file's copy its own name; its record keeps it its own.
+    ASSERT_TRUE(addVersionRecord(source(L"notes ~ 0001.txt"), archiveFile(L"notes ~ 0001.txt", "old"), L"", false));
+    EXPECT_EQ(indexArchivedVersions(folders.watch), 0u);
 
     BackupSetRecord empty;
     ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));

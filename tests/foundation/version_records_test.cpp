@@ -163,9 +163,11 @@ TEST(VersionRecords, RecordsLeavingTheirFolderOrArchiveAreSkippedWithOneLine) {
                 L"[||]/home/u/.ssh/id_rsa[||]{{root}}/key2.txt",
                 L"[||]{{root}}/x.txt[||]{{root}}/../../.config/autostart/x.desktop",
                 // archived before the archive moved: a copy of its own file stays
-                L"[||]/old/archive/notes ~ 0001.txt[||]{{root}}/notes.txt"});
+                L"[||]/old/archive/notes ~ 0001.txt[||]{{root}}/notes.txt",
+                // and the copy that took its file's own name, though that reads as a version
+                L"[||]/old/archive/notes ~ 0002.txt[||]{{root}}/notes ~ 0002.txt"});
     ASSERT_TRUE(loadVersionRecords());
-    EXPECT_EQ(versionCount(), 2u);
+    EXPECT_EQ(versionCount(), 3u);
     size_t logged = 0;
     for (const AppLogEntry& entry : appLogSnapshot().entries)
         logged += entry.key.find(L"Version records outside their watch folder or archive skipped: 3") != std::wstring::npos;
