@@ -12,6 +12,7 @@
 #include "engine/copy_cancel.h"
 #include "engine/copy_queue.h"
 #include "engine/copy_queue_file.h"
+#include "engine/supervisor.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
 #include "foundation/global_defaults.h"
@@ -197,6 +198,5 @@ void copierThread() {
         batch.clear();
     }
     finishCopier(batch, stopping, startMs);
-    setThreadState(kCopierName, kThreadStopped);
-    g_copierActive = false;
+    endSupervisedWorker(kCopierName, &g_copierActive);
 }

@@ -34,6 +34,9 @@ struct EngineHooks {
     // asked while it is hidden (a scheduled backup at night) can be answered.
     // Called on the task's thread.
     std::function<void()> questionPosted;
+    // Tests: called as the Copier or the File Watcher pass ends, after its
+    // last look at its work and before it is marked stopped.
+    std::function<void(const std::string& worker)> workerEnding;
 };
 
 // A copy of the hooks, taken under their mutex.

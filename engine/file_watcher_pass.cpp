@@ -7,6 +7,7 @@
 
 #include "engine/archive_changes.h"
 #include "engine/copy_progress.h"
+#include "engine/supervisor.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_config.h"
 #include "foundation/file_helpers.h"
@@ -122,6 +123,6 @@ void fileWatcherThread() {
         if (runFileWatcherCycle() == 0) break;
         getThreadState(kMonitorFilesName, 0, 0);
     }
-    setThreadState(kFileWatcherName, kThreadStopped);
     setThreadState(kMonitorFilesName, kThreadStopped);
+    endSupervisedWorker(kFileWatcherName);
 }

@@ -132,7 +132,11 @@ SupervisorPass runSupervisorPass(int64_t nowTicks) {
     return pass;
 }
 
-void resetSupervisorClock() { g_previousPassTicks.store(0); }
+void resetSupervisorClock() {
+    g_previousPassTicks.store(0);
+    std::lock_guard<std::mutex> lock(g_wakeMutex);
+    g_wakeAsked = false;
+}
 
 void startWorkerThreads() {
     while (true) {
@@ -148,6 +152,19 @@ void wakeSupervisor() {
         g_wakeAsked = true;
     }
     g_wake.notify_one();
+}
+
+void endSupervisedWorker(const std::string& name, std::atomic<bool>* active) {
+    const EngineHooks hooks = engineHooks();
+    if (hooks.workerEnding) hooks.workerEnding(name);
+    {
+        std::lock_guard<std::mutex> lock(threadStateMutex);
+        const auto found = threadStateMap.find(name);
+        if (found != threadStateMap.end() && found->second.state != kThreadError) found->second.state = kThreadStopped;
+        if (active) active->store(false);
+    }
+    const WorkOutlook work = readWorkOutlook(hooks);
+    if (work.applicationRunning && restartBody(name, work, hooks)) wakeSupervisor();
 }
 
 void startEngine() {

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -23,6 +25,7 @@
 namespace {
 std::mutex g_lockMutex;
 int g_lockFd = -1;
+std::string g_lockPath;
 int g_listenFd = -1;
 ShowRequestHandler g_showHandler = nullptr;
 
@@ -46,9 +49,17 @@ std::string lockFolder() {
     if (mkdir(fallback.c_str(), 0700) != 0 && errno != EEXIST) return {};
     return isPrivateFolder(fallback) ? fallback : std::string();
 }
-std::string socketPath(const std::string& name) {
+// The socket of the instance that holds `lockPath`: named after its data
+// folder, so instances on other data folders that share the runtime folder
+// each keep their own.
+std::string socketPath(const std::string& name, const std::string& lockPath) {
     const std::string folder = lockFolder();
-    return folder.empty() ? std::string() : joinPath(folder, name + ".sock");
+    if (folder.empty()) return {};
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const unsigned char c : parentFolder(lockPath)) hash = (hash ^ c) * 1099511628211ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return joinPath(folder, name + "-" + text + ".sock");
 }
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
@@ -190,6 +201,7 @@ InstanceLock acquireSingleInstanceLock(const std::string& lockPath, std::string&
         return InstanceLock::failed;
     }
     g_lockFd = fd;
+    g_lockPath = lockPath;
     return InstanceLock::acquired;
 }
 
@@ -200,6 +212,7 @@ void releaseSingleInstanceLock() {
     g_showHandler = nullptr;
     if (g_lockFd >= 0) close(g_lockFd);
     g_lockFd = -1;
+    g_lockPath.clear();
 }
 
 bool listenForShowRequests(const std::string& name, ShowRequestHandler handler) {
@@ -208,12 +221,13 @@ bool listenForShowRequests(const std::string& name, ShowRequestHandler handler) 
     g_showHandler = handler;
     if (g_listenFd >= 0) return true;
     sockaddr_un address;
-    const std::string path = socketPath(name);
+    const std::string path = socketPath(name, g_lockPath);
     if (!fillAddress(path, address)) return false;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
-    // A socket left by an instance that ended without removing it: the lock
-    // is ours and the folder private, so it is safe to replace.
+    // A socket left by an instance of this data folder that ended without
+    // removing it: the lock is ours and the folder private, so it is safe
+    // to replace.
     unlink(path.c_str());
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
         close(fd);
@@ -227,7 +241,7 @@ bool listenForShowRequests(const std::string& name, ShowRequestHandler handler) 
 
 bool askRunningInstanceToShow(const std::string& lockPath, const std::string& name) {
     std::string path = socketNamedBy(lockPath);
-    if (path.empty()) path = socketPath(name);
+    if (path.empty()) path = socketPath(name, lockPath);
     sockaddr_un address;
     if (!fillAddress(path, address)) return false;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -19,15 +19,17 @@ InstanceLock acquireSingleInstanceLock(const std::string& lockPath, std::string&
 void releaseSingleInstanceLock();
 
 // A second start asks the running instance to show its window through a
-// private socket; the lock file names it, so a start with another runtime
-// folder finds it too.
+// private socket named after its data folder (instances on other data
+// folders may share the runtime folder); the lock file names it, so a start
+// with another runtime folder finds it too.
 using ShowRequestHandler = void (*)();
-// Listens for show requests on the socket `name` in the private runtime
-// folder (the lock's holder only); `handler` runs on the listening thread.
+// Listens for show requests on the socket `name`-<data folder's hash> in the
+// private runtime folder (the lock's holder only); `handler` runs on the
+// listening thread.
 // A client that sends nothing is dropped after a short time and never holds
 // up the others. False when the socket cannot be made.
 bool listenForShowRequests(const std::string& name, ShowRequestHandler handler);
 // Asks the holder of `lockPath` to show its window, through the socket its
-// lock file names or else this environment's socket `name`; connecting and
+// lock file names or else its socket `name` in this environment; connecting and
 // writing are time-limited. False when none answers.
 bool askRunningInstanceToShow(const std::string& lockPath, const std::string& name);

@@ -23,11 +23,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== the tests that run threads against each other, with the race detector"
 # Restores while the windows draw, the scheduler while its window edits
 # triggers, the extension map, the log, the records and the registries, a
-# set restore staging on several threads, a backup stop met by the Copier.
+# set restore staging on several threads, a backup stop met by the Copier,
+# work that comes as the Copier or the File Watcher pass ends.
 threaded='WhileTheWindowDraws|WhileTheWindowsDraw|ChangeTriggersAtOnce|ShareTheMap|TriggersEditedWhileTheBackupRuns'
 threaded+='|WhileABackup|AskingAtOnce|Concurrent|SeveralThreads|CacheAnswersPendingWhileComparisonRuns'
 threaded+='|EngineThreadsAreCounted|ThreadsEndWhenTheApplicationStops|DeletionWhileAnotherRuns'
 threaded+='|StopMetByCopiesUnderWay|EditsSavedDuringARestore|StopAnsweredCancelContinues'
+threaded+='|AsTheCopierEnds|AsThePassEnds'
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TSAN=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_foundation test_engine test_windows
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \

@@ -176,3 +176,19 @@ TEST_F(ArchiveTest, EngineStartsTheCopierThroughItsHooksAndOnlyOneRuns) {
     for (const std::wstring& source : sources) EXPECT_EQ(versionsOf(source).size(), 1u);
     EXPECT_EQ(hooks.copyQueueCount(), 0u);
 }
+
+// A file queued as the Copier ends: the wake it sends finds the Copier still
+// running; the Copier's end starts it again at once, not a whole pass later,
+// and the Copier started then runs rather than meeting the last one's flag.
+TEST_F(ArchiveTest, AFileQueuedAsTheCopierEndsIsCopiedAtOnce) {
+    installArchiveHooks();
+    WorkerEndingHold hold{std::string(kCopierThreadName)};
+    startEngineThread(copierThread);  // finds the queue empty and ends
+    ASSERT_TRUE(hold.waitUntilHeld());
+    ASSERT_TRUE(hold.startSupervisor());
+    const std::wstring late = write(L"late.txt", "late");
+    queue(late);
+    ASSERT_TRUE(hold.waitForPasses(2));  // the pass it woke
+    hold.release();
+    EXPECT_TRUE(waitUntil([&] { return versionsOf(late).size() == 1; }));
+}

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
 
 #include "engine/engine_hooks.h"
 #include "engine/supervisor.h"
@@ -57,3 +61,57 @@ inline ThreadStateEntry threadEntry(const std::string& name) {
     std::lock_guard<std::mutex> lock(threadStateMutex);
     return threadStateMap.at(name);
 }
+
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A worker held as it ends (after its last look at its work, before it is
+// marked stopped) and a supervisor that passes only when woken: the moment a
+// change comes while the worker ends. Passes are counted where each one
+// asks whether the change watcher runs, after it has started what it starts.
+class WorkerEndingHold {
+public:
+    explicit WorkerEndingHold(const std::string& worker) : worker_(worker) {
+        EngineHooks hooks = engineHooks();
+        hooks.workerEnding = [this](const std::string& name) {
+            if (name != worker_ || held_.exchange(true)) return;
+            while (!released_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        hooks.isChangeWatcherRunning = [this, running = hooks.isChangeWatcherRunning] {
+            ++passes_;
+            return running && running();
+        };
+        setEngineHooks(hooks);
+        timings().busyPassMs = timings().idlePassMs = 600000;
+    }
+    // Ends the engine while this object (and its hooks) still lives.
+    ~WorkerEndingHold() {
+        released_ = true;
+        setApplicationRunning(false);
+        EXPECT_TRUE(waitUntil([] {
+            wakeSupervisor();
+            return liveEngineThreadCount() == 0;
+        })) << "an engine thread is still running";
+    }
+    bool waitUntilHeld() { return waitUntil([this] { return held_.load(); }); }
+    void release() { released_ = true; }
+    // Starts the supervisor, without the wakes asked before, and waits for its first pass.
+    bool startSupervisor() {
+        resetSupervisorClock();
+        startEngineThread(startWorkerThreads);
+        return waitForPasses(1);
+    }
+    bool waitForPasses(int count) { return waitUntil([&] { return passes_.load() >= count; }); }
+
+private:
+    std::string worker_;
+    std::atomic<bool> held_{false};
+    std::atomic<bool> released_{false};
+    std::atomic<int> passes_{0};
+};

@@ -100,4 +100,29 @@ TEST_F(FileWatcherPassTest, ThePassEndsAtOnceWithoutPendingChanges) {
     EXPECT_EQ(runFileWatcherCycle(), 0u);
 }
 
+// A change recorded as the pass ends: the wake it sends finds the pass still
+// running; its end starts it again at once, not a whole pass later.
+TEST_F(FileWatcherPassTest, AChangeRecordedAsThePassEndsIsTakenAtOnce) {
+    installChangeWatcherHooks();
+    EngineHooks hooks = engineHooks();
+    hooks.fileWatcherThread = fileWatcherThread;
+    setEngineHooks(hooks);
+    WorkerEndingHold hold{std::string(kFileWatcherThreadName)};
+    ASSERT_TRUE(startWatchFolderThreads());
+    startEngineThread(fileWatcherThread);  // finds no change and ends
+    ASSERT_TRUE(hold.waitUntilHeld());
+    ASSERT_TRUE(hold.startSupervisor());
+    const std::wstring late = write(L"late.txt", "late");
+    // Written again until the watch, opening meanwhile, records it.
+    ASSERT_TRUE(waitUntil([&] {
+        if (hasPendingChanges()) return true;
+        EXPECT_TRUE(writeTestFile(wideToUtf8(late), "later"));
+        return false;
+    }));
+    ASSERT_TRUE(hold.waitForPasses(2));  // the pass it woke
+    hold.release();
+    EXPECT_TRUE(waitUntil([&] { return queued(late); }));
+    stopChangeWatcher();
+}
+
 }  // namespace

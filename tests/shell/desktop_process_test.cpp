@@ -208,7 +208,9 @@ TEST(DesktopProcess, AStartInAnotherEnvironmentMeetsTheLockAndShowsTheWindow) {
     const int stuck = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const std::string socketPath = home.root + "/run/Varnholt.sock";
+    std::string socketPath = readTestFile(home.dataFolder() + "/Varnholt.lock");  // as a start reads it
+    ASSERT_EQ(socketPath.rfind(home.root + "/run/Varnholt-", 0), 0u) << socketPath;
+    socketPath.pop_back();
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
     ASSERT_EQ(connect(stuck, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ProgramHome elsewhere = home;
@@ -221,4 +223,44 @@ TEST(DesktopProcess, AStartInAnotherEnvironmentMeetsTheLockAndShowsTheWindow) {
 
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
+}
+
+// Instances on two data folders share one runtime folder: a start for the
+// first shows the first's window, though the second started later.
+TEST(DesktopProcess, AStartShowsTheWindowOfItsOwnDataFolder) {
+    ProgramHome first, second;
+    second.env["XDG_RUNTIME_DIR"] = first.env["XDG_RUNTIME_DIR"];
+    XServer firstX, secondX;
+    ASSERT_FALSE(firstX.display.empty() || secondX.display.empty()) << "Xvfb did not start";
+    SessionBus bus(first.root);
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
+    FakeTrayWatcher watcher(bus.address);
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    // Started with its window hidden in the tray.
+    const auto startHidden = [&](ProgramHome& home, XServer& x, XWindowFinder& finder) {
+        home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+        const pid_t pid = startOnDisplay(home, x, errorFile);
+        EXPECT_GT(pid, 0) << readTestFile(errorFile);
+        EXPECT_TRUE(waitUntil([&] {
+            finder.close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return finder.hidden();
+        }));
+        return pid;
+    };
+    XWindowFinder firstWindow(firstX.display), secondWindow(secondX.display);
+    const pid_t firstPid = startHidden(first, firstX, firstWindow);
+    const ProcessGuard firstGuard{firstPid};
+    const pid_t secondPid = startHidden(second, secondX, secondWindow);
+    const ProcessGuard secondGuard{secondPid};
+    ASSERT_FALSE(HasFailure());
+
+    EXPECT_EQ(first.run({}).exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return firstWindow.viewable(); })) << "the start for the first showed no window";
+    EXPECT_TRUE(secondWindow.hidden());
+
+    for (const pid_t pid : {firstPid, secondPid}) {
+        ASSERT_EQ(kill(pid, SIGTERM), 0);
+        EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
+    }
 }
