@@ -515,3 +515,23 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
 
     EXPECT_EQ(run.stop(), 0) << run.errors();
 }
+
+TEST(DesktopEndToEnd, AStartWithoutASessionBusLeavesNoBusDaemonBehind) {
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-no-bus");  // its environment names no session bus
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    EXPECT_EQ(run.stop(), 0) << run.errors();
+    // An autolaunched dbus-launch and its daemon carry the program's environment.
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto& process : fs::directory_iterator("/proc", ec)) {
+        const std::string name = readTestFile(process.path() / "comm");
+        const std::string environment = '\0' + readTestFile(process.path() / "environ");
+        if (name.rfind("dbus-", 0) != 0 || environment.find('\0' + "HOME=" + run.home + '\0') == std::string::npos)
+            continue;
+        left.push_back(process.path().filename().string() + " " + name);
+        kill(std::stoi(process.path().filename().string()), SIGTERM);
+    }
+    EXPECT_TRUE(left.empty()) << left.front();
+}
