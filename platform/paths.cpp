@@ -117,9 +117,9 @@ void setDefault(const char* name, const std::string& value) {
 void markMissingSessionBus() {
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (address && *address) return;
+    const std::string runtime = xdgOr("XDG_RUNTIME_DIR", "");
     struct stat st {};
-    const std::string socketPath = xdgOr("XDG_RUNTIME_DIR", "") + "/bus";
-    if (socketPath[0] == '/' && stat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return;
+    if (!runtime.empty() && stat((runtime + "/bus").c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return;
     setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
 }
 
