@@ -24,16 +24,16 @@ float leastContrast(const ImVec4& colour, const std::vector<ImVec4>& backgrounds
 
 // `colour` mixed in small steps towards black or white (and opacity) until
 // `contrast` of the mix reaches `ratio`; the first step that does wins, the
-// best one when none does.
+// best one when none does. A highlight's room is narrow: finer steps.
 template <typename Contrast>
-ImVec4 adjustedColour(const ImVec4& colour, float ratio, const Contrast& contrast) {
+ImVec4 adjustedColour(const ImVec4& colour, float ratio, const Contrast& contrast, int steps = 64) {
     if (contrast(colour) >= ratio) return colour;
     const ImVec4 ends[2] = {ImVec4(0, 0, 0, 1), ImVec4(1, 1, 1, 1)};
     ImVec4 best = colour;
     float bestContrast = 0;
-    for (int step = 1; step <= 64; ++step) {
+    for (int step = 1; step <= steps; ++step) {
         for (const ImVec4& end : ends) {
-            const ImVec4 candidate = mixColour(colour, end, static_cast<float>(step) / 64.0f);
+            const ImVec4 candidate = mixColour(colour, end, static_cast<float>(step) / static_cast<float>(steps));
             const float reached = contrast(candidate);
             if (reached >= ratio) return candidate;
             if (reached > bestContrast) best = candidate, bestContrast = reached;
@@ -68,4 +68,19 @@ ImVec4 readableBehind(const ImVec4& background, const std::vector<ImVec4>& bases
         for (const ImVec4& base : bases) grounds.push_back(colourOver(c, base));
         return leastContrast(text, grounds);
     });
+}
+
+ImVec4 readableHighlight(const ImVec4& colour, const std::vector<ImVec4>& backgrounds, const ImVec4& text) {
+    // 1 once both ratios are met over every background, with a little to
+    // spare for the rounding of colours to 8 bits.
+    const auto reached = [&](const ImVec4& c) {
+        float least = 21.0f;
+        for (const ImVec4& background : backgrounds) {
+            const ImVec4 drawn = colourOver(c, background);
+            least = std::min({least, contrastRatio(drawn, background) / kControlContrast,
+                              contrastRatio(colourOver(text, drawn), drawn) / kTextContrast});
+        }
+        return least;
+    };
+    return adjustedColour(colour, 1.02f, reached, 256);
 }

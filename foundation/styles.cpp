@@ -377,6 +377,31 @@ void applyBuiltInStyle(int number) {
     setClearColour(ImGui::GetStyle().Colors[ImGuiCol_ModalWindowDimBg]);
 }
 
+namespace {
+// Rows (list entries, tree nodes, menu items) lie in list areas (striped
+// in tables), on windows and in popups. A selected or hovered row stands
+// 3:1 apart from what lies around it and its text 4.5:1 on it, which needs
+// text and background further apart: the text first, then the list areas
+// and their stripes, give way as little as they can.
+void makeRowsReadable(ImVec4* c) {
+    const ImVec4 window = c[ImGuiCol_WindowBg], popup = c[ImGuiCol_PopupBg];
+    const auto rowGrounds = [&] {
+        const ImVec4 list = colourOver(c[ImGuiCol_FrameBg], window);
+        return std::vector<ImVec4>{window, popup, list, colourOver(c[ImGuiCol_FrameBg], popup),
+                                   colourOver(c[ImGuiCol_TableRowBgAlt], list)};
+    };
+    c[ImGuiCol_Text] = readableColour(c[ImGuiCol_Text], rowGrounds(), kHighlightRoom);
+    c[ImGuiCol_FrameBg] = readableBehind(c[ImGuiCol_FrameBg], {window, popup}, c[ImGuiCol_Text], kHighlightRoom);
+    const ImVec4 list = colourOver(c[ImGuiCol_FrameBg], window);
+    while (c[ImGuiCol_TableRowBgAlt].w > 0.01f &&
+           contrastRatio(c[ImGuiCol_Text], colourOver(c[ImGuiCol_TableRowBgAlt], list)) < kHighlightRoom)
+        c[ImGuiCol_TableRowBgAlt].w *= 0.8f;
+    const std::vector<ImVec4> grounds = rowGrounds();
+    for (ImGuiCol row : {ImGuiCol_Header, ImGuiCol_HeaderHovered, ImGuiCol_HeaderActive})
+        c[row] = readableHighlight(colourOver(c[row], list), grounds, c[ImGuiCol_Text]);
+}
+}  // namespace
+
 void makeStyleReadable(ImGuiStyle& style) {
     ImVec4* c = style.Colors;
     c[ImGuiCol_WindowBg].w = 1.0f;
@@ -384,6 +409,7 @@ void makeStyleReadable(ImGuiStyle& style) {
     const ImVec4 window = c[ImGuiCol_WindowBg];
     for (ImGuiCol title : {ImGuiCol_TitleBg, ImGuiCol_TitleBgActive, ImGuiCol_TitleBgCollapsed, ImGuiCol_MenuBarBg})
         c[title] = colourOver(c[title], window);
+    makeRowsReadable(c);
     // Fields lie on windows and popups, and in list areas (a field's colour
     // on itself); marks lie on fields.
     const ImVec4 field = colourOver(c[ImGuiCol_FrameBg], window);
@@ -392,10 +418,9 @@ void makeStyleReadable(ImGuiStyle& style) {
     const std::vector<ImVec4> fields = {field, fieldInList, colourOver(c[ImGuiCol_FrameBg], c[ImGuiCol_PopupBg])};
     c[ImGuiCol_Text] = readableColour(c[ImGuiCol_Text], grounds, kTextContrast);
     c[ImGuiCol_TextDisabled] = readableColour(c[ImGuiCol_TextDisabled], grounds, kTextContrast);
-    // What text lies on besides those: buttons, selected rows, tabs, titles.
-    for (ImGuiCol under : {ImGuiCol_Button, ImGuiCol_ButtonHovered, ImGuiCol_ButtonActive, ImGuiCol_Header,
-                           ImGuiCol_HeaderHovered, ImGuiCol_HeaderActive, ImGuiCol_Tab, ImGuiCol_TabHovered,
-                           ImGuiCol_TabActive, ImGuiCol_TabUnfocused, ImGuiCol_TabUnfocusedActive,
+    // What text lies on besides those: buttons, tabs, titles.
+    for (ImGuiCol under : {ImGuiCol_Button, ImGuiCol_ButtonHovered, ImGuiCol_ButtonActive, ImGuiCol_Tab,
+                           ImGuiCol_TabHovered, ImGuiCol_TabActive, ImGuiCol_TabUnfocused, ImGuiCol_TabUnfocusedActive,
                            ImGuiCol_TableHeaderBg, ImGuiCol_FrameBgHovered, ImGuiCol_FrameBgActive,
                            ImGuiCol_TextSelectedBg, ImGuiCol_TitleBg, ImGuiCol_TitleBgActive, ImGuiCol_MenuBarBg})
         c[under] = readableBehind(c[under], grounds, c[ImGuiCol_Text], kTextContrast);

@@ -1,6 +1,7 @@
 #include "platform/paths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -111,6 +112,17 @@ void setDefault(const char* name, const std::string& value) {
     if (!current || !*current) setenv(name, value.c_str(), 1);
 }
 
+// Without an address the D-Bus clients use the user's bus socket when there
+// is one, and autolaunch a daemon otherwise.
+void markMissingSessionBus() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address) return;
+    const std::string runtime = xdgOr("XDG_RUNTIME_DIR", "");
+    struct stat st {};
+    if (!runtime.empty() && stat((runtime + "/bus").c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return;
+    setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
+}
+
 }  // namespace
 
 void applyPlatformEnvironmentDefaults() {
@@ -124,4 +136,10 @@ void applyPlatformEnvironmentDefaults() {
     setDefault("ProgramFiles", "/opt");
     setDefault("SystemDrive", "");
     setDefault("USERNAME", userName());
+    markMissingSessionBus();
+}
+
+bool sessionBusNamed() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    return address && *address && std::string_view(address) != kNoSessionBus;
 }

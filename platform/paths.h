@@ -54,5 +54,15 @@ bool hasDotComponent(std::wstring_view path);
 bool isPathBelow(std::wstring_view path, std::wstring_view folder);
 
 // Gives the Windows environment names a Linux value where they are unset or
-// empty (USERPROFILE, APPDATA, LOCALAPPDATA, ...). Call once at start, before any thread.
+// empty (USERPROFILE, APPDATA, LOCALAPPDATA, ...), and marks a missing session
+// bus with kNoSessionBus. Call once at start, before any thread.
 void applyPlatformEnvironmentDefaults();
+
+// DBUS_SESSION_BUS_ADDRESS of a start without a session bus (neither the
+// variable nor the user's bus socket $XDG_RUNTIME_DIR/bus): an address no
+// client can connect to. Unset, the D-Bus clients in the program (SDL's,
+// GTK's) would autolaunch a bus daemon that outlives the program; the
+// programs it starts inherit the mark and do not launch one either.
+inline constexpr const char* kNoSessionBus = "disabled:";
+// True when DBUS_SESSION_BUS_ADDRESS names a session bus to connect to.
+bool sessionBusNamed();

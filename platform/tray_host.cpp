@@ -17,6 +17,7 @@
 #endif
 
 #include "platform/display_loss.h"
+#include "platform/paths.h"
 #include "platform/single_instance.h"
 
 namespace {
@@ -70,8 +71,7 @@ AppIndicator* g_indicator = nullptr;
 GtkWidget* g_menu = nullptr;
 
 bool sessionHasTrayHost() {
-    const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!bus || !bus[0]) return false;
+    if (!sessionBusNamed()) return false;
     GError* error = nullptr;
     GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!connection) {
@@ -216,8 +216,8 @@ void onWatcherAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer) {
 void onWatcherVanished(GDBusConnection*, const gchar*, gpointer) { setHostReal(false); }
 
 bool runGtkHost() {
-    const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!bus || !bus[0] || !gtk_init_check(nullptr, nullptr)) return false;
+    // Never without a session bus: GTK and the indicator would autolaunch one.
+    if (!sessionBusNamed() || !gtk_init_check(nullptr, nullptr)) return false;
     reinstallDisplayLossHandler();  // GDK put in its own, which calls _exit(1)
     const std::string folder = writeIconFile();
     g_indicator = app_indicator_new("varnholt", kIconName,

@@ -55,12 +55,6 @@ TrayHostItem hostItemOf(const TrayMenuLine& line) {
     return item;
 }
 
-// Runs on the tray thread: hands the command to the main thread.
-void onTrayHostCommand(int command) {
-    setLastTrayCommand(command);
-    postTrayCommandEvent(command);
-}
-
 // Runs on the tray thread: a window hidden when the tray host goes would be
 // out of reach, so it comes back.
 void onTrayPresence(bool real) {
@@ -71,7 +65,7 @@ void startHost() {
     setTrayPresenceHandler(onTrayPresence);
     DecodedBitmap icon;
     decodeBitmap24(loadAppResource("IDB_TRAY_ICON"), icon);
-    startTrayHost(icon.rgba, icon.width, icon.height, onTrayHostCommand, kTrayShowUI);
+    startTrayHost(icon.rgba, icon.width, icon.height, chooseTrayCommand, kTrayShowUI);
 }
 }  // namespace
 
@@ -187,6 +181,11 @@ bool trayIconShown() { return trayHostIsReal(); }
 bool trayIconAdded() {
     std::lock_guard<std::mutex> guard(g_tray.mutex);
     return g_tray.added;
+}
+
+void chooseTrayCommand(int command) {
+    setLastTrayCommand(command);
+    postTrayCommandEvent(command);
 }
 
 int lastTrayCommand() {

@@ -80,6 +80,10 @@ bool trayIconShown();
 // for it, or the tray host went away while the window was hidden).
 inline constexpr int kShowWindowCommand = 1000;
 
+// A command chosen from the menu, wherever it is shown (the tray host, or
+// the main window without one): noted and handed to the main thread.
+void chooseTrayCommand(int command);
+
 // The last command chosen from the menu (0 when none yet).
 int lastTrayCommand();
 void setLastTrayCommand(int command);

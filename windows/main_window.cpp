@@ -23,6 +23,7 @@
 #include "windows/style_editor.h"
 #include "windows/thread_status_table.h"
 #include "windows/window_jobs.h"
+#include "windows/window_menu.h"
 
 MainWindowState mainWindow;
 std::atomic<bool> threadStatusShown{false};
@@ -166,6 +167,7 @@ void drawMainWindow() {
                                  at.y + size.y >= viewport->Pos.y + viewport->Size.y;
         mainWindow.listArea = ImVec2(std::max(size.x - 20.0f, 1.0f), std::max(size.y - 345.0f, 1.0f));
         checkDisplayItemZOrder(kMainWindowItemId);
+        drawWindowMenu();
         followShortcuts();
         drawTabs();
     }

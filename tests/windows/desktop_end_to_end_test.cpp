@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "desktop_driver.h"
+#include "shell/fake_tray_watcher.h"
 #include "foundation/app_config.h"  // the extension manager case seeds a configuration
 #include "foundation/data_files.h"
 
@@ -513,5 +514,99 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
     }
     EXPECT_TRUE(waitFor([&] { return readTestFile(folder + "/note.txt") == "the backed-up words"; }, 60));
 
+    EXPECT_EQ(run.stop(), 0) << run.errors();
+}
+
+TEST(DesktopEndToEnd, AStartWithoutASessionBusLeavesNoBusDaemonBehind) {
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-no-bus");  // its environment names no session bus
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    EXPECT_EQ(run.stop(), 0) << run.errors();
+    // An autolaunched dbus-launch and its daemon carry the program's environment.
+    std::vector<std::string> left;
+    std::error_code ec;
+    for (const auto& process : fs::directory_iterator("/proc", ec)) {
+        const std::string name = readTestFile(process.path() / "comm");
+        const std::string environment = '\0' + readTestFile(process.path() / "environ");
+        if (name.rfind("dbus-", 0) != 0 || environment.find('\0' + "HOME=" + run.home + '\0') == std::string::npos)
+            continue;
+        left.push_back(process.path().filename().string() + " " + name);
+        kill(std::stoi(process.path().filename().string()), SIGTERM);
+    }
+    EXPECT_TRUE(left.empty()) << left.front();
+}
+
+namespace {
+// The centre of the "Menu" button at the right end of the main window's title bar, or -1, -1.
+std::pair<int, int> menuButton(const DesktopRun& run) {
+    const int y = run.y + 10;
+    const std::vector<int> found = buttonCentresAt(screenPixels(run.desktop), y, run.x + run.width / 2, run.x + run.width - 2);
+    return found.empty() ? std::pair<int, int>{-1, -1} : std::pair<int, int>{found.back(), y};
+}
+
+// The text lines (top, bottom and left end) with light text between x0 and x1, from y0 to y1.
+struct TextLine {
+    int top, bottom, left;
+};
+std::vector<TextLine> lightTextLines(const Rgb& screen, int x0, int x1, int y0, int y1) {
+    std::vector<TextLine> lines;
+    for (int y = y0; y < std::min(y1, screen.height); ++y) {
+        int left = -1;
+        for (int x = x0; x < std::min(x1, screen.width) && left < 0; ++x)
+            if (screen.shows(x, y, 255, 255, 255)) left = x;
+        if (left < 0) continue;
+        if (lines.empty() || lines.back().bottom < y - 4) lines.push_back({y, y, left});  // a line's glyphs leave gaps
+        lines.back().bottom = y;
+        lines.back().left = std::min(lines.back().left, left);
+    }
+    return lines;
+}
+}  // namespace
+
+// GNOME without its extension: no tray host shows the icon, and the tray
+// menu's commands are in the main window instead.
+TEST(DesktopEndToEnd, WithoutATrayHostTheMainWindowOffersTheTrayMenu) {
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-window-menu");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    std::pair<int, int> button;
+    ASSERT_TRUE(waitFor([&] { return (button = menuButton(run)).first >= 0; })) << run.errors();
+    desktop.click(button.first, button.second);
+
+    // The menu opens below the button; "About" is its line above "Exit".
+    std::vector<TextLine> lines;
+    ASSERT_TRUE(waitFor([&] {
+        lines = lightTextLines(screenPixels(desktop), run.x + run.width - 300, run.x + run.width, button.second + 12,
+                               run.y + 300);
+        return lines.size() >= 5;  // Tools, the styles, start at log-on, About, Exit
+    })) << run.errors();
+    desktop.screenshot("desktop-window-menu.png");
+    const TextLine about = lines[lines.size() - 2];
+    desktop.click(about.left + 10, (about.top + about.bottom) / 2);
+    desktop.moveMouseAway();
+    // The about window: the white core of the program's mark, the page buttons in teal.
+    EXPECT_TRUE(waitFor([&] {
+        const Rgb screen = screenPixels(desktop);
+        return boxOfColour(screen, 240, 240, 235).minX >= 0 && boxOfColour(screen, 61, 153, 153).minX >= 0;
+    })) << run.errors();
+    desktop.screenshot("desktop-window-menu-about.png");
+    EXPECT_EQ(run.stop(), 0) << run.errors();
+}
+
+TEST(DesktopEndToEnd, WithATrayHostTheMainWindowHasNoMenu) {
+    if (const std::string why = cannotRunDesktop({"dbus-daemon"}); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-tray-host");
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    SessionBus bus(run.root);
+    ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
+    FakeTrayWatcher watcher(bus.address);
+    ASSERT_TRUE(watcher.owned());
+    run.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());  // drawn in the same frame as the title bar
+    EXPECT_EQ(menuButton(run).first, -1);
     EXPECT_EQ(run.stop(), 0) << run.errors();
 }

@@ -1,7 +1,8 @@
 // Every window in each of the four styles, read off the triangles and
 // colours the frame drew: each glyph stands 4.5:1 apart from what it shows
 // on (or is hidden under a window drawn over it); the edge of each field,
-// check box and button, and each check mark, progress fill and grab, 3:1.
+// check box and button, each check mark, progress fill and grab, and each
+// selected or hovered row, 3:1.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,6 +29,11 @@ bool sameColour(const ImVec4& a, const ImVec4& b) {
 }
 bool isOneOf(const ImVec4& colour, const std::vector<ImVec4>& colours) {
     return std::any_of(colours.begin(), colours.end(), [&](const ImVec4& c) { return sameColour(c, colour); });
+}
+// The colour of the dimming behind a modal window (at any opacity).
+bool isDimming(const ImVec4& colour) {
+    const ImVec4 dim = ImGui::GetStyleColorVec4(ImGuiCol_ModalWindowDimBg);
+    return sameColour(ImVec4(colour.x, colour.y, colour.z, 1), ImVec4(dim.x, dim.y, dim.z, 1));
 }
 
 // One triangle of the frame (drawn without anti-aliasing: one colour each).
@@ -72,7 +78,10 @@ struct DrawnFrame {
                     t.clip = cmd.ClipRect;
                     t.image = cmd.TextureId != atlas->TexID;
                     t.glyph = !white && !t.image;
-                    t.windowBackground = all.size() == start || (all.back().windowBackground && sameColour(t.colour, all[start].colour));
+                    // A modal window's list starts with the dimming behind it, then its background.
+                    t.windowBackground = all.size() == start ||
+                                         (all.back().windowBackground &&
+                                          (sameColour(t.colour, all.back().colour) || isDimming(all.back().colour)));
                     t.swatch = list->_OwnerName && std::strstr(list->_OwnerName, "##colors");  // the style editor's colours
                     for (int x = static_cast<int>(std::max(std::min({t.p[0].x, t.p[1].x, t.p[2].x}), 0.f)) / 16;
                          x <= static_cast<int>(std::max({t.p[0].x, t.p[1].x, t.p[2].x, 0.f})) / 16; ++x)
@@ -86,18 +95,17 @@ struct DrawnFrame {
     }
 
     // The colour at `at` of the shapes [from, to) over `base`. `hidden`: an
-    // image or a dimming (behind a modal window, or a see-through backdrop
-    // window) lies there, which nobody reads through.
+    // image or a see-through backdrop window lies there, or the dimming behind
+    // a modal window over what was drawn before `from`, which nobody reads
+    // through (the modal window's own parts lie over its dimming).
     ImVec4 colourAt(ImVec2 at, size_t from, size_t to, ImVec4 base, bool* hidden = nullptr) const {
         const auto cell = cells.find(static_cast<int>(at.x) / 16 * 1000 + static_cast<int>(at.y) / 16);
         if (cell == cells.end()) return base;
-        const ImVec4 dim = ImGui::GetStyleColorVec4(ImGuiCol_ModalWindowDimBg);
         for (size_t index : cell->second) {
             const Triangle& t = all[index];
             if (index < from || index >= to || !t.covers(at)) continue;
-            const bool dims = sameColour(ImVec4(t.colour.x, t.colour.y, t.colour.z, 1), ImVec4(dim.x, dim.y, dim.z, 1)) ||
-                              (t.windowBackground && t.colour.w < 0.99f);
-            if (hidden && (t.image || dims)) *hidden = true;
+            const bool backdrop = t.windowBackground && t.colour.w < 0.99f && !isDimming(t.colour);
+            if (hidden && (t.image || backdrop || (isDimming(t.colour) && from > 0))) *hidden = true;
             if (!t.glyph && !t.image) base = colourOver(t.colour, base);
         }
         return base;
@@ -117,6 +125,8 @@ std::string unreadableParts(const ImVec4& clear) {
     }
     const std::vector<ImVec4> marks = {style.Colors[ImGuiCol_CheckMark], style.Colors[ImGuiCol_PlotHistogram],
                                        style.Colors[ImGuiCol_SliderGrab], style.Colors[ImGuiCol_ScrollbarGrab]};
+    const std::vector<ImVec4> rows = {style.Colors[ImGuiCol_Header], style.Colors[ImGuiCol_HeaderHovered],
+                                      style.Colors[ImGuiCol_HeaderActive]};
     std::ostringstream out;
     const auto check = [&](const char* what, ImVec2 at, float ratio, float needed) {
         if (ratio < needed) out << what << " at " << at.x << "," << at.y << ": " << ratio << ":1\n";
@@ -134,6 +144,8 @@ std::string unreadableParts(const ImVec4& clear) {
             if (!hidden && ratio > 1.15f) check("text", at, ratio, kTextContrast);
         } else if (!hidden && isOneOf(t.colour, marks)) {
             check("mark", at, contrastRatio(colourOver(t.colour, under), under), kControlContrast);
+        } else if (!hidden && isOneOf(t.colour, rows)) {
+            check("row", at, contrastRatio(colourOver(t.colour, under), under), kControlContrast);
         } else if (!hidden && isOneOf(t.colour, fields) && !t.windowBackground && !sameColour(all[i - 1].colour, t.colour)) {
             // A field's left edge, where its outline runs, against what lies
             // left of it, as its own window drew them.
@@ -152,13 +164,15 @@ std::string unreadableParts(const ImVec4& clear) {
 
 class StyleContrastTest : public MainWindowTest {
 protected:
-    // Opens the scene, draws a few frames and reads the last one.
+    // Opens the scene, draws a few frames (the mouse resting at `mouse`) and reads the last one.
     std::string check(const std::function<void()>& open) {
+        mouse = ImVec2(-1000, -1000);
         open();
-        for (int i = 0; i < 4; ++i) ui.frame(drawItemsFrame);
+        for (int i = 0; i < 4; ++i) ui.frame(drawItemsFrame, mouse);
         const ImVec4 clear = frameClearColour();
         return unreadableParts(ImVec4(clear.x * clear.w, clear.y * clear.w, clear.z * clear.w, 1));
     }
+    ImVec2 mouse;
 };
 }  // namespace
 
@@ -183,14 +197,26 @@ TEST_F(StyleContrastTest, EveryWindowReadsInEveryStyle) {
     };
     const std::vector<std::pair<const char*, std::function<void()>>> scenes = {
         {"welcome", [&] { showFolders(false); setShellFirstRun(true); }},
-        {"Folders", [&] { showFolders(true); clickRow(0); }},
+        {"Folders", [&] {  // a selected row, and the mouse on the other
+             showFolders(true);
+             clickRow(0);
+             mouse = ui.itemsDown(drawItemsFrame, folderList()).at(1);
+         }},
         {"Notifications", [this] {
              clickTab("Notifications");
              const std::vector<ImVec2> kinds = ui.itemsDown(drawItemsFrame, HeadlessImGui::findWindow("ChildL"));
              for (auto node = kinds.rbegin(); node != kinds.rend(); ++node) ui.click(drawItemsFrame, *node);
          }},
         {"Applications", [this] { clickTab("Applications"); }},
-        {"folder chooser", [this] { clickTab("Folders"); openFolderChooser(folders.watch); }},
+        {"folder chooser", [this] {  // a selected row in a striped table, the mouse on the next
+             clickTab("Folders");
+             openFolderChooser(folders.watch);
+             for (int i = 0; i < 3; ++i) ui.frame(drawItemsFrame);  // it takes its place
+             const ImGuiWindow* list = HeadlessImGui::firstChildOf(HeadlessImGui::findWindow("Choose a Folder"));
+             const std::vector<ImVec2> rows = ui.itemsDown(drawItemsFrame, list);  // header, ".", "..", entries
+             ui.click(drawItemsFrame, rows.at(3));
+             mouse = rows.at(4);
+         }},
         {"About", [] { showAboutBox(); openAboutWindow(); }},
         {"scheduler", [this] {
              VFD::FileDialog::Shared().CloseDialog();
