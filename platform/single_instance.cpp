@@ -55,11 +55,7 @@ std::string lockFolder() {
 std::string socketPath(const std::string& name, const std::string& lockPath) {
     const std::string folder = lockFolder();
     if (folder.empty()) return {};
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const unsigned char c : parentFolder(lockPath)) hash = (hash ^ c) * 1099511628211ull;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return joinPath(folder, name + "-" + text + ".sock");
+    return joinPath(folder, name + "-" + dataFolderTag(lockPath) + ".sock");
 }
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
@@ -203,6 +199,19 @@ InstanceLock acquireSingleInstanceLock(const std::string& lockPath, std::string&
     g_lockFd = fd;
     g_lockPath = lockPath;
     return InstanceLock::acquired;
+}
+
+std::string dataFolderTag(const std::string& lockPath) {
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const unsigned char c : parentFolder(lockPath)) hash = (hash ^ c) * 1099511628211ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+std::string heldDataFolderTag() {
+    std::lock_guard<std::mutex> guard(g_lockMutex);
+    return g_lockPath.empty() ? std::string() : dataFolderTag(g_lockPath);
 }
 
 void releaseSingleInstanceLock() {

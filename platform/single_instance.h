@@ -15,6 +15,12 @@ std::string privateRuntimeFolder();
 // A second call in the same process that already holds it returns acquired.
 // On failed, `reason` says why.
 InstanceLock acquireSingleInstanceLock(const std::string& lockPath, std::string& reason);
+// A tag of the data folder that holds `lockPath` (16 hex digits), in the
+// names of an instance's private files in the runtime folder: instances on
+// other data folders may share that folder, and each keeps its own.
+std::string dataFolderTag(const std::string& lockPath);
+// The tag of the data folder whose lock this process holds; "" when none.
+std::string heldDataFolderTag();
 // Drops the lock and stops listening (tests).
 void releaseSingleInstanceLock();
 

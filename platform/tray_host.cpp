@@ -65,8 +65,20 @@ void runNullHost() {
     g_host.wake.wait(lock, [] { return g_host.stopRequested; });
 }
 
-#ifdef VARNHOLT_HAVE_APPINDICATOR
 constexpr const char* kIconName = "varnholt-tray";
+
+// The icon's folder below the private runtime folder, so no other user can
+// plant a file or a link there; named after the data folder, so an instance
+// on another data folder never removes the icon this one shows. Empty when
+// there is no safe folder.
+std::string iconFolderPath() {
+    const std::string parent = privateRuntimeFolder();
+    if (parent.empty()) return {};
+    const std::string tag = heldDataFolderTag();
+    return parent + "/varnholt-icons" + (tag.empty() ? "" : "-" + tag);
+}
+
+#ifdef VARNHOLT_HAVE_APPINDICATOR
 AppIndicator* g_indicator = nullptr;
 GtkWidget* g_menu = nullptr;
 
@@ -155,13 +167,11 @@ gboolean quitGtk(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
-// Where the icon file lies: tray hosts load icons by name from a folder.
-// Below the private runtime folder, so no other user can plant a file or a
-// link there; empty when there is no safe folder.
+// Where the icon file lies, made when missing: tray hosts load icons by name
+// from a folder.
 std::string iconFolder() {
-    const std::string parent = privateRuntimeFolder();
-    if (parent.empty()) return {};
-    const std::string folder = parent + "/varnholt-icons";
+    const std::string folder = iconFolderPath();
+    if (folder.empty()) return {};
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
     struct stat st {};
     if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077))
@@ -330,10 +340,10 @@ void stopTrayHost() {
 }
 
 void removeTrayHostIconFile() {
-    const std::string parent = privateRuntimeFolder();
-    if (parent.empty()) return;
-    unlink((parent + "/varnholt-icons/varnholt-tray.png").c_str());
-    rmdir((parent + "/varnholt-icons").c_str());
+    const std::string folder = iconFolderPath();
+    if (folder.empty()) return;
+    unlink((folder + "/" + kIconName + ".png").c_str());
+    rmdir(folder.c_str());
 }
 
 bool trayHostRunning() {

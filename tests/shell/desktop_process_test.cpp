@@ -11,6 +11,7 @@
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
 #include "foundation/version_records.h"
+#include "platform/single_instance.h"
 #include "platform/text.h"
 #include "fake_tray_watcher.h"
 #include "program_home.h"
@@ -157,7 +158,8 @@ TEST(DesktopProcess, LatePanelGetsTheIconAndIconFileIsPrivate) {
     ASSERT_FALSE(bus.address.empty()) << "dbus-daemon did not start";
     home.env["DBUS_SESSION_BUS_ADDRESS"] = bus.address;
     const std::string elsewhere = makeTestFolder("elsewhere");
-    std::filesystem::create_directory_symlink(elsewhere, home.root + "/run/varnholt-icons");
+    const std::string iconFolder = "/run/varnholt-icons-" + dataFolderTag(home.dataFolder() + "/Varnholt.lock");
+    std::filesystem::create_directory_symlink(elsewhere, home.root + iconFolder);
 
     const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
     const pid_t pid = startOnDisplay(home, x, errorFile);
@@ -259,8 +261,19 @@ TEST(DesktopProcess, AStartShowsTheWindowOfItsOwnDataFolder) {
     EXPECT_TRUE(waitUntil([&] { return firstWindow.viewable(); })) << "the start for the first showed no window";
     EXPECT_TRUE(secondWindow.hidden());
 
-    for (const pid_t pid : {firstPid, secondPid}) {
+    // The second's end leaves the first's tray icon file in place.
+    const auto iconFiles = [&] {
+        int count = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(first.env["XDG_RUNTIME_DIR"]))
+            count += entry.path().filename() == "varnholt-tray.png";
+        return count;
+    };
+    EXPECT_TRUE(waitUntil([&] { return iconFiles() == 2; }));
+    for (const pid_t pid : {secondPid, firstPid}) {
         ASSERT_EQ(kill(pid, SIGTERM), 0);
         EXPECT_EQ(ProgramHome::wait(pid, errorFile).exitCode, 0);
+        if (pid == secondPid) {
+            EXPECT_EQ(iconFiles(), 1) << "the second instance removed the first's icon";
+        }
     }
 }
