@@ -35,7 +35,7 @@ void mergeFont(std::span<const unsigned char> data, float pixels) {
                                                glyphRanges());
 }
 
-// The bytes stay in the executable, so the atlas must not free them.
+// The atlas copies the bytes (and frees its copies once built).
 ImFont* addFont(std::span<const unsigned char> face, float pixels) {
     ImFontAtlas* atlas = ImGui::GetIO().Fonts;
     ImFontConfig config;
@@ -68,5 +68,8 @@ bool addApplicationFonts() {
     fontArial16 = addFont(arial, 16.0f);
     fontArial12 = addFont(arial, 12.0f);
     atlas->AddFontDefault();
-    return true;
+    // Built, the atlas needs none of the font files it copied, one copy per size.
+    const bool built = atlas->Build();
+    atlas->ClearInputData();
+    return built;
 }

@@ -14,9 +14,9 @@ extern ImFont* fontArial12;
 // The UI's symbol text; every character must have a glyph in each font.
 extern const char* const kUiSymbolText;
 
-// Adds the fonts to the current context's atlas (cleared first). Returns false
-// when the embedded font data is missing. The atlas is built by the renderer
-// back end or by the caller (GetTexDataAsRGBA32).
+// Adds the fonts to the current context's atlas (cleared first) and builds
+// it. Returns false when the embedded font data is missing (the library's
+// default font is added and not built).
 bool addApplicationFonts();
 
 // Drops the font pointers before their context (and atlas) is destroyed, so
