@@ -7,6 +7,7 @@
 #include <span>
 
 #include "platform/atomic_file.h"
+#include "platform/freed_memory.h"
 #include "resources/embedded.h"
 
 ImFont* fontTahoma16 = nullptr;
@@ -43,11 +44,12 @@ ImFontGlyphRangesBuilder& knownCharacters() {
 // The ranges the atlas reads until it is built.
 ImVector<ImWchar> g_glyphRanges;
 
-void mergeFont(std::span<const unsigned char> data, float pixels) {
+void mergeFont(std::span<const unsigned char> data, float pixels, int oversampleH = ImFontConfig().OversampleH) {
     if (data.empty()) return;
     ImFontConfig merge;
     merge.FontDataOwnedByAtlas = false;
     merge.MergeMode = true;
+    merge.OversampleH = oversampleH;
     ImGui::GetIO().Fonts->AddFontFromMemoryTTF(const_cast<unsigned char*>(data.data()),
                                                static_cast<int>(data.size()), pixels, &merge,
                                                g_glyphRanges.Data);
@@ -64,8 +66,31 @@ ImFont* addFont(std::span<const unsigned char> face, float pixels, std::span<con
     // Glyphs the face already has win; the merges only fill the gaps.
     mergeFont(findEmbeddedResource("IDR_FONT_SYMBOLS"), pixels);
     mergeFont(findEmbeddedResource("IDR_FONT_SYMBOLS2"), pixels);
-    mergeFont(fallback, pixels);
+    // Ideographs gain nothing from sub-pixel positions but would take three
+    // times the room in the atlas.
+    mergeFont(fallback, pixels, 1);
     return font;
+}
+
+// Adds the three fonts with every known character and builds the atlas.
+bool buildFonts(std::span<const unsigned char> tahoma, std::span<const unsigned char> arial) {
+    g_glyphRanges.clear();
+    knownCharacters().BuildRanges(&g_glyphRanges);
+    // Read only once a name needs more than Latin-1; empty when the package is missing.
+    std::string fallback;
+    if (g_beyondFixed) readWholeFile(g_fallbackPath, fallback);
+    const std::span<const unsigned char> fallbackBytes(reinterpret_cast<const unsigned char*>(fallback.data()),
+                                                       fallback.size());
+    fontTahoma16 = addFont(tahoma, 16.0f, fallbackBytes);
+    fontArial16 = addFont(arial, 16.0f, fallbackBytes);
+    fontArial12 = addFont(arial, 12.0f, fallbackBytes);
+    ImFontAtlas* atlas = ImGui::GetIO().Fonts;
+    atlas->AddFontDefault();
+    // Built, the atlas needs none of the font files it copied (megabytes
+    // for the fallback font, once per size).
+    const bool built = atlas->Build();
+    atlas->ClearInputData();
+    return built;
 }
 }  // namespace
 
@@ -84,21 +109,8 @@ bool addApplicationFonts() {
         atlas->AddFontDefault();
         return false;
     }
-    g_glyphRanges.clear();
-    knownCharacters().BuildRanges(&g_glyphRanges);
-    // Read only once a name needs more than Latin-1; empty when the package is missing.
-    std::string fallback;
-    if (g_beyondFixed) readWholeFile(g_fallbackPath, fallback);
-    const std::span<const unsigned char> fallbackBytes(reinterpret_cast<const unsigned char*>(fallback.data()),
-                                                       fallback.size());
-    fontTahoma16 = addFont(tahoma, 16.0f, fallbackBytes);
-    fontArial16 = addFont(arial, 16.0f, fallbackBytes);
-    fontArial12 = addFont(arial, 12.0f, fallbackBytes);
-    atlas->AddFontDefault();
-    // Built, the atlas needs none of the font files it copied (megabytes
-    // for the fallback font, once per size).
-    const bool built = atlas->Build();
-    atlas->ClearInputData();
+    const bool built = buildFonts(tahoma, arial);
+    returnFreedMemory();  // the font files read and copied for the build
     return built;
 }
 
