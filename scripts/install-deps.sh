@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libimgui-dev libstb-dev libsdl2-dev libgl-dev libegl1 libgl1-mesa-dri
   libcurl4-openssl-dev uuid-dev libre2-dev libx11-dev libayatana-appindicator3-dev
-  fonts-liberation2 fonts-wine fonts-dejavu-core fonts-noto-core
+  fonts-liberation2 fonts-wine fonts-dejavu-core fonts-noto-core fonts-droid-fallback
   groff openssl python3 rsync
   xvfb xauth xdotool imagemagick poppler-utils dbus-x11
 )

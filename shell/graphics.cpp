@@ -11,6 +11,7 @@
 #include "resources/embedded.h"
 #include "shell/bitmap.h"
 #include "shell/fonts.h"
+#include "shell/main_loop.h"
 
 std::map<std::string, TextureItem> mapTextureItems;
 
@@ -140,7 +141,12 @@ int letterKeyIndex(char letter) {
 }
 
 void newGraphicsFrame() {
-    ImGui_ImplOpenGL3_NewFrame();
+    ImGui_ImplOpenGL3_NewFrame();  // makes the font texture at the first frame
+    // The last frame drew characters the atlas lacked: they join it now.
+    if (addDrawnCharactersToFonts()) {
+        ImGui_ImplOpenGL3_DestroyFontsTexture();
+        ImGui_ImplOpenGL3_CreateFontsTexture();
+    }
     ImGui_ImplSDL2_NewFrame();
     ImGui::NewFrame();
 }
@@ -170,6 +176,12 @@ void renderGraphicsFrame() {
 }
 
 void presentGraphicsFrame() {
+    // A name in this frame showed marks for characters the atlas lacked: the
+    // next frame, drawn at once, shows them instead.
+    if (drawnTextLacksGlyphs()) {
+        requestFrameIn(0);
+        return;
+    }
     renderGraphicsFrame();
     SDL_GL_SwapWindow(mainSdlWindow());
 }

@@ -14,6 +14,7 @@
 #include "shell/tray.h"
 #include "shell/window.h"
 #include "platform/text.h"
+#include "test_env.h"
 
 namespace {
 std::vector<unsigned char> bitmapFile(int width, int height, int bits,
@@ -150,6 +151,50 @@ TEST(Fonts, EmbeddedFontsBuildWithEveryUiSymbol) {
     // Adding again starts from an empty atlas.
     ASSERT_TRUE(addApplicationFonts());
     EXPECT_EQ(io.Fonts->Fonts.Size, 4);
+    ImGui::DestroyContext();
+}
+
+TEST(Fonts, CharactersOfADrawnTextJoinTheAtlasAndThoseNoFontHasShowTheMark) {
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.DisplaySize = ImVec2(400, 300);
+    ASSERT_TRUE(addApplicationFonts());
+    ASSERT_TRUE(io.Fonts->Build());
+    const auto frameShowing = [](const std::wstring& text) {
+        ImGui::NewFrame();
+        ImGui::Begin("Names");
+        ImGui::TextUnformatted(wideToUtf8(text).c_str());
+        ImGui::End();
+        ImGui::Render();
+    };
+    // Japanese, Korean, Greek, Cyrillic, and Ethiopic, which no font has.
+    const std::wstring name = L"\u65E5\u672C \uD55C\uAD6D \u0386\u03BB\u03C6\u03B1 \u0424\u043E\u0442\u043E \u1200";
+    frameShowing(name);
+    EXPECT_TRUE(drawnTextLacksGlyphs());
+    EXPECT_EQ(fontTahoma16->FindGlyphNoFallback(name[0]), nullptr);
+    ASSERT_TRUE(addDrawnCharactersToFonts());
+    for (ImFont* font : {fontTahoma16, fontArial16, fontArial12}) {
+        EXPECT_EQ(font->FallbackChar, 0xFFFD);  // the mark
+        for (wchar_t c : name)
+            if (c != L'\u1200') {
+                EXPECT_NE(font->FindGlyphNoFallback(static_cast<ImWchar>(c)), nullptr) << std::hex << int(c);
+            }
+        EXPECT_EQ(font->FindGlyph(0x1200), font->FallbackGlyph);
+    }
+    // The same text again needs nothing new.
+    frameShowing(name);
+    EXPECT_FALSE(drawnTextLacksGlyphs());
+    EXPECT_FALSE(addDrawnCharactersToFonts());
+
+    // Without the fallback font's package a new Chinese character is a mark.
+    setFallbackFontPath(makeTestFolder("no-fallback") + "/missing.ttf");
+    frameShowing(L"\u4E2D");
+    ASSERT_TRUE(addDrawnCharactersToFonts());
+    EXPECT_EQ(fontTahoma16->FindGlyph(0x4E2D), fontTahoma16->FallbackGlyph);
+    EXPECT_NE(fontTahoma16->FindGlyphNoFallback(0x0424), nullptr);
+    setFallbackFontPath(kFallbackFontPath);
+    forgetApplicationFonts();
     ImGui::DestroyContext();
 }
 

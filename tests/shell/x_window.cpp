@@ -42,6 +42,23 @@ bool XWindowFinder::viewable() {
     return window && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
 }
 
+bool XWindowFinder::drawn() {
+    Display* display = static_cast<Display*>(display_);
+    if (!display) return false;
+    const Window window = findByTitle(display, DefaultRootWindow(display));
+    XWindowAttributes attributes;
+    if (!window || !XGetWindowAttributes(display, window, &attributes) || attributes.map_state != IsViewable)
+        return false;
+    XImage* image = XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+    if (!image) return false;
+    const unsigned long first = XGetPixel(image, 0, 0);
+    bool other = false;
+    for (int y = 0; y < attributes.height && !other; y += 4)
+        for (int x = 0; x < attributes.width && !other; x += 4) other = XGetPixel(image, x, y) != first;
+    XDestroyImage(image);
+    return other;
+}
+
 bool XWindowFinder::hidden() {
     Display* display = static_cast<Display*>(display_);
     if (!display) return false;

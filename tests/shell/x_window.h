@@ -12,6 +12,8 @@ public:
     bool connected() const { return display_ != nullptr; }
     // The window titled "Varnholt" is mapped and viewable.
     bool viewable();
+    // The window is viewable and shows a drawn frame (more than one colour).
+    bool drawn();
     // The window exists but is not mapped (hidden, the program still runs).
     bool hidden();
     // Sends what a window manager sends when the user closes the window.

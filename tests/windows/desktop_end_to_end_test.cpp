@@ -610,3 +610,41 @@ TEST(DesktopEndToEnd, WithATrayHostTheMainWindowHasNoMenu) {
     EXPECT_EQ(menuButton(run).first, -1);
     EXPECT_EQ(run.stop(), 0) << run.errors();
 }
+
+TEST(DesktopEndToEnd, NamesInEveryScriptAreDrawnWithTheirOwnGlyphs) {
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("names");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    // Four characters each: Chinese, Japanese kana, Korean, Greek, Cyrillic,
+    // question marks, and Ethiopic, which no installed font has (its marks).
+    const std::vector<std::string> names = {"中文资料", "ひらがな", "문서폴더", "Άλφα", "Фото", "????", "ሀሁሂሃ"};
+    for (const std::string& name : names) {
+        fs::create_directories(run.home + "/" + name);
+        seedWatchFolder(run.home, run.home + "/" + name, run.root + "/Archive " + name);
+    }
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_NO_FATAL_FAILURE(run.waitForAddButton());
+
+    // The list's rows are 20 pixels apart; drawn with "?" for what the fonts
+    // lacked, every name would look like "????".
+    const auto nameColumn = [&](const Rgb& image, size_t row) {
+        std::string pixels;
+        for (int line = run.y + 87 + 20 * static_cast<int>(row); line < run.y + 103 + 20 * static_cast<int>(row); ++line)
+            pixels += image.pixels.substr((static_cast<size_t>(line) * image.width + run.x + 30) * 3, 170 * 3);
+        return pixels;
+    };
+    const auto allDiffer = [&] {
+        const Rgb image = screenPixels(desktop);
+        for (size_t a = 0; a < names.size(); ++a)
+            for (size_t b = a + 1; b < names.size(); ++b)
+                if (image.pixels.empty() || nameColumn(image, a) == nameColumn(image, b)) return false;
+        return true;
+    };
+    EXPECT_TRUE(waitFor(allDiffer, 30)) << "two names look alike";
+    desktop.screenshot("desktop-names.png");
+    // The chooser, at the home folder, lists them too.
+    run.openChooser();
+    desktop.screenshot("desktop-names-chooser.png");
+    EXPECT_EQ(run.stop(), 0) << run.errors();
+}

@@ -1,0 +1,5 @@
+#include "platform/freed_memory.h"
+
+#include <malloc.h>
+
+void returnFreedMemory() { malloc_trim(0); }
