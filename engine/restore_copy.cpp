@@ -10,6 +10,7 @@
 #include "engine/file_watcher_pass.h"
 #include "engine/restore_folders.h"
 #include "engine/thread_registry.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/file_metadata.h"
 #include "foundation/global_defaults.h"
@@ -71,6 +72,10 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // folder at the same height above the copy, which mirrors the folder the
 // file was archived from: a private folder comes back private.
 bool makeRestoreFolders(const RestoreItem& item) {
+    // A root whose way others can change is never opened: its files are not
+    // restored, and the log names it and what to change.
+    if (isRefusedRoot(item.archiveRoot, L"Archive folder") || isRefusedRoot(item.destinationRoot, L"Restore folder"))
+        return false;
     const std::wstring folder = parentFolder(item.destination);
     const FolderModeFor modeFor = [&](const std::wstring& made) {
         std::wstring model = parentFolder(item.archivePath);

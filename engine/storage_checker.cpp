@@ -9,6 +9,7 @@
 #include "engine/engine_hooks.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/global_defaults.h"
 #include "foundation/watch_folders.h"
@@ -42,14 +43,22 @@ bool isCheckedEntry(const WatchFolderEntry& entry) {
 void checkEntry(const std::wstring& key, WatchFolderEntry& entry, std::vector<std::wstring>& messages,
                 std::vector<std::pair<std::wstring, std::wstring>>& prepares) {
     const std::wstring quoted = L"\"" + lastPathComponent(key) + L"\"";
-    if (isExistingFolder(key)) {
+    // A folder whose way others can change is not monitored; its log line
+    // says what to change.
+    if (isRefusedRoot(key, L"Watch folder")) {
+        entry.problemFlags = (entry.problemFlags & ~kProblemMonitorFolderMissing) | kProblemCannotMonitor;
+    } else if (isExistingFolder(key)) {
         entry.problemFlags &= ~kMonitorProblems;
     } else {
         entry.problemFlags |= kMonitorProblems;
         messages.push_back(quoted + L" - Folder does not exist: " + entry.displayName);
         messages.push_back(quoted + L" - Cannot monitor folder: " + entry.displayName);
     }
-    if (isExistingFolder(entry.archivePath)) {
+    // An archive that must not be used waits as a missing one does, and is
+    // prepared again once it may be.
+    if (isForeignArchiveFolder(entry.archivePath)) {
+        entry.problemFlags |= kProblemArchiveMissing;
+    } else if (isExistingFolder(entry.archivePath)) {
         // Cleared here, so the archive is prepared once and not every pass.
         if (entry.problemFlags & kProblemArchiveMissing) {
             entry.problemFlags &= ~kProblemArchiveMissing;

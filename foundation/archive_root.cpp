@@ -8,6 +8,7 @@
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 
 namespace {
 
@@ -33,6 +34,36 @@ void logForeignFolderOnce(const std::wstring& text) {
     appendAppLogEntry(text, 4, false);
 }
 
+// Why the way to a root is refused, and what the user can change about it.
+std::wstring refusalText(const RootRefusal& refusal) {
+    const std::wstring uid = L"uid " + std::to_wstring(refusal.owner);
+    const std::wstring mode = L"mode " + octalMode(refusal.mode);
+    switch (refusal.kind) {
+    case RootRefusalKind::FolderOfAnotherUser:
+        return L"the folder " + refusal.place + L" on its way belongs to another user (" + uid + L")";
+    case RootRefusalKind::FolderOthersCanChange:
+        return L"group or others can change the folder " + refusal.place + L" on its way (" + mode + L")";
+    case RootRefusalKind::LinkOfAnotherUser:
+        return L"the link " + refusal.place + L" on its way belongs to another user (" + uid + L")";
+    case RootRefusalKind::LinkInOpenFolder:
+        return L"the link " + refusal.place + L" on its way lies in a folder group or others can change (" + mode + L")";
+    case RootRefusalKind::None:
+        break;
+    }
+    return L"";
+}
+
+std::wstring refusalRemedy(const RootRefusal& refusal) {
+    switch (refusal.kind) {
+    case RootRefusalKind::FolderOfAnotherUser:
+        return L"choose a folder reached through your own or root's folders only";
+    case RootRefusalKind::FolderOthersCanChange:
+        return L"remove their write permission there (chmod go-w) or set its sticky bit (chmod +t)";
+    default:
+        return L"name the folder the link points to instead";
+    }
+}
+
 std::wstring archiveRootOf(const std::wstring& root) { return root + std::wstring(kArchiveRootFolderName) + kPathSeparatorText; }
 
 // The folder's own archive folder below a drive's archive root: never one that
@@ -45,7 +76,16 @@ std::wstring proposalOn(const std::wstring& path, const std::wstring& root) {
 
 }  // namespace
 
+bool isRefusedRoot(const std::wstring& path, const std::wstring& what) {
+    RootRefusal refusal;
+    openRootFolder(path, &refusal);
+    if (refusal.kind == RootRefusalKind::None) return false;
+    logForeignFolderOnce(what + L" not used, " + refusalText(refusal) + L": " + path + L" - " + refusalRemedy(refusal));
+    return true;
+}
+
 bool isForeignArchiveFolder(const std::wstring& path) {
+    if (isRefusedRoot(path, L"Archive folder")) return true;
     uint32_t owner = 0;
     unsigned mode = 0;
     if (!readFolderOwner(path, owner, mode)) return false;

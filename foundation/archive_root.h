@@ -20,7 +20,14 @@ std::wstring prepareArchiveFolder(const std::wstring& path);
 // The same over a given drive list.
 std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDriveList& drives);
 
+// True for a folder that is never opened as a root: the way to it from "/"
+// passes a folder or a link that another user owns or can change (see
+// openRootFolder). Logs one line per folder, starting with `what` ("Watch
+// folder"), naming the folder on the way and what to change.
+bool isRefusedRoot(const std::wstring& path, const std::wstring& what);
+
 // True for an existing folder that must hold no archive: it belongs to
 // another user, or group or others can write it (they could read, plant or
-// replace what lies in it). Logs one line per folder naming what to change.
+// replace what lies in it), or the way to it is refused (isRefusedRoot).
+// Logs one line per folder naming what to change.
 bool isForeignArchiveFolder(const std::wstring& path);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,95 @@
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Links met on the way to a root before it counts as a loop, as the kernel does.
+constexpr int kMaxLinksOnTheWay = 40;
+
+bool isOwnerTrusted(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
+
+// A folder on the way to a root, held open (O_PATH) with its state.
+struct WalkedFolder {
+    OwnedDescriptor fd;
+    struct stat state {};
+    std::string name;
+};
+// The folders walked from "/" (first) to where the walk stands (last); ".."
+// in a link goes back to the folder before.
+using RootWalk = std::vector<WalkedFolder>;
+
+bool enterFolder(RootWalk& walk, OwnedDescriptor folder, std::string name) {
+    struct stat st {};
+    if (!folder.isOpen() || ::fstat(folder.fd, &st) != 0) return false;
+    walk.push_back({std::move(folder), st, std::move(name)});
+    return true;
+}
+
+bool startAtTop(RootWalk& walk) {
+    walk.clear();
+    return enterFolder(walk, OwnedDescriptor{::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)}, "");
+}
+
+// The path of `name` in the folder the walk stands in (of that folder itself
+// when `name` is empty).
+std::wstring pathOf(const RootWalk& walk, const std::string& name) {
+    std::string path;
+    for (size_t i = 1; i < walk.size(); ++i) path += "/" + walk[i].name;
+    if (!name.empty()) path += "/" + name;
+    return utf8ToWide(path.empty() ? "/" : path);
+}
+
+// The components of a path or a link's target, pushed so that the first one
+// comes off the back first.
+void pushComponents(const std::string& path, std::vector<std::string>& pending) {
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+}
+
+bool refuse(RootRefusal* refusal, RootRefusalKind kind, std::wstring place, uid_t owner, mode_t mode) {
+    if (refusal) *refusal = {kind, std::move(place), static_cast<uint32_t>(owner), static_cast<unsigned>(mode) & 07777};
+    errno = EPERM;
+    return false;
+}
+
+// Whether the folder the walk stands in may hold the next component: no one
+// else can rename what lies in it (a sticky folder keeps each entry its
+// owner's).
+bool mayPassThrough(const RootWalk& walk, RootRefusal* refusal) {
+    const struct stat& st = walk.back().state;
+    if (!isOwnerTrusted(st.st_uid))
+        return refuse(refusal, RootRefusalKind::FolderOfAnotherUser, pathOf(walk, ""), st.st_uid, st.st_mode);
+    if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0)
+        return refuse(refusal, RootRefusalKind::FolderOthersCanChange, pathOf(walk, ""), st.st_uid, st.st_mode);
+    return true;
+}
+
+// Whether the link `name` (open as `link`, with state `st`) may be
+// followed, and its target when it may.
+bool readTrustedLink(const RootWalk& walk, const std::string& name, const OwnedDescriptor& link,
+                     const struct stat& st, std::string& target, RootRefusal* refusal) {
+    const mode_t folderMode = walk.back().state.st_mode;
+    if (!isOwnerTrusted(st.st_uid))
+        return refuse(refusal, RootRefusalKind::LinkOfAnotherUser, pathOf(walk, name), st.st_uid, folderMode);
+    // A link counts only in a folder no one else can change at all, a
+    // sticky one (/tmp) included.
+    if ((folderMode & 022) != 0)
+        return refuse(refusal, RootRefusalKind::LinkInOpenFolder, pathOf(walk, name), st.st_uid, folderMode);
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlinkat(link.fd, "", buffer, sizeof buffer);
+    if (length <= 0) return false;
+    if (static_cast<size_t>(length) >= sizeof buffer) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    target.assign(buffer, static_cast<size_t>(length));
+    return true;
+}
 
 // The components of `path` below `root`, in UTF-8; false (errno EINVAL) when
 // the path is not below the root or has a "." or ".." component.
@@ -51,7 +141,7 @@ int openChildFolder(int parent, const std::string& name, const std::wstring& ful
 // Opens the root, then parts[0, count) one by one.
 OwnedDescriptor openComponents(const std::wstring& root, const std::vector<std::string>& parts, size_t count,
                                const FolderModeFor& modeFor) {
-    OwnedDescriptor current{::open(wideToUtf8(withoutTrailingSeparators(root)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    OwnedDescriptor current = openRootFolder(withoutTrailingSeparators(root));
     std::wstring path = withoutTrailingSeparators(root);
     for (size_t i = 0; i < count && current.isOpen(); ++i) {
         if (modeFor) path = joinPath(path, utf8ToWide(parts[i]));
@@ -74,6 +164,55 @@ OwnedDescriptor& OwnedDescriptor::operator=(OwnedDescriptor&& other) noexcept {
 
 OwnedDescriptor::~OwnedDescriptor() {
     if (fd >= 0) ::close(fd);
+}
+
+OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal) {
+    if (refusal) *refusal = RootRefusal();
+    const std::string path = wideToUtf8(root);
+    if (path.empty() || path.front() != '/') {
+        errno = EINVAL;
+        return {};
+    }
+    std::vector<std::string> pending;
+    pushComponents(path, pending);
+    RootWalk walk;
+    if (!startAtTop(walk)) return {};
+    for (int links = 0; !pending.empty();) {
+        const std::string name = std::move(pending.back());
+        pending.pop_back();
+        if (name == ".") continue;
+        if (name == "..") {
+            if (walk.size() > 1) walk.pop_back();
+            continue;
+        }
+        if (!mayPassThrough(walk, refusal)) return {};
+        // The root itself, when it is no link, is opened for use at once (a
+        // link fails with ELOOP or ENOTDIR and is looked at below).
+        if (pending.empty()) {
+            OwnedDescriptor root{::openat(walk.back().fd.fd, name.c_str(), kFolderFlags)};
+            if (root.isOpen() || (errno != ELOOP && errno != ENOTDIR)) return root;
+        }
+        OwnedDescriptor next{::openat(walk.back().fd.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
+        struct stat st {};
+        if (!next.isOpen() || ::fstat(next.fd, &st) != 0) return {};
+        if (S_ISDIR(st.st_mode)) {
+            if (!enterFolder(walk, std::move(next), name)) return {};
+            continue;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            errno = ENOTDIR;
+            return {};
+        }
+        std::string target;
+        if (++links > kMaxLinksOnTheWay) {
+            errno = ELOOP;
+            return {};
+        }
+        if (!readTrustedLink(walk, name, next, st, target, refusal)) return {};
+        if (target.front() == '/' && !startAtTop(walk)) return {};
+        pushComponents(target, pending);
+    }
+    return OwnedDescriptor{::openat(walk.back().fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
 }
 
 OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder, const FolderModeFor& modeFor) {

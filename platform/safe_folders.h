@@ -1,11 +1,13 @@
 #pragma once
 // Files and folders reached below a root folder the program trusts (a watch
 // folder, an archive folder, a restore's source folder). The root is opened
-// as the user named it; every folder below it is opened one component at a
-// time with O_NOFOLLOW | O_DIRECTORY, so a symbolic link anywhere below the
-// root never leads a read, a write or a deletion out of the folder it stands
-// in. A path that is not below its root, or that has a "." or ".."
-// component, reaches nothing.
+// from "/" one component at a time (see openRootFolder), so no other user can
+// put a link or another folder of the user's in its place; every folder below
+// it is opened one component at a time with O_NOFOLLOW | O_DIRECTORY, so a
+// symbolic link anywhere below the root never leads a read, a write or a
+// deletion out of the folder it stands in. A path that is not below its root,
+// or that has a "." or ".." component, reaches nothing.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -22,14 +24,36 @@ struct OwnedDescriptor {
     bool isOpen() const { return fd >= 0; }
 };
 
+// What stands on the way to a root that another user could change: a
+// folder of theirs, a folder group or others can write without the sticky
+// bit (they could rename the user's folder aside and put a link or another
+// of the user's folders in its place), a link of theirs, or a link in a
+// folder group or others can write.
+enum class RootRefusalKind { None, FolderOfAnotherUser, FolderOthersCanChange, LinkOfAnotherUser, LinkInOpenFolder };
+struct RootRefusal {
+    RootRefusalKind kind = RootRefusalKind::None;
+    std::wstring place;  // the folder or link on the way
+    uint32_t owner = 0;  // its owner
+    unsigned mode = 0;   // the folder's permission bits (a link's: its folder's)
+};
+
+// Opens the folder `root` names, walked from "/" one component at a time. A
+// link on the way is followed only when it belongs to the user or root and
+// lies in a folder of theirs that group and others cannot write; every
+// folder on the way (not the root itself) belongs to the user or root and
+// is not writable by group or others unless it has the sticky bit (/tmp).
+// Not open (errno set) when the root is missing or no folder; when the way
+// is refused, errno is EPERM and `refusal` (may be null) says why.
+OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal = nullptr);
+
 // The mode of a folder about to be made below the root, given its full path.
 using FolderModeFor = std::function<unsigned(const std::wstring& folder)>;
 
 // Opens `folder`, the root itself or a folder below it. With `modeFor`, the
 // folders missing below the root are made (mkdirat) with the mode it gives;
 // the root itself is never made. Not open (errno set) when the root is
-// missing, a component is a link (ELOOP) or no folder, or the path is not
-// below the root (EINVAL).
+// missing or refused (EPERM, see openRootFolder), a component is a link
+// (ELOOP) or no folder, or the path is not below the root (EINVAL).
 OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder,
                                 const FolderModeFor& modeFor = {});
 

@@ -880,3 +880,64 @@ TEST_F(RestoreTest, RestoresNeverWriteThroughALinkedFolderAndReplaceALinkedFile)
     EXPECT_FALSE(fs::exists(outside + "/a.txt"));
     EXPECT_EQ(readTestFile(outside + "/c.txt"), "theirs");
 }
+
+TEST_F(RestoreTest, RootsOnASharedDiskAreNeverReachedThroughAnotherUsersLinks) {
+    const std::string disk = fs::path(wideToUtf8(folders.watch)).parent_path();
+    const std::string mine = makeTestFolder("private"), config = makeTestFolder("config");
+    ASSERT_TRUE(writeTestFile(mine + "/notes.txt", "private"));
+    version(L"notes.txt", L"notes.txt", "archived");
+    // A version in an older archive, of a file the other user put in the watch folder.
+    const std::string older = makeTestFolder("older") + "/notes ~ 0001.txt";
+    ASSERT_TRUE(writeTestFile(older, "chosen by them"));
+    ASSERT_TRUE(addVersionRecord(source(L"notes.txt"), utf8ToWide(older), L"editor", false));
+    // On the top of a shared disk open to all, another user renames the
+    // archive and the watch folder aside and puts links to private folders of
+    // the user in their place.
+    ASSERT_EQ(chmod(disk.c_str(), 0777), 0);
+    const auto link = [](const std::wstring& folder, const std::string& target, uid_t owner) {
+        const std::string path = wideToUtf8(folder);
+        if (fs::is_symlink(path))
+            fs::remove(path);
+        else
+            fs::rename(path, path + ".aside");
+        fs::create_directory_symlink(target, path);
+        EXPECT_TRUE(geteuid() != 0 || lchown(path.c_str(), owner, owner) == 0);
+    };
+    link(folders.archive, mine, 65534);
+    link(folders.watch, config, 65534);
+
+    RestoreSelection selection;
+    selection[source(L"notes.txt")][utf8ToWide(older)].selected = true;
+    std::thread selected(restoreSelectedFilesTask, selection);
+    answer("Confirm Source File Overwrite:", true);
+    selected.join();
+    std::atomic<bool> ended{false};
+    std::thread recent([&] {
+        restoreBackupSetTask(folders.watch, folders.watch);
+        ended = true;
+    });
+    answer("Confirm Source File Overwrite:", true);
+    EXPECT_TRUE(eventuallyTrue([&] {
+        std::lock_guard<std::mutex> lock(modalMessageMutex);
+        return ended.load() || modalMessage.open;
+    }));
+    if (!ended) answer("Restore Successful!:", true);
+    recent.join();
+    EXPECT_FALSE(fs::exists(config + "/notes.txt"));
+    queue(write(L"new.txt", "new"));
+    runCopier();
+    EXPECT_FALSE(fs::exists(mine + "/new.txt"));
+    deleteArchivedVersions(folders.watch);
+    EXPECT_EQ(readTestFile(mine + "/notes.txt"), "private");
+    EXPECT_EQ(logCount(L"Restore folder not used, group or others can change the folder " + utf8ToWide(disk) +
+                       L" on its way (mode 0777): " + folders.watch + L" - remove their write permission"),
+              1u);
+
+    // The user's own links, on a disk only they can change, keep working.
+    ASSERT_EQ(chmod(disk.c_str(), 0755), 0);
+    link(folders.archive, mine, geteuid());
+    link(folders.watch, config, geteuid());
+    queue(write(L"own.txt", "own"));
+    runCopier();
+    EXPECT_EQ(readTestFile(mine + "/own.txt"), "own");
+}

@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <vector>
@@ -81,6 +84,35 @@ TEST_F(StorageCheckerTest, ProblemFlagsLogOnceAndArchivePreparedOnce) {
     ASSERT_TRUE(checkWatchFolderStorage(logged));
     EXPECT_EQ(problemsOf(missing), 0u);
 
+    std::lock_guard<std::mutex> lock(watchFolderMutex);
+    watchFolderMap.clear();
+}
+
+TEST_F(StorageCheckerTest, FoldersOnAWayOthersCanChangeWaitAsMissingOnes) {
+    const std::string disk = makeTestFolder("disk");
+    const std::wstring watch = utf8ToWide(disk + "/watch"), archive = utf8ToWide(disk + "/archive");
+    for (const std::wstring& folder : {watch, archive}) std::filesystem::create_directories(wideToUtf8(folder));
+    putWatchFolder(watch, archive, kFolderTypeDescendents);
+    std::atomic<int> prepared{0};
+    EngineHooks hooks;
+    hooks.prepareArchiveThread = [&](const std::wstring&, const std::wstring&) { ++prepared; };
+    setEngineHooks(hooks);
+    ASSERT_EQ(chmod(disk.c_str(), 0777), 0);
+    std::set<std::wstring> logged;
+    ASSERT_TRUE(checkWatchFolderStorage(logged));
+    ASSERT_TRUE(checkWatchFolderStorage(logged));
+    EXPECT_EQ(problemsOf(watch), kProblemCannotMonitor | kProblemArchiveMissing);
+    const std::wstring way = L" not used, group or others can change the folder " + utf8ToWide(disk) + L" on its way (mode 0777): ";
+    EXPECT_EQ(logCount(L"Watch folder" + way + watch), 1u);
+    EXPECT_EQ(logCount(L"Archive folder" + way + archive), 1u);
+    EXPECT_EQ(logCount(L"does not exist"), 0u);
+
+    // Closed to others again: monitored, and the archive is prepared.
+    ASSERT_EQ(chmod(disk.c_str(), 0755), 0);
+    ASSERT_TRUE(checkWatchFolderStorage(logged));
+    ASSERT_TRUE(waitForEngineThreads(5000));
+    EXPECT_EQ(problemsOf(watch), 0u);
+    EXPECT_EQ(prepared, 1);
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     watchFolderMap.clear();
 }
