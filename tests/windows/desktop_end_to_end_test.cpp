@@ -107,12 +107,12 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
 
     // Right click on the folder's row (the list's first); the popup opens at
     // the mouse, its collision option "Overwrite" ten rows down.
-    desktop.click(60, 95);
-    rightClick(desktop, 60, 95);
+    desktop.click(run.x + 60, run.y + 95);
+    rightClick(desktop, run.x + 60, run.y + 95);
     // Drawn once the purple " Select Archive Location " shows.
     ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 107, 61, 153).first >= 0; }));
     desktop.screenshot("desktop-folder-popup.png");
-    desktop.click(60 + 15, 95 + 201);
+    desktop.click(run.x + 60 + 15, run.y + 95 + 201);
     // The idle save writes it: the folder's line ends with "o" (Overwrite).
     const auto savedLine = [&] {
         for (const std::wstring& line : savedFolderLines(run.configFolder))
