@@ -301,9 +301,9 @@ std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, i
 }
 
 // The centres of the buttons that a row of buttons draws across y, between
-// fromX and toX: runs of pixels unlike the background at fromX (gaps of a
-// few pixels inside a label are bridged).
-std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
+// fromX and toX: runs of pixels unlike the background at fromX (gaps of up
+// to `bridged` pixels, as inside a label, are bridged).
+std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX, int bridged = 5) {
     std::vector<int> centres;
     if (y < 0 || y >= image.height) return centres;
     const unsigned char* background = image.at(fromX, y);
@@ -313,7 +313,7 @@ std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
         const bool differs = std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) +
                                  std::abs(p[2] - background[2]) > 24;
         if (!differs) continue;
-        if (start >= 0 && x - last > 5) {
+        if (start >= 0 && x - last > bridged) {
             centres.push_back((start + last) / 2);
             start = -1;
         }
