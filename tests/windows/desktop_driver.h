@@ -136,11 +136,15 @@ struct ChildGuard {
 struct XServer {
     pid_t pid = -1, windowManager = -1;
     std::string display;
+    const std::string folder = makeTestFolder("xvfb");
     XServer() {
         int fds[2];
         if (pipe(fds) != 0) return;
-        const std::string folder = makeTestFolder("xvfb");
-        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        // -noreset: a server regenerates when its last client leaves (an
+        // xdotool or xprop call before the program or openbox is connected)
+        // and drops the connections being made meanwhile.
+        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                     "-noreset"},
                     {{"PATH", getenv("PATH")}}, folder + "/xvfb.log", fds[1]);
         close(fds[1]);
         std::string number;
@@ -171,7 +175,7 @@ struct Desktop {
     std::string display;
     // Runs a tool on the display; its standard output.
     std::string run(const std::string& command) const {
-        return commandOutput("DISPLAY=" + display + " " + command + " 2>/dev/null");
+        return commandOutput("export DISPLAY=" + display + "; { " + command + "; } 2>/dev/null");
     }
     void screenshot(const std::string& name) const { run("import -window root " + buildFolder() + "/" + name); }
     // Held over a few frames: the library sees a key only while it is down
@@ -441,16 +445,33 @@ struct DesktopRun {
     // Starts the program (and at the first start the X server) and waits for its window.
     void start() {
         if (!server) server = std::make_unique<XServer>();
-        ASSERT_FALSE(server->display.empty()) << "Xvfb or openbox did not start";
+        ASSERT_FALSE(server->display.empty()) << "Xvfb or openbox did not start: "
+                                              << readTestFile(server->folder + "/xvfb.log")
+                                              << readTestFile(server->folder + "/openbox.log");
         desktop.display = server->display;
         env["DISPLAY"] = server->display;
         program = spawn({binary}, env, errorFile);
-        ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-            << errors();
+        int status = 0;
+        bool ended = false;
+        const bool shown = waitFor([&] {
+            ended = waitpid(program, &status, WNOHANG) == program;
+            return ended || findWindow();
+        });
+        if (ended) program = -1;  // reaped: its id may be another process's now
+        ASSERT_TRUE(shown && !ended) << (ended ? "the program ended, status " + std::to_string(status)
+                                               : std::string("no window within a minute"))
+                                     << "; " << errors() << "the start's trace:\n"
+                                     << readTestFile(configFolder + "/logString.txt");
         desktop.moveMouseAway();
-        // xdotool counts the frame's offset twice; xwininfo gives the window's
-        // place inside the frame the window manager put around it.
-        const std::string window = desktop.run("xdotool search --onlyvisible --name '^Varnholt$' | head -1");
+    }
+
+    // The program's window once it is shown, and its place inside the frame
+    // the window manager put around it (xwininfo: xdotool counts the frame's
+    // offset twice). xdotool's search ends at an X error when a window goes
+    // away while it looks: it is asked again.
+    bool findWindow() {
+        const std::string window = desktop.run("xdotool search --onlyvisible --name '^Varnholt$'");
+        if (window.empty()) return false;
         const std::string geometry = desktop.run("xwininfo -id " + window.substr(0, window.find('\n')));
         const auto field = [&](const std::string& name) {
             const size_t at = geometry.find(name + ":");
@@ -458,7 +479,7 @@ struct DesktopRun {
         };
         x = field("Absolute upper-left X"), y = field("Absolute upper-left Y");
         width = field("Width"), height = field("Height");
-        ASSERT_TRUE(x >= 0 && y >= 0 && width > 0 && height > 0) << geometry;
+        return x >= 0 && y >= 0 && width > 0 && height > 0;
     }
 
     // SIGTERM, as the session's end sends it: the exit code, -1000 when it
