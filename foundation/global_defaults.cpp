@@ -35,6 +35,7 @@ void resetTimings() {
     g_timings.restorePaceMs = product.restorePaceMs.load();
     g_timings.httpConnectMs = product.httpConnectMs.load();
     g_timings.httpTotalMs = product.httpTotalMs.load();
+    g_timings.displayWaitMs = product.displayWaitMs.load();
 }
 
 int applyTestTimingsFromEnvironment() {
@@ -53,6 +54,7 @@ int applyTestTimingsFromEnvironment() {
         {"progressHoldMs", &g_timings.progressHoldMs},   {"backupStepMs", &g_timings.backupStepMs},
         {"backupStallMs", &g_timings.backupStallMs}, {"restorePaceMs", &g_timings.restorePaceMs},
         {"httpConnectMs", &g_timings.httpConnectMs}, {"httpTotalMs", &g_timings.httpTotalMs},
+        {"displayWaitMs", &g_timings.displayWaitMs},
     };
     int set = 0;
     std::string text = value;

@@ -156,6 +156,7 @@ struct Timings {
     std::atomic<uint32_t> restorePaceMs{2000};   // a restore's pacing budget and its pause at the end
     std::atomic<uint32_t> httpConnectMs{60000};  // an HTTPS request's connection and TLS handshake
     std::atomic<uint32_t> httpTotalMs{120000};   // an HTTPS request from start to the last byte
+    std::atomic<uint32_t> displayWaitMs{5000};   // a start asks a display that does not answer again
 };
 Timings& timings();
 // Puts every timing back to the product's value.

@@ -1,7 +1,9 @@
 #include "platform/window_sdl.h"
 
 #include <SDL.h>
+#include <stdlib.h>
 
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -21,12 +23,37 @@ WindowEventKind kindOf(const SDL_Event& e) {
         default: return WindowEventKind::other;
     }
 }
+
+std::string variable(const char* name) {
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+std::string namedDisplay() {
+    const std::string x = variable("DISPLAY"), wayland = variable("WAYLAND_DISPLAY");
+    return !x.empty() ? x : wayland;
+}
+
+// SDL fell back to a driver without a screen, not asked for by SDL_VIDEODRIVER.
+bool fellBackToNoScreen() {
+    if (!variable("SDL_VIDEODRIVER").empty()) return false;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return !driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
+}
+
+bool g_displayMissed = false;  // the last start did not open the named display
 }  // namespace
 
-bool initWindowSystem() {
+WindowSystemStart initWindowSystem() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+    g_displayMissed = !namedDisplay().empty() && (!started || fellBackToNoScreen());
+    if (g_displayMissed) {
+        if (started) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+        return WindowSystemStart::displayNotOpened;
+    }
+    if (!started) return WindowSystemStart::failed;
     {
         std::lock_guard<std::mutex> guard(g_trayEventMutex);
         if (g_trayEventType == 0) {
@@ -38,7 +65,7 @@ bool initWindowSystem() {
     // window then only makes a new context, and the driver's own allocations
     // stay reachable until the process ends.
     static const bool driverLoaded = SDL_GL_LoadLibrary(nullptr) == 0;
-    if (!driverLoaded) return false;
+    if (!driverLoaded) return WindowSystemStart::failed;
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
@@ -46,13 +73,22 @@ bool initWindowSystem() {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-    return true;
+    return WindowSystemStart::started;
+}
+
+std::string windowSystemDescription() {
+    const std::string display = namedDisplay().empty() ? "no display named" : "display " + namedDisplay();
+    if (g_displayMissed) return display + " could not be opened";
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return std::string(driver ? driver : "no video driver") + ", " + display;
 }
 
 void quitWindowSystem() { destroyMainSdlWindow(); }
 
 bool createMainSdlWindow(const std::string& title, int width, int height, int minimumWidth, int minimumHeight) {
     if (g_window) return true;
+    // SDL would start its video part on its own, on whatever driver it finds.
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return false;
     g_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                 width, height,
                                 SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN |

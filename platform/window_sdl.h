@@ -9,10 +9,18 @@
 struct SDL_Window;
 union SDL_Event;
 
+enum class WindowSystemStart { started, displayNotOpened, failed };
 // Starts SDL's video part and asks for OpenGL 3.3 core. SDL's own signal
 // handling stays off (platform/signals does that) and closing the last
-// window must not end the program (closing only hides it).
-bool initWindowSystem();
+// window must not end the program (closing only hides it). A display the
+// environment names (DISPLAY, WAYLAND_DISPLAY) that cannot be opened is
+// displayNotOpened, and SDL's video part is stopped again: SDL would go on
+// with its offscreen driver, and the window would never show. Without a
+// named display, or asked for by SDL_VIDEODRIVER, that driver is fine.
+WindowSystemStart initWindowSystem();
+// The video driver SDL runs on ("x11", "offscreen", ...) and the display the
+// environment names, for the trace and for messages.
+std::string windowSystemDescription();
 // Destroys the main window; SDL and the GL driver stay until the process ends.
 void quitWindowSystem();
 

@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev uuid-dev libre2-dev libx11-dev libayatana-appindicator3-dev
   fonts-liberation2 fonts-wine fonts-dejavu-core fonts-noto-core fonts-droid-fallback
   groff openssl python3 rsync
-  xvfb xauth xdotool imagemagick poppler-utils dbus-x11
+  xvfb xauth xdotool imagemagick poppler-utils dbus-x11 openbox x11-utils
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include "shell/bitmap.h"
 #include "shell/fonts.h"
 #include "shell/main_loop.h"
+#include "shell/mouse_input.h"
 
 std::map<std::string, TextureItem> mapTextureItems;
 
@@ -119,6 +120,7 @@ bool initImGuiBackends() {
     if (!ImGui::GetCurrentContext()) ImGui::CreateContext();
     ImGui::GetIO().IniFilename = nullptr;  // window layout is not kept between runs
     shutdownBackends();
+    resetMouseInput();  // a new context: the pointer is known again once it moves
     addApplicationFonts();
     if (!ImGui_ImplSDL2_InitForOpenGL(mainSdlWindow(), g_glContext)) return false;
     if (!ImGui_ImplOpenGL3_Init("#version 330 core")) {
@@ -130,9 +132,41 @@ bool initImGuiBackends() {
     return true;
 }
 
+namespace {
+// SDL's buttons 1 to 3 (left, middle, right) are Dear ImGui's 0, 2 and 1.
+int imguiButton(uint8_t sdlButton) {
+    switch (sdlButton) {
+        case SDL_BUTTON_LEFT: return 0;
+        case SDL_BUTTON_RIGHT: return 1;
+        case SDL_BUTTON_MIDDLE: return 2;
+        default: return -1;
+    }
+}
+
+// The back end's own mouse state would be read once a frame, from X's
+// cached pointer place, which a warped pointer leaves behind: the mouse
+// goes to Dear ImGui from the events, a change a frame.
+void noteMouseEvent(const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_MOUSEMOTION: noteMouseMove(static_cast<float>(e.motion.x), static_cast<float>(e.motion.y)); break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            noteMouseButton(imguiButton(e.button.button), e.type == SDL_MOUSEBUTTONDOWN, static_cast<float>(e.button.x),
+                            static_cast<float>(e.button.y));
+            break;
+        case SDL_WINDOWEVENT:
+            if (e.window.event == SDL_WINDOWEVENT_LEAVE) noteMouseLeft();
+            break;
+        default: break;
+    }
+}
+}  // namespace
+
 void forwardEventToImGui(const void* sdlEvent) {
-    if (g_backendsRunning && sdlEvent)
-        ImGui_ImplSDL2_ProcessEvent(static_cast<const SDL_Event*>(sdlEvent));
+    if (!sdlEvent) return;
+    const SDL_Event& e = *static_cast<const SDL_Event*>(sdlEvent);
+    if (ImGui::GetCurrentContext()) noteMouseEvent(e);
+    if (g_backendsRunning) ImGui_ImplSDL2_ProcessEvent(&e);
 }
 
 int letterKeyIndex(char letter) {
@@ -148,6 +182,7 @@ void newGraphicsFrame() {
         ImGui_ImplOpenGL3_CreateFontsTexture();
     }
     ImGui_ImplSDL2_NewFrame();
+    applyNextMouseState(ImGui::GetIO());
     ImGui::NewFrame();
 }
 

@@ -46,14 +46,15 @@ bool graphicsActive();
 // back ends and uploads every registered picture. Needs active graphics.
 bool initImGuiBackends();
 
-// Hands one window event (an SDL_Event) to Dear ImGui while the back ends run.
+// Hands one window event (an SDL_Event) to Dear ImGui while the back ends
+// run; the mouse's part goes through shell/mouse_input, a change a frame.
 void forwardEventToImGui(const void* sdlEvent);
 
 // The index in ImGuiIO::KeysDown of a letter key 'A' to 'Z' (the back end
 // indexes keys by their scancode); -1 for anything else.
 int letterKeyIndex(char letter);
 
-// Starts a frame: back ends first, then ImGui::NewFrame.
+// Starts a frame: back ends first, the next mouse state, then ImGui::NewFrame.
 void newGraphicsFrame();
 // The next frame is cleared with `colour` instead of the clear colour: a
 // window that covers the whole frame with an opaque background leaves that

@@ -13,6 +13,7 @@
 #include "foundation/global_defaults.h"
 #include "shell/display_items.h"
 #include "shell/graphics.h"
+#include "shell/mouse_input.h"
 #include "shell/shell_state.h"
 #include "shell/window.h"
 #include "platform/window_sdl.h"
@@ -165,7 +166,9 @@ bool runMainLoopPass() {
         g_sleep(timings().pollMs.load());
         return true;
     }
-    if (takeWindowInput()) g_framesAfterInput = kFramesAfterInput;
+    // Each waiting mouse change gets a frame of its own, and the frames
+    // after input count from the last one.
+    if (takeWindowInput() || mouseChangesWaiting()) g_framesAfterInput = kFramesAfterInput;
     const int64_t due = std::min(g_lastFrameMs + frameInterval(), g_requestedFrameMs);
     if (nowMs < due) {
         // Bounded, so signals and the periodic state check are seen in time.

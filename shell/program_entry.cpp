@@ -95,7 +95,9 @@ void setUpTrayAndWindow() {
     startTrayIcon(false);
     // Without a tray icon nothing could show a hidden window.
     const bool show = shellShowUI() || !trayIconShown();
+    writeLogLine(trayIconShown() ? "Tray Icon: shown by the tray host" : "Tray Icon: no tray host", "");
     showMainWindow(show);
+    writeLogLine(show ? "Main Window: shown" : "Main Window: hidden, the tray icon shows it", "");
     startTrayIcon(false);
     setRequestedRenderState(show ? kRenderOn : kRenderOff);
     listenForShowRequests(kInstanceName, onShowRequest);
@@ -218,7 +220,7 @@ void releaseAfterFailure() {
 
 int runNormalStart() {
     setCurrentStep("InitInstance");
-    if (!initInstance()) throw std::runtime_error("InitInstance Failed");
+    if (!initInstance()) throw std::runtime_error("InitInstance Failed (" + windowSystemDescription() + ")");
     installDisplayLossHandler(shutDownWithoutDisplay);
     setCurrentStep("load textures and fonts");
     loadTexturesAndFonts();
@@ -239,6 +241,7 @@ int runNormalStart() {
     installQuestionWindowHook();
     loadAppConfiguration();  // the version records too, before the engine starts
     writeLogLine("Configuration loaded ... Starting Execution", traceLogPath);
+    writeLogLine("Window System: " + windowSystemDescription(), "");
     if (!loadAppResource("IDR_ABOUT_TEXTURE").empty()) writeLogLine("About Intro - Ok", "");
     if (!loadAppResource("IDR_ABOUT_INFO").empty()) writeLogLine("About Info - Ok", "");
     loadStyleFiles();

@@ -79,6 +79,7 @@ void shellLogEntry(const std::string& text, int kind) {
 bool shellEngineRunning() { return isApplicationRunning(); }
 void stopShellEngine() { setApplicationRunning(false); }
 bool waitForShellEngine() { return waitForEngineThreads(timings().shutdownGraceMs.load()); }
+uint32_t shellDisplayWaitMs() { return timings().displayWaitMs.load(); }
 
 bool shellFirstRun() { return g_firstRun.load(); }
 void setShellFirstRun(bool firstRun) { g_firstRun.store(firstRun); }

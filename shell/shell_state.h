@@ -33,6 +33,8 @@ void stopShellEngine();
 // Waits until the engine's workers have stopped, at most the shut-down grace
 // of timings(); true when none is left.
 bool waitForShellEngine();
+// How long a start asks a display that does not answer (timings()).
+uint32_t shellDisplayWaitMs();
 
 // First run: "Config.dat" did not exist when the configuration was loaded,
 // so the main window greets a new user.

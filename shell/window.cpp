@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "engine/engine_hooks.h"
 #include "platform/display_loss.h"
@@ -93,7 +94,18 @@ void handleWindowEvent(const WindowEvent& event) {
 }
 }  // namespace
 
-bool registerWindowClass() { return initWindowSystem(); }
+bool registerWindowClass() {
+    // An X server regenerates when its last client leaves and drops the
+    // connections made meanwhile; one still starting takes none: the display
+    // is asked again, about fifty times over the display wait, before the
+    // start gives up.
+    const uint32_t waitMs = shellDisplayWaitMs();
+    const int64_t deadline = steadyClockMs() + waitMs;
+    WindowSystemStart start;
+    while ((start = initWindowSystem()) == WindowSystemStart::displayNotOpened && steadyClockMs() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs / 50 + 1));
+    return start == WindowSystemStart::started;
+}
 
 bool initInstance() {
     // Smaller, "Main Menu" would be cut off without a scroll bar.

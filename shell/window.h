@@ -11,7 +11,8 @@ inline constexpr int kMainMenuMinimumWidth = 720;
 inline constexpr int kMainMenuMinimumHeight = 420;
 
 // Starts the window system (SDL video, OpenGL 3.3 core). False when no
-// video driver works.
+// video driver works, or when the display the environment names did not
+// answer within the display wait.
 bool registerWindowClass();
 // Creates the main window hidden with the program's icon; false on failure.
 bool initInstance();

@@ -194,6 +194,23 @@ private:
     ImGuiContext* context_ = nullptr;
 };
 
+// Where the main window's tab bar drew the tab `label`; false when it did not.
+inline bool tabCentre(const char* label, ImVec2& centre) {
+    ImGuiContext& g = *GImGui;
+    for (int i = 0; i < g.TabBars.GetMapSize(); ++i) {
+        ImGuiTabBar* bar = g.TabBars.TryGetMapData(i);
+        if (!bar) continue;
+        for (ImGuiTabItem& tab : bar->Tabs) {
+            if (std::strcmp(bar->TabsNames.c_str() + tab.NameOffset, label) != 0) continue;
+            if (tab.LastFrameVisible != g.FrameCount) return false;
+            centre = ImVec2(bar->BarRect.Min.x + tab.Offset + tab.Width / 2,
+                            (bar->BarRect.Min.y + bar->BarRect.Max.y) / 2);
+            return true;
+        }
+    }
+    return false;
+}
+
 // The display items as the main loop draws them.
 inline void drawItemsFrame() {
     copyDisplayItemOpenFlags();

@@ -1,3 +1,4 @@
+#include <SDL.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_internal.h>
@@ -13,7 +14,10 @@
 #include "shell/tray.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
+#include "imgui_headless.h"
 #include "platform/window_sdl.h"
+#include "shell/mouse_input.h"
+#include "windows/main_window.h"
 #include "windows/program_windows.h"
 
 namespace {
@@ -47,6 +51,7 @@ struct FakeGraphics {
     }
     static void newFrame() {
         ImGui::GetIO().DeltaTime = 1.0f / 60;
+        applyNextMouseState(ImGui::GetIO());
         ImGui::NewFrame();
     }
     static void present() { ++frames; }
@@ -248,6 +253,47 @@ TEST_F(MainLoopFixture, FramesArePacedByWhatCanChange) {
     EXPECT_EQ(framesAfter(400), idle + 1);
     removeAppLogEntriesOfKind(0xFFFFFFFFu);
     startTrayIcon(true);
+}
+
+// A jump and a quick tap taken in one pump, as xdotool or a touchpad's tap
+// makes them, switch the main window's tab every time: the pointer's place,
+// the press and the release reach Dear ImGui in frames of their own.
+TEST_F(MainLoopFixture, AJumpAndAQuickTapSwitchTheTabEveryTime) {
+    resetMouseInput();
+    resetMainWindow();
+    setIGDisplayItem_zOrder();
+    setShellShowUI(true);
+    setRequestedRenderState(kRenderOn);
+    const auto passes = [](int count, int ms) {
+        for (int pass = 0; pass < count; ++pass) {
+            g_nowMs += ms;
+            ASSERT_TRUE(runMainLoopPass());
+        }
+    };
+    passes(3, 1000);  // idle frames: the tab bar is laid out a frame late
+    const auto push = [](uint32_t type, ImVec2 at) {
+        SDL_Event e{};
+        e.type = type;
+        if (type == SDL_MOUSEMOTION) {
+            e.motion.x = static_cast<int>(at.x), e.motion.y = static_cast<int>(at.y);
+        } else {
+            e.button.button = SDL_BUTTON_LEFT;
+            e.button.x = static_cast<int>(at.x), e.button.y = static_cast<int>(at.y);
+        }
+        ASSERT_EQ(SDL_PushEvent(&e), 1);
+    };
+    for (const auto& [label, tab] : {std::pair{"Applications", kTabApplications}, {"Folders", kTabFolders},
+                                     {"Applications", kTabApplications}, {"Folders", kTabFolders}}) {
+        ImVec2 at;
+        ASSERT_TRUE(tabCentre(label, at)) << label;
+        push(SDL_MOUSEMOTION, at);
+        push(SDL_MOUSEBUTTONDOWN, at);
+        push(SDL_MOUSEBUTTONUP, at);
+        passes(6, 16);
+        EXPECT_EQ(mainWindow.currentTab, tab) << label;
+        EXPECT_FALSE(mouseChangesWaiting());
+    }
+    resetMainWindow();
 }
 
 TEST(ProgramEntry, ErrorHandlerNamesTheStepAndSwitchesAreFolded) {

@@ -139,9 +139,11 @@ struct XServer {
     pid_t pid = -1;
     std::string display;  // ":N", empty when Xvfb could not start
 
+    // -noreset: a server regenerates when its last client leaves (an install
+    // run) and drops the connections being made meanwhile (the next start's).
     XServer() {
         const std::string number = spawnAndReadLine(
-            {"Xvfb", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-displayfd"}, "", pid);
+            {"Xvfb", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset", "-displayfd"}, "", pid);
         if (!number.empty()) display = ":" + number;
     }
     ~XServer() { stop(); }

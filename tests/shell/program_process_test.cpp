@@ -125,7 +125,9 @@ TEST(ProgramProcess, NormalRunEndsOnSigtermAndSavesEverything) {
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(home.traceLines(),
               (std::vector<std::string>{"ANCHOR: ", "Configuration loaded ... Starting Execution",
-                                        "About Intro - Ok", "About Info - Ok", "Start Event Loop & UI",
+                                        "Window System: offscreen, no display named", "About Intro - Ok",
+                                        "About Info - Ok", "Tray Icon: no tray host", "Main Window: shown",
+                                        "Start Event Loop & UI",
                                         "Saving Configuration", "Done.", "Saving Styles", "Done.",
                                         "Saving Version Records", "Done.", "End Execution"}));
 
@@ -187,6 +189,18 @@ TEST(ProgramProcess, FailingStepsAreNamedWithTheirExitCodes) {
     run = home.run({});
     EXPECT_EQ(run.exitCode, 34);
     EXPECT_NE(run.errors.find("Runtime error!: Error: InitInstance Failed"), std::string::npos) << run.errors;
+
+    // A display that does not answer: asked again over the display wait,
+    // then named in the error, never left for SDL's offscreen driver.
+    home.env.erase("SDL_VIDEODRIVER");
+    home.env["DISPLAY"] = ":9999";
+    home.env["VARNHOLT_TEST_TIMINGS"] = "displayWaitMs=300";
+    const std::string errorFile = makeTestFolder("stderr") + "/err.txt";
+    run = ProgramHome::wait(home.start({}, errorFile), errorFile, 20000);
+    EXPECT_EQ(run.exitCode, 34);
+    EXPECT_NE(run.errors.find("InitInstance Failed (display :9999 could not be opened)"), std::string::npos)
+        << run.errors;
+    home.env.erase("DISPLAY");
 
     // A data folder that cannot exist: the set-up reports it and fails.
     home.env["SDL_VIDEODRIVER"] = "offscreen";

@@ -1,7 +1,7 @@
 #pragma once
 // Drives the real program as a person uses it: on an X server of its own
-// (Xvfb), with xdotool, photographed with ImageMagick's import. Included by
-// desktop_end_to_end_test.cpp only.
+// (Xvfb) with a window manager (openbox), with xdotool, photographed with
+// ImageMagick's import. Included by desktop_end_to_end_test.cpp only.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -64,11 +64,12 @@ constexpr bool kTestHooks = false;
 #endif
 
 // Why this build or machine cannot run a desktop case, empty when it can:
-// the test build's hooks, then Xvfb, xdotool, import and `tools`.
+// the test build's hooks, then Xvfb, openbox, xdotool, xprop, xwininfo,
+// import and `tools`.
 std::string cannotRunDesktop(std::vector<const char*> tools = {},
                              const std::string& withoutHooks = "needs the test build's short timings") {
     if (!kTestHooks) return withoutHooks;
-    tools.insert(tools.begin(), {"Xvfb", "xdotool", "import"});
+    tools.insert(tools.begin(), {"Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "import"});
     for (const char* tool : tools)
         if (!onPath(tool)) return std::string(tool) + " is missing; scripts/install-deps.sh installs it";
     return "";
@@ -129,27 +130,43 @@ struct ChildGuard {
     }
 };
 
-// An X server on a free display, found by the server itself (-displayfd).
+// An X server on a free display, found by the server itself (-displayfd),
+// with openbox managing its windows as a desktop's window manager does:
+// frames with title bars, focus on click, new windows raised.
 struct XServer {
-    pid_t pid = -1;
+    pid_t pid = -1, windowManager = -1;
     std::string display;
+    const std::string folder = makeTestFolder("xvfb");
     XServer() {
         int fds[2];
         if (pipe(fds) != 0) return;
-        const std::string log = makeTestFolder("xvfb") + "/xvfb.log";
-        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    {{"PATH", getenv("PATH")}}, log, fds[1]);
+        // -noreset: a server regenerates when its last client leaves (an
+        // xdotool or xprop call before the program or openbox is connected)
+        // and drops the connections being made meanwhile.
+        pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                     "-noreset"},
+                    {{"PATH", getenv("PATH")}}, folder + "/xvfb.log", fds[1]);
         close(fds[1]);
         std::string number;
         char c;
         while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
         close(fds[0]);
-        if (!number.empty()) display = ":" + number;
+        if (number.empty()) return;
+        display = ":" + number;
+        windowManager = spawn({"openbox", "--sm-disable"}, {{"PATH", getenv("PATH")}, {"HOME", folder}, {"DISPLAY", display}},
+                              folder + "/openbox.log");
+        // The manager names itself on the root window once it manages windows.
+        if (!waitFor([&] { return managed(); })) display.clear();
+    }
+    bool managed() const {
+        return commandOutput("DISPLAY=" + display + " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null")
+                   .find("window id") != std::string::npos;
     }
     ~XServer() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitExit(pid, 20);
+        for (const pid_t child : {windowManager, pid}) {
+            if (child <= 0) continue;
+            kill(child, SIGTERM);
+            waitExit(child, 20);
         }
     }
 };
@@ -158,7 +175,7 @@ struct Desktop {
     std::string display;
     // Runs a tool on the display; its standard output.
     std::string run(const std::string& command) const {
-        return commandOutput("DISPLAY=" + display + " " + command + " 2>/dev/null");
+        return commandOutput("export DISPLAY=" + display + "; { " + command + "; } 2>/dev/null");
     }
     void screenshot(const std::string& name) const { run("import -window root " + buildFolder() + "/" + name); }
     // Held over a few frames: the library sees a key only while it is down
@@ -288,9 +305,9 @@ std::pair<int, int> solidSquareOfColour(const Rgb& image, int r, int g, int b, i
 }
 
 // The centres of the buttons that a row of buttons draws across y, between
-// fromX and toX: runs of pixels unlike the background at fromX (gaps of a
-// few pixels inside a label are bridged).
-std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
+// fromX and toX: runs of pixels unlike the background at fromX (gaps of up
+// to `bridged` pixels, as inside a label, are bridged).
+std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX, int bridged = 5) {
     std::vector<int> centres;
     if (y < 0 || y >= image.height) return centres;
     const unsigned char* background = image.at(fromX, y);
@@ -300,7 +317,7 @@ std::vector<int> buttonCentresAt(const Rgb& image, int y, int fromX, int toX) {
         const bool differs = std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) +
                                  std::abs(p[2] - background[2]) > 24;
         if (!differs) continue;
-        if (start >= 0 && x - last > 5) {
+        if (start >= 0 && x - last > bridged) {
             centres.push_back((start + last) / 2);
             start = -1;
         }
@@ -428,19 +445,41 @@ struct DesktopRun {
     // Starts the program (and at the first start the X server) and waits for its window.
     void start() {
         if (!server) server = std::make_unique<XServer>();
-        ASSERT_FALSE(server->display.empty()) << "Xvfb did not start";
+        ASSERT_FALSE(server->display.empty()) << "Xvfb or openbox did not start: "
+                                              << readTestFile(server->folder + "/xvfb.log")
+                                              << readTestFile(server->folder + "/openbox.log");
         desktop.display = server->display;
         env["DISPLAY"] = server->display;
         program = spawn({binary}, env, errorFile);
-        ASSERT_TRUE(waitFor([&] { return !desktop.run("xdotool search --onlyvisible --name '^Varnholt$'").empty(); }))
-            << errors();
+        int status = 0;
+        bool ended = false;
+        const bool shown = waitFor([&] {
+            ended = waitpid(program, &status, WNOHANG) == program;
+            return ended || findWindow();
+        });
+        if (ended) program = -1;  // reaped: its id may be another process's now
+        ASSERT_TRUE(shown && !ended) << (ended ? "the program ended, status " + std::to_string(status)
+                                               : std::string("no window within a minute"))
+                                     << "; " << errors() << "the start's trace:\n"
+                                     << readTestFile(configFolder + "/logString.txt");
         desktop.moveMouseAway();
-        const std::string geometry =
-            desktop.run("xdotool search --onlyvisible --name '^Varnholt$' getwindowgeometry --shell");
-        ASSERT_EQ(std::sscanf(geometry.substr(geometry.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y,
-                              &width, &height),
-                  4)
-            << geometry;
+    }
+
+    // The program's window once it is shown, and its place inside the frame
+    // the window manager put around it (xwininfo: xdotool counts the frame's
+    // offset twice). xdotool's search ends at an X error when a window goes
+    // away while it looks: it is asked again.
+    bool findWindow() {
+        const std::string window = desktop.run("xdotool search --onlyvisible --name '^Varnholt$'");
+        if (window.empty()) return false;
+        const std::string geometry = desktop.run("xwininfo -id " + window.substr(0, window.find('\n')));
+        const auto field = [&](const std::string& name) {
+            const size_t at = geometry.find(name + ":");
+            return at == std::string::npos ? -1 : std::atoi(geometry.c_str() + at + name.size() + 1);
+        };
+        x = field("Absolute upper-left X"), y = field("Absolute upper-left Y");
+        width = field("Width"), height = field("Height");
+        return x >= 0 && y >= 0 && width > 0 && height > 0;
     }
 
     // SIGTERM, as the session's end sends it: the exit code, -1000 when it

@@ -108,12 +108,12 @@ TEST(DesktopEndToEnd, FolderPopupChangesTheCollisionOptionAndRemoveErasesTheArch
 
     // Right click on the folder's row (the list's first); the popup opens at
     // the mouse, its collision option "Overwrite" ten rows down.
-    desktop.click(60, 95);
-    rightClick(desktop, 60, 95);
+    desktop.click(run.x + 60, run.y + 95);
+    rightClick(desktop, run.x + 60, run.y + 95);
     // Drawn once the purple " Select Archive Location " shows.
     ASSERT_TRUE(waitFor([&] { return centreOfColour(screenPixels(desktop), 107, 61, 153).first >= 0; }));
     desktop.screenshot("desktop-folder-popup.png");
-    desktop.click(60 + 15, 95 + 201);
+    desktop.click(run.x + 60 + 15, run.y + 95 + 201);
     // The idle save writes it: the folder's line ends with "o" (Overwrite).
     const auto savedLine = [&] {
         for (const std::wstring& line : savedFolderLines(run.configFolder))
@@ -646,5 +646,77 @@ TEST(DesktopEndToEnd, NamesInEveryScriptAreDrawnWithTheirOwnGlyphs) {
     // The chooser, at the home folder, lists them too.
     run.openChooser();
     desktop.screenshot("desktop-names-chooser.png");
+    EXPECT_EQ(run.stop(), 0) << run.errors();
+}
+
+// Tab after tab with no other click between them, as a hand clicks: a jump
+// and a tap, a smooth move ending in a tap, a jump and a slower press. Each
+// switch is read off the screen: the two tabs not under the mouse show the
+// same colour once neither is the selected one.
+TEST(DesktopEndToEnd, EveryClickOnATabSwitchesToItWhateverWasClickedBefore) {
+    if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
+    DesktopRun run("desktop-tabs");
+    const Desktop& desktop = run.desktop;
+    ASSERT_NO_FATAL_FAILURE(run.install());
+    // The end of a session is noted for the user: the next start shows Notifications.
+    ASSERT_NO_FATAL_FAILURE(run.start());
+    ASSERT_EQ(run.stop(), 0) << run.errors();
+    ASSERT_NO_FATAL_FAILURE(run.start());
+
+    // The tab row: two pixels below the first row below the title bar that
+    // crosses three tabs, Folders (selected) unlike the other two.
+    int row = -1;
+    std::vector<int> tabs;
+    const auto colours = [&](const Rgb& screen) {
+        std::vector<int> shown;
+        for (const int tab : tabs) shown.push_back(screen.colourAt(tab, row));
+        return shown;
+    };
+    ASSERT_TRUE(waitFor([&] {
+        const Rgb screen = screenPixels(desktop);
+        for (row = run.y + 20; row < run.y + 120; ++row)
+            if (buttonCentresAt(screen, row, run.x + 2, run.x + 600, 1).size() == 3) break;
+        row += 2;
+        tabs = buttonCentresAt(screen, row, run.x + 2, run.x + 600, 1);
+        const std::vector<int> shown = colours(screen);
+        return tabs.size() == 3 && shown[0] != shown[1] && shown[1] == shown[2];
+    })) << tabs.size() << " tabs; " << run.errors();
+    desktop.screenshot("desktop-tabs.png");
+    const auto otherTwoAlike = [&](size_t tab) {
+        return waitFor([&] {
+            const std::vector<int> shown = colours(screenPixels(desktop));
+            return shown[(tab + 1) % 3] == shown[(tab + 2) % 3];
+        }, 10);
+    };
+
+    const auto place = [&](size_t tab) { return std::to_string(tabs[tab]) + " " + std::to_string(row + 6); };
+    size_t current = 0;
+    const size_t order[] = {1, 2, 0, 2, 1, 0, 1, 2, 1, 0, 2, 0};
+    for (size_t step = 0; step < std::size(order); ++step) {
+        const size_t tab = order[step];
+        if (step % 3 == 0) {  // a jump, a rest, a tap
+            desktop.run("xdotool mousemove " + place(tab));
+            pauseMs(300);
+            desktop.run("xdotool click 1");
+        } else if (step % 3 == 1) {  // a smooth move that ends in a tap
+            std::string moves = "xdotool";
+            for (int part = 1; part <= 8; ++part)
+                moves += " mousemove " + std::to_string(tabs[current] + (tabs[tab] - tabs[current]) * part / 8) + " " +
+                         std::to_string(row + 6 + part % 2) + " sleep 0.01";
+            desktop.run(moves + " click 1");
+        } else {  // a jump and a slower press
+            desktop.run("xdotool mousemove " + place(tab));
+            pauseMs(300);
+            desktop.run("xdotool mousedown 1 sleep 0.15 mouseup 1");
+        }
+        EXPECT_TRUE(otherTwoAlike(tab)) << "step " << step << ": tab " << tab << " after tab " << current;
+        current = tab;
+    }
+    desktop.moveMouseAway();
+    EXPECT_TRUE(waitFor([&] {
+        const std::vector<int> shown = colours(screenPixels(desktop));
+        return shown[current] != shown[(current + 1) % 3] && otherTwoAlike(current);
+    }, 10));
+    desktop.screenshot("desktop-tabs-clicked.png");
     EXPECT_EQ(run.stop(), 0) << run.errors();
 }
