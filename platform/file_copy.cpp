@@ -215,6 +215,32 @@ bool statBeforeCopy(int fd, struct stat& st) {
     }
 }
 
+// A file changed this recently may still be taking a write in place: the
+// kernel sets a file's times as a write begins, so one that began before the
+// copy read the source's state and is still putting its data in place shows
+// in no time stamp. A write still under way after so long is not expected.
+constexpr int64_t kWriteUnderWayNs = 2'000'000'000;
+
+bool changedJustNow(const struct stat& st) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    const auto ns = [](const struct timespec& t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    return ns(now) - std::max(ns(st.st_mtim), ns(st.st_ctim)) < kWriteUnderWayNs;
+}
+
+// Whether another program may hold the file open for writing. A read lease
+// is granted only while no one has the file open for writing; it is given
+// back at once. Unknown (a file of another user, a file system without
+// leases) counts as held open. A writer that opens the file in the instant
+// the lease is held breaks it, which is told with SIGURG: ignored unless
+// handled, unlike the default SIGIO.
+bool mayBeHeldOpenForWriting(int fd) {
+    ::fcntl(fd, F_SETSIG, SIGURG);
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return true;
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    return false;
+}
+
 bool sourceChangedSince(int fd, const struct stat& before) {
     struct stat after {};
     if (::fstat(fd, &after) != 0) return true;
@@ -252,6 +278,9 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     if (opened != CopyResult::Copied) return opened;
     struct stat st {};
     if (!statBeforeCopy(in.fd, st) || !S_ISREG(st.st_mode)) return CopyResult::SourceMissing;
+    // Looked at after the state was read: a write under way then still
+    // holds the file open now. Left for a later try, as a changing file is.
+    if (changedJustNow(st) && mayBeHeldOpenForWriting(in.fd)) return CopyResult::SourceChanged;
     folder = openParentBelow(target.root, target.path);
     if (!folder.folder.isOpen()) return CopyResult::Failed;
     struct stat existing {};

@@ -212,6 +212,22 @@ TEST(FileCopy, ASourceWrittenDuringTheCopyIsNeverCopiedTorn) {
     EXPECT_EQ(readTestFile(folder + "/final.bin").find_first_not_of('c'), std::string::npos);
 }
 
+// A write still putting its data in place when the copy reads the source's
+// state shows in no time stamp (they are set as it begins): a source another
+// program holds open for writing and changed just now is left for a later try.
+TEST(FileCopy, ASourceHeldOpenForWritingAndChangedJustNowIsLeftForLater) {
+    const std::string folder = makeTestFolder("held");
+    const std::string source = folder + "/s.bin", target = folder + "/t.bin";
+    ASSERT_TRUE(writeTestFile(source, "aaaa"));
+    const int writer = ::open(source.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(writer, "b", 1, 0), 1);
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target)), CopyResult::SourceChanged);
+    EXPECT_EQ(folderNames(folder), std::vector<std::string>{"s.bin"});
+    ::close(writer);
+    EXPECT_EQ(copyFileWithProgress(wide(source), wide(target)), CopyResult::Copied);
+    EXPECT_EQ(readTestFile(target), "baaa");
+}
+
 namespace {
 
 // The runs of data of a file, as [start, end) pairs found with SEEK_DATA/SEEK_HOLE.
