@@ -70,19 +70,26 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // made by its path when it is gone. Each takes the mode of the archive
 // folder at the same height above the copy, which mirrors the folder the
 // file was archived from: a private folder comes back private.
-bool makeRestoreFolders(const RestoreItem& item) {
+bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders) {
     const std::wstring folder = parentFolder(item.destination);
     const FolderModeFor modeFor = [&](const std::wstring& made) {
         std::wstring model = parentFolder(item.archivePath);
         for (std::wstring up = folder; up.size() > made.size(); up = parentFolder(up)) model = parentFolder(model);
         return mirroredFolderMode(model);
     };
+    // Asked for its mode, a folder below the root is about to be made.
+    const FolderModeFor notedModeFor = [&](const std::wstring& made) {
+        newFolders.emplace_back(item.destinationRoot, made);
+        return modeFor(made);
+    };
     std::vector<std::wstring> missing;
     for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentFolder(up))
         missing.push_back(up);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!makeFolder(*it, modeFor(*it))) return false;
-    return openFolderBelow(item.destinationRoot, folder, modeFor).isOpen();
+        newFolders.emplace_back(*it);
+    }
+    return openFolderBelow(item.destinationRoot, folder, notedModeFor).isOpen();
 }
 
 double shareOf(size_t copies, size_t total) {
@@ -119,7 +126,8 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         const std::wstring folder = parentFolder(item.destination);
-        if (!group.madeFolders.count(folder) && makeRestoreFolders(item)) group.madeFolders.insert(folder);
+        if (!group.madeFolders.count(folder) && makeRestoreFolders(item, group.group.newFolders))
+            group.madeFolders.insert(folder);
         const CopyResult result =
             stageCopy(group.group, {item.archiveRoot, item.archivePath}, {item.destinationRoot, item.destination},
                       onRestoreProgress, cancelMirror(CancelTask::Restore));

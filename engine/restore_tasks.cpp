@@ -292,7 +292,7 @@ RestoreStep handOutRestoreFile(const RestoreItem& item, const std::string& displ
     if (item.destination.empty()) return RestoreStep::Failed;
     std::set<std::wstring>& made = restore.group.madeFolders;
     const std::wstring folder = parentFolder(item.destination);
-    if (!made.count(folder) && makeRestoreFolders(item)) made.insert(folder);
+    if (!made.count(folder) && makeRestoreFolders(item, restore.group.group.newFolders)) made.insert(folder);
     restore.hand(item);
     return RestoreStep::Copied;
 }

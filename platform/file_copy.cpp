@@ -398,6 +398,7 @@ CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace&
 
 std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps) {
     std::vector<StagedCopy> copies = std::move(group.copies);
+    const std::vector<FilePlace> newFolders = std::move(group.newFolders);
     group = CopyGroup();
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
     syncGroupData(copies);
@@ -431,7 +432,17 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
         if (named.size() >= kFoldersSyncedTogether) syncFolders(named);
     }
     syncFolders(named);
+    syncFoldersIntoParents(newFolders);
     return copies;
+}
+
+void syncFoldersIntoParents(const std::vector<FilePlace>& folders) {
+    std::set<std::pair<std::wstring, std::wstring>> parents;
+    for (const FilePlace& folder : folders) parents.emplace(folder.root, parentFolder(folder.path));
+    for (const auto& [root, parent] : parents) {
+        const OwnedDescriptor dir = openFolderBelow(root, parent);
+        if (dir.isOpen()) ::fsync(dir.fd);
+    }
 }
 
 CopyResult copyFileWithProgress(const FilePlace& source, const FilePlace& target, const CopyProgressRoutine& progress,
