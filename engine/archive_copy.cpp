@@ -80,11 +80,15 @@ int32_t copyStatusOf(CopyOutcome outcome) {
 // through a link, never the root itself: a root that is gone (a drive
 // unplugged) makes every mkdir fail instead of growing a new archive under
 // the empty mount point. Each takes the mode of the source folder it
-// mirrors, so a private folder's names stay private in the archive.
-bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey) {
+// mirrors, so a private folder's names stay private in the archive. The
+// folders made join the group, whose naming syncs them into their parents.
+bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, const std::wstring& folderKey,
+                          CopyGroup& group) {
     if (isForeignArchiveFolder(root)) return false;
     const std::wstring sourceFolder = withoutTrailingSeparators(folderKey);
+    // Asked for its mode, a folder is about to be made.
     const FolderModeFor modeFor = [&](const std::wstring& folder) {
+        group.newFolders.emplace_back(root, folder);
         return mirroredFolderMode(sourceFolder + folder.substr(root.size()));
     };
     return openFolderBelow(root, parentFolder(target), modeFor).isOpen();
@@ -213,7 +217,7 @@ void copyNamedItem(CopyQueueItem& item, const std::wstring& target, bool batchFl
     const std::wstring folderKey = findWatchFolderOfFile(item.sourcePath);
     if (sourceKind(folderKey, item.sourcePath) != EntryKind::File) return failItem(item);
     std::wstring root;
-    if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target, folderKey)) {
+    if (!archiveContextOf(folderKey, root) || !makeFoldersBelowRoot(root, target, folderKey, staged.group)) {
         if (!root.empty() && (!isExistingFolder(root) || isForeignArchiveFolder(root)))
             return awaitArchive(item, folderKey);
         return failItem(item);

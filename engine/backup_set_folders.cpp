@@ -140,8 +140,15 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
     // The set folder is made, written and pruned through folders opened from
     // the archive down: one replaced by a link never leads a set out of it.
     const std::wstring target = archiveBackupSetFolder(folder.archivePath);
-    const FolderModeFor ownerOnly = [](const std::wstring&) { return programFolderMode(); };
+    // Asked for its mode, a folder is about to be made: it is synced into
+    // the archive before a set is written into it.
+    std::vector<FilePlace> newFolders;
+    const FolderModeFor ownerOnly = [&](const std::wstring& made) {
+        newFolders.emplace_back(folder.archivePath, made);
+        return programFolderMode();
+    };
     if (!openFolderBelow(folder.archivePath, withoutTrailingSeparators(target), ownerOnly).isOpen()) return false;
+    syncFoldersIntoParents(newFolders);
     // Copy first, delete after: a failed copy never costs the archive a set.
     std::set<std::wstring> wanted;
     bool allCopied = true;

@@ -71,7 +71,7 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // made by its path when it is gone. Each takes the mode of the archive
 // folder at the same height above the copy, which mirrors the folder the
 // file was archived from: a private folder comes back private.
-bool makeRestoreFolders(const RestoreItem& item) {
+bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders) {
     // A root whose way others can change is never opened: its files are not
     // restored, and the log names it and what to change.
     if (isRefusedRoot(item.archiveRoot, L"Archive folder") || isRefusedRoot(item.destinationRoot, L"Restore folder"))
@@ -82,12 +82,19 @@ bool makeRestoreFolders(const RestoreItem& item) {
         for (std::wstring up = folder; up.size() > made.size(); up = parentFolder(up)) model = parentFolder(model);
         return mirroredFolderMode(model);
     };
+    // Asked for its mode, a folder below the root is about to be made.
+    const FolderModeFor notedModeFor = [&](const std::wstring& made) {
+        newFolders.emplace_back(item.destinationRoot, made);
+        return modeFor(made);
+    };
     std::vector<std::wstring> missing;
     for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentFolder(up))
         missing.push_back(up);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!makeFolder(*it, modeFor(*it))) return false;
-    return openFolderBelow(item.destinationRoot, folder, modeFor).isOpen();
+        newFolders.emplace_back(*it);
+    }
+    return openFolderBelow(item.destinationRoot, folder, notedModeFor).isOpen();
 }
 
 double shareOf(size_t copies, size_t total) {
@@ -124,7 +131,8 @@ RestoreStep restoreOneFile(const RestoreItem& item, const std::string& displayNa
         }
         if (item.destination.empty()) return RestoreStep::Failed;
         const std::wstring folder = parentFolder(item.destination);
-        if (!group.madeFolders.count(folder) && makeRestoreFolders(item)) group.madeFolders.insert(folder);
+        if (!group.madeFolders.count(folder) && makeRestoreFolders(item, group.group.newFolders))
+            group.madeFolders.insert(folder);
         const CopyResult result =
             stageCopy(group.group, {item.archiveRoot, item.archivePath}, {item.destinationRoot, item.destination},
                       onRestoreProgress, cancelMirror(CancelTask::Restore));

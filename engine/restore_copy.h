@@ -80,7 +80,8 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // Makes the missing folders above a restored file, top down, each opened
 // below the item's root without following a link: a folder replaced by a
 // link fails the file. Each takes the mode of the archive folder it mirrors.
-bool makeRestoreFolders(const RestoreItem& item);
+// The folders made are added to `newFolders` (a group's, which syncs them).
+bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders);
 double shareOf(size_t copies, size_t total);
 // Asks one of the restore questions and waits for its own answer; a question
 // given up at shut-down counts as CANCEL.

@@ -184,20 +184,11 @@ struct ParallelRestore {
         staging.progress = onRestoreProgress;
         staging.cancel = cancelMirror(CancelTask::Restore);
     }
-    ~ParallelRestore() {
-        for (const auto& [index, outcome] : early)
-            if (outcome.result == CopyResult::Copied) removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
-    }
     RestoreGroup group;
     ParallelStaging staging;
     std::vector<const RestoreItem*> handed;     // by job number
     std::vector<const RestoreItem*> cancelled;  // stopped halfway by a cancel request
     std::vector<std::wstring> failed;           // destinations not written
-    // Outcomes are taken in the order the files were handed out, whatever
-    // order the threads finish them in: questions come and copies take their
-    // names in the set's order, as when one thread copied them.
-    std::map<size_t, StagingOutcome> early;
-    size_t nextOutcome = 0;
     // A full group is named on a thread of its own while the next one is
     // staged, one group at a time and in order. Its copies are checked right
     // before their renames there as anywhere.
@@ -207,6 +198,14 @@ struct ParallelRestore {
 
     // Files staged and not yet named.
     size_t pending() const { return group.staged() + namingCount; }
+    // Names a group and lets the staging threads stage as many copies again.
+    std::vector<StagedCopy> name(CopyGroup& copies) {
+        std::vector<StagedCopy> named = finishCopyGroup(copies, group.guard.renameSteps());
+        uint64_t bytes = 0;
+        for (const StagedCopy& copy : named) bytes += copy.bytes;
+        releaseStagedCopies(staging, named.size(), bytes);
+        return named;
+    }
     void takeNamed() {
         if (naming.valid()) group.count(naming.get());
         namingCount = 0;
@@ -216,31 +215,36 @@ struct ParallelRestore {
         namingCount = group.staged();
         namingGroup = std::exchange(group.group, CopyGroup());
         try {
-            naming = std::async(std::launch::async,
-                                [this] { return finishCopyGroup(namingGroup, group.guard.renameSteps()); });
+            naming = std::async(std::launch::async, [this] { return name(namingGroup); });
         } catch (const std::system_error&) {
-            group.count(finishCopyGroup(namingGroup, group.guard.renameSteps()));  // no thread: named here
+            group.count(name(namingGroup));  // no thread: named here
             namingCount = 0;
         }
     }
 
+    // Hands a file out; with a group's worth handed out and not taken in,
+    // takes in what is staged first.
     void hand(const RestoreItem& item) {
         addStagingJob(staging, {handed.size(), {item.archiveRoot, item.archivePath},
                                 {item.destinationRoot, item.destination}});
         handed.push_back(&item);
-        waitForStagingBelow(staging, kStagingJobsAhead);
+        while (stagingBacklog(staging) >= kStagingJobsAhead) take(takeStagingOutcomes(staging, true));
     }
     // Takes the copies staged so far into the group, naming it whenever it is
-    // full; with `all`, once every file handed out is staged.
+    // full; with `all`, until every file handed out is taken in. The copies
+    // come in the order the files were handed out, whatever order the threads
+    // finish them in: questions come and copies take their names in the
+    // set's order, as when one thread copied them.
     void collect(bool all) {
-        for (StagingOutcome& outcome : takeStagingOutcomes(staging, all)) early.emplace(outcome.index, std::move(outcome));
-        for (auto next = early.begin(); next != early.end() && next->first == nextOutcome; next = early.begin()) {
-            StagingOutcome outcome = std::move(next->second);
-            early.erase(next);
-            ++nextOutcome;
+        take(takeStagingOutcomes(staging, false));
+        while (all && stagingBacklog(staging) > 0) take(takeStagingOutcomes(staging, true));
+    }
+    void take(std::vector<StagingOutcome> outcomes) {
+        for (StagingOutcome& outcome : outcomes) {
             const RestoreItem& item = *handed[outcome.index];
             if (outcome.result == CopyResult::Copied && !mayOverwrite(item.destination, outcome.before)) {
                 removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+                releaseStagedCopies(staging, 1, outcome.staged.bytes);
                 failed.push_back(item.destination);
             } else if (outcome.result == CopyResult::Copied) {
                 group.group.bytes += outcome.staged.bytes;
@@ -264,7 +268,7 @@ struct ParallelRestore {
     void finishAll() {
         collect(true);
         takeNamed();
-        group.finish();
+        group.count(name(group.group));
     }
 };
 
@@ -292,7 +296,7 @@ RestoreStep handOutRestoreFile(const RestoreItem& item, const std::string& displ
     if (item.destination.empty()) return RestoreStep::Failed;
     std::set<std::wstring>& made = restore.group.madeFolders;
     const std::wstring folder = parentFolder(item.destination);
-    if (!made.count(folder) && makeRestoreFolders(item)) made.insert(folder);
+    if (!made.count(folder) && makeRestoreFolders(item, restore.group.group.newFolders)) made.insert(folder);
     restore.hand(item);
     return RestoreStep::Copied;
 }

@@ -340,24 +340,34 @@ bool syncTemporary(const StagedCopy& copy) {
     return file.isOpen() && ::fdatasync(file.fd) == 0;
 }
 
+// Syncs the file system holding the copy's temporary file through the
+// copy's folder: 1 when synced, 0 when the sync failed, -1 when the folder
+// can no longer be reached (the copy fails, not the others).
+int syncFileSystemThrough(const StagedCopy& copy) {
+    const OwnedDescriptor dir = openFolderBelow(copy.root, parentFolder(copy.target));
+    if (!dir.isOpen()) return -1;
+    return ::syncfs(dir.fd) == 0 ? 1 : 0;
+}
+
 // Makes the group's data durable. One syncfs per file system commits all of
 // it at once, where one fdatasync per file commits once per file (measured:
 // a restore of 10,000 small files took 3 times as long that way). A copy
-// whose data could not be synced fails.
+// whose data could not be synced fails; a copy whose folder is gone fails
+// alone, and its file system is synced through the next copy's folder.
 void syncGroupData(std::vector<StagedCopy>& copies) {
     if (copies.size() < kSyncFileSystemMinCopies) {
         for (StagedCopy& copy : copies)
             if (!syncTemporary(copy)) copy.result = CopyResult::Failed;
         return;
     }
-    std::map<uint64_t, const StagedCopy*> onDevice;
-    for (const StagedCopy& copy : copies) onDevice.try_emplace(copy.device, &copy);
-    for (const auto& [device, copy] : onDevice) {
-        const OwnedDescriptor dir = openFolderBelow(copy->root, parentFolder(copy->target));
-        if (dir.isOpen() && ::syncfs(dir.fd) == 0) continue;
-        for (StagedCopy& copy : copies)
-            if (copy.device == device) copy.result = CopyResult::Failed;
+    std::map<uint64_t, int> synced;  // by device: as syncFileSystemThrough
+    for (StagedCopy& copy : copies) {
+        int& state = synced.try_emplace(copy.device, -1).first->second;
+        if (state < 0) state = syncFileSystemThrough(copy);
+        if (state < 0) copy.result = CopyResult::Failed;
     }
+    for (StagedCopy& copy : copies)
+        if (synced[copy.device] == 0) copy.result = CopyResult::Failed;
 }
 
 // Test builds only: VARNHOLT_FAIL_STEP="Copy Group Rename:kill" ends the
@@ -417,6 +427,7 @@ CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace&
 
 std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps) {
     std::vector<StagedCopy> copies = std::move(group.copies);
+    const std::vector<FilePlace> newFolders = std::move(group.newFolders);
     group = CopyGroup();
     for (StagedCopy& copy : copies) copy.result = CopyResult::Copied;
     syncGroupData(copies);
@@ -450,7 +461,17 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
         if (named.size() >= kFoldersSyncedTogether) syncFolders(named);
     }
     syncFolders(named);
+    syncFoldersIntoParents(newFolders);
     return copies;
+}
+
+void syncFoldersIntoParents(const std::vector<FilePlace>& folders) {
+    std::set<std::pair<std::wstring, std::wstring>> parents;
+    for (const FilePlace& folder : folders) parents.emplace(folder.root, parentFolder(folder.path));
+    for (const auto& [root, parent] : parents) {
+        const OwnedDescriptor dir = openFolderBelow(root, parent);
+        if (dir.isOpen()) ::fsync(dir.fd);
+    }
 }
 
 CopyResult copyFileWithProgress(const FilePlace& source, const FilePlace& target, const CopyProgressRoutine& progress,

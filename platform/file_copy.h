@@ -65,6 +65,10 @@ struct StagedCopy {
 struct CopyGroup {
     std::vector<StagedCopy> copies;
     uint64_t bytes = 0;
+    // Folders made for the copies (each below its root, or the root's own
+    // folder for one made by its path): finishCopyGroup syncs each into its
+    // parent, so no copy it names stands in a folder a crash could undo.
+    std::vector<FilePlace> newFolders;
 };
 // A group this large is finished before more is staged: it bounds the
 // temporary files and the work a crash loses, not the speed.
@@ -88,10 +92,15 @@ struct CopyRenameSteps {
     std::function<void(const StagedCopy& copy, const FileState& written)> afterRename;
 };
 // Syncs the group's data, renames its copies over their targets and syncs
-// their folders (each reached again from its root; a copy whose folder can
-// no longer be reached fails). Returns the copies, in the order staged, each with its
-// result (Copied once named), and leaves the group empty.
+// their folders and the parents of its new folders (each reached again from
+// its root; a copy whose folder can no longer be reached fails, alone).
+// Returns the copies, in the order staged, each with its result (Copied once
+// named), and leaves the group empty.
 std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps = {});
+
+// Syncs the folder holding each of `folders` (reached from its root), so
+// that folders just made stay after a crash.
+void syncFoldersIntoParents(const std::vector<FilePlace>& folders);
 
 // Copies source to target, replacing an existing target only on success.
 // Only a regular file is read: a source that is a link, a FIFO, a socket or

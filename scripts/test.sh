@@ -28,7 +28,7 @@ echo "== the tests that run threads against each other, with the race detector"
 threaded='WhileTheWindowDraws|WhileTheWindowsDraw|ChangeTriggersAtOnce|ShareTheMap|TriggersEditedWhileTheBackupRuns'
 threaded+='|WhileABackup|AskingAtOnce|Concurrent|SeveralThreads|CacheAnswersPendingWhileComparisonRuns'
 threaded+='|EngineThreadsAreCounted|ThreadsEndWhenTheApplicationStops|DeletionWhileAnotherRuns'
-threaded+='|StopMetByCopiesUnderWay|EditsSavedDuringARestore|StopAnsweredCancelContinues'
+threaded+='|StopMetByCopiesUnderWay|EditsSavedDuringARestore|StopAnsweredCancelContinues|AtMostTwoGroups'
 threaded+='|AsTheCopierEnds|AsThePassEnds'
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_TSAN=ON -DVARNHOLT_BENCH=OFF -DVARNHOLT_TEST_HOOKS=ON -DVARNHOLT_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_foundation test_engine test_windows

@@ -443,6 +443,41 @@ TEST_F(RestoreTest, AStopMetByCopiesUnderWayCopiesThemAgainOrLeavesThem) {
     }
 }
 
+// While a group waits for its names (here: a question about a file changed
+// since it was confirmed), at most two groups of copies lie staged: the
+// staging threads wait instead of filling the disk with the whole set.
+TEST_F(RestoreTest, ASetRestoreStagesAtMostTwoGroupsAheadOfTheNaming) {
+    std::vector<BackupSetEntry> entries;
+    for (int i = 0; i < 3000; ++i) {
+        const std::wstring name = L"d" + std::to_wstring(i / 1000) + L"/f" + std::to_wstring(10000 + i) + L".txt";
+        entries.push_back(setEntry(L"./" + name + L".txt", archiveFile(L"set/" + name, "copy"), true));
+    }
+    const std::wstring first = write(L"d0/f10000.txt.txt", "old");
+    const std::wstring setPath = saveSet(L"Set", entries);
+    const auto temporaries = [&] {
+        size_t count = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(wideToUtf8(folders.watch)))
+            count += isCopyTemporaryName(utf8ToWide(entry.path().filename().string()));
+        return count;
+    };
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    write(L"d0/f10000.txt.txt", "changed");  // asked about when its copy is taken in
+    answer("Confirm Source File Overwrite:", true);
+    EXPECT_NE(question("Confirm Source File Overwrite:").find("f10000"), std::string::npos);
+    write(L"d0/f10000.txt.txt", "changed again");  // and again right before its rename
+    answer("Confirm Source File Overwrite:", true);
+    question("Confirm Source File Overwrite:");  // the first group waits for its names
+    const size_t bound = 2 * kCopyGroupMaxFiles;
+    ASSERT_TRUE(eventuallyTrue([&] { return temporaries() >= bound; }));
+    EXPECT_EQ(temporaries(), bound);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Restore Successful!:", true);
+    task.join();
+    EXPECT_EQ(temporaries(), 0u);
+    EXPECT_EQ(read(first), "copy");
+}
+
 TEST_F(RestoreTest, TwoBackupSetRestoresRunOneAfterTheOther) {
     const std::wstring setPath = saveSet(L"Set", {setEntry(L"./a.txt", archiveFile(L"a ~ 0001.txt", "a"), true)});
     std::thread first(restoreBackupSetTask, setPath, folders.watch);

@@ -80,3 +80,24 @@ TEST(CopyGroup, StaleTemporariesGoFromTheFolderItselfNeverThroughALink) {
     EXPECT_TRUE(fs::exists(root + "/a/sub" + name) && fs::exists(outside + name));
     EXPECT_TRUE(fs::is_symlink(root + "/a/.varnholt-copy-fedcba9876543210.tmp"));
 }
+
+// A folder removed before the naming fails its own copies only: the group's
+// data is synced through a folder still there.
+TEST(CopyGroup, AFolderRemovedBeforeTheNamingFailsOnlyItsOwnCopies) {
+    const std::string root = makeTestFolder("removed");
+    CopyGroup group;
+    for (int i = 0; i < 12; ++i) {
+        const std::string source = root + "/src" + std::to_string(i);
+        const std::string folder = root + (i < 6 ? "/gone" : "/kept");
+        std::filesystem::create_directories(folder);
+        ASSERT_TRUE(writeTestFile(source, "content " + std::to_string(i)));
+        ASSERT_EQ(stageCopy(group, utf8ToWide(source), utf8ToWide(folder + "/f" + std::to_string(i))),
+                  CopyResult::Copied);
+    }
+    std::filesystem::remove_all(root + "/gone");
+    const std::vector<StagedCopy> finished = finishCopyGroup(group);
+    ASSERT_EQ(finished.size(), 12u);
+    for (size_t i = 0; i < finished.size(); ++i)
+        EXPECT_EQ(finished[i].result, i < 6 ? CopyResult::Failed : CopyResult::Copied) << i;
+    EXPECT_EQ(readTestFile(root + "/kept/f11"), "content 11");
+}
