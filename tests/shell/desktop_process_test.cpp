@@ -68,9 +68,9 @@ pid_t startOnDisplay(ProgramHome& home, XServer& x, const std::string& errorFile
 // The tray's GTK thread has an X connection of its own: it meets the lost
 // display too, and must not end the process on its own terms either.
 TEST(DesktopProcess, LostDisplayEndsNormallyWithEverythingSaved) {
-    for (int run = 0; run < 3; ++run) {
-        const bool sigtermFirst = run == 1;
-        const bool withTray = run == 2;
+    for (int round = 0; round < 3; ++round) {
+        const bool sigtermFirst = round == 1;
+        const bool withTray = round == 2;
         SCOPED_TRACE(sigtermFirst ? "SIGTERM, then the display goes" : withTray ? "with a tray" : "the display goes");
         ProgramHome home;
         XServer x;

@@ -581,7 +581,8 @@ TEST(DesktopEndToEnd, WithoutATrayHostTheMainWindowOffersTheTrayMenu) {
     for (const auto& process : fs::directory_iterator("/proc", ec)) {
         const std::string name = readTestFile(process.path() / "comm");
         const std::string environment = '\0' + readTestFile(process.path() / "environ");
-        if (name.rfind("dbus-", 0) != 0 || environment.find('\0' + "HOME=" + run.home + '\0') == std::string::npos)
+        const std::string home = std::string(1, '\0') + "HOME=" + run.home + '\0';
+        if (name.rfind("dbus-", 0) != 0 || environment.find(home) == std::string::npos)
             continue;
         left.push_back(process.path().filename().string() + " " + name);
         kill(std::stoi(process.path().filename().string()), SIGTERM);

@@ -75,7 +75,7 @@ TEST_F(UserMessageTest, SubmitNeedsNameAndEmailAndHandsTheDraftOver) {
     EXPECT_FALSE(isUserMessageWindowOpen());
     EXPECT_FALSE(isAboutWindowOpen()) << "Submit hides the about window";
     EXPECT_FALSE(aboutPage(1).lines.empty()) << "closing rebuilt the about pages";
-    ASSERT_TRUE(eventually([this] { return logHas(L"ready for you to send"); }));
+    ASSERT_TRUE(eventually([] { return logHas(L"ready for you to send"); }));
     ASSERT_EQ(openedTargetsSnapshot().size(), 1u);
     EXPECT_EQ(openedTargetsSnapshot()[0], L"mailto:" + utf8ToWide(std::string(kUserMessageMailAddress)) +
                                               L"?subject=Varnholt%202.000.0005%3A%20Request%20Feature"
@@ -96,7 +96,7 @@ TEST_F(UserMessageTest, SubmitNeedsNameAndEmailAndHandsTheDraftOver) {
     ui.frame(drawItemsFrame);
     EXPECT_EQ(getUIButtonValue("bksb"), kButtonEnabled);
     ASSERT_TRUE(ui.clickButton(drawItemsFrame, "bksb"));
-    ASSERT_TRUE(eventually([this] { return logHas(L"No mail program took your message"); }));
+    ASSERT_TRUE(eventually([] { return logHas(L"No mail program took your message"); }));
 
     // Dismiss closes without storing what was typed.
     ASSERT_EQ(runTextAction(2, {}), 1);
