@@ -22,29 +22,12 @@
 #include "foundation/data_packet.h"
 #include "foundation/data_record.h"
 #include "foundation/global_defaults.h"
-#include "fake_tray_watcher.h"
 #include "platform/text.h"
+#include "window_desktop.h"
 
 namespace {
-std::map<std::string, std::string> g_env;
 std::string g_binary;
-
-pid_t spawn(const std::vector<std::string>& args, int outFd = -1) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(outFd >= 0 ? outFd : null, 1);
-    dup2(null, 2);
-    std::vector<std::string> envText;
-    for (const auto& [k, v] : g_env) envText.push_back(k + "=" + v);
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (auto& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
-}
+const WindowDesktop* g_desktop = nullptr;
 
 double cpuSeconds(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -71,7 +54,7 @@ bool waitForFile(const std::string& path, const std::string& text) {
 std::string windowState() {
     int fds[2];
     if (pipe(fds) != 0) return {};
-    const pid_t pid = spawn({"xwininfo", "-name", "Varnholt"}, fds[1]);
+    const pid_t pid = g_desktop->spawn({"xwininfo", "-name", "Varnholt"}, fds[1]);
     close(fds[1]);
     std::string out;
     char c;
@@ -85,7 +68,7 @@ std::string windowState() {
 // Percent of one core the running program used over `seconds`, after it settled.
 double measure(const std::string& traceLog, int seconds) {
     std::filesystem::remove(traceLog);
-    const pid_t pid = spawn({g_binary});
+    const pid_t pid = g_desktop->spawn({g_binary});
     if (!waitForFile(traceLog, "Start Event Loop & UI")) return -1;
     std::this_thread::sleep_for(std::chrono::seconds(5));
     const double before = cpuSeconds(pid);
@@ -101,27 +84,15 @@ double measure(const std::string& traceLog, int seconds) {
 int main(int argc, char** argv) {
     g_binary = std::filesystem::absolute(argc > 1 ? argv[1] : "build/varnholt");
     const int seconds = argc > 2 ? atoi(argv[2]) : 60;
-    char pattern[] = "/tmp/varnholt-bench-XXXXXX";
-    const std::string root = mkdtemp(pattern);
-    pid_t xvfb = -1;
-    const std::string display = spawnAndReadLine(
-        {"Xvfb", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-displayfd"}, "", xvfb);
-    const SessionBus bus(root);
-    const std::string& address = bus.address;
-    if (display.empty() || address.empty()) {
+    const WindowDesktop desktop;
+    if (!desktop.ready()) {
         std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
         return 1;
     }
-    const FakeTrayWatcher watcher(address);
-    const std::string home = root + "/home";
-    std::filesystem::create_directories(home);
-    std::filesystem::create_directories(root + "/run");
-    std::filesystem::permissions(root + "/run", std::filesystem::perms::owner_all);
-    g_env = {{"HOME", home}, {"XDG_DATA_HOME", home + "/.local/share"}, {"XDG_CONFIG_HOME", home + "/.config"},
-             {"XDG_RUNTIME_DIR", root + "/run"}, {"DISPLAY", ":" + display}, {"SDL_VIDEODRIVER", "x11"},
-             {"LIBGL_ALWAYS_SOFTWARE", "1"}, {"DBUS_SESSION_BUS_ADDRESS", address},
-             {"PATH", getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"}};
-    const pid_t install = spawn({g_binary, "install"});
+    g_desktop = &desktop;
+    const FakeTrayWatcher watcher(desktop.bus->address);
+    const std::string& home = desktop.home;
+    const pid_t install = desktop.spawn({g_binary, "install"});
     waitpid(install, nullptr, 0);
     const std::string config = home + "/.local/share/Morvane/QZR/ConfigData";
     const double shown = measure(config + "/logString.txt", seconds);
@@ -139,8 +110,5 @@ int main(int argc, char** argv) {
     std::printf("idle main window over %d s (software GL on Xvfb): shown %.2f%% of one core, shown with the "
                 "Notifications tab blinking %.2f%%, hidden %.2f%%\n",
                 seconds, shown, blinking, hidden);
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
-    std::filesystem::remove_all(root);
     return 0;
 }

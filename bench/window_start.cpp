@@ -24,33 +24,16 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "fake_tray_watcher.h"
 #include "foundation/app_config.h"
 #include "foundation/data_files.h"
 #include "platform/text.h"
+#include "window_desktop.h"
 #include "x_window.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-std::map<std::string, std::string> g_env;
 std::string g_binary;
-
-pid_t spawn(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<std::string> envText;
-    for (const auto& [k, v] : g_env) envText.push_back(k + "=" + v);
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (auto& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
-}
+const WindowDesktop* g_desktop = nullptr;
 
 // VmRSS of a process in MiB.
 double residentMiB(pid_t pid) {
@@ -78,7 +61,7 @@ struct Start {
 Start measureStart(XWindowFinder& finder) {
     Start result;
     const auto start = Clock::now();
-    const pid_t pid = spawn({g_binary});
+    const pid_t pid = g_desktop->spawn({g_binary});
     result.mapped = secondsUntil(start, [&] { return finder.viewable(); });
     result.drawn = secondsUntil(start, [&] { return finder.drawn(); });
     std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -123,34 +106,20 @@ void report(const char* label, XWindowFinder& finder) {
 
 int main(int argc, char** argv) {
     g_binary = std::filesystem::absolute(argc > 1 ? argv[1] : "build/varnholt");
-    char pattern[] = "/tmp/varnholt-bench-XXXXXX";
-    const std::string root = mkdtemp(pattern);
-    pid_t xvfb = -1;
-    const std::string display = spawnAndReadLine(
-        {"Xvfb", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-displayfd"}, "", xvfb);
-    const SessionBus bus(root);
-    if (display.empty() || bus.address.empty()) {
+    const WindowDesktop desktop;
+    if (!desktop.ready()) {
         std::fprintf(stderr, "Xvfb or dbus-daemon did not start\n");
         return 1;
     }
-    auto finder = std::make_unique<XWindowFinder>(":" + display);
-    const std::string home = root + "/home";
-    std::filesystem::create_directories(home);
-    std::filesystem::create_directories(root + "/run");
-    std::filesystem::permissions(root + "/run", std::filesystem::perms::owner_all);
-    g_env = {{"HOME", home}, {"XDG_DATA_HOME", home + "/.local/share"}, {"XDG_CONFIG_HOME", home + "/.config"},
-             {"XDG_RUNTIME_DIR", root + "/run"}, {"DISPLAY", ":" + display}, {"SDL_VIDEODRIVER", "x11"},
-             {"LIBGL_ALWAYS_SOFTWARE", "1"}, {"DBUS_SESSION_BUS_ADDRESS", bus.address},
-             {"PATH", getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"}};
-    const pid_t install = spawn({g_binary, "install"});
+    g_desktop = &desktop;
+    auto finder = std::make_unique<XWindowFinder>(desktop.display);
+    const std::string& home = desktop.home;
+    const pid_t install = desktop.spawn({g_binary, "install"});
     waitpid(install, nullptr, 0);
     std::printf("%s\n", g_binary.c_str());
     report("no watch folder", *finder);
     seedWatchFolders(home, {"中文资料", "ひらがな", "문서폴더", "Άλφα", "Фото", "Letters", "ሀሁሂሃ"});
     report("seven names in seven scripts", *finder);
     finder.reset();  // before its display ends
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
-    std::filesystem::remove_all(root);
     return 0;
 }
