@@ -377,6 +377,8 @@ TEST_F(BackupEngineTest, AQuestionShowsTheWindowAndAShutDownWhileItWaitsRecordsI
         std::lock_guard<std::mutex> lock(modalMessageMutex);
         return modalMessage.open;
     }));
+    // The window is called after the question is open, outside its lock.
+    ASSERT_TRUE(eventually([&shown] { return shown.load() > 0; }));
     EXPECT_EQ(shown.load(), 1);
     setApplicationRunning(false);
     ASSERT_TRUE(eventually(backupDone));
