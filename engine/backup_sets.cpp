@@ -189,7 +189,7 @@ void startCurrentBackupSet(const std::wstring& name) {
 void addCurrentBackupSetFile(const std::wstring& sourcePath) {
     BackupSetEntry entry;
     entry.sourcePath = sourcePath;
-    entry.backedUp = true;
+    entry.restore = true;
     std::lock_guard<std::mutex> lock(backupSetMutex);
     currentBackupSet.files.emplace(sourcePath, std::move(entry));
 }

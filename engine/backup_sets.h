@@ -19,7 +19,6 @@ struct BackupSetEntry {
     std::wstring archivePath;  // the archived copy, once copied
     bool copied = false;
     bool restore = false;      // marked for restoring
-    bool backedUp = false;     // selected by the backup that made the set
     // Read from a file as copied: kept as such on a save even while its copy
     // cannot be reached (an archive offline), so the set never loses it.
     bool listedCopied = false;
@@ -65,9 +64,10 @@ bool saveBackupSetFile(const std::wstring& filePath, const BackupSetRecord& set)
 // as not copied; a source met twice keeps its first line.
 bool loadBackupSetFile(const std::wstring& filePath, BackupSetRecord& set);
 
-// The current set, under backupSetMutex: start a set, add a selected file,
-// record a copy result (false when the set does not hold the file), take a
-// copy, empty it.
+// The current set, under backupSetMutex: start a set, add a selected file
+// (marked for restoring: a new set restores everything it saved until the
+// user unmarks entries), record a copy result (false when the set does not
+// hold the file), take a copy, empty it.
 void startCurrentBackupSet(const std::wstring& name);
 void addCurrentBackupSetFile(const std::wstring& sourcePath);
 bool recordCurrentBackupSetCopy(const std::wstring& sourcePath, const std::wstring& archivePath, bool copied);

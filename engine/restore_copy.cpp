@@ -9,6 +9,7 @@
 #include "engine/copy_progress.h"
 #include "engine/file_watcher_pass.h"
 #include "engine/restore_folders.h"
+#include "engine/restore_state.h"
 #include "engine/thread_registry.h"
 #include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
@@ -95,6 +96,11 @@ bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFold
         newFolders.emplace_back(*it);
     }
     return openFolderBelow(item.destinationRoot, folder, notedModeFor).isOpen();
+}
+
+void resetRestoreProgress() {
+    restoreProgress = 0.0;
+    startProgressSet({});
 }
 
 double shareOf(size_t copies, size_t total) {

@@ -82,6 +82,9 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // link fails the file. Each takes the mode of the archive folder it mirrors.
 // The folders made are added to `newFolders` (a group's, which syncs them).
 bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders);
+// A restore starting: its progress reads 0 until its copying begins, never
+// what the last task left in the progress set (its 100%).
+void resetRestoreProgress();
 double shareOf(size_t copies, size_t total);
 // Asks one of the restore questions and waits for its own answer; a question
 // given up at shut-down counts as CANCEL.

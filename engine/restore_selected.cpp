@@ -141,7 +141,7 @@ struct SelectedRestoreRun {
 }  // namespace
 
 void restoreSelectedFilesTask(RestoreSelection selection) {
-    restoreProgress = 0.0;
+    resetRestoreProgress();
     holdRestoreActive();
     holdRestoreWorkBusy();
     SelectedRestoreRun run;

@@ -342,7 +342,7 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     // A stop left over is cleared, never one meant for a restore still running.
     holds.cancellable = true;
     if (beginCancellableTask(CancelTask::Restore)) setCancelRequest(CancelTask::Restore, false);
-    restoreProgress = 0.0;
+    resetRestoreProgress();
     holdRestoreActive();
     holds.active = true;
     restoreStartTicks = currentTimeTicks();

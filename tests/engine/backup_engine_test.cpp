@@ -11,6 +11,7 @@
 #include "engine/backup_scheduler.h"
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
+#include "engine/restore_tasks.h"
 #include "foundation/text_format.h"
 #include "shell/modal_window.h"
 
@@ -232,7 +233,7 @@ TEST_F(BackupEngineTest, FullBackupSavesTheSetAndMirrorsIt) {
     EXPECT_EQ(first.sourcePath, folders.watch + L"/a.txt");
     EXPECT_EQ(first.archivePath, archived(L"a.txt"));
     EXPECT_TRUE(first.copied);
-    EXPECT_EQ(first.summary, L"efc:4,tf:4,tm:0,b:30,str:0");
+    EXPECT_EQ(first.summary, L"efc:4,tf:4,tm:0,b:30,str:4");
     EXPECT_EQ(set.files.at(folders.watch + L"/d.txt").archivePath, archived(L"d ~ 0000.txt"));
     // Mirrored into the archive's ".backupsets", byte for byte.
     ASSERT_TRUE(exists(mirroredSetFile()));
@@ -431,4 +432,46 @@ TEST_F(BackupEngineTest, ArchiveGoneDuringTheCopyWaitIsAnErrorAndAsksToExtend) {
     EXPECT_TRUE(exists(stagedSetFile()));
     EXPECT_FALSE(exists(folders.archive));
     expectIdleAfterRun(kBackupResultInterrupted);
+}
+
+// A new set is marked for restoring as it is written: its file restores
+// every file it saved, unedited; an edit that unmarks them all restores none.
+TEST_F(BackupEngineTest, AFreshSetRestoresEveryFileItSaved) {
+    write(L"a.txt", "alpha");
+    write(L"sub/b.txt", "bravo");
+    runBackupHere();
+    BackupSetRecord set;
+    ASSERT_TRUE(loadBackupSetFile(stagedSetFile(), set));
+    EXPECT_EQ(set.files.begin()->second.summary, L"efc:2,tf:2,tm:0,b:10,str:2");
+    write(L"a.txt", "alpha, changed");
+    fs::remove(wideToUtf8(folders.watch + L"/sub/b.txt"));
+
+    const auto restore = [&] {
+        std::thread task(restoreBackupSetTask, stagedSetFile(), folders.watch);
+        answerQuestion("Confirm Source File Overwrite:", true);
+        task.join();
+    };
+    std::thread answers([] { answerQuestion("Restore Successful!:", true); });
+    restore();
+    answers.join();
+    EXPECT_EQ(read(folders.watch + L"/a.txt"), "alpha");
+    EXPECT_EQ(read(folders.watch + L"/sub/b.txt"), "bravo");
+
+    // " Edit ", " De-Select All ", " Dismiss ".
+    timings().pollMs = 2;
+    std::thread edit(threadLoadAndEditRestoreFileSet, stagedSetFile());
+    ASSERT_TRUE(eventually([] { return backupSetEditActive.load(); }));
+    {
+        std::lock_guard<std::mutex> lock(backupSetMutex);
+        for (auto& [key, entry] : editedBackupSet.files) entry.restore = false;
+    }
+    backupSetEditActive = false;
+    edit.join();
+    write(L"a.txt", "alpha, changed again");
+    restore();
+    EXPECT_EQ(read(folders.watch + L"/a.txt"), "alpha, changed again");
+    EXPECT_EQ(logCount(L"FAILED to restore set  \"" + backupSetNameFromPath(stagedSetFile())), 1u);
+    std::lock_guard<std::mutex> lock(backupSetMutex);
+    editedBackupSet = BackupSetRecord();
+    editedBackupSetPath.clear();
 }

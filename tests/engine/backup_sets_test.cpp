@@ -201,10 +201,10 @@ TEST(BackupSets, CurrentSetRecordsCopiesUnderItsLock) {
     ASSERT_TRUE(saveCurrentBackupSet(path));
     const BackupSetRecord snapshot = currentBackupSetSnapshot();
     EXPECT_EQ(snapshot.name, L"run");
-    EXPECT_TRUE(snapshot.files.at(L"/s/3").backedUp);
+    EXPECT_TRUE(snapshot.files.at(L"/s/3").restore);
     const std::vector<std::wstring> lines = readLines(path);
     ASSERT_EQ(lines.size(), 40u);
-    EXPECT_NE(lines[0].find(L"efc:40,tf:50,tm:10,b:40,str:0"), std::wstring::npos);
+    EXPECT_NE(lines[0].find(L"efc:40,tf:50,tm:10,b:40,str:40"), std::wstring::npos);
     clearCurrentBackupSet();
     EXPECT_TRUE(currentBackupSetSnapshot().files.empty());
 }

@@ -270,6 +270,21 @@ TEST_F(SetWindowTest, DeletedSetFileAndRestoreWithBytesOnDisk) {
     EXPECT_EQ(files.size(), 4u) << "no temporary file left beside the restored ones";
 }
 
+// The last restore's 100% is not shown behind the next one's question.
+TEST_F(SetWindowTest, ANewRestoreStartsAtZeroBehindItsQuestion) {
+    stageSet(L"2026/01/06 08:00:00.000 : File Set", 2);
+    openSetWindow();
+    chooseRow(0);
+    ASSERT_TRUE(click("bkrf"));
+    ASSERT_TRUE(answer("Confirm Source File Overwrite:", "bkmdok"));
+    ASSERT_TRUE(answer("Restore Successful!:", "bkmdok"));
+    ASSERT_TRUE(drawnUntil([] { return !restoreActive; }));
+    ASSERT_TRUE(click("bkrf"));
+    ASSERT_TRUE(drawnUntil([] { return isModalMessageOpen(); }));
+    EXPECT_NE(setWindowText().find("Restore Progress: 0.000%"), std::string::npos) << setWindowText();
+    ASSERT_TRUE(answer("Confirm Source File Overwrite:", "bkmdcan"));
+}
+
 // A set restore runs again and again while both windows draw and the user
 // marks entries: nothing waits on a lock a task holds, every task ends.
 TEST_F(SetWindowTest, RestoresWhileTheWindowsDrawNeverDeadlock) {
