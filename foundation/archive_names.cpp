@@ -43,7 +43,7 @@ bool readsAsVersion(const std::wstring& name) { return !splitArchiveName(name).s
 
 void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension) {
     const size_t dot = name.rfind(L'.');
-    const bool whole = dot == std::wstring::npos || (dot + 1 == name.size() && readsAsVersion(name));
+    const bool whole = dot == std::wstring::npos || dot + 1 == name.size();
     base = whole ? name : name.substr(0, dot);
     extension = whole ? std::wstring() : name.substr(dot + 1);
 }

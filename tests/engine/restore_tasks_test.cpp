@@ -602,11 +602,13 @@ TEST_F(RestoreTest, LongNamesAndNamesHoldingTheSeparatorKeepEveryVersionAndComeB
     for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "3" + wideToUtf8(name)) << wideToUtf8(name);
 }
 
-TEST_F(RestoreTest, FilesNamedLikeVersionsKeepCopiesOfTheirOwnUnderEveryCollisionOption) {
-    // Versions copied out of the archive by hand, next to the files they name.
+TEST_F(RestoreTest, FilesNamedLikeVersionsOrEndingInADotKeepCopiesOfTheirOwnUnderEveryCollisionOption) {
+    // Versions copied out of the archive by hand, next to the files they name;
+    // names that differ only by a last "." are two files here.
     const std::vector<std::wstring> names = {
         L"notes.txt", L"notes ~ 0001.txt", L"notes ~ 0001 ~ 0000.txt", L"notes ~ 2026_01_09_ 7_05_03.042.txt",
         L"r", L"r ~ 0001.", std::wstring(240, L'v') + L" ~ 0001.txt",
+        L"notes", L"notes.", L"b.", L"b..", std::wstring(250, L'd'), std::wstring(250, L'd') + L".",
     };
     // Keep and Overwrite write one copy each, then a number and a time stamp follow.
     const int32_t options[] = {kCollisionSingleBackup, kCollisionOverwrite, kCollisionAppendVersion,
