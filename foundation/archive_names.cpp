@@ -85,10 +85,14 @@ std::wstring archiveGroupName(const std::wstring& plainName) {
     return shortened.empty() ? plainName : shortened + plainName.substr(base.size());
 }
 
-std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {
+bool isShortenedPlainName(const std::wstring& plainName) {
     std::wstring base, extension;
     splitOwnName(plainName, base, extension);
-    if (!isHashMark(base)) return plainName;
+    return isHashMark(base);
+}
+
+std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {
+    if (!isShortenedPlainName(plainName)) return plainName;
     std::vector<FolderEntry> entries;
     for (const std::wstring& folder : folders) {
         entries.clear();

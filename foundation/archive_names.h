@@ -40,6 +40,10 @@ std::wstring firstCopyName(const std::wstring& name);
 // plain copy of a long name and its shortened versions share it.
 std::wstring archiveGroupName(const std::wstring& plainName);
 
+// True when `plainName` is the shortened plain name the versions of a long
+// name take ("~" and the hash closing its base).
+bool isShortenedPlainName(const std::wstring& plainName);
+
 // The plain name a copy's plain name stands for. A shortened one is looked up
 // among the files of `folders` (the source folder, the copy's own folder): the
 // long name whose group it is; without a match it stays as it is.

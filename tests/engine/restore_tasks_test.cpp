@@ -664,6 +664,34 @@ TEST_F(RestoreTest, FilesNamedLikeVersionsOrEndingInADotKeepCopiesOfTheirOwnUnde
               static_cast<std::ptrdiff_t>(names.size()));
 }
 
+TEST_F(RestoreTest, LongNamesThatReadAsVersionsComeBackUnderTheirOwnNameOnceDeleted) {
+    // 255 bytes, read as a version of a long name: every copy takes a shortened name.
+    const int32_t options[] = {kCollisionSingleBackup, kCollisionOverwrite, kCollisionAppendVersion,
+                               kCollisionAppendTimeStamp};
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 4; ++i) {
+        names.push_back(std::wstring(244, static_cast<wchar_t>(L'k' + i)) + L" ~ 0001.txt");
+        setOption(folders.watch, options[i]);
+        for (const char* content : {"1", "2"}) {
+            queue(write(names.back(), content));
+            runCopier();
+        }
+        fs::remove(wideToUtf8(source(names.back())));
+    }
+    BackupSetRecord empty;
+    ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
+    SetListEntry all;
+    buildSmartList(std::wstring(kAllRecentFilesName), true);
+    ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
+    std::thread task(restoreBackupSetTask, all.setFilePath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Restore Successful!:", true);
+    task.join();
+    for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "2") << wideToUtf8(name);
+    EXPECT_EQ(std::distance(fs::directory_iterator(wideToUtf8(folders.watch)), fs::directory_iterator()), 4);
+}
+
 TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
     const std::wstring elsewhere = fs::path(wideToUtf8(folders.watch)).parent_path().wstring() + L"/elsewhere.txt";
     const std::wstring setPath = saveSet(L"Foreign", {
