@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr int64_t kTicksPerMillisecond = 10000;  // ticks of 100 ns
+
 // Archive names taken by copies not yet named, with the item each belongs
 // to: a copy takes its name only at the end of its group, so until then the
 // folder does not show it, and a second copy must not choose it too.
@@ -82,10 +84,17 @@ std::wstring resolveTakenName(const std::wstring& target, const CopyQueueItem& i
             if (claimArchiveName(candidate, item, true)) return candidate;
         }
     }
+    if (option == kCollisionAppendTimeStamp) {
+        // A stamp another copy has (one made in the same millisecond) is
+        // passed by: the next millisecond's keeps the order they were made in.
+        std::wstring candidate;
+        for (int64_t ticks = currentTimeTicks();; ticks += kTicksPerMillisecond) {
+            candidate = folder + archiveVersionName(name, formatArchiveTimestampAt(ticks), extension);
+            if (claimArchiveName(candidate, item, true)) return candidate;
+        }
+    }
     // Overwrite and Single Backup replace the first copy itself.
-    const std::wstring chosen = option == kCollisionAppendTimeStamp
-                                    ? folder + archiveVersionName(name, formatArchiveTimestamp(), extension)
-                                    : folder + firstCopyName(ownName);
+    const std::wstring chosen = folder + firstCopyName(ownName);
     claimArchiveName(chosen, item, false);
     return chosen;
 }

@@ -68,10 +68,18 @@ std::wstring plainArchiveName(const std::wstring& path) {
     return parts.plainName;
 }
 
-// The source file name of an archived copy: its plain name, the long one
-// where a long name's version took a shortened base.
-std::wstring sourceNameOfCopy(const std::wstring& copy, const std::vector<std::wstring>& folders) {
-    return longPlainName(plainArchiveName(copy), folders);
+// The long name, among the files of `sourceFolder` with version records,
+// whose versions take the shortened `plainName`; "" when there is none.
+std::wstring recordedLongName(const std::wstring& plainName, const std::wstring& sourceFolder) {
+    const std::wstring prefix = withTrailingSeparator(pathKey(sourceFolder));
+    std::lock_guard<std::mutex> lock(versionRecordMutex);
+    for (auto it = versionRecordMap.lower_bound(prefix);
+         it != versionRecordMap.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        const std::wstring name = it->first.substr(prefix.size());
+        if (name.find(kPathSeparator) == std::wstring::npos && name != plainName && archiveGroupName(name) == plainName)
+            return name;
+    }
+    return L"";
 }
 
 // The copies recorded for the files below `folderKey`. A copy recorded for
@@ -190,6 +198,14 @@ size_t importBackupSets(const std::wstring& watchFolderPath) {
     return copied;
 }
 
+std::wstring sourceNameOfCopy(const std::wstring& copy, const std::wstring& sourceFolder) {
+    const std::wstring plain = plainArchiveName(copy);
+    const std::wstring name = longPlainName(plain, {sourceFolder, parentFolder(copy)});
+    if (name != plain || !isShortenedPlainName(plain)) return name;
+    const std::wstring recorded = recordedLongName(plain, sourceFolder);
+    return recorded.empty() ? plain : recorded;
+}
+
 bool isBackupSetCopyPath(const std::wstring& archivePath) {
     std::lock_guard<std::mutex> lock(setCopyPathsMutex);
     return setCopyPaths.count(pathKey(archivePath)) > 0;
@@ -208,7 +224,7 @@ size_t indexArchivedVersions(const std::wstring& watchFolderPath) {
         if (!pathIsInside(copyFolder, folder.archivePath) || isBackupSetCopyPath(copy)) continue;
         const std::wstring relative = copyFolder.substr(std::min(copyFolder.size(), folder.archivePath.size()));
         const std::wstring sourceFolder = folder.key + relative;
-        const std::wstring sourcePath = joinPath(sourceFolder, sourceNameOfCopy(copy, {sourceFolder, copyFolder}));
+        const std::wstring sourcePath = joinPath(sourceFolder, sourceNameOfCopy(copy, sourceFolder));
         if (!recorded.count(copy) && addVersionRecord(sourcePath, copy, L"", false)) ++added;
     }
     return added;

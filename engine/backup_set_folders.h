@@ -40,6 +40,12 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath);
 size_t importBackupSets(const std::wstring& watchFolderPath);
 // True when importBackupSets saw `archivePath` in a set.
 bool isBackupSetCopyPath(const std::wstring& archivePath);
+// The name of the file in `sourceFolder` that an archived copy is a version
+// of: its plain name, or the long one whose version took a shortened name,
+// found among the files of the source folder and the copy's folder, or else
+// among the files with version records (a long name that reads as a version
+// has no copy under its own name, and once deleted only its records know it).
+std::wstring sourceNameOfCopy(const std::wstring& copy, const std::wstring& sourceFolder);
 // Adds a version record for every archived copy of the watch folder that no
 // imported set lists; returns how many it added.
 size_t indexArchivedVersions(const std::wstring& watchFolderPath);

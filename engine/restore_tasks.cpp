@@ -80,12 +80,9 @@ bool listRecentFiles(const std::wstring& watchFolder, BackupSetRecord& set) {
     for (const std::wstring& copy : copies) {
         const std::wstring copyFolder = parentFolder(copy);
         if (isCopyTemporaryName(lastPathComponent(copy)) || !pathIsInside(copyFolder, archive)) continue;
-        ArchivePathParts parts;
-        splitArchivePath(copy, parts);
         const std::wstring relative = copyFolder.substr(archive.size());
-        const std::wstring plain = longPlainName(parts.plainName, {folder.key + relative, copyFolder});
         BackupSetEntry entry;
-        entry.sourcePath = joinPath(L"." + relative, plain);
+        entry.sourcePath = joinPath(L"." + relative, sourceNameOfCopy(copy, folder.key + relative));
         entry.archivePath = copy;
         entry.copied = true;
         entry.restore = true;

@@ -43,7 +43,7 @@ bool readsAsVersion(const std::wstring& name) { return !splitArchiveName(name).s
 
 void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension) {
     const size_t dot = name.rfind(L'.');
-    const bool whole = dot == std::wstring::npos || (dot + 1 == name.size() && readsAsVersion(name));
+    const bool whole = dot == std::wstring::npos || dot + 1 == name.size();
     base = whole ? name : name.substr(0, dot);
     extension = whole ? std::wstring() : name.substr(dot + 1);
 }
@@ -85,10 +85,14 @@ std::wstring archiveGroupName(const std::wstring& plainName) {
     return shortened.empty() ? plainName : shortened + plainName.substr(base.size());
 }
 
-std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {
+bool isShortenedPlainName(const std::wstring& plainName) {
     std::wstring base, extension;
     splitOwnName(plainName, base, extension);
-    if (!isHashMark(base)) return plainName;
+    return isHashMark(base);
+}
+
+std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {
+    if (!isShortenedPlainName(plainName)) return plainName;
     std::vector<FolderEntry> entries;
     for (const std::wstring& folder : folders) {
         entries.clear();

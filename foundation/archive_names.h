@@ -23,8 +23,9 @@ std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& 
 
 // A file's own name split at its last "." into the base and extension its
 // versions are named with; without a "." the whole name is the base. A name
-// that reads as a version keeps a last "." in its base: cut there, the
-// versions of "r ~ 0001." would read back as those of "r ~ 0001".
+// ending in "." keeps it in its base: "notes." has the versions
+// "notes. ~ 0001.", which read back as its own, while "notes ~ 0001." is
+// a version of "notes" (on Linux a second file).
 void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension);
 
 // The name of a file's first copy, and of its only one under Overwrite and
@@ -38,6 +39,10 @@ std::wstring firstCopyName(const std::wstring& name);
 // the shortened plain name of a long one, else the plain name itself. The
 // plain copy of a long name and its shortened versions share it.
 std::wstring archiveGroupName(const std::wstring& plainName);
+
+// True when `plainName` is the shortened plain name the versions of a long
+// name take ("~" and the hash closing its base).
+bool isShortenedPlainName(const std::wstring& plainName);
 
 // The plain name a copy's plain name stands for. A shortened one is looked up
 // among the files of `folders` (the source folder, the copy's own folder): the

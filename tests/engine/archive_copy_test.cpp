@@ -1,5 +1,7 @@
 #include <cstdio>
+#include <deque>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "archive_test_support.h"
@@ -7,6 +9,7 @@
 #include "engine/backup_set_folders.h"
 #include "engine/backup_sets.h"
 #include "engine/storage_checker.h"
+#include "foundation/archive_stamps.h"
 #include "platform/file_copy.h"
 
 TEST_F(ArchiveTest, ChangedFileReachesArchiveWithSubFoldersAndNumberedVersions) {
@@ -524,4 +527,25 @@ TEST_F(ArchiveTest, AFileNamedLikeANewVersionKeepsItsOwnCopy) {
     for (const std::wstring& path : versionsOf(x)) contents.push_back(read(path));
     EXPECT_EQ(std::count(contents.begin(), contents.end(), "x 3"), 1) << contents.size();
     expectArchiveAgrees();
+}
+
+TEST_F(ArchiveTest, TimeStampedCopiesMadeInOneMillisecondEachTakeANameOfTheirOwn) {
+    setOption(folders.watch, kCollisionAppendTimeStamp);
+    const std::wstring source = write(L"notes.txt", "x");
+    ASSERT_TRUE(writeTestFile(wideToUtf8(archived(L"notes.txt")), "first copy"));
+    queue(source);
+    std::deque<CopyQueueItem> items(200);  // named faster than 200 milliseconds pass
+    {
+        std::lock_guard<std::mutex> lock(copyQueueMutex);
+        for (CopyQueueItem& item : items) item = copyQueue.at(source);
+    }
+    std::set<std::wstring> targets;
+    for (CopyQueueItem& item : items) {
+        std::wstring builtSource, target;
+        ASSERT_TRUE(buildArchiveTarget(item, builtSource, target));
+        EXPECT_TRUE(isArchiveTimeStamp(splitArchiveName(lastPathComponent(target)).stamp)) << wideToUtf8(target);
+        targets.insert(target);
+    }
+    EXPECT_EQ(targets.size(), items.size());
+    for (const CopyQueueItem& item : items) releaseArchiveName(item.finalTargetPath, item);
 }

@@ -602,11 +602,13 @@ TEST_F(RestoreTest, LongNamesAndNamesHoldingTheSeparatorKeepEveryVersionAndComeB
     for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "3" + wideToUtf8(name)) << wideToUtf8(name);
 }
 
-TEST_F(RestoreTest, FilesNamedLikeVersionsKeepCopiesOfTheirOwnUnderEveryCollisionOption) {
-    // Versions copied out of the archive by hand, next to the files they name.
+TEST_F(RestoreTest, FilesNamedLikeVersionsOrEndingInADotKeepCopiesOfTheirOwnUnderEveryCollisionOption) {
+    // Versions copied out of the archive by hand, next to the files they name;
+    // names that differ only by a last "." are two files here.
     const std::vector<std::wstring> names = {
         L"notes.txt", L"notes ~ 0001.txt", L"notes ~ 0001 ~ 0000.txt", L"notes ~ 2026_01_09_ 7_05_03.042.txt",
         L"r", L"r ~ 0001.", std::wstring(240, L'v') + L" ~ 0001.txt",
+        L"notes", L"notes.", L"b.", L"b..", std::wstring(250, L'd'), std::wstring(250, L'd') + L".",
     };
     // Keep and Overwrite write one copy each, then a number and a time stamp follow.
     const int32_t options[] = {kCollisionSingleBackup, kCollisionOverwrite, kCollisionAppendVersion,
@@ -660,6 +662,34 @@ TEST_F(RestoreTest, FilesNamedLikeVersionsKeepCopiesOfTheirOwnUnderEveryCollisio
     for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "4" + wideToUtf8(name)) << wideToUtf8(name);
     EXPECT_EQ(std::distance(fs::directory_iterator(wideToUtf8(folders.watch)), fs::directory_iterator()),
               static_cast<std::ptrdiff_t>(names.size()));
+}
+
+TEST_F(RestoreTest, LongNamesThatReadAsVersionsComeBackUnderTheirOwnNameOnceDeleted) {
+    // 255 bytes, read as a version of a long name: every copy takes a shortened name.
+    const int32_t options[] = {kCollisionSingleBackup, kCollisionOverwrite, kCollisionAppendVersion,
+                               kCollisionAppendTimeStamp};
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 4; ++i) {
+        names.push_back(std::wstring(244, static_cast<wchar_t>(L'k' + i)) + L" ~ 0001.txt");
+        setOption(folders.watch, options[i]);
+        for (const char* content : {"1", "2"}) {
+            queue(write(names.back(), content));
+            runCopier();
+        }
+        fs::remove(wideToUtf8(source(names.back())));
+    }
+    BackupSetRecord empty;
+    ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
+    ASSERT_EQ(buildSmartRestoreList(folders.watch), 1);
+    SetListEntry all;
+    buildSmartList(std::wstring(kAllRecentFilesName), true);
+    ASSERT_TRUE(findSetListEntry(std::wstring(kAllRecentFilesName), all));
+    std::thread task(restoreBackupSetTask, all.setFilePath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Restore Successful!:", true);
+    task.join();
+    for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "2") << wideToUtf8(name);
+    EXPECT_EQ(std::distance(fs::directory_iterator(wideToUtf8(folders.watch)), fs::directory_iterator()), 4);
 }
 
 TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
