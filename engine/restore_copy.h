@@ -5,6 +5,7 @@
 // and the pacing of the progress bar.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -82,6 +83,9 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 // link fails the file. Each takes the mode of the archive folder it mirrors.
 // The folders made are added to `newFolders` (a group's, which syncs them).
 bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders);
+// Called after the roots passed their check and before the folders are
+// made, so tests can change the way meanwhile (empty: nothing).
+void setRestoreFoldersHookForTests(std::function<void()> hook);
 double shareOf(size_t copies, size_t total);
 // Asks one of the restore questions and waits for its own answer; a question
 // given up at shut-down counts as CANCEL.
