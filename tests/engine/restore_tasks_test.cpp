@@ -1007,3 +1007,24 @@ TEST_F(RestoreTest, MissingFoldersAreMadeOnTheCheckedWayNeverThroughALinkPutTher
     restore();
     EXPECT_EQ(read(watch + L"/a.txt"), "archived");
 }
+
+// The copies staged for a folder the user moves aside before they take their
+// names fail, and their temporaries go from where they lie: the recovery after
+// a crash knows only the folders' old paths.
+TEST_F(RestoreTest, CopiesOfAFolderMovedAsideBeforeTheNamingLeaveNoTemporaries) {
+    std::vector<BackupSetEntry> entries;
+    for (const std::wstring name : {L"b/f1", L"b/f2", L"b/f3", L"b/f4", L"b/f5", L"z/last"})
+        entries.push_back(setEntry(L"./" + name, archiveFile(L"set/" + name, "copy"), true));
+    const std::wstring last = write(L"z/last", "old");
+    const std::wstring setPath = saveSet(L"Set", entries);
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    write(L"z/last", "changed");  // asked about once the copies before it are staged
+    answer("Confirm Source File Overwrite:", true);
+    question("Confirm Source File Overwrite:");
+    fs::rename(wideToUtf8(source(L"b")), wideToUtf8(source(L"b.aside")));
+    answer("Confirm Source File Overwrite:", true);
+    task.join();
+    EXPECT_TRUE(fs::is_empty(wideToUtf8(source(L"b.aside"))));
+    EXPECT_EQ(read(last), "copy");
+}
