@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/paths.h"
-#include "platform/safe_folders.h"
 
 namespace {
 
@@ -80,7 +79,7 @@ ParallelStaging::~ParallelStaging() {
     for (std::thread& thread : threads) thread.join();
     // Copies staged and never taken out leave no temporary file behind.
     for (const auto& [order, outcome] : done)
-        if (outcome.result == CopyResult::Copied) removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+        if (outcome.result == CopyResult::Copied) discardStagedCopy(outcome.staged);
 }
 
 void addStagingJob(ParallelStaging& staging, StagingJob job) {

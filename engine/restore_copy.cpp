@@ -25,6 +25,18 @@ namespace {
 
 bool applicationStillRuns() { return isApplicationRunning(); }
 
+std::mutex g_foldersHookMutex;
+std::function<void()> g_foldersHook;
+
+void runFoldersHook() {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_foldersHookMutex);
+        hook = g_foldersHook;
+    }
+    if (hook) hook();
+}
+
 bool sameContent(const FileState& a, const FileState& b) {
     return a.exists == b.exists && (!a.exists || (a.size == b.size && a.modifiedTicks == b.modifiedTicks));
 }
@@ -68,34 +80,43 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 
 // Makes the missing folders above a restored file, top down, each opened
 // below the item's root without following a link: a folder replaced by a
-// link fails the file. The root itself (the folder as the user named it) is
-// made by its path when it is gone. Each takes the mode of the archive
-// folder at the same height above the copy, which mirrors the folder the
-// file was archived from: a private folder comes back private.
+// link fails the file. The root itself (the folder as the user named it)
+// and the folders above it are made when they are gone, on the walk from
+// "/" that checks their way, each in the folder above it. Each takes the
+// mode of the archive folder at the same height above the copy, which
+// mirrors the folder the file was archived from: a private folder comes
+// back private.
 bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders) {
     // A root whose way others can change is never opened: its files are not
     // restored, and the log names it and what to change.
     if (isRefusedRoot(item.archiveRoot, L"Archive folder") || isRefusedRoot(item.destinationRoot, L"Restore folder"))
         return false;
+    runFoldersHook();
     const std::wstring folder = parentFolder(item.destination);
     const FolderModeFor modeFor = [&](const std::wstring& made) {
+        // A folder reached through a link has no height to go by.
+        if (!pathIsInside(folder, made)) return kPrivateFolderMode;
         std::wstring model = parentFolder(item.archivePath);
         for (std::wstring up = folder; up.size() > made.size(); up = parentFolder(up)) model = parentFolder(model);
         return mirroredFolderMode(model);
     };
-    // Asked for its mode, a folder below the root is about to be made.
+    // Asked for its mode, a folder is about to be made: below the root, or
+    // on the way to it (synced into the folder above as one of its own).
     const FolderModeFor notedModeFor = [&](const std::wstring& made) {
         newFolders.emplace_back(item.destinationRoot, made);
         return modeFor(made);
     };
-    std::vector<std::wstring> missing;
-    for (std::wstring up = item.destinationRoot; !up.empty() && !isExistingFolder(up); up = parentFolder(up))
-        missing.push_back(up);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (!makeFolder(*it, modeFor(*it))) return false;
-        newFolders.emplace_back(*it);
-    }
-    return openFolderBelow(item.destinationRoot, folder, notedModeFor).isOpen();
+    const FolderModeFor notedRootModeFor = [&](const std::wstring& made) {
+        newFolders.emplace_back(made);
+        return modeFor(made);
+    };
+    return openRootFolder(item.destinationRoot, nullptr, notedRootModeFor).isOpen() &&
+           openFolderBelow(item.destinationRoot, folder, notedModeFor).isOpen();
+}
+
+void setRestoreFoldersHookForTests(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(g_foldersHookMutex);
+    g_foldersHook = std::move(hook);
 }
 
 void resetRestoreProgress() {

@@ -5,6 +5,7 @@
 // and the pacing of the progress bar.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -85,6 +86,9 @@ bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFold
 // A restore starting: its progress reads 0 until its copying begins, never
 // what the last task left in the progress set (its 100%).
 void resetRestoreProgress();
+// Called after the roots passed their check and before the folders are
+// made, so tests can change the way meanwhile (empty: nothing).
+void setRestoreFoldersHookForTests(std::function<void()> hook);
 double shareOf(size_t copies, size_t total);
 // Asks one of the restore questions and waits for its own answer; a question
 // given up at shut-down counts as CANCEL.

@@ -240,7 +240,7 @@ struct ParallelRestore {
         for (StagingOutcome& outcome : outcomes) {
             const RestoreItem& item = *handed[outcome.index];
             if (outcome.result == CopyResult::Copied && !mayOverwrite(item.destination, outcome.before)) {
-                removeFileBelow(outcome.staged.root, outcome.staged.tempPath);
+                discardStagedCopy(outcome.staged);
                 releaseStagedCopies(staging, 1, outcome.staged.bytes);
                 failed.push_back(item.destination);
             } else if (outcome.result == CopyResult::Copied) {

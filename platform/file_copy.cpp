@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <vector>
@@ -259,6 +261,51 @@ bool finishTemporary(int fd, const struct stat& st, bool syncData) {
     return !syncData || ::fdatasync(fd) == 0;
 }
 
+// The files the process may hold open, at least, once it stages copies:
+// each staged copy holds its folder open until it has its name, and a set
+// restore stages up to two groups, in as many folders at worst, where many
+// sessions start programs with a soft limit of 1024.
+constexpr rlim_t kOpenFilesWanted = 16384;
+
+void raiseOpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kOpenFilesWanted) return;
+    limit.rlim_cur = std::min(limit.rlim_max, kOpenFilesWanted);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// The folders held by staged copies, by device and inode: the copies staged
+// in one folder share one descriptor, on whichever thread they were staged.
+std::mutex g_heldFoldersMutex;
+std::map<std::pair<uint64_t, uint64_t>, std::weak_ptr<const OwnedDescriptor>> g_heldFolders;
+
+void forgetHeldFolder(const std::pair<uint64_t, uint64_t>& key) {
+    std::lock_guard<std::mutex> lock(g_heldFoldersMutex);
+    const auto found = g_heldFolders.find(key);
+    if (found != g_heldFolders.end() && found->second.expired()) g_heldFolders.erase(found);
+}
+
+// The folder a copy was just staged in, held for the copy. Nothing that
+// lets the last hold of a folder go may run under the mutex: that one takes
+// it to forget the folder.
+std::shared_ptr<const OwnedDescriptor> holdFolder(OwnedDescriptor folder) {
+    static std::once_flag raised;
+    std::call_once(raised, raiseOpenFileLimit);
+    struct stat st {};
+    if (::fstat(folder.fd, &st) != 0) return std::make_shared<const OwnedDescriptor>(std::move(folder));
+    const std::pair<uint64_t, uint64_t> key{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    std::lock_guard<std::mutex> lock(g_heldFoldersMutex);
+    std::weak_ptr<const OwnedDescriptor>& known = g_heldFolders[key];
+    if (std::shared_ptr<const OwnedDescriptor> held = known.lock()) return held;
+    std::shared_ptr<const OwnedDescriptor> held(new OwnedDescriptor(std::move(folder)),
+                                                [key](const OwnedDescriptor* gone) {
+                                                    forgetHeldFolder(key);
+                                                    delete gone;
+                                                });
+    known = held;
+    return held;
+}
+
 // Opens the source below its root: a regular file, or SourceMissing.
 CopyResult openSource(const FilePlace& source, OwnedDescriptor& in) {
     in = openFileForReadingBelow(source.root, source.path);
@@ -420,6 +467,7 @@ CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace&
     PlaceInFolder folder;
     const CopyResult result = writeTemporary(source, target, progress, cancel, true, false, staged, folder);
     if (result != CopyResult::Copied) return result;
+    staged.folder = holdFolder(std::move(folder.folder));
     group.bytes += staged.bytes;
     group.copies.push_back(std::move(staged));
     return result;
@@ -444,16 +492,13 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
         bool any = false;
         for (const size_t i : indices) {
             StagedCopy& copy = copies[i];
-            if (!dir.isOpen()) {
-                copy.result = CopyResult::Failed;
-                continue;
-            }
-            const std::string tempName = wideToUtf8(lastPathComponent(copy.tempPath));
+            if (!dir.isOpen()) copy.result = CopyResult::Failed;
             if (copy.result == CopyResult::Copied) copy.result = nameCopy(dir.fd, copy, steps);
-            if (copy.result != CopyResult::Copied) {
-                ::unlinkat(dir.fd, tempName.c_str(), 0);
-                continue;
-            }
+            // The folder reached again may be another one now: a failed
+            // copy goes from the folder it was made in.
+            if (copy.result != CopyResult::Copied) discardStagedCopy(copy);
+            copy.folder.reset();
+            if (copy.result != CopyResult::Copied) continue;
             any = true;
             killWhenAsked(++renamed, copies.size());
         }
@@ -463,6 +508,10 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
     syncFolders(named);
     syncFoldersIntoParents(newFolders);
     return copies;
+}
+
+void discardStagedCopy(const StagedCopy& copy) {
+    if (copy.folder) ::unlinkat(copy.folder->fd, wideToUtf8(lastPathComponent(copy.tempPath)).c_str(), 0);
 }
 
 void syncFoldersIntoParents(const std::vector<FilePlace>& folders) {

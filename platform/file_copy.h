@@ -7,11 +7,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/safe_folders.h"
 
 // Bytes of the file (holes included) between two calls of the progress routine.
 inline constexpr uint64_t kCopyChunkBytes = 32ull << 20;
@@ -61,6 +63,10 @@ struct StagedCopy {
     uint64_t bytes = 0;
     int64_t modifiedTicks = 0;  // the copy's modification time (the source's)
     CopyResult result = CopyResult::Failed;  // set by finishCopyGroup
+    // The folder the temporary file was made in, held open until the copy
+    // has its name (the copies staged in one folder share it): a copy that
+    // fails is removed from there, even from a folder moved aside meanwhile.
+    std::shared_ptr<const OwnedDescriptor> folder;
 };
 struct CopyGroup {
     std::vector<StagedCopy> copies;
@@ -81,6 +87,9 @@ inline bool isCopyGroupFull(const CopyGroup& group) {
 // when staged. Any other result adds nothing and leaves nothing behind.
 CopyResult stageCopy(CopyGroup& group, const FilePlace& source, const FilePlace& target,
                      const CopyProgressRoutine& progress = {}, const std::atomic<int>* cancel = nullptr);
+// Removes a staged copy's temporary file from the folder it was made in,
+// wherever that folder is now.
+void discardStagedCopy(const StagedCopy& copy);
 // What a caller does around each copy's rename, both called on the calling
 // thread with what lies under the target's name (read through its folder).
 struct CopyRenameSteps {
@@ -93,9 +102,10 @@ struct CopyRenameSteps {
 };
 // Syncs the group's data, renames its copies over their targets and syncs
 // their folders and the parents of its new folders (each reached again from
-// its root; a copy whose folder can no longer be reached fails, alone).
-// Returns the copies, in the order staged, each with its result (Copied once
-// named), and leaves the group empty.
+// its root; a copy whose folder can no longer be reached fails, alone, and
+// its temporary file is discarded). Returns the copies, in the order staged,
+// each with its result (Copied once named) and its folder let go, and leaves
+// the group empty.
 std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps& steps = {});
 
 // Syncs the folder holding each of `folders` (reached from its root), so

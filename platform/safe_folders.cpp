@@ -106,6 +106,15 @@ bool readTrustedLink(const RootWalk& walk, const std::string& name, const OwnedD
     return true;
 }
 
+// Makes the missing folder `name` in the folder the walk stands in, which
+// passed its check, and opens what now lies there as the walk does. Made
+// meanwhile by someone else, it is looked at as any other entry on the way.
+OwnedDescriptor makeFolderOnTheWay(const RootWalk& walk, const std::string& name, const FolderModeFor& modeFor) {
+    const mode_t mode = static_cast<mode_t>(modeFor(pathOf(walk, name)));
+    if (::mkdirat(walk.back().fd.fd, name.c_str(), mode) != 0 && errno != EEXIST) return {};
+    return OwnedDescriptor{::openat(walk.back().fd.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
+}
+
 // The components of `path` below `root`, in UTF-8; false (errno EINVAL) when
 // the path is not below the root or has a "." or ".." component.
 bool componentsBelow(const std::wstring& root, const std::wstring& path, std::vector<std::string>& parts) {
@@ -166,7 +175,7 @@ OwnedDescriptor::~OwnedDescriptor() {
     if (fd >= 0) ::close(fd);
 }
 
-OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal) {
+OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal, const FolderModeFor& modeFor) {
     if (refusal) *refusal = RootRefusal();
     const std::string path = wideToUtf8(root);
     if (path.empty() || path.front() != '/') {
@@ -190,9 +199,10 @@ OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal) {
         // link fails with ELOOP or ENOTDIR and is looked at below).
         if (pending.empty()) {
             OwnedDescriptor root{::openat(walk.back().fd.fd, name.c_str(), kFolderFlags)};
-            if (root.isOpen() || (errno != ELOOP && errno != ENOTDIR)) return root;
+            if (root.isOpen() || (errno != ELOOP && errno != ENOTDIR && (errno != ENOENT || !modeFor))) return root;
         }
         OwnedDescriptor next{::openat(walk.back().fd.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
+        if (!next.isOpen() && errno == ENOENT && modeFor) next = makeFolderOnTheWay(walk, name, modeFor);
         struct stat st {};
         if (!next.isOpen() || ::fstat(next.fd, &st) != 0) return {};
         if (S_ISDIR(st.st_mode)) {

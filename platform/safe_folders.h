@@ -37,17 +37,21 @@ struct RootRefusal {
     unsigned mode = 0;   // the folder's permission bits (a link's: its folder's)
 };
 
+// The mode of a folder about to be made, given its full path.
+using FolderModeFor = std::function<unsigned(const std::wstring& folder)>;
+
 // Opens the folder `root` names, walked from "/" one component at a time. A
 // link on the way is followed only when it belongs to the user or root and
 // lies in a folder of theirs that group and others cannot write; every
 // folder on the way (not the root itself) belongs to the user or root and
 // is not writable by group or others unless it has the sticky bit (/tmp).
 // Not open (errno set) when the root is missing or no folder; when the way
-// is refused, errno is EPERM and `refusal` (may be null) says why.
-OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal = nullptr);
-
-// The mode of a folder about to be made below the root, given its full path.
-using FolderModeFor = std::function<unsigned(const std::wstring& folder)>;
+// is refused, errno is EPERM and `refusal` (may be null) says why. With
+// `modeFor`, a missing folder on the way and the root itself are made on
+// that walk (mkdirat in the folder above, once that passed its check), asked
+// for their mode with the path the walk reached; never by their path.
+OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal = nullptr,
+                               const FolderModeFor& modeFor = {});
 
 // Opens `folder`, the root itself or a folder below it. With `modeFor`, the
 // folders missing below the root are made (mkdirat) with the mode it gives;

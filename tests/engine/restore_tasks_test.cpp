@@ -62,6 +62,7 @@ protected:
             editedBackupSetPath.clear();
         }
         removeRestoringPaths();
+        setRestoreFoldersHookForTests({});
         removeAppLogEntriesOfKind(0xFFFFFFFF);
         restoreProgress = 0.0;
     }
@@ -1005,4 +1006,55 @@ TEST_F(RestoreTest, RootsOnASharedDiskAreNeverReachedThroughAnotherUsersLinks) {
     queue(write(L"own.txt", "own"));
     runCopier();
     EXPECT_EQ(readTestFile(mine + "/own.txt"), "own");
+}
+
+// A restore into a watch folder whose parent is gone makes the missing
+// folders on its checked way from "/", each in the folder above it: a link
+// another user puts in the way after the check leads nothing elsewhere.
+TEST_F(RestoreTest, MissingFoldersAreMadeOnTheCheckedWayNeverThroughALinkPutThereMeanwhile) {
+    const std::string disk = fs::path(wideToUtf8(folders.watch)).parent_path();
+    const std::string mine = makeTestFolder("private");
+    const std::wstring team = utf8ToWide(disk) + L"/team", watch = team + L"/Watch";
+    addFolder(watch, folders.archive + L"/team", kCollisionAppendVersion);
+    const std::wstring copy = archiveFile(L"team/a ~ 0001.txt", "archived");
+    ASSERT_TRUE(addVersionRecord(watch + L"/a.txt", copy, L"editor", false));
+    ASSERT_EQ(chmod(disk.c_str(), 01777), 0);  // a sticky folder open to all
+    setRestoreFoldersHookForTests([&] {
+        fs::create_directory_symlink(mine, wideToUtf8(team));
+        EXPECT_TRUE(geteuid() != 0 || lchown(wideToUtf8(team).c_str(), 65534, 65534) == 0);
+    });
+    RestoreSelection selection;
+    selection[watch + L"/a.txt"][copy].selected = true;
+    const auto restore = [&] {
+        std::thread task(restoreSelectedFilesTask, selection);
+        answer("Confirm Source File Overwrite:", true);
+        task.join();
+    };
+    restore();
+    EXPECT_TRUE(fs::is_empty(mine));
+    setRestoreFoldersHookForTests({});
+    fs::remove(wideToUtf8(team));
+    restore();
+    EXPECT_EQ(read(watch + L"/a.txt"), "archived");
+}
+
+// The copies staged for a folder the user moves aside before they take their
+// names fail, and their temporaries go from where they lie: the recovery after
+// a crash knows only the folders' old paths.
+TEST_F(RestoreTest, CopiesOfAFolderMovedAsideBeforeTheNamingLeaveNoTemporaries) {
+    std::vector<BackupSetEntry> entries;
+    for (const std::wstring name : {L"b/f1", L"b/f2", L"b/f3", L"b/f4", L"b/f5", L"z/last"})
+        entries.push_back(setEntry(L"./" + name, archiveFile(L"set/" + name, "copy"), true));
+    const std::wstring last = write(L"z/last", "old");
+    const std::wstring setPath = saveSet(L"Set", entries);
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    question("Confirm Source File Overwrite:");
+    write(L"z/last", "changed");  // asked about once the copies before it are staged
+    answer("Confirm Source File Overwrite:", true);
+    question("Confirm Source File Overwrite:");
+    fs::rename(wideToUtf8(source(L"b")), wideToUtf8(source(L"b.aside")));
+    answer("Confirm Source File Overwrite:", true);
+    task.join();
+    EXPECT_TRUE(fs::is_empty(wideToUtf8(source(L"b.aside"))));
+    EXPECT_EQ(read(last), "copy");
 }
