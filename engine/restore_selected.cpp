@@ -11,6 +11,7 @@
 #include "engine/restore_state.h"
 #include "engine/thread_registry.h"
 #include "foundation/app_log.h"
+#include "foundation/archive_root.h"
 #include "foundation/global_defaults.h"
 #include "foundation/text_format.h"
 #include "foundation/texts.h"
@@ -174,8 +175,11 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
         group.failed.clear();
     };
     for (const RestoreItem& item : items) {
-        const RestoreStep step =
-            run.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group) : RestoreStep::Failed;
+        // A copy is read only below an archive folder (an older one
+        // included) that may hold the user's copies.
+        const bool mayRead = !isForeignArchiveFolder(item.archiveRoot);
+        const RestoreStep step = mayRead && run.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group)
+                                                                                 : RestoreStep::Failed;
         if (step == RestoreStep::ShuttingDown || step == RestoreStep::StoppedByUser) finishGroup();
         if (step == RestoreStep::ShuttingDown) return run.end();
         if (step == RestoreStep::StoppedByUser) {

@@ -22,6 +22,7 @@
 #include "engine/version_deletion.h"
 #include "foundation/app_log.h"
 #include "foundation/archive_names.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/file_metadata.h"
 #include "foundation/global_defaults.h"
@@ -353,8 +354,12 @@ void restoreBackupSetTask(std::wstring setFilePath, std::wstring sourceFolder) {
     const std::string displayName = wideToUtf8(lastPathComponent(sourceFolder));
     size_t total = applyEditedMarks(set, listed, setFilePath);
     std::vector<std::wstring> outside;
+    // Copies are read only below an archive folder that may hold them, as
+    // copies are written only into one: another user's, or one others can
+    // write, holds no copy of the user's (its log line says what to change).
     WatchFolderArchiveInfo holder;
-    const std::wstring archive = findHoldingWatchFolder(sourceFolder, holder) ? holder.archivePath : L"";
+    const bool usable = findHoldingWatchFolder(sourceFolder, holder) && !isForeignArchiveFolder(holder.archivePath);
+    const std::wstring archive = usable ? holder.archivePath : L"";
     const std::vector<RestoreItem> items = setItems(set, sourceFolder, archive, outside);
     holds.guard.confirmAll(items);
     if (!askRestoreQuestion(kRestoreOverwriteTemplate, {{kPlaceholderDisplayName, displayName}})) {

@@ -47,6 +47,8 @@ std::wstring refusalText(const RootRefusal& refusal) {
         return L"the link " + refusal.place + L" on its way belongs to another user (" + uid + L")";
     case RootRefusalKind::LinkInOpenFolder:
         return L"the link " + refusal.place + L" on its way lies in a folder group or others can change (" + mode + L")";
+    case RootRefusalKind::RootOfAnotherUser:
+        return L"it belongs to another user (" + uid + L") and lies in a folder group or others can change (" + mode + L")";
     case RootRefusalKind::None:
         break;
     }
@@ -57,6 +59,8 @@ std::wstring refusalRemedy(const RootRefusal& refusal) {
     switch (refusal.kind) {
     case RootRefusalKind::FolderOfAnotherUser:
         return L"choose a folder reached through your own or root's folders only";
+    case RootRefusalKind::RootOfAnotherUser:
+        return L"choose a folder of your own";
     case RootRefusalKind::FolderOthersCanChange:
         return L"remove their write permission there (chmod go-w) or set its sticky bit (chmod +t)";
     default:

@@ -21,8 +21,8 @@ std::wstring prepareArchiveFolder(const std::wstring& path);
 std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDriveList& drives);
 
 // True for a folder that is never opened as a root: the way to it from "/"
-// passes a folder or a link that another user owns or can change (see
-// openRootFolder). Logs one line per folder, starting with `what` ("Watch
+// passes a folder or a link that another user owns or can change, or it is
+// another user's in a folder others can change (see openRootFolder). Logs one line per folder, starting with `what` ("Watch
 // folder"), naming the folder on the way and what to change.
 bool isRefusedRoot(const std::wstring& path, const std::wstring& what);
 

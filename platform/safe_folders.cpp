@@ -84,6 +84,19 @@ bool mayPassThrough(const RootWalk& walk, RootRefusal* refusal) {
     return true;
 }
 
+// The root, opened in a folder with state `parent`, when it may be used:
+// in a folder others can write, sticky or not, it is the user's or root's,
+// never a folder another user made in place of the user's own.
+OwnedDescriptor acceptRoot(OwnedDescriptor root, const struct stat& parent, const std::wstring& place,
+                           RootRefusal* refusal) {
+    struct stat st {};
+    if (!root.isOpen()) return root;
+    if (::fstat(root.fd, &st) != 0) return {};
+    if ((parent.st_mode & 022) == 0 || isOwnerTrusted(st.st_uid)) return root;
+    refuse(refusal, RootRefusalKind::RootOfAnotherUser, place, st.st_uid, parent.st_mode);
+    return {};
+}
+
 // Whether the link `name` (open as `link`, with state `st`) may be
 // followed, and its target when it may.
 bool readTrustedLink(const RootWalk& walk, const std::string& name, const OwnedDescriptor& link,
@@ -198,8 +211,9 @@ OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal, c
         // The root itself, when it is no link, is opened for use at once (a
         // link fails with ELOOP or ENOTDIR and is looked at below).
         if (pending.empty()) {
-            OwnedDescriptor root{::openat(walk.back().fd.fd, name.c_str(), kFolderFlags)};
-            if (root.isOpen() || (errno != ELOOP && errno != ENOTDIR && (errno != ENOENT || !modeFor))) return root;
+            OwnedDescriptor opened{::openat(walk.back().fd.fd, name.c_str(), kFolderFlags)};
+            if (opened.isOpen() || (errno != ELOOP && errno != ENOTDIR && (errno != ENOENT || !modeFor)))
+                return acceptRoot(std::move(opened), walk.back().state, pathOf(walk, name), refusal);
         }
         OwnedDescriptor next{::openat(walk.back().fd.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
         if (!next.isOpen() && errno == ENOENT && modeFor) next = makeFolderOnTheWay(walk, name, modeFor);
@@ -222,7 +236,9 @@ OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal, c
         if (target.front() == '/' && !startAtTop(walk)) return {};
         pushComponents(target, pending);
     }
-    return OwnedDescriptor{::openat(walk.back().fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    OwnedDescriptor opened{::openat(walk.back().fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (walk.size() < 2) return opened;  // "/" itself
+    return acceptRoot(std::move(opened), walk[walk.size() - 2].state, pathOf(walk, ""), refusal);
 }
 
 OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder, const FolderModeFor& modeFor) {

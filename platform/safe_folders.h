@@ -28,13 +28,23 @@ struct OwnedDescriptor {
 // folder of theirs, a folder group or others can write without the sticky
 // bit (they could rename the user's folder aside and put a link or another
 // of the user's folders in its place), a link of theirs, or a link in a
-// folder group or others can write.
-enum class RootRefusalKind { None, FolderOfAnotherUser, FolderOthersCanChange, LinkOfAnotherUser, LinkInOpenFolder };
+// folder group or others can write. Last, the root itself when it belongs
+// to another user and lies in a folder others can write, sticky or not:
+// the sticky bit keeps only an owner's own entries, so once the user's
+// folder is gone anyone may make one of its name.
+enum class RootRefusalKind {
+    None,
+    FolderOfAnotherUser,
+    FolderOthersCanChange,
+    LinkOfAnotherUser,
+    LinkInOpenFolder,
+    RootOfAnotherUser
+};
 struct RootRefusal {
     RootRefusalKind kind = RootRefusalKind::None;
-    std::wstring place;  // the folder or link on the way
+    std::wstring place;  // the folder or link on the way, or the root
     uint32_t owner = 0;  // its owner
-    unsigned mode = 0;   // the folder's permission bits (a link's: its folder's)
+    unsigned mode = 0;   // the folder's permission bits (a link's or the root's: its folder's)
 };
 
 // The mode of a folder about to be made, given its full path.
@@ -44,7 +54,8 @@ using FolderModeFor = std::function<unsigned(const std::wstring& folder)>;
 // link on the way is followed only when it belongs to the user or root and
 // lies in a folder of theirs that group and others cannot write; every
 // folder on the way (not the root itself) belongs to the user or root and
-// is not writable by group or others unless it has the sticky bit (/tmp).
+// is not writable by group or others unless it has the sticky bit (/tmp);
+// a root in a folder others can write is the user's or root's itself.
 // Not open (errno set) when the root is missing or no folder; when the way
 // is refused, errno is EPERM and `refusal` (may be null) says why. With
 // `modeFor`, a missing folder on the way and the root itself are made on

@@ -1058,3 +1058,57 @@ TEST_F(RestoreTest, CopiesOfAFolderMovedAsideBeforeTheNamingLeaveNoTemporaries) 
     EXPECT_TRUE(fs::is_empty(wideToUtf8(source(L"b.aside"))));
     EXPECT_EQ(read(last), "copy");
 }
+
+TEST_F(RestoreTest, FoldersAnotherUserMadeAgainInAStickyFolderAreNeitherReadNorWritten) {
+    if (geteuid() != 0) GTEST_SKIP() << "plays another user as root";
+    const std::string disk = fs::path(wideToUtf8(folders.watch)).parent_path(), older = disk + "/Older";
+    ASSERT_EQ(chmod(disk.c_str(), 01777), 0);
+    const std::wstring setPath = utf8ToWide(makeTestFolder("sets")) + L"/saved.backup";
+    BackupSetRecord saved;
+    saved.files[L"./notes.txt"] = setEntry(L"./notes.txt", version(L"notes.txt", L"notes.txt", "archived"), true);
+    ASSERT_TRUE(saveBackupSetFile(setPath, saved));
+    const auto restoreSet = [&](const std::wstring& set, bool succeeds) {
+        std::thread task(restoreBackupSetTask, set, folders.watch);
+        answer("Confirm Source File Overwrite:", true);
+        if (succeeds) answer("Restore Successful!:", true);
+        task.join();
+    };
+    // The user's folder is gone; another user makes one of its name.
+    const auto madeAgain = [](const std::string& folder, const std::string& file) {
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        EXPECT_TRUE(writeTestFile(folder + "/" + file, "theirs"));
+        EXPECT_EQ(chown((folder + "/" + file).c_str(), 65534, 65534) | chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(chmod(folder.c_str(), 0777), 0);
+    };
+    write(L"notes.txt", "mine");
+    madeAgain(wideToUtf8(folders.archive), "notes.txt");
+    madeAgain(older, "notes ~ 0001.txt");
+    ASSERT_TRUE(addVersionRecord(source(L"notes.txt"), utf8ToWide(older + "/notes ~ 0001.txt"), L"editor", false));
+    // Neither is read from, nor is an archive of the user's others can write.
+    for (uid_t owner : {65534u, geteuid()}) {
+        for (const std::string& folder : {wideToUtf8(folders.archive), older})
+            ASSERT_EQ(chown(folder.c_str(), owner, owner), 0);
+        RestoreSelection selection;
+        selection[source(L"notes.txt")][utf8ToWide(older + "/notes ~ 0001.txt")].selected = true;
+        std::thread selected(restoreSelectedFilesTask, selection);
+        answer("Confirm Source File Overwrite:", true);
+        selected.join();
+        restoreSet(setPath, false);
+        EXPECT_EQ(read(source(L"notes.txt")), "mine") << owner;
+    }
+
+    // The archive is the user's again, the watch folder another user's; the
+    // user's own watch folder there is used.
+    fs::remove_all(wideToUtf8(folders.archive));
+    version(L"notes.txt", L"notes.txt", "archived");
+    madeAgain(wideToUtf8(folders.watch), "theirs.txt");
+    restoreSet(folders.watch, false);
+    EXPECT_FALSE(exists(source(L"notes.txt")));
+    EXPECT_EQ(logCount(L"Restore folder not used, it belongs to another user (uid 65534) and lies in a folder group or "
+                       L"others can change (mode 1777): " + folders.watch), 1u);
+    fs::remove_all(wideToUtf8(folders.watch));
+    fs::create_directory(wideToUtf8(folders.watch));
+    restoreSet(folders.watch, true);
+    EXPECT_EQ(read(source(L"notes.txt")), "archived");
+}

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -113,6 +114,20 @@ TEST_F(StorageCheckerTest, FoldersOnAWayOthersCanChangeWaitAsMissingOnes) {
     ASSERT_TRUE(waitForEngineThreads(5000));
     EXPECT_EQ(problemsOf(watch), 0u);
     EXPECT_EQ(prepared, 1);
+
+    // In a sticky folder open to all, folders another user made in place of
+    // the user's wait as well; the user's own are used.
+    ASSERT_EQ(chmod(disk.c_str(), 01777), 0);
+    for (uid_t owner : {65534u, geteuid()}) {
+        if (geteuid() != 0) break;
+        for (const std::wstring& folder : {watch, archive}) ASSERT_EQ(chown(wideToUtf8(folder).c_str(), owner, owner), 0);
+        ASSERT_TRUE(checkWatchFolderStorage(logged));
+        EXPECT_EQ(problemsOf(watch), owner == geteuid() ? 0u : kProblemCannotMonitor | kProblemArchiveMissing);
+    }
+    ASSERT_TRUE(waitForEngineThreads(5000));
+    EXPECT_EQ(logCount(L"Watch folder not used, it belongs to another user (uid 65534) and lies in a folder group or "
+                       L"others can change (mode 1777): " + watch + L" - choose a folder of your own"),
+              geteuid() == 0 ? 1u : 0u);
     std::lock_guard<std::mutex> lock(watchFolderMutex);
     watchFolderMap.clear();
 }

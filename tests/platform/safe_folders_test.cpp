@@ -52,8 +52,14 @@ TEST(SafeFolders, RootsAreReachedOnlyThroughFoldersNoOneElseCanChange) {
     fs::create_directories(sticky + "/folder");
     ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
     fs::create_directory_symlink(mine, sticky + "/link");
+    ASSERT_EQ(chmod((sticky + "/folder").c_str(), 0775), 0);  // the user's own team folder
     EXPECT_EQ(refusalOf(sticky + "/folder"), RootRefusalKind::None);
     EXPECT_EQ(refusalOf(sticky + "/link"), RootRefusalKind::LinkInOpenFolder);
+    // There a folder another user made in place of the user's is theirs.
+    if (giveToOtherUser(sticky + "/folder")) {
+        EXPECT_EQ(refusalOf(sticky + "/folder"), RootRefusalKind::RootOfAnotherUser);
+        EXPECT_EQ(refusalOf(sticky + "/folder/."), RootRefusalKind::RootOfAnotherUser);
+    }
 
     // The user's own links keep working, relative ones and ".." included, as
     // root's links in root's folders do (/lib -> usr/lib).
