@@ -6,6 +6,7 @@
 #include "engine/archive_changes.h"
 #include "engine/backup_set_folders.h"
 #include "engine/catch_up_scan.h"
+#include "engine/change_watcher.h"
 #include "engine/copier.h"
 #include "engine/copy_queue.h"
 #include "engine/engine_hooks.h"
@@ -75,6 +76,10 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
     // comparison with the archive that found it away runs.
     archiveChangedFile(takeFilesAwaitingArchive(folderKey));
     requestCatchUpOwedUntilArchiveIsBack(folderKey);
+    // Every file is compared with the archive as at a start, once the watch
+    // is open: a folder just added keeps each file as it was when the user
+    // chose to protect it, before a change can replace it.
+    compareFolderOnceWatched(folderKey);
     const EngineHooks hooks = engineHooks();
     if (hooks.startWatchFolderThreads) hooks.startWatchFolderThreads();
     if (!configurationSaved && hooks.saveAppConfiguration) startEngineThread([save = hooks.saveAppConfiguration] { save(); });

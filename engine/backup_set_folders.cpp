@@ -173,6 +173,14 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
     return allCopied;
 }
 
+bool removeBackupSetMirror(const std::wstring& watchFolderPath, const std::wstring& stagedSetFile) {
+    WatchFolderArchive folder;
+    if (!findWatchFolderArchive(watchFolderPath, folder)) return false;
+    const std::wstring mirror = archiveBackupSetFolder(folder.archivePath) + plainArchiveName(stagedSetFile);
+    if (entryKindBelow(folder.archivePath, mirror) != EntryKind::File || !isSetOfFolder(mirror, folder.key)) return false;
+    return removeFileBelow(folder.archivePath, mirror);
+}
+
 size_t importBackupSets(const std::wstring& watchFolderPath) {
     {
         std::lock_guard<std::mutex> lock(setCopyPathsMutex);

@@ -34,6 +34,12 @@ std::wstring archiveBackupSetFolder(const std::wstring& archivePath);
 // archive's older file of that name is then kept).
 bool storeBackupSetFile(const std::wstring& watchFolderPath);
 
+// Deletes the archive's mirror of one of the watch folder's staged set files
+// (the file of its plain name in ".backupsets", reached from the archive
+// without following a link) when it lists the folder's files alone; true
+// when it was deleted.
+bool removeBackupSetMirror(const std::wstring& watchFolderPath, const std::wstring& stagedSetFile);
+
 // Copies the archive's set files into the staging subfolder (replacing files
 // of the same name) and remembers the archived copies their sets list.
 // Returns the number of set files copied.

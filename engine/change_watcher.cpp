@@ -79,6 +79,8 @@ std::wstring g_foregroundApplication;
 // Every folder of the next build is owed a whole comparison (asked for
 // before the watcher was first built).
 bool g_compareNextFolders = false;
+// Folders owed a whole comparison that no build has listed yet.
+std::set<std::wstring> g_compareWhenListed;
 
 std::atomic<bool> g_holdForTests{false};
 std::atomic<uint64_t> g_readMark{0};
@@ -367,15 +369,20 @@ void carryOverWatchedFolders(WatchedFolders& old, WatchedFolders& next, bool reb
     }
 }
 
+void oweWholeComparison(WatchedFolder& entry) {
+    entry.catchUpOwed = true;
+    entry.catchUpSince = 0;
+}
+
 void rebuildWatchedFolders(const WatchLists& lists, bool rebuilding, int64_t rebuildSince) {
     WatchedFolders next;
     for (const auto& [folder, recursive] : lists.folders) next[folder].recursive = recursive;
     std::lock_guard<std::mutex> lock(g_watchedMutex);
     carryOverWatchedFolders(g_watched, next, rebuilding, rebuildSince);
-    if (g_compareNextFolders) {
-        for (auto& [folder, entry] : next) entry.catchUpOwed = true, entry.catchUpSince = 0;
-        g_compareNextFolders = false;
+    for (auto& [folder, entry] : next) {
+        if (g_compareNextFolders || g_compareWhenListed.erase(folder)) oweWholeComparison(entry);
     }
+    g_compareNextFolders = false;
     g_watched.swap(next);
     g_excluded.clear();
     for (const std::wstring& path : lists.excluded) {
@@ -525,18 +532,30 @@ void compareEveryFolderOnceWatched() {
     std::vector<std::wstring> open;
     {
         std::lock_guard<std::mutex> lock(g_watchedMutex);
-        // Not built yet: its first build owes it (a folder added later does not).
+        // Not built yet: its first build owes it to every folder it lists.
         g_compareNextFolders = !built && g_watched.empty();
         for (auto& [folder, entry] : g_watched) {
             if (entry.watchOpen) {
                 open.push_back(folder);
             } else {
-                entry.catchUpOwed = true;
-                entry.catchUpSince = 0;
+                oweWholeComparison(entry);
             }
         }
     }
     for (const std::wstring& folder : open) requestFolderCatchUp(folder, 0);
+}
+
+void compareFolderOnceWatched(const std::wstring& folderKey) {
+    {
+        std::lock_guard<std::mutex> lock(g_watchedMutex);
+        auto entry = g_watched.find(folderKey);
+        if (entry == g_watched.end()) {
+            g_compareWhenListed.insert(folderKey);
+            return;
+        }
+        if (!entry->second.watchOpen) return oweWholeComparison(entry->second);
+    }
+    requestFolderCatchUp(folderKey, 0);
 }
 
 void setChangeWatcherForegroundApplication(const std::wstring& application) {

@@ -56,6 +56,9 @@ std::wstring queryPathAttributes(const std::wstring& path);
 // soon as its watch is open, so that no change falls between the comparison
 // and the watch: at once for a folder watched now, else when its watch opens.
 void compareEveryFolderOnceWatched();
+// The same for one folder (its key), one whose archive was just prepared: a
+// folder not watched yet is compared when its first watch opens.
+void compareFolderOnceWatched(const std::wstring& folderKey);
 
 // The application that was last in the foreground; copied into new records.
 void setChangeWatcherForegroundApplication(const std::wstring& application);

@@ -10,6 +10,7 @@
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
+#include "platform/folder_tree.h"
 #include "platform/paths.h"
 #include "platform/safe_folders.h"
 
@@ -142,12 +143,19 @@ size_t countBackupSetVersions(const std::wstring& folderPath) {
 int deleteArchivedFolderVersions(const std::wstring& folderPath) {
     WatchFolderArchiveInfo folder;
     if (!findNamedWatchFolder(folderPath, folder)) return 0;
-    for (const std::wstring& setFile : listBackupSetFiles(backupStagingSubfolder(folder.key))) {
+    const std::vector<std::wstring> setFiles = listBackupSetFiles(backupStagingSubfolder(folder.key));
+    for (const std::wstring& setFile : setFiles) {
         BackupSetRecord set;
         if (loadBackupSetFile(setFile, set)) {
             for (const auto& [source, entry] : set.files) deleteArchivedCopy(entry.archivePath, folder.archivePath);
         }
         removeFile(setFile);
+        // Left in the archive, the mirror would be imported again when the
+        // folder is added again: an erased set would come back.
+        removeBackupSetMirror(folder.key, setFile);
     }
+    // The folders the erased copies emptied go too; the archive itself stays.
+    if (!setFiles.empty() && isAbsolutePath(folder.archivePath))
+        removeBelowFolder(folder.archivePath, folder.archivePath, false);
     return 1;
 }

@@ -53,5 +53,7 @@ size_t countArchivedVersions(const std::wstring& folderPath);
 // folder is not a watch folder or has no staging subfolder).
 size_t countBackupSetVersions(const std::wstring& folderPath);
 // Deletes every archived copy the folder's sets name (inside its archive
-// only) and the set files. 1, or 0 when the folder is not a watch folder.
+// only), the set files and their mirrors in the archive's ".backupsets"
+// folder, and the archive's folders left empty. 1, or 0 when the folder is
+// not a watch folder.
 int deleteArchivedFolderVersions(const std::wstring& folderPath);

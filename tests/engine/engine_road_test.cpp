@@ -9,12 +9,15 @@
 #include <functional>
 #include <thread>
 
+#include "deletion_test_support.h"
 #include "engine/archive_changes.h"
+#include "engine/archive_prepare.h"
 #include "engine/change_watcher.h"
 #include "engine/copy_queue.h"
 #include "engine/copy_queue_file.h"
 #include "engine/engine_wiring.h"
 #include "engine/monitor_ui.h"
+#include "engine/restore_selected.h"
 #include "engine_test_support.h"
 #include "foundation/app_config.h"
 #include "foundation/foreground_history.h"
@@ -245,6 +248,35 @@ TEST_F(EngineRoadTest, AWatchFolderThatGoesAndComesBackIsWatchedAgain) {
         ASSERT_TRUE(waitFor([&] { return fs::exists(wideToUtf8(archive + name)); })) << wideToUtf8(name);
         EXPECT_EQ(readTestFile(wideToUtf8(archive + name)), "back");
     }
+    expectEveryWorkerStops();
+}
+
+TEST_F(EngineRoadTest, AFolderAddedWhileTheEngineRunsKeepsItsFilesAsTheyWereWhenAdded) {
+    startEngineThroughConfiguration();
+    const std::wstring work = parentFolder(watch) + L"/Work";
+    const std::wstring report = work + L"/report.txt";
+    fs::create_directories(wideToUtf8(work));
+    ASSERT_TRUE(writeTestFile(wideToUtf8(report), "as added"));
+    // As " Add " does: listed with an archive root, then prepared in the background.
+    WatchFolderEntry entry;
+    entry.archivePath = utf8ToWide(makeTestFolder("road-archives"));
+    entry.collisionOption = kCollisionAppendVersion;
+    ASSERT_TRUE(updateWatchFolderList(work, entry, false));
+    addWatchFolderExtension(pathKey(work), L"*");
+    std::thread([&] { prepareArchiveThread(work, entry.archivePath); }).join();
+    ASSERT_TRUE(waitFor([&] { return versionsOf(report).size() == 1; })) << "kept before any change";
+    ASSERT_TRUE(writeTestFile(wideToUtf8(report), "changed"));
+    ASSERT_TRUE(waitFor([&] { return versionsOf(report).size() == 2; }));
+
+    timings().restorePaceMs = 0;
+    timings().progressHoldMs = 0;
+    deletion_test::ModalAnswerer user(true);
+    std::set<std::string> restored;
+    for (const auto& [copy, version] : versionsOf(report)) {
+        restoreSelectedFilesTask({{report, {{copy, FileVersionRecord{copy, L"", true, true}}}}});
+        restored.insert(readTestFile(wideToUtf8(report)));
+    }
+    EXPECT_EQ(restored, (std::set<std::string>{"as added", "changed"}));
     expectEveryWorkerStops();
 }
 

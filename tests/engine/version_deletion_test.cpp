@@ -1,5 +1,7 @@
 #include "engine/version_deletion.h"
 
+#include "engine/archive_prepare.h"
+
 #include "deletion_test_support.h"
 
 using namespace deletion_test;
@@ -101,4 +103,22 @@ TEST_F(VersionDeletion, BackupSetVersionsOfAFolder) {
     EXPECT_TRUE(exists(other));
     EXPECT_EQ(countBackupSetVersions(data.source), 0u);
     EXPECT_EQ(countBackupSetVersions(data2.source), 1u);
+}
+
+TEST_F(VersionDeletion, SetsErasedWithTheirFolderDoNotComeBackWhenItIsAddedAgain) {
+    const TestFolder data = addWatchFolder("data");
+    const std::wstring copy = makeFile(data.archive + L"/x/one.txt");
+    stageSet(data, L"2024/01/01 10:00:00.000 - File Set", {copy});
+    ASSERT_TRUE(storeBackupSetFile(data.source));  // mirrored into the archive
+
+    EXPECT_EQ(deleteArchivedFolderVersions(data.source), 1);
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        watchFolderMap.at(data.source).removed = true;
+    }
+    ASSERT_TRUE(updateWatchFolderList(data.source, WatchFolderEntry(), false));  // added again
+    prepareArchiveThread(data.source, data.archive);
+    EXPECT_EQ(countBackupSetVersions(data.source), 0u) << "no erased set is imported";
+    EXPECT_FALSE(exists(data.archive + L"/x")) << "emptied folders go";
+    EXPECT_TRUE(exists(data.archive));
 }

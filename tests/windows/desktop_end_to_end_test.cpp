@@ -248,19 +248,21 @@ TEST(DesktopEndToEnd, AColourChangedInTheStyleEditorIsKeptAcrossARestart) {
 
 TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
-    DesktopRun run("desktop-schedule", kShortTimings + ",backupStepMs=50");
+    // The Copier waits long enough for the backup to find a change first.
+    DesktopRun run("desktop-schedule", kShortTimings + ",backupStepMs=50,settleMs=5000");
     const Desktop& desktop = run.desktop;
     ASSERT_NO_FATAL_FAILURE(run.install());
     ASSERT_NO_FATAL_FAILURE(run.start());
     const int x = run.x, y = run.y;
 
-    // A folder holding a file that was never archived, added with " Add "
-    // and the chooser's path field.
+    // A folder holding a file, added with " Add " and the chooser's path
+    // field: the file is archived as it was when the folder was added.
     const std::string folder = makeTestFolder("scheduled") + "/Reports";
     fs::create_directories(folder);
     writeTestFile(folder + "/plan.txt", "quarterly plan");
     ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
-    pauseMs(1000);
+    const std::string archive = run.proposedArchive("Reports");
+    ASSERT_TRUE(waitFor([&] { return copiesNamed(archive, "plan") == 1; }, 120)) << run.errors();
 
     // Right click on its row: the folder's popup.
     rightClick(desktop, x + 60, y + 95);
@@ -291,14 +293,14 @@ TEST(DesktopEndToEnd, AScheduledTriggerRunsTheFoldersBackup) {
     desktop.click(x + 547, y + 130);  // "Daily"
     desktop.screenshot("desktop-schedule-time.png");
     desktop.click(x + 571, y + 258);  // " Accept "
+    writeTestFile(folder + "/plan.txt", "quarterly plan, revised");
     desktop.click(x + 58, y + 103);   // a second click on the selected row enables it
     desktop.moveMouseAway();
 
     // The scheduler runs the folder's backup at once (the trigger's time has
-    // come): the file is copied into the archive and the backup set is
-    // written there; the trigger then waits for the same time tomorrow.
-    const std::string archive = run.proposedArchive("Reports");
-    EXPECT_TRUE(waitFor([&] { return hasFileNamed(archive, "plan") && hasFileNamed(archive + "/.backupsets", ""); },
+    // come): the changed file is copied into the archive and the backup set
+    // is written there; the trigger then waits for the same time tomorrow.
+    EXPECT_TRUE(waitFor([&] { return copiesNamed(archive, "plan") == 2 && hasFileNamed(archive + "/.backupsets", ""); },
                         150))
         << run.errors();
     pauseMs(1500);  // the trigger shows the backup's result once it ended
@@ -420,22 +422,23 @@ TEST(DesktopEndToEnd, ExcludeATypeInTheExtensionManagerAndItIsNotArchived) {
 
 TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
     if (const std::string why = cannotRunDesktop(); !why.empty()) GTEST_SKIP() << why;
-    DesktopRun run("desktop-restore", kShortTimings + ",restorePaceMs=0");
+    // The Copier waits long enough for the backup to find a change first.
+    DesktopRun run("desktop-restore", kShortTimings + ",restorePaceMs=0,backupStepMs=50,settleMs=5000");
     const Desktop& desktop = run.desktop;
     ASSERT_NO_FATAL_FAILURE(run.install());
     ASSERT_NO_FATAL_FAILURE(run.start());
     const int x = run.x, y = run.y;
 
-    // A folder added with the chooser. Its file is older than the folder's
-    // watch, so only a backup saves it.
+    // A folder added with the chooser: its file is archived as it was then.
     const std::string folder = makeTestFolder("kept") + "/Letters";
     fs::create_directories(folder);
-    writeTestFile(folder + "/note.txt", "the backed-up words");
+    writeTestFile(folder + "/note.txt", "the words when added");
     ASSERT_NO_FATAL_FAILURE(run.addFolderWithTheMouse(folder));
     const std::string archive = run.proposedArchive("Letters");
-    ASSERT_TRUE(waitFor([&] { return fs::exists(archive); }, 120)) << run.errors();
+    ASSERT_TRUE(waitFor([&] { return copiesNamed(archive, "note") == 1; }, 120)) << run.errors();
 
-    // Its row chosen, " Backup " (the third button) writes a set.
+    // Its row chosen, " Backup " (the third button) writes a set of the
+    // change made just before, which the Copier has not taken yet.
     const int enabledFill = 61 << 16 | 153 << 8 | 153;  // the enabled colour of " Backup " and " Restore "
     const int buttonsY = run.add.second;
     desktop.click(x + 62, y + 95);
@@ -445,16 +448,27 @@ TEST(DesktopEndToEnd, BackUpAFolderThenRestoreItsSetWithTheMouse) {
         buttons = buttonCentresAt(image, buttonsY - 8, 10, run.width / 2);
         return buttons.size() == 5 && image.colourAt(buttons[2], buttonsY - 8) == enabledFill;
     })) << buttons.size();
+    writeTestFile(folder + "/note.txt", "the backed-up words");
     desktop.click(buttons[2], buttonsY);
     desktop.moveMouseAway();
 
-    // " Restore " is enabled once the set is counted; it opens the set
-    // window, whose title bar comes over the tab bar. Its first row is the set.
-    const bool restoreEnabled =
-        waitFor([&] { return screenPixels(desktop).colourAt(buttons[3], buttonsY - 8) == enabledFill; }, 120);
+    // The backup has ended once its set is mirrored into the archive and
+    // " Backup " is enabled again. " Restore " opens the set window, whose
+    // title bar comes over the tab bar. Its first row is the set.
+    ASSERT_TRUE(waitFor([&] { return hasFileNamed(archive + "/.backupsets", ""); }, 120)) << run.errors();
+    const bool restoreEnabled = waitFor([&] {
+        const Rgb image = screenPixels(desktop);
+        return image.colourAt(buttons[2], buttonsY - 8) == enabledFill &&
+               image.colourAt(buttons[3], buttonsY - 8) == enabledFill;
+    }, 120);
     desktop.screenshot("desktop-backup-done.png");
     ASSERT_TRUE(restoreEnabled) << run.errors();
     writeTestFile(folder + "/note.txt", "words written over after the backup");
+    // " Restore " waits while the change is pending: until it is archived.
+    ASSERT_TRUE(waitFor([&] {
+        return copiesNamed(archive, "note") == 3 &&
+               screenPixels(desktop).colourAt(buttons[3], buttonsY - 8) == enabledFill;
+    }, 120)) << run.errors();
     const int tabBar = screenPixels(desktop).colourAt(x + 400, y + 50);
     desktop.click(buttons[3], buttonsY);
     desktop.moveMouseAway();
