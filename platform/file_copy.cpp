@@ -274,6 +274,17 @@ void raiseOpenFileLimit() {
     ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// How many folders staged copies may hold: a quarter of what the process may
+// open, so that a session with a low hard limit (some containers allow 1024)
+// keeps room for the copies' own files.
+size_t mostHeldFolders() {
+    static std::once_flag raised;
+    std::call_once(raised, raiseOpenFileLimit);
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+    return static_cast<size_t>(std::min(limit.rlim_cur, kOpenFilesWanted) / 4);
+}
+
 // The folders held by staged copies, by device and inode: the copies staged
 // in one folder share one descriptor, on whichever thread they were staged.
 std::mutex g_heldFoldersMutex;
@@ -285,18 +296,23 @@ void forgetHeldFolder(const std::pair<uint64_t, uint64_t>& key) {
     if (found != g_heldFolders.end() && found->second.expired()) g_heldFolders.erase(found);
 }
 
-// The folder a copy was just staged in, held for the copy. Nothing that
-// lets the last hold of a folder go may run under the mutex: that one takes
-// it to forget the folder.
+// The folder a copy was just staged in, held for the copy; none (the copy is
+// then removed by its path if it fails) once as many folders are held as the
+// open-file limit leaves room for. Nothing that lets the last hold of a
+// folder go may run under the mutex: that one takes it to forget the folder.
 std::shared_ptr<const OwnedDescriptor> holdFolder(OwnedDescriptor folder) {
-    static std::once_flag raised;
-    std::call_once(raised, raiseOpenFileLimit);
+    const size_t mostHeld = mostHeldFolders();
     struct stat st {};
-    if (::fstat(folder.fd, &st) != 0) return std::make_shared<const OwnedDescriptor>(std::move(folder));
+    if (::fstat(folder.fd, &st) != 0) return {};
     const std::pair<uint64_t, uint64_t> key{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     std::lock_guard<std::mutex> lock(g_heldFoldersMutex);
+    const auto found = g_heldFolders.find(key);
+    if (found != g_heldFolders.end()) {
+        if (std::shared_ptr<const OwnedDescriptor> held = found->second.lock()) return held;
+    } else if (g_heldFolders.size() >= mostHeld) {
+        return {};
+    }
     std::weak_ptr<const OwnedDescriptor>& known = g_heldFolders[key];
-    if (std::shared_ptr<const OwnedDescriptor> held = known.lock()) return held;
     std::shared_ptr<const OwnedDescriptor> held(new OwnedDescriptor(std::move(folder)),
                                                 [key](const OwnedDescriptor* gone) {
                                                     forgetHeldFolder(key);
@@ -511,7 +527,10 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
 }
 
 void discardStagedCopy(const StagedCopy& copy) {
-    if (copy.folder) ::unlinkat(copy.folder->fd, wideToUtf8(lastPathComponent(copy.tempPath)).c_str(), 0);
+    if (copy.folder)
+        ::unlinkat(copy.folder->fd, wideToUtf8(lastPathComponent(copy.tempPath)).c_str(), 0);
+    else
+        removeFileBelow(copy.root, copy.tempPath);
 }
 
 void syncFoldersIntoParents(const std::vector<FilePlace>& folders) {

@@ -66,6 +66,7 @@ struct StagedCopy {
     // The folder the temporary file was made in, held open until the copy
     // has its name (the copies staged in one folder share it): a copy that
     // fails is removed from there, even from a folder moved aside meanwhile.
+    // None past the folders the open-file limit leaves room for.
     std::shared_ptr<const OwnedDescriptor> folder;
 };
 struct CopyGroup {

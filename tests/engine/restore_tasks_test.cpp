@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -1111,4 +1112,24 @@ TEST_F(RestoreTest, FoldersAnotherUserMadeAgainInAStickyFolderAreNeitherReadNorW
     fs::create_directory(wideToUtf8(folders.watch));
     restoreSet(folders.watch, true);
     EXPECT_EQ(read(source(L"notes.txt")), "archived");
+}
+
+// A session whose hard open-file limit is 1024 (some containers): a set
+// restore of files each in a folder of its own restores them all.
+TEST_F(RestoreTest, ASetRestoreOfFilesInManyFoldersRestoresThemAllUnderALowOpenFileLimit) {
+    std::vector<BackupSetEntry> entries;
+    for (int i = 0; i < 1500; ++i) {
+        const std::wstring name = L"d" + std::to_wstring(i) + L"/f";
+        entries.push_back(setEntry(L"./" + name, archiveFile(L"set/" + name, "copy"), true));
+    }
+    const std::wstring setPath = saveSet(L"Set", entries);
+    struct rlimit low {1024, 1024};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);  // this test's process only
+    std::thread task(restoreBackupSetTask, setPath, folders.watch);
+    answer("Confirm Source File Overwrite:", true);
+    answer("Restore Successful!:", true);
+    task.join();
+    size_t restored = 0;
+    for (int i = 0; i < 1500; ++i) restored += exists(source(L"d" + std::to_wstring(i) + L"/f"));
+    EXPECT_EQ(restored, 1500u);
 }
