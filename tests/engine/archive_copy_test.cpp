@@ -550,9 +550,8 @@ TEST_F(ArchiveTest, TimeStampedCopiesMadeInOneMillisecondEachTakeANameOfTheirOwn
     for (const CopyQueueItem& item : items) releaseArchiveName(item.finalTargetPath, item);
 }
 
-// A 255-byte name whose extension leaves no room for a stamp (a hidden file
-// ".hhh…", "a.eee…") keeps a version of each change as other long names do.
-TEST_F(ArchiveTest, DISABLED_LongNamesWhoseExtensionLeavesNoRoomForAStampKeepEveryVersion) {
+// A 255-byte name whose extension leaves no room for a stamp keeps every version.
+TEST_F(ArchiveTest, LongNamesWhoseExtensionLeavesNoRoomForAStampKeepEveryVersion) {
     for (const std::wstring& name : {L"a." + std::wstring(253, L'e'), L"." + std::wstring(254, L'h')}) {
         for (int32_t option : {kCollisionAppendVersion, kCollisionAppendTimeStamp}) {
             setOption(folders.watch, option);
