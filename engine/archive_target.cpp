@@ -45,21 +45,19 @@ std::wstring versionNumberText(uint64_t n) {
     return text.size() < 4 ? std::wstring(4 - text.size(), L'0') + text : text;
 }
 
-// One past the highest number taken by a numbered version of base.extension.
+// One past the highest number taken by a numbered version of the file
+// `name` in `folder`: any copy that reads back as one of its own, under its
+// own base or its shortened one, however the name was cut when it was made.
 // Never a number freed by a deletion below it: the numbers keep the order in
 // which the versions were made, which is how the newest is found.
-// A long name's versions may take its own base or its shortened one.
-uint64_t nextVersionNumber(const std::wstring& base, const std::wstring& extension) {
-    const size_t slash = base.rfind(kPathSeparator);
-    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : base.substr(0, slash);
-    const std::wstring name = base.substr(slash + 1);
-    const std::wstring shortened = shortenedArchiveBase(name, extension);
+uint64_t nextVersionNumber(const std::wstring& folder, const std::wstring& name) {
+    const std::wstring group = archiveGroupName(name);
     uint64_t next = 0;
-    const std::wstring listed = folder.empty() ? kPathSeparatorText : folder;
+    std::wstring listed = withoutTrailingSeparators(folder);
+    if (listed.empty()) listed = kPathSeparatorText;
     walkFolderFiles(listed, false, enterEveryFolder, [&](const std::wstring& path) {
         const ArchiveNameParts parts = splitArchiveName(lastPathComponent(path));
-        if ((parts.base != name && (shortened.empty() || parts.base != shortened)) || parts.extension != extension)
-            return WalkStep::Go;
+        if (parts.stamp.empty() || (parts.plainName != name && parts.plainName != group)) return WalkStep::Go;
         uint64_t number = 0;
         if (archiveVersionNumber(parts.stamp, number) && number + 1 > next) next = number + 1;
         return WalkStep::Go;
@@ -75,12 +73,10 @@ std::wstring resolveTakenName(const std::wstring& target, const CopyQueueItem& i
     const int32_t option = item.collisionOption;
     const std::wstring folder = target.substr(0, target.rfind(kPathSeparator) + 1);
     const std::wstring ownName = target.substr(folder.size());
-    std::wstring name, extension;
-    splitOwnName(ownName, name, extension);
     if (option == kCollisionAppendVersion) {
         std::wstring candidate;
-        for (uint64_t n = nextVersionNumber(folder + name, extension);; ++n) {
-            candidate = folder + archiveVersionName(name, versionNumberText(n), extension);
+        for (uint64_t n = nextVersionNumber(folder, ownName);; ++n) {
+            candidate = folder + archiveVersionName(ownName, versionNumberText(n));
             if (claimArchiveName(candidate, item, true)) return candidate;
         }
     }
@@ -89,7 +85,7 @@ std::wstring resolveTakenName(const std::wstring& target, const CopyQueueItem& i
         // passed by: the next millisecond's keeps the order they were made in.
         std::wstring candidate;
         for (int64_t ticks = currentTimeTicks();; ticks += kTicksPerMillisecond) {
-            candidate = folder + archiveVersionName(name, formatArchiveTimestampAt(ticks), extension);
+            candidate = folder + archiveVersionName(ownName, formatArchiveTimestampAt(ticks));
             if (claimArchiveName(candidate, item, true)) return candidate;
         }
     }

@@ -39,25 +39,38 @@ bool isHashMark(const std::wstring& base) {
 
 bool readsAsVersion(const std::wstring& name) { return !splitArchiveName(name).stamp.empty(); }
 
-}  // namespace
+size_t fixedVersionBytes(const std::wstring& extension) {
+    return kStampRoomBytes + 1 + utf8Bytes(extension) + kHashMarkBytes;
+}
 
-void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension) {
+// A name cut at its last "."; without one, or ending in one, the whole name
+// is the base: "notes." has the versions "notes. ~ 0001.", which read back
+// as its own, while "notes ~ 0001." is a version of "notes" (on Linux a
+// second file).
+void splitAtLastDot(const std::wstring& name, std::wstring& base, std::wstring& extension) {
     const size_t dot = name.rfind(L'.');
     const bool whole = dot == std::wstring::npos || dot + 1 == name.size();
     base = whole ? name : name.substr(0, dot);
     extension = whole ? std::wstring() : name.substr(dot + 1);
 }
 
-std::wstring firstCopyName(const std::wstring& name) {
-    if (!readsAsVersion(name)) return name;
-    std::wstring base, extension;
-    splitOwnName(name, base, extension);
-    return archiveVersionName(base, L"0000", extension);
+// The base and extension a long name's shortened versions keep. An extension
+// that alone leaves no room for a stamp and the hash mark (a hidden ".hhh…",
+// "a.eee…" of 255 bytes) is not kept apart: the whole name is the base, so
+// such versions are "shortened~hash ~ 0001." and fit.
+void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension) {
+    splitAtLastDot(name, base, extension);
+    if (isLongName(base, extension) && fixedVersionBytes(extension) >= kArchiveNameMaxBytes) {
+        base = name;
+        extension.clear();
+    }
 }
 
+// The short base the versions of a long name take; "" for a name whose
+// versions always fit.
 std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& extension) {
     if (!isLongName(base, extension)) return L"";
-    const size_t fixed = kStampRoomBytes + 1 + utf8Bytes(extension) + kHashMarkBytes;
+    const size_t fixed = fixedVersionBytes(extension);
     if (fixed >= kArchiveNameMaxBytes) return L"";
     const size_t budget = kArchiveNameMaxBytes - fixed;
     // Whole characters only: a character's bytes are never split.
@@ -70,12 +83,25 @@ std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& 
     return base.substr(0, kept) + hashText(base);
 }
 
-std::wstring archiveVersionName(const std::wstring& base, const std::wstring& stamp, const std::wstring& extension) {
-    const std::wstring tail = std::wstring(kArchiveNameSeparator) + stamp + L"." + extension;
-    const std::wstring name = base + tail;
-    if (utf8Bytes(name) <= kArchiveNameMaxBytes) return name;
+std::wstring stampedName(const std::wstring& base, const std::wstring& stamp, const std::wstring& extension) {
+    return base + std::wstring(kArchiveNameSeparator) + stamp + L"." + extension;
+}
+
+}  // namespace
+
+std::wstring archiveVersionName(const std::wstring& name, const std::wstring& stamp) {
+    // Where it fits, the name is cut at its last "." as versions always were.
+    std::wstring base, extension;
+    splitAtLastDot(name, base, extension);
+    const std::wstring version = stampedName(base, stamp, extension);
+    if (utf8Bytes(version) <= kArchiveNameMaxBytes) return version;
+    splitOwnName(name, base, extension);
     const std::wstring shortened = shortenedArchiveBase(base, extension);
-    return shortened.empty() ? name : shortened + tail;
+    return shortened.empty() ? version : stampedName(shortened, stamp, extension);
+}
+
+std::wstring firstCopyName(const std::wstring& name) {
+    return readsAsVersion(name) ? archiveVersionName(name, L"0000") : name;
 }
 
 std::wstring archiveGroupName(const std::wstring& plainName) {
@@ -88,7 +114,9 @@ std::wstring archiveGroupName(const std::wstring& plainName) {
 bool isShortenedPlainName(const std::wstring& plainName) {
     std::wstring base, extension;
     splitOwnName(plainName, base, extension);
-    return isHashMark(base);
+    // The group of a long name kept whole ends in the hash mark, wherever
+    // its dots lie.
+    return isHashMark(base) || isHashMark(plainName);
 }
 
 std::wstring longPlainName(const std::wstring& plainName, const std::vector<std::wstring>& folders) {

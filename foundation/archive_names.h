@@ -15,18 +15,13 @@ inline constexpr size_t kArchiveNameMaxBytes = 255;
 // sets; its files are never archived versions.
 inline constexpr std::wstring_view kArchiveSetFolderName = L".backupsets";
 
-// The last component of a stamped version: base, " ~ ", stamp, ".", extension.
-std::wstring archiveVersionName(const std::wstring& base, const std::wstring& stamp, const std::wstring& extension);
-// The short base that the versions of a long name take when they do not fit;
-// "" for a name whose versions always fit (or whose extension leaves no room).
-std::wstring shortenedArchiveBase(const std::wstring& base, const std::wstring& extension);
-
-// A file's own name split at its last "." into the base and extension its
-// versions are named with; without a "." the whole name is the base. A name
-// ending in "." keeps it in its base: "notes." has the versions
-// "notes. ~ 0001.", which read back as its own, while "notes ~ 0001." is
-// a version of "notes" (on Linux a second file).
-void splitOwnName(const std::wstring& name, std::wstring& base, std::wstring& extension);
+// The last component of a stamped version of the file `name`: base, " ~ ",
+// stamp, ".", extension, the name cut at its last "." (a name ending in "."
+// keeps it in its base: "notes." has "notes. ~ 0001.", "notes" has
+// "notes ~ 0001."). Where that passes 255 bytes the base is shortened; a
+// long name whose extension leaves no room for that is shortened whole
+// ("shortened~hash ~ 0001.").
+std::wstring archiveVersionName(const std::wstring& name, const std::wstring& stamp);
 
 // The name of a file's first copy, and of its only one under Overwrite and
 // Single Backup: its own name, unless that reads as a version of another file
@@ -41,7 +36,8 @@ std::wstring firstCopyName(const std::wstring& name);
 std::wstring archiveGroupName(const std::wstring& plainName);
 
 // True when `plainName` is the shortened plain name the versions of a long
-// name take ("~" and the hash closing its base).
+// name take ("~" and the hash closing its base, or the whole name where the
+// long name was shortened whole).
 bool isShortenedPlainName(const std::wstring& plainName);
 
 // The plain name a copy's plain name stands for. A shortened one is looked up

@@ -549,3 +549,17 @@ TEST_F(ArchiveTest, TimeStampedCopiesMadeInOneMillisecondEachTakeANameOfTheirOwn
     EXPECT_EQ(targets.size(), items.size());
     for (const CopyQueueItem& item : items) releaseArchiveName(item.finalTargetPath, item);
 }
+
+// A 255-byte name whose extension leaves no room for a stamp keeps every version.
+TEST_F(ArchiveTest, LongNamesWhoseExtensionLeavesNoRoomForAStampKeepEveryVersion) {
+    for (const std::wstring& name : {L"a." + std::wstring(253, L'e'), L"." + std::wstring(254, L'h')}) {
+        for (int32_t option : {kCollisionAppendVersion, kCollisionAppendTimeStamp}) {
+            setOption(folders.watch, option);
+            for (const char* content : {"1", "22"}) {
+                queue(write(name, content));
+                runCopier();
+            }
+        }
+        EXPECT_EQ(versionsOf(folders.watch + L"/" + name).size(), 4u) << wideToUtf8(name).substr(0, 8);
+    }
+}

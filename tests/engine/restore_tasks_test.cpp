@@ -611,6 +611,8 @@ TEST_F(RestoreTest, FilesNamedLikeVersionsOrEndingInADotKeepCopiesOfTheirOwnUnde
         L"notes.txt", L"notes ~ 0001.txt", L"notes ~ 0001 ~ 0000.txt", L"notes ~ 2026_01_09_ 7_05_03.042.txt",
         L"r", L"r ~ 0001.", std::wstring(240, L'v') + L" ~ 0001.txt",
         L"notes", L"notes.", L"b.", L"b..", std::wstring(250, L'd'), std::wstring(250, L'd') + L".",
+        // Extensions that leave no room for a stamp; numbers fit the last one, a time stamp does not.
+        L"." + std::wstring(254, L'h'), L"a." + std::wstring(253, L'e'), L"a." + std::wstring(230, L'e'),
     };
     // Keep and Overwrite write one copy each, then a number and a time stamp follow.
     const int32_t options[] = {kCollisionSingleBackup, kCollisionOverwrite, kCollisionAppendVersion,
@@ -672,13 +674,18 @@ TEST_F(RestoreTest, LongNamesThatReadAsVersionsComeBackUnderTheirOwnNameOnceDele
                                kCollisionAppendTimeStamp};
     std::vector<std::wstring> names;
     for (int i = 0; i < 4; ++i) {
-        names.push_back(std::wstring(244, static_cast<wchar_t>(L'k' + i)) + L" ~ 0001.txt");
-        setOption(folders.watch, options[i]);
-        for (const char* content : {"1", "2"}) {
-            queue(write(names.back(), content));
-            runCopier();
+        const wchar_t letter = static_cast<wchar_t>(L'k' + i);
+        // The second one's extension leaves no room for a stamp.
+        for (const std::wstring& name : {std::wstring(244, letter) + L" ~ 0001.txt",
+                                         std::wstring(1, letter) + L" ~ 0001." + std::wstring(246, L'e')}) {
+            names.push_back(name);
+            setOption(folders.watch, options[i]);
+            for (const char* content : {"1", "2"}) {
+                queue(write(name, content));
+                runCopier();
+            }
+            fs::remove(wideToUtf8(source(name)));
         }
-        fs::remove(wideToUtf8(source(names.back())));
     }
     BackupSetRecord empty;
     ASSERT_TRUE(saveBackupSetFile(backupSetStagingFilePath(folders.watch, L"Set"), empty));
@@ -691,7 +698,7 @@ TEST_F(RestoreTest, LongNamesThatReadAsVersionsComeBackUnderTheirOwnNameOnceDele
     answer("Restore Successful!:", true);
     task.join();
     for (const std::wstring& name : names) EXPECT_EQ(read(source(name)), "2") << wideToUtf8(name);
-    EXPECT_EQ(std::distance(fs::directory_iterator(wideToUtf8(folders.watch)), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(wideToUtf8(folders.watch)), fs::directory_iterator()), 8);
 }
 
 TEST_F(RestoreTest, SetEntriesOutsideTheSourceFolderAreSkippedAndListed) {
