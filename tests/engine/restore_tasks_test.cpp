@@ -1113,21 +1113,27 @@ TEST_F(RestoreTest, FoldersAnotherUserMadeAgainInAStickyFolderAreNeitherReadNorW
     EXPECT_EQ(read(source(L"notes.txt")), "archived");
 }
 
-// A folder in the user's own watch folder that others can write (a drop
-// folder at 01777) is another user's once they made it again: a restore
-// writes nothing into it, as into a watch folder another user made again.
-TEST_F(RestoreTest, DISABLED_ASubfolderAnotherUserMadeAgainInAnOpenWatchFolderGetsNoRestoredFile) {
+// In the user's own watch folder that others can write (a drop folder at
+// 01777, a team folder at 0775), a folder another user made gets no restored
+// file, while what a teammate puts there is archived as before.
+TEST_F(RestoreTest, ASubfolderAnotherUserMadeAgainInAnOpenWatchFolderGetsNoRestoredFile) {
     if (geteuid() != 0) GTEST_SKIP() << "plays another user as root";
     const std::string watch = wideToUtf8(folders.watch), sub = watch + "/sub";
-    ASSERT_EQ(chmod(watch.c_str(), 01777), 0);
     version(L"sub/secret.txt", L"sub/secret.txt", "secret");
     fs::create_directory(sub);
     ASSERT_EQ(chown(sub.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(sub.c_str(), 0777), 0);
     RestoreSelection selection;
     selection[source(L"sub/secret.txt")][archived(L"sub/secret.txt")].selected = true;
-    std::thread task(restoreSelectedFilesTask, selection);
-    answer("Confirm Source File Overwrite:", true);
-    task.join();
-    EXPECT_FALSE(exists(source(L"sub/secret.txt")));
+    for (const mode_t mode : {01777, 0775}) {
+        ASSERT_EQ(chmod(watch.c_str(), mode), 0);
+        std::thread task(restoreSelectedFilesTask, selection);
+        answer("Confirm Source File Overwrite:", true);
+        task.join();
+        EXPECT_FALSE(exists(source(L"sub/secret.txt"))) << mode;
+    }
+    EXPECT_EQ(logCount(L"Restore folder not used, it belongs to another user (uid 65534) and lies in a folder group "
+                       L"or others can change (mode 1777): " + source(L"sub")), 1u);
+    queue(write(L"sub/theirs.txt", "theirs"));
+    runCopier();
+    EXPECT_EQ(read(archived(L"sub/theirs.txt")), "theirs");
 }
