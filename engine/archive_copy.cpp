@@ -91,7 +91,7 @@ bool makeFoldersBelowRoot(const std::wstring& root, const std::wstring& target, 
         group.newFolders.emplace_back(root, folder);
         return mirroredFolderMode(sourceFolder + folder.substr(root.size()));
     };
-    return openFolderBelow(root, parentFolder(target), modeFor).isOpen();
+    return openFolderForWriting(root, parentFolder(target), modeFor).isOpen();
 }
 
 // Writes the item's copy into the thread's group (Staged), or says why not.

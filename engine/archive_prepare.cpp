@@ -15,10 +15,12 @@
 #include "foundation/app_log.h"
 #include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
+#include "foundation/security.h"
 #include "foundation/version_records.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
+#include "platform/safe_folders.h"
 
 namespace {
 
@@ -67,9 +69,12 @@ void prepareArchiveThread(const std::wstring& folderPath, const std::wstring& ar
     // Another user's folder, or one others can write, holds nothing of ours:
     // nothing is archived, imported or indexed there.
     if (isForeignArchiveFolder(archivePath) || isForeignArchiveFolder(archiveFolder)) return;
-    // An archive the program makes is its owner's only, as the data folder is.
-    if (!isExistingFolder(archiveFolder) && !makeDirectoryPathWithSD(withTrailingSeparator(archiveFolder))) return;
-    if (!isExistingFolder(archiveFolder) || !storeArchiveFolder(folderKey, archiveFolder)) return;
+    // An archive the program makes is its owner's only, as the data folder
+    // is. It and the folders missing above it are made on the checked walk
+    // from "/", each in the folder above it, never by their path.
+    const FolderModeFor ownerOnly = [](const std::wstring&) { return programFolderMode(); };
+    if (!openRootFolder(archiveFolder, nullptr, ownerOnly).isOpen() || !storeArchiveFolder(folderKey, archiveFolder))
+        return;
     importBackupSets(folderPath);
     indexArchivedVersions(folderPath);
     // The files whose copy found the archive gone are archived now, and a

@@ -155,7 +155,7 @@ bool storeBackupSetFile(const std::wstring& watchFolderPath) {
         newFolders.emplace_back(folder.archivePath, made);
         return programFolderMode();
     };
-    if (!openFolderBelow(folder.archivePath, withoutTrailingSeparators(target), ownerOnly).isOpen()) return false;
+    if (!openFolderForWriting(folder.archivePath, withoutTrailingSeparators(target), ownerOnly).isOpen()) return false;
     syncFoldersIntoParents(newFolders);
     // Copy first, delete after: a failed copy never costs the archive a set.
     std::set<std::wstring> wanted;

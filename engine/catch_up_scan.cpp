@@ -10,6 +10,7 @@
 #include "engine/backup_scan.h"
 #include "engine/copy_progress.h"
 #include "engine/thread_registry.h"
+#include "foundation/archive_root.h"
 #include "foundation/file_helpers.h"
 #include "foundation/watch_folders.h"
 #include "platform/file_change_time.h"
@@ -105,6 +106,8 @@ std::mutex g_requestMutex;
 std::map<std::wstring, int64_t> g_requests;  // folder key -> earliest change time asked for
 // Folders whose scan found their archive away: scanned whole once it is back.
 std::set<std::wstring> g_owedUntilArchiveIsBack;
+// Refused watch folders: scanned whole once they may be read again.
+std::set<std::wstring> g_owedWhileRefused;
 size_t g_scansRunning = 0;
 bool g_workerRunning = false;
 
@@ -142,6 +145,18 @@ CatchUpCounts queueUnarchivedFiles(const std::wstring& folderKey, int64_t sinceT
         return {};
     }
     if (!listed || !isExistingFolder(scan.folder)) return {};
+    // A watch folder whose way others can change, or another user's made in
+    // place of the user's, is not read: it waits as one that cannot be
+    // monitored does.
+    {
+        const bool refused = isRefusedRoot(scan.folder, L"Watch folder");
+        std::lock_guard<std::mutex> lock(g_requestMutex);
+        if (refused) {
+            g_owedWhileRefused.insert(folderKey);
+            return {};
+        }
+        if (g_owedWhileRefused.erase(folderKey)) sinceTicks = 0;
+    }
     ScanPass pass{scan, sinceTicks, {}, {}, {}};
     walkFolder(pass);
     pass.flush();

@@ -110,8 +110,13 @@ bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFold
         newFolders.emplace_back(made);
         return modeFor(made);
     };
-    return openRootFolder(item.destinationRoot, nullptr, notedRootModeFor).isOpen() &&
-           openFolderBelow(item.destinationRoot, folder, notedModeFor).isOpen();
+    if (!openRootFolder(item.destinationRoot, nullptr, notedRootModeFor).isOpen()) return false;
+    // A folder another user made where others can write (the user's watch
+    // folder at 01777, a team folder) gets nothing; the log names it once.
+    RootRefusal refusal;
+    if (openFolderForWriting(item.destinationRoot, folder, notedModeFor, &refusal).isOpen()) return true;
+    logRefusedFolder(refusal, L"Restore folder", refusal.place);
+    return false;
 }
 
 void setRestoreFoldersHookForTests(std::function<void()> hook) {

@@ -80,12 +80,16 @@ std::wstring proposalOn(const std::wstring& path, const std::wstring& root) {
 
 }  // namespace
 
+void logRefusedFolder(const RootRefusal& refusal, const std::wstring& what, const std::wstring& path) {
+    if (refusal.kind == RootRefusalKind::None) return;
+    logForeignFolderOnce(what + L" not used, " + refusalText(refusal) + L": " + path + L" - " + refusalRemedy(refusal));
+}
+
 bool isRefusedRoot(const std::wstring& path, const std::wstring& what) {
     RootRefusal refusal;
     openRootFolder(path, &refusal);
-    if (refusal.kind == RootRefusalKind::None) return false;
-    logForeignFolderOnce(what + L" not used, " + refusalText(refusal) + L": " + path + L" - " + refusalRemedy(refusal));
-    return true;
+    logRefusedFolder(refusal, what, path);
+    return refusal.kind != RootRefusalKind::None;
 }
 
 bool isForeignArchiveFolder(const std::wstring& path) {

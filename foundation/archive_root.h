@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "platform/safe_folders.h"
+
 // Drive roots (each ending with the separator) by free bytes, most first.
 using ArchiveDriveList = std::map<uint64_t, std::wstring, std::greater<uint64_t>>;
 
@@ -25,6 +27,9 @@ std::wstring prepareArchiveFolderOn(const std::wstring& path, const ArchiveDrive
 // another user's in a folder others can change (see openRootFolder). Logs one line per folder, starting with `what` ("Watch
 // folder"), naming the folder on the way and what to change.
 bool isRefusedRoot(const std::wstring& path, const std::wstring& what);
+// Logs that line, once, for a refusal met on the way to `path` (nothing
+// when `refusal` refuses nothing).
+void logRefusedFolder(const RootRefusal& refusal, const std::wstring& what, const std::wstring& path);
 
 // True for an existing folder that must hold no archive: it belongs to
 // another user, or group or others can write it (they could read, plant or

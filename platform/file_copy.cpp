@@ -344,7 +344,7 @@ CopyResult writeTemporary(const FilePlace& source, const FilePlace& target, cons
     // Looked at after the state was read: a write under way then still
     // holds the file open now. Left for a later try, as a changing file is.
     if (changedJustNow(st) && mayBeHeldOpenForWriting(in.fd)) return CopyResult::SourceChanged;
-    folder = openParentBelow(target.root, target.path);
+    folder = openParentForWriting(target.root, target.path);
     if (!folder.folder.isOpen()) return CopyResult::Failed;
     struct stat existing {};
     if (!replace && ::fstatat(folder.folder.fd, folder.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
@@ -504,7 +504,7 @@ std::vector<StagedCopy> finishCopyGroup(CopyGroup& group, const CopyRenameSteps&
     std::vector<OwnedDescriptor> named;
     size_t renamed = 0;
     for (const auto& [folder, indices] : byFolder) {
-        OwnedDescriptor dir = openFolderBelow(folder.first, folder.second);
+        OwnedDescriptor dir = openFolderForWriting(folder.first, folder.second);
         bool any = false;
         for (const size_t i : indices) {
             StagedCopy& copy = copies[i];

@@ -84,15 +84,15 @@ bool mayPassThrough(const RootWalk& walk, RootRefusal* refusal) {
     return true;
 }
 
-// The root, opened in a folder with state `parent`, when it may be used:
-// in a folder others can write, sticky or not, it is the user's or root's,
-// never a folder another user made in place of the user's own.
-OwnedDescriptor acceptRoot(OwnedDescriptor root, const struct stat& parent, const std::wstring& place,
-                           RootRefusal* refusal) {
+// The folder `folder`, opened in a folder with state `parent`, when it may
+// be used: in a folder others can write, sticky or not, it is the user's or
+// root's, never a folder another user made in place of the user's own.
+OwnedDescriptor acceptFolder(OwnedDescriptor folder, const struct stat& parent, const std::wstring& place,
+                             RootRefusal* refusal) {
     struct stat st {};
-    if (!root.isOpen()) return root;
-    if (::fstat(root.fd, &st) != 0) return {};
-    if ((parent.st_mode & 022) == 0 || isOwnerTrusted(st.st_uid)) return root;
+    if (!folder.isOpen()) return folder;
+    if (::fstat(folder.fd, &st) != 0) return {};
+    if ((parent.st_mode & 022) == 0 || isOwnerTrusted(st.st_uid)) return folder;
     refuse(refusal, RootRefusalKind::RootOfAnotherUser, place, st.st_uid, parent.st_mode);
     return {};
 }
@@ -160,16 +160,52 @@ int openChildFolder(int parent, const std::string& name, const std::wstring& ful
     return ::openat(parent, name.c_str(), kFolderFlags);
 }
 
-// Opens the root, then parts[0, count) one by one.
+// How the folders below the root are opened: to read what lies in them, or
+// to write into them (`refusal` may be null).
+struct BelowRoot {
+    bool writing = false;
+    FolderModeFor modeFor;
+    RootRefusal* refusal = nullptr;
+};
+
+// Opens the root, then parts[0, count) one by one. To write, each folder is
+// accepted as the root is: one another user owns in a folder group or others
+// can write may be theirs in place of the user's, and they read what lands
+// in it; reading a teammate's folder stays open.
 OwnedDescriptor openComponents(const std::wstring& root, const std::vector<std::string>& parts, size_t count,
-                               const FolderModeFor& modeFor) {
-    OwnedDescriptor current = openRootFolder(withoutTrailingSeparators(root));
+                               const BelowRoot& below) {
+    OwnedDescriptor current = openRootFolder(withoutTrailingSeparators(root), below.refusal);
     std::wstring path = withoutTrailingSeparators(root);
     for (size_t i = 0; i < count && current.isOpen(); ++i) {
-        if (modeFor) path = joinPath(path, utf8ToWide(parts[i]));
-        current = OwnedDescriptor{openChildFolder(current.fd, parts[i], path, modeFor)};
+        struct stat parent {};
+        if (below.writing) {
+            path = joinPath(path, utf8ToWide(parts[i]));
+            if (::fstat(current.fd, &parent) != 0) return {};
+        }
+        current = OwnedDescriptor{openChildFolder(current.fd, parts[i], path, below.modeFor)};
+        if (below.writing) current = acceptFolder(std::move(current), parent, path, below.refusal);
     }
     return current;
+}
+
+OwnedDescriptor openFolderAs(const std::wstring& root, const std::wstring& folder, const BelowRoot& below) {
+    if (below.refusal) *below.refusal = RootRefusal();
+    std::vector<std::string> parts;
+    if (!componentsBelow(root, folder, parts)) return {};
+    return openComponents(root, parts, parts.size(), below);
+}
+
+PlaceInFolder openParentAs(const std::wstring& root, const std::wstring& path, const BelowRoot& below) {
+    PlaceInFolder place;
+    std::vector<std::string> parts;
+    if (!componentsBelow(root, path, parts)) return place;
+    if (parts.empty()) {
+        errno = EINVAL;
+        return place;
+    }
+    place.folder = openComponents(root, parts, parts.size() - 1, below);
+    place.name = parts.back();
+    return place;
 }
 
 }  // namespace
@@ -213,7 +249,7 @@ OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal, c
         if (pending.empty()) {
             OwnedDescriptor opened{::openat(walk.back().fd.fd, name.c_str(), kFolderFlags)};
             if (opened.isOpen() || (errno != ELOOP && errno != ENOTDIR && (errno != ENOENT || !modeFor)))
-                return acceptRoot(std::move(opened), walk.back().state, pathOf(walk, name), refusal);
+                return acceptFolder(std::move(opened), walk.back().state, pathOf(walk, name), refusal);
         }
         OwnedDescriptor next{::openat(walk.back().fd.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)};
         if (!next.isOpen() && errno == ENOENT && modeFor) next = makeFolderOnTheWay(walk, name, modeFor);
@@ -238,26 +274,22 @@ OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal, c
     }
     OwnedDescriptor opened{::openat(walk.back().fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (walk.size() < 2) return opened;  // "/" itself
-    return acceptRoot(std::move(opened), walk[walk.size() - 2].state, pathOf(walk, ""), refusal);
+    return acceptFolder(std::move(opened), walk[walk.size() - 2].state, pathOf(walk, ""), refusal);
 }
 
-OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder, const FolderModeFor& modeFor) {
-    std::vector<std::string> parts;
-    if (!componentsBelow(root, folder, parts)) return {};
-    return openComponents(root, parts, parts.size(), modeFor);
+OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder) {
+    return openFolderAs(root, folder, {});
 }
 
-PlaceInFolder openParentBelow(const std::wstring& root, const std::wstring& path, const FolderModeFor& modeFor) {
-    PlaceInFolder place;
-    std::vector<std::string> parts;
-    if (!componentsBelow(root, path, parts)) return place;
-    if (parts.empty()) {
-        errno = EINVAL;
-        return place;
-    }
-    place.folder = openComponents(root, parts, parts.size() - 1, modeFor);
-    place.name = parts.back();
-    return place;
+OwnedDescriptor openFolderForWriting(const std::wstring& root, const std::wstring& folder,
+                                     const FolderModeFor& modeFor, RootRefusal* refusal) {
+    return openFolderAs(root, folder, {true, modeFor, refusal});
+}
+
+PlaceInFolder openParentBelow(const std::wstring& root, const std::wstring& path) { return openParentAs(root, path, {}); }
+
+PlaceInFolder openParentForWriting(const std::wstring& root, const std::wstring& path) {
+    return openParentAs(root, path, {true, {}, nullptr});
 }
 
 EntryKind entryKindBelow(const std::wstring& root, const std::wstring& path) {

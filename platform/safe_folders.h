@@ -28,10 +28,10 @@ struct OwnedDescriptor {
 // folder of theirs, a folder group or others can write without the sticky
 // bit (they could rename the user's folder aside and put a link or another
 // of the user's folders in its place), a link of theirs, or a link in a
-// folder group or others can write. Last, the root itself when it belongs
-// to another user and lies in a folder others can write, sticky or not:
-// the sticky bit keeps only an owner's own entries, so once the user's
-// folder is gone anyone may make one of its name.
+// folder group or others can write. Last, the root itself (or, to write, a
+// folder below it) when it belongs to another user and lies in a folder
+// others can write, sticky or not: the sticky bit keeps only an owner's own
+// entries, so once the user's folder is gone anyone may make one of its name.
 enum class RootRefusalKind {
     None,
     FolderOfAnotherUser,
@@ -42,7 +42,7 @@ enum class RootRefusalKind {
 };
 struct RootRefusal {
     RootRefusalKind kind = RootRefusalKind::None;
-    std::wstring place;  // the folder or link on the way, or the root
+    std::wstring place;  // the folder or link on the way, or the refused root or folder
     uint32_t owner = 0;  // its owner
     unsigned mode = 0;   // the folder's permission bits (a link's or the root's: its folder's)
 };
@@ -64,22 +64,30 @@ using FolderModeFor = std::function<unsigned(const std::wstring& folder)>;
 OwnedDescriptor openRootFolder(const std::wstring& root, RootRefusal* refusal = nullptr,
                                const FolderModeFor& modeFor = {});
 
-// Opens `folder`, the root itself or a folder below it. With `modeFor`, the
-// folders missing below the root are made (mkdirat) with the mode it gives;
-// the root itself is never made. Not open (errno set) when the root is
-// missing or refused (EPERM, see openRootFolder), a component is a link
-// (ELOOP) or no folder, or the path is not below the root (EINVAL).
-OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder,
-                                const FolderModeFor& modeFor = {});
+// Opens `folder`, the root itself or a folder below it, to read what lies
+// in it. Not open (errno set) when the root is missing or refused (EPERM,
+// see openRootFolder), a component is a link (ELOOP) or no folder, or the
+// path is not below the root (EINVAL).
+OwnedDescriptor openFolderBelow(const std::wstring& root, const std::wstring& folder);
+// The same to write into the folder (make folders, files or temporaries in
+// it, name them there): a folder below the root that belongs to another
+// user (root aside) and lies in a folder group or others can write is
+// refused as such a root is (EPERM, RootOfAnotherUser in `refusal`, which
+// may be null): they may have made it in place of the user's, and would read
+// what lands in it. With `modeFor`, the folders missing below the root are
+// made (mkdirat) with the mode it gives; the root itself is never made.
+OwnedDescriptor openFolderForWriting(const std::wstring& root, const std::wstring& folder,
+                                     const FolderModeFor& modeFor = {}, RootRefusal* refusal = nullptr);
 
-// The folder that holds `path` (opened as above) and the path's last
-// component in it. The folder is not open when that fails or `path` is the
-// root itself.
+// The folder that holds `path` (opened as above, to read or to write) and
+// the path's last component in it. The folder is not open when that fails
+// or `path` is the root itself.
 struct PlaceInFolder {
     OwnedDescriptor folder;
     std::string name;
 };
-PlaceInFolder openParentBelow(const std::wstring& root, const std::wstring& path, const FolderModeFor& modeFor = {});
+PlaceInFolder openParentBelow(const std::wstring& root, const std::wstring& path);
+PlaceInFolder openParentForWriting(const std::wstring& root, const std::wstring& path);
 
 // What lies at a path below the root, links never followed. A link on the
 // way to it counts as a link.

@@ -1,5 +1,8 @@
 // Finding changes again: a watch folder compared with its archive queues
 // exactly the files whose newest state is not archived.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
@@ -57,4 +60,18 @@ TEST_F(ArchiveTest, CatchUpQueuesWhatTheArchiveLacksAndNestedFlatFoldersHideNoth
     requestCatchUpOwedUntilArchiveIsBack(folders.watch);
     waitForCatchUps();
     EXPECT_TRUE(queued(away));
+}
+
+// A watch folder another user made again in a sticky folder is not read;
+// once it is the user's again, every file of it is compared.
+TEST_F(ArchiveTest, ARefusedWatchFolderIsComparedOnlyOnceItMayBeReadAgain) {
+    if (geteuid() != 0) GTEST_SKIP() << "plays another user as root";
+    const std::string watch = wideToUtf8(folders.watch);
+    ASSERT_EQ(chmod(std::filesystem::path(watch).parent_path().c_str(), 01777), 0);
+    const std::wstring notes = write(L"notes.txt", "notes");
+    ASSERT_EQ(chown(watch.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(queueUnarchivedFiles(folders.watch, 0).compared, 0u);
+    ASSERT_EQ(chown(watch.c_str(), geteuid(), getegid()), 0);
+    EXPECT_EQ(queueUnarchivedFiles(folders.watch, currentTimeTicks() + 600000000).queued, 1u);
+    EXPECT_TRUE(queued(notes));
 }

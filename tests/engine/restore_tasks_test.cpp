@@ -1140,3 +1140,28 @@ TEST_F(RestoreTest, ASetRestoreOfFilesInManyFoldersRestoresThemAllUnderALowOpenF
     for (int i = 0; i < 1500; ++i) restored += exists(source(L"d" + std::to_wstring(i) + L"/f"));
     EXPECT_EQ(restored, 1500u);
 }
+
+// In the user's own watch folder that others can write (a drop folder at
+// 01777, a team folder at 0775), a folder another user made gets no restored
+// file, while what a teammate puts there is archived as before.
+TEST_F(RestoreTest, ASubfolderAnotherUserMadeAgainInAnOpenWatchFolderGetsNoRestoredFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "plays another user as root";
+    const std::string watch = wideToUtf8(folders.watch), sub = watch + "/sub";
+    version(L"sub/secret.txt", L"sub/secret.txt", "secret");
+    fs::create_directory(sub);
+    ASSERT_EQ(chown(sub.c_str(), 65534, 65534), 0);
+    RestoreSelection selection;
+    selection[source(L"sub/secret.txt")][archived(L"sub/secret.txt")].selected = true;
+    for (const mode_t mode : {01777, 0775}) {
+        ASSERT_EQ(chmod(watch.c_str(), mode), 0);
+        std::thread task(restoreSelectedFilesTask, selection);
+        answer("Confirm Source File Overwrite:", true);
+        task.join();
+        EXPECT_FALSE(exists(source(L"sub/secret.txt"))) << mode;
+    }
+    EXPECT_EQ(logCount(L"Restore folder not used, it belongs to another user (uid 65534) and lies in a folder group "
+                       L"or others can change (mode 1777): " + source(L"sub")), 1u);
+    queue(write(L"sub/theirs.txt", "theirs"));
+    runCopier();
+    EXPECT_EQ(read(archived(L"sub/theirs.txt")), "theirs");
+}
