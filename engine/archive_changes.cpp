@@ -139,6 +139,11 @@ void clearArchiveContext() {
     g_archiveContext.clear();
 }
 
+void forgetArchiveContext(const std::wstring& folderKey) {
+    std::lock_guard<std::mutex> lock(g_contextMutex);
+    g_archiveContext.erase(folderKey);
+}
+
 bool archiveContextOf(const std::wstring& folderKey, std::wstring& root) {
     std::lock_guard<std::mutex> lock(g_contextMutex);
     const auto it = g_archiveContext.find(folderKey);

@@ -25,6 +25,9 @@ EntryKind sourceKind(const std::wstring& folderKey, const std::wstring& path);
 
 // Watch folder -> archive root, fixed the first time a folder is met.
 void clearArchiveContext();
+// Forgets one folder's root: its next copy takes the entry's archive path
+// (the user chose another archive location).
+void forgetArchiveContext(const std::wstring& folderKey);
 bool archiveContextOf(const std::wstring& folderKey, std::wstring& root);
 // Makes the folder's archive context the first time it is met. False when
 // the folder's archive is missing or has no usable path; a change handed in

@@ -26,14 +26,21 @@ namespace {
 
 // Stores the archive folder in the entry; false when the folder is not listed.
 bool storeArchiveFolder(const std::wstring& folderKey, const std::wstring& archiveFolder) {
-    std::lock_guard<std::mutex> lock(watchFolderMutex);
-    const auto it = watchFolderMap.find(folderKey);
-    if (it == watchFolderMap.end()) return false;
-    if (it->second.archivePath != archiveFolder) {
-        it->second.archivePath = archiveFolder;
-        configurationSaved = false;
+    bool moved = false;
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        const auto it = watchFolderMap.find(folderKey);
+        if (it == watchFolderMap.end()) return false;
+        if (it->second.archivePath != archiveFolder) {
+            it->second.archivePath = archiveFolder;
+            configurationSaved = false;
+            moved = true;
+        }
+        it->second.problemFlags &= ~kProblemArchiveMissing;
     }
-    it->second.problemFlags &= ~kProblemArchiveMissing;
+    // The copies from now on go into the new archive, where the folder's
+    // backup sets are kept and read from, never on into the old one.
+    if (moved) forgetArchiveContext(folderKey);
     return true;
 }
 

@@ -18,6 +18,9 @@ std::wstring addDefaultWatchFolder() {
     entry.displayName = lastPathComponent(folder);
     entry.archivePath = archive;
     if (!updateWatchFolderList(folder, entry, false)) return L"";
+    // Every type is archived, as for a folder added with " Add ": an entry
+    // without extensions would protect nothing.
+    addWatchFolderExtension(pathKey(folder), L"*");
     configurationSaved = false;
     prepareArchiveThread(folder, archive);
     return pathKey(folder);

@@ -27,6 +27,7 @@ TEST(DefaultWatchFolder, AddsDocumentsWithAnArchiveOnTheHomeDriveOnce) {
         EXPECT_EQ(watchFolderMap[key].displayName, L"Documents");
         EXPECT_EQ(watchFolderMap[key].archivePath.rfind(utf8ToWide(archive), 0), 0u);
     }
+    EXPECT_TRUE(isFileExtensionIncluded(key, key + L"/Letters/plan.odt")) << "its files are archived";
     EXPECT_FALSE(configurationSaved.load());
     EXPECT_EQ(addDefaultWatchFolder(), L"") << "a folder already watched is not added twice";
 

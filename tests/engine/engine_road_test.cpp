@@ -251,6 +251,23 @@ TEST_F(EngineRoadTest, AWatchFolderThatGoesAndComesBackIsWatchedAgain) {
     expectEveryWorkerStops();
 }
 
+TEST_F(EngineRoadTest, AChangeAfterAnotherArchiveLocationWasChosenIsArchivedThere) {
+    startEngineThroughConfiguration();
+    const std::wstring file = watch + L"/sub/report.txt";
+    ASSERT_TRUE(writeUntilArchived(file, "first", archive + L"/sub/report.txt"));
+    // As the folder's popup does: another archive location, prepared in the background.
+    std::thread([&] { prepareArchiveThread(watch, utf8ToWide(makeTestFolder("road-moved"))); }).join();
+    std::wstring moved;
+    {
+        std::lock_guard<std::mutex> lock(watchFolderMutex);
+        moved = watchFolderMap.at(watch).archivePath;
+    }
+    ASSERT_NE(moved, archive);
+    EXPECT_TRUE(writeUntilArchived(file, "second", moved + L"/sub/report.txt"));
+    EXPECT_FALSE(fs::exists(wideToUtf8(archive + L"/sub/report ~ 0000.txt"))) << "written into the old archive";
+    expectEveryWorkerStops();
+}
+
 TEST_F(EngineRoadTest, AFolderAddedWhileTheEngineRunsKeepsItsFilesAsTheyWereWhenAdded) {
     startEngineThroughConfiguration();
     const std::wstring work = parentFolder(watch) + L"/Work";
