@@ -292,7 +292,9 @@ void drawStatus(int64_t startMs) {
         totalBytes = globalProgressSet.totalBytes;
     }
     const bool deleting = deletionRunning.load();
-    if (ratio == 0.0)
+    // A restore's progress set is empty from its start, behind its question,
+    // until its copying begins: it has finished only once all is copied.
+    if (ratio == 0.0 && (deleting || restoreProgress.load() == 1.0))
         ImGui::BulletText("Operation: %s", deleting ? "Removing Files" : "Finished");
     else
         ImGui::BulletText("Operation: In Progress");

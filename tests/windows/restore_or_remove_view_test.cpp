@@ -236,6 +236,9 @@ TEST_F(RestoreViewTest, ChangedFileIsAskedAboutAndCancelStopsMidRestore) {
     write(L"A.txt", "A now");
     ASSERT_TRUE(press("bkrf"));
     waitQuestion("Confirm Source File Overwrite:");
+    const std::string shown = ui.frameText(restoreOrRemoveView);  // nothing of the last restore behind the question
+    EXPECT_NE(shown.find("Operation: In Progress"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Progress: 0.000%"), std::string::npos);
     write(L"Sub/B.txt", "B changed again");
     answer("Confirm Source File Overwrite:", true);
     EXPECT_NE(waitQuestion("Confirm Source File Overwrite:").find(bQuestion), std::string::npos);
