@@ -1,5 +1,6 @@
 #include "engine/archive_changes.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -71,9 +72,17 @@ void archiveOneChange(const ChangedFile& change) {
     if (isRestoredWrite(change.path)) return;
     if (isCopyTemporaryName(lastPathComponent(change.path))) return;
     if (!isFileExtensionIncluded(folderKey, change.path)) return;
+    const int64_t now = currentTimeTicks();
+    const int64_t changeTicks = change.writeTicks > 0 ? std::min(change.writeTicks, now) : now;
     {
+        // A file already queued takes the time of its latest change: one seen
+        // now is not taken as quiet.
         std::lock_guard<std::mutex> lock(copyQueueMutex);
-        if (copyQueue.count(change.path)) return;
+        const auto queued = copyQueue.find(change.path);
+        if (queued != copyQueue.end()) {
+            queued->second.changeTicks = std::max(queued->second.changeTicks, changeTicks);
+            return;
+        }
     }
     const EntryKind kind = sourceKind(folderKey, change.path);
     // A link is never followed out of its watch folder, nor archived as a
@@ -89,7 +98,7 @@ void archiveOneChange(const ChangedFile& change) {
     if (!makeQueueItem(change, folderKey, item)) return;
     item.sourcePath = change.path;
     item.applicationName = change.applicationName;
-    item.changeTicks = currentTimeTicks();
+    item.changeTicks = changeTicks;
     bool first = false;
     {
         std::lock_guard<std::mutex> lock(copyQueueMutex);

@@ -14,6 +14,9 @@
 struct ChangedFile {
     std::wstring path;
     std::wstring applicationName;
+    // When the file was last written, where a comparison read it; 0 for a
+    // change seen now.
+    int64_t writeTicks = 0;
 };
 
 // Turns the changes into queue items (filtered as below); always true.

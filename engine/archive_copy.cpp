@@ -170,10 +170,14 @@ void awaitRoom(CopyQueueItem& item, const std::wstring& folderKey, const std::ws
 void retryInNextBatch(CopyQueueItem& item) {
     CopyQueueItem retry = item;
     retry.state = kCopyStateToCopy;
+    retry.changeTicks = currentTimeTicks();
     {
         std::lock_guard<std::mutex> lock(copyQueueMutex);
         const auto [queued, inserted] = copyQueue.try_emplace(item.sourcePath, retry);
-        if (!inserted) queued->second.attemptCount = std::max(queued->second.attemptCount, retry.attemptCount);
+        if (!inserted) {
+            queued->second.attemptCount = std::max(queued->second.attemptCount, retry.attemptCount);
+            queued->second.changeTicks = std::max(queued->second.changeTicks, retry.changeTicks);
+        }
     }
     item.state = kCopyStateFailedFinal;
     item.finished = 1;

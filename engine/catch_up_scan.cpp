@@ -86,7 +86,9 @@ struct ScanPass {
         ++counts.compared;
         const std::wstring newest = newestArchivedCopy(scan.archive + path.substr(scan.folder.size()), listing);
         if (!newest.empty() && filesAreEqual(path, newest)) return;
-        found.push_back({path, L""});
+        int64_t writeTicks = 0;
+        readFileWriteTicks(path, writeTicks);
+        found.push_back({path, L"", writeTicks});
         if (found.size() >= kQueueChunk) flush();
     }
 };

@@ -81,7 +81,8 @@ struct Batch {
     }
 };
 
-// How long ago (ms) the newest file of the queue was queued.
+// How long ago (ms) the newest file of the queue changed: when it was queued,
+// or when it was last written where a comparison found it.
 int64_t newestQueuedAgeMs() {
     int64_t newest = 0;
     {
@@ -93,11 +94,13 @@ int64_t newestQueuedAgeMs() {
 
 // The settle wait. A file queued in its last moments may be in the middle of
 // being written: the wait goes on until the newest file has been quiet for a
-// tenth of the settle time, never longer than one more settle time. False
-// when the application stopped.
+// tenth of the settle time, never longer than one more settle time. A queue
+// holding only files a comparison found unwritten for the settle time is
+// taken at once: nothing is writing them, and a change made next must not
+// replace the state they were found in. False when the application stopped.
 bool waitForBurstToSettle() {
     const uint32_t settleMs = timings().settleMs;
-    if (!waitWhileRunning(settleMs)) return false;
+    if (newestQueuedAgeMs() < int64_t(settleMs) && !waitWhileRunning(settleMs)) return false;
     const int64_t end = steadyClockMs() + settleMs;
     for (int64_t young = settleMs / 10 - newestQueuedAgeMs(); young > 0 && steadyClockMs() < end;
          young = settleMs / 10 - newestQueuedAgeMs()) {

@@ -27,7 +27,7 @@ struct CopyQueueItem {
     uint8_t failureCounted = 0;    // the failure was counted in the application statistics
     uint8_t finished = 0;          // given up after the last attempt
     uint8_t folderCounted = 0;     // counted in its watch folder's changes and progress
-    int64_t changeTicks = 0;       // 100-ns ticks since 1970
+    int64_t changeTicks = 0;       // 100-ns ticks since 1970: when queued, or last written where a comparison found it
     int32_t state = kCopyStateToCopy;
     uint64_t spareValue = 0;
 };
