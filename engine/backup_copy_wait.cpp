@@ -25,7 +25,9 @@ struct CopyWatch {
     bool newDiskFull = false;
 };
 
-// Finished: copied, or the copier's final word came (given up).
+// Finished once the Copier's final word came (copied or given up): it sets
+// a copy's status as soon as the copy is named, a moment before it marks the
+// set's entry copied, and a set written in between would leave the file out.
 CopyWatch watchCopies(const BackupRun& run, std::map<std::wstring, bool>& diskFullSeen) {
     CopyWatch watch;
     for (const std::wstring& file : run.toCopy) {
@@ -35,7 +37,7 @@ CopyWatch watchCopies(const BackupRun& run, std::map<std::wstring, bool>& diskFu
             diskFullSeen[file] = true;
             watch.newDiskFull = true;
         }
-        if (known && (record.status == kCopyStatusCopied || record.code != 0)) {
+        if (known && record.code != 0) {
             ++watch.finished;
         } else {
             watch.pending.push_back(file);

@@ -93,10 +93,6 @@ void backupThreadMain(const std::wstring& folderKey, int64_t startTicks, bool re
 bool recordBackupCopyResult(const std::wstring& sourcePath, const std::wstring& archiveCopyPath, int32_t code) {
     const std::wstring source = pathKey(sourcePath);
     const std::wstring copy = pathKey(archiveCopyPath);
-    changeBackupStatus(source, [code](CopyStatusRecord& record) {
-        record.status = code == kBackupResultCopied ? kCopyStatusCopied : kCopyStatusFailed;
-        record.code = code;
-    });
     recordCurrentBackupSetCopy(source, copy, code == kBackupResultCopied);
     const std::wstring folder = findWatchFolderOfFile(source);
     bool found = false;
@@ -107,6 +103,12 @@ bool recordBackupCopyResult(const std::wstring& sourcePath, const std::wstring& 
         item->second.resultCode = code;
         item->second.time = engineNowTicks();
         found = true;
+    });
+    // Last: the backup takes a finished status as the end of this file's
+    // copy and may write its set and report at once, which must hold it.
+    changeBackupStatus(source, [code](CopyStatusRecord& record) {
+        record.status = code == kBackupResultCopied ? kCopyStatusCopied : kCopyStatusFailed;
+        record.code = code;
     });
     return found;
 }
