@@ -89,8 +89,7 @@ std::wstring archiveRootOf(const std::wstring& archivePath, const std::wstring& 
 bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFolders) {
     // A root whose way others can change is never opened: its files are not
     // restored, and the log names it and what to change.
-    if (isRefusedRoot(item.archiveRoot, L"Archive folder") || isRefusedRoot(item.destinationRoot, L"Restore folder"))
-        return false;
+    if (isRefusedRoot(item.archiveRoot, L"Archive folder")) return false;
     runFoldersHook();
     const std::wstring folder = parentFolder(item.destination);
     const FolderModeFor modeFor = [&](const std::wstring& made) {
@@ -110,10 +109,14 @@ bool makeRestoreFolders(const RestoreItem& item, std::vector<FilePlace>& newFold
         newFolders.emplace_back(made);
         return modeFor(made);
     };
-    if (!openRootFolder(item.destinationRoot, nullptr, notedRootModeFor).isOpen()) return false;
+    // The destination's check and its making are one walk.
+    RootRefusal refusal;
+    if (!openRootFolder(item.destinationRoot, &refusal, notedRootModeFor).isOpen()) {
+        logRefusedFolder(refusal, L"Restore folder", item.destinationRoot);
+        return false;
+    }
     // A folder another user made where others can write (the user's watch
     // folder at 01777, a team folder) gets nothing; the log names it once.
-    RootRefusal refusal;
     if (openFolderForWriting(item.destinationRoot, folder, notedModeFor, &refusal).isOpen()) return true;
     logRefusedFolder(refusal, L"Restore folder", refusal.place);
     return false;

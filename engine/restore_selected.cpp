@@ -1,6 +1,7 @@
 #include "engine/restore_selected.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -174,10 +175,13 @@ void restoreSelectedFilesTask(RestoreSelection selection) {
         outcome.notCopied.insert(outcome.notCopied.end(), group.failed.begin(), group.failed.end());
         group.failed.clear();
     };
+    // A copy is read only below an archive folder (an older one included)
+    // that may hold the user's copies; each folder is looked at once.
+    std::map<std::wstring, bool> foreign;
     for (const RestoreItem& item : items) {
-        // A copy is read only below an archive folder (an older one
-        // included) that may hold the user's copies.
-        const bool mayRead = !isForeignArchiveFolder(item.archiveRoot);
+        auto known = foreign.find(item.archiveRoot);
+        if (known == foreign.end()) known = foreign.emplace(item.archiveRoot, isForeignArchiveFolder(item.archiveRoot)).first;
+        const bool mayRead = !known->second;
         const RestoreStep step = mayRead && run.guard.mayStage(item.destination) ? restoreOneFile(item, displayName, group)
                                                                                  : RestoreStep::Failed;
         if (step == RestoreStep::ShuttingDown || step == RestoreStep::StoppedByUser) finishGroup();
